@@ -1,0 +1,139 @@
+#pragma once
+
+// The application's one controller: it owns the store connection, the key
+// list, the browser's column tree and the selected key's value, and answers
+// the widgets' delegate and data-source requests. Its operations live in the
+// folder of the subsystem they belong to (store/, browser/, inspector/,
+// console/, commands/, about/).
+
+#include "browser/ColumnTree.h"
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/plist/PropertyListValue.h"
+#include "platform/ui/Delegates.h"
+
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+namespace kv::ui {
+class ScrollView;
+class SavePanel;
+class TextField;
+class TextView;
+class Window;
+} // namespace kv::ui
+
+// Kinds of console line.
+enum LogEntryType : int {
+    LogNote = 0,
+    LogKeyUpdated = 1,
+    LogKeyRemoved = 2,
+    LogKeyAdded = 3,
+};
+
+// The store's change callback: forwards a present change list to the
+// controller named by selfObject.
+void storeNotification(kv::StoreConnection *store, const QStringList *changedKeys, void *context);
+
+class KVNController : public QObject,
+                      public kv::ui::BrowserDelegate,
+                      public kv::ui::OutlineViewDataSource,
+                      public kv::ui::OutlineViewDelegate,
+                      public kv::ui::SplitViewDelegate,
+                      public kv::ui::WindowDelegate,
+                      public kv::ui::ToolbarDelegate
+{
+    Q_OBJECT
+public:
+    // Creation: records the controller in selfObject, makes the empty key list
+    // and column tree, browserUpdatePolicy = 1, outlineViewModeExpended = 1.
+    explicit KVNController(QObject *parent = nullptr);
+    ~KVNController() override;
+
+    // --- Fields ---------------------------------------------------------
+    std::unique_ptr<kv::StoreConnection> store;
+    QStringList storeKeysList;
+    QList<kv::TreeBranch> storeTree;
+    kv::PropertyListValue selectedKeyContents;
+    // Widgets, made by the main interface and filled in before awakeFromNib;
+    // the controller does not own them.
+    kv::ui::ColumnBrowser *kvnBrowser = nullptr;
+    kv::ui::TextField *kvnKey = nullptr;
+    kv::ui::OutlineView *kvnOutlineView = nullptr;
+    kv::ui::TableColumn *kvnOutlineViewKeyColumn = nullptr;
+    kv::ui::TableColumn *kvnOutlineViewTypeColumn = nullptr;
+    kv::ui::TableColumn *kvnOutlineViewValueColumn = nullptr;
+    kv::ui::Window *inspectorPanel = nullptr;
+    kv::ui::TextView *inspectorView = nullptr;
+    kv::ui::Window *consoleWindow = nullptr;
+    kv::ui::TextView *consoleView = nullptr;
+    kv::ui::ScrollView *consoleClipView = nullptr;
+    qint32 browserUpdatePolicy = 0;
+    qint32 outlineUpdatePolicy = 0;
+    quint8 outlineViewModeExpended = 0;
+    // The toolbar's items by identifier; the items are children of the controller.
+    QMap<QString, kv::ui::ToolbarItem *> toolbarItemsDictionary;
+
+    // --- Start-up and window behaviour ----------------------------------
+    void awakeFromNib();
+    void windowWillClose(kv::ui::Window *window) override;
+    float splitViewConstrainMinCoordinate(kv::ui::SplitView *splitView, float proposedMin, int dividerIndex) override;
+    float splitViewConstrainMaxCoordinate(kv::ui::SplitView *splitView, float proposedMax, int dividerIndex) override;
+
+    // --- Key list and change registration --------------------------------
+    bool setStoreNotification();
+    void getStoreKeysList();
+    Q_INVOKABLE void reloadKeys(QObject *sender);
+
+    // --- Change merging ---------------------------------------------------
+    void storeNotification(const QStringList &changedKeys);
+
+    // --- Key decomposition, column tree, browser data source ------------
+    kv::DecomposedKeyList storeDecomposedKeysListArray() const;
+    kv::TreeBranch buildTreeBranchForColumn(int column, const kv::DecomposedKeyList *keysArray) const;
+    int browserNumberOfRowsInColumn(kv::ui::ColumnBrowser *browser, int column) override;
+    void browserWillDisplayCell(kv::ui::ColumnBrowser *browser, kv::ui::BrowserCell *cell, int row, int column) override;
+    bool browserSelectCellWithString(kv::ui::ColumnBrowser *browser, const QString &title, int column) override;
+    QString browserFormatString(const QString &string, int column) const;
+
+    // --- Key selection and value display ----------------------------------
+    Q_INVOKABLE void browserSingleClick(QObject *sender);
+    Q_INVOKABLE void browserDoubleClick(QObject *sender);
+    Q_INVOKABLE void showInspector(QObject *sender);
+
+    // --- Value outline data source ------------------------------------------
+    int outlineViewNumberOfChildrenOfItem(kv::ui::OutlineView *outlineView, kv::ui::OutlineItem item) override;
+    bool outlineViewIsItemExpandable(kv::ui::OutlineView *outlineView, kv::ui::OutlineItem item) override;
+    kv::ui::OutlineItem outlineViewChild(kv::ui::OutlineView *outlineView, int index, kv::ui::OutlineItem item) override;
+    QString outlineViewObjectValueForTableColumn(kv::ui::OutlineView *outlineView, kv::ui::TableColumn *tableColumn,
+                                                 kv::ui::OutlineItem item) override;
+    bool outlineViewShouldEditTableColumn(kv::ui::OutlineView *outlineView, kv::ui::TableColumn *tableColumn,
+                                          kv::ui::OutlineItem item) override;
+
+    // --- Console log ------------------------------------------------------------
+    void initLog();
+    // A null or empty message is ignored.
+    void updateLog(const QString &message, qint32 type);
+    Q_INVOKABLE void showConsole(QObject *sender);
+
+    // --- Toolbar ------------------------------------------------------------------
+    void setupToolbar();
+    kv::ui::ToolbarItem *toolbarItemForItemIdentifier(const QString &itemIdentifier, const QString &label);
+    kv::ui::ToolbarItem *toolbarItemForItemIdentifier(kv::ui::Toolbar *toolbar, const QString &itemIdentifier,
+                                                      bool willBeInsertedIntoToolbar) override;
+    QStringList toolbarDefaultItemIdentifiers(kv::ui::Toolbar *toolbar) override;
+    QStringList toolbarAllowedItemIdentifiers(kv::ui::Toolbar *toolbar) override;
+    Q_INVOKABLE void toolbarAction(QObject *sender);
+
+    // --- Store export ---------------------------------------------------------------
+    Q_INVOKABLE void exportStore(QObject *sender);
+    void didEnd(kv::ui::SavePanel *panel, int returnCode, void *contextInfo);
+
+    // --- About panel ------------------------------------------------------------------
+    Q_INVOKABLE void menuAboutAction(QObject *sender);
+};
+
+// The one controller, recorded at its creation.
+extern KVNController *selfObject;

@@ -1,0 +1,32 @@
+#include "platform/SystemLog.h"
+
+#include <cstdio>
+
+namespace kv {
+
+namespace {
+SystemLogCapture *currentCapture = nullptr;
+}
+
+void systemLog(const QString &line)
+{
+    if (currentCapture) {
+        currentCapture->m_lines.append(line);
+        return;
+    }
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+SystemLogCapture::SystemLogCapture() : m_previous(currentCapture)
+{
+    currentCapture = this;
+}
+
+SystemLogCapture::~SystemLogCapture()
+{
+    currentCapture = m_previous;
+}
+
+} // namespace kv

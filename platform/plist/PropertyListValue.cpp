@@ -1,0 +1,389 @@
+#include "platform/plist/PropertyListValue.h"
+
+#include <QLocale>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cmath>
+#include <variant>
+
+namespace kv {
+
+struct PropertyListValue::Data
+{
+    Kind kind;
+    std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64,
+                 double, bool, QByteArray, QDateTime>
+        payload;
+};
+
+namespace {
+
+const PropertyListDictionary &emptyDictionary()
+{
+    static const PropertyListDictionary empty;
+    return empty;
+}
+
+const PropertyListArray &emptyArray()
+{
+    static const PropertyListArray empty;
+    return empty;
+}
+
+// A string may stand unquoted in old-style text when it is non-empty and made
+// only of these characters.
+bool needsQuotes(const QString &s)
+{
+    if (s.isEmpty())
+        return true;
+    for (QChar c : s) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+                           || u == '_' || u == '$' || u == '.' || u == '/' || u == ':' || u == '-';
+        if (!plain)
+            return true;
+    }
+    return false;
+}
+
+void appendQuoted(QString &out, const QString &s)
+{
+    if (!needsQuotes(s)) {
+        out += s;
+        return;
+    }
+    out += u'"';
+    for (QChar c : s) {
+        switch (c.unicode()) {
+        case '"': out += QLatin1String("\\\""); break;
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        default:
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                out += QStringLiteral("\\U%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    out += u'"';
+}
+
+QString realText(double v)
+{
+    if (std::isnan(v))
+        return QStringLiteral("nan");
+    if (std::isinf(v))
+        return v > 0 ? QStringLiteral("+infinity") : QStringLiteral("-infinity");
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+QString dataText(const QByteArray &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString out;
+    out.reserve(2 + bytes.size() * 2 + bytes.size() / 4);
+    out += u'<';
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i > 0 && i % 4 == 0)
+            out += u' ';
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out += QLatin1Char(digits[b >> 4]);
+        out += QLatin1Char(digits[b & 0xf]);
+    }
+    out += u'>';
+    return out;
+}
+
+QString dateText(const QDateTime &date)
+{
+    return date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1String(" +0000");
+}
+
+void indent(QString &out, int level)
+{
+    out.append(QString(level * 4, u' '));
+}
+
+void describe(QString &out, const PropertyListValue &value, int level, bool nested);
+
+void describeDictionary(QString &out, const PropertyListDictionary &dict, int level)
+{
+    out += QLatin1String("{\n");
+    for (auto it = dict.cbegin(); it != dict.cend(); ++it) {
+        indent(out, level + 1);
+        appendQuoted(out, it.key());
+        out += QLatin1String(" = ");
+        describe(out, it.value(), level + 1, true);
+        out += QLatin1String(";\n");
+    }
+    indent(out, level);
+    out += u'}';
+}
+
+void describeArray(QString &out, const PropertyListArray &array, int level)
+{
+    out += QLatin1String("(\n");
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        indent(out, level + 1);
+        describe(out, array[i], level + 1, true);
+        if (i + 1 < array.size())
+            out += u',';
+        out += u'\n';
+    }
+    indent(out, level);
+    out += u')';
+}
+
+void describe(QString &out, const PropertyListValue &value, int level, bool nested)
+{
+    switch (value.kind()) {
+    case PropertyListValue::Kind::None: break;
+    case PropertyListValue::Kind::Dictionary: describeDictionary(out, value.dictionary(), level); break;
+    case PropertyListValue::Kind::Array: describeArray(out, value.array(), level); break;
+    case PropertyListValue::Kind::String:
+        if (nested)
+            appendQuoted(out, value.string());
+        else
+            out += value.string();
+        break;
+    case PropertyListValue::Kind::Integer:
+        if (value.isUnsignedInteger())
+            out += QString::number(value.unsignedInteger());
+        else
+            out += QString::number(value.integer());
+        break;
+    case PropertyListValue::Kind::Real: out += realText(value.real()); break;
+    case PropertyListValue::Kind::Boolean: out += value.boolean() ? QLatin1String("true") : QLatin1String("false"); break;
+    case PropertyListValue::Kind::Data: out += dataText(value.data()); break;
+    case PropertyListValue::Kind::Date:
+        if (nested)
+            out += u'"' + dateText(value.date()) + u'"';
+        else
+            out += dateText(value.date());
+        break;
+    }
+}
+
+} // namespace
+
+PropertyListValue PropertyListValue::fromDictionary(PropertyListDictionary dictionary)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Dictionary, std::move(dictionary)}));
+}
+
+PropertyListValue PropertyListValue::fromArray(PropertyListArray array)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Array, std::move(array)}));
+}
+
+PropertyListValue PropertyListValue::fromString(QString string)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::String, std::move(string)}));
+}
+
+PropertyListValue PropertyListValue::fromInteger(qint64 value)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, value}));
+}
+
+PropertyListValue PropertyListValue::fromUnsignedInteger(quint64 value)
+{
+    if (value <= quint64(std::numeric_limits<qint64>::max()))
+        return fromInteger(qint64(value));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, value}));
+}
+
+PropertyListValue PropertyListValue::fromReal(double value)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Real, value}));
+}
+
+PropertyListValue PropertyListValue::fromBoolean(bool value)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Boolean, value}));
+}
+
+PropertyListValue PropertyListValue::fromData(QByteArray data)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Data, std::move(data)}));
+}
+
+PropertyListValue PropertyListValue::fromDate(const QDateTime &date)
+{
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Date, date.toUTC()}));
+}
+
+PropertyListValue::Kind PropertyListValue::kind() const
+{
+    return d ? d->kind : Kind::None;
+}
+
+bool PropertyListValue::isNumber() const
+{
+    const Kind k = kind();
+    return k == Kind::Integer || k == Kind::Real || k == Kind::Boolean;
+}
+
+const PropertyListDictionary &PropertyListValue::dictionary() const
+{
+    if (kind() == Kind::Dictionary)
+        return std::get<PropertyListDictionary>(d->payload);
+    return emptyDictionary();
+}
+
+const PropertyListArray &PropertyListValue::array() const
+{
+    if (kind() == Kind::Array)
+        return std::get<PropertyListArray>(d->payload);
+    return emptyArray();
+}
+
+QString PropertyListValue::string() const
+{
+    return kind() == Kind::String ? std::get<QString>(d->payload) : QString();
+}
+
+bool PropertyListValue::isUnsignedInteger() const
+{
+    return kind() == Kind::Integer && std::holds_alternative<quint64>(d->payload);
+}
+
+qint64 PropertyListValue::integer() const
+{
+    switch (kind()) {
+    case Kind::Integer:
+        if (isUnsignedInteger())
+            return qint64(std::get<quint64>(d->payload));
+        return std::get<qint64>(d->payload);
+    case Kind::Real: {
+        const double v = std::get<double>(d->payload);
+        if (!(v == v) || v >= 9.2233720368547758e18 || v < -9.2233720368547758e18)
+            return 0;
+        return qint64(v);
+    }
+    case Kind::Boolean: return std::get<bool>(d->payload) ? 1 : 0;
+    default: return 0;
+    }
+}
+
+quint64 PropertyListValue::unsignedInteger() const
+{
+    if (isUnsignedInteger())
+        return std::get<quint64>(d->payload);
+    return quint64(integer());
+}
+
+double PropertyListValue::real() const
+{
+    switch (kind()) {
+    case Kind::Integer:
+        return isUnsignedInteger() ? double(std::get<quint64>(d->payload)) : double(std::get<qint64>(d->payload));
+    case Kind::Real: return std::get<double>(d->payload);
+    case Kind::Boolean: return std::get<bool>(d->payload) ? 1.0 : 0.0;
+    default: return 0.0;
+    }
+}
+
+bool PropertyListValue::boolean() const
+{
+    if (kind() == Kind::Boolean)
+        return std::get<bool>(d->payload);
+    return isNumber() && real() != 0.0;
+}
+
+QByteArray PropertyListValue::data() const
+{
+    return kind() == Kind::Data ? std::get<QByteArray>(d->payload) : QByteArray();
+}
+
+QDateTime PropertyListValue::date() const
+{
+    return kind() == Kind::Date ? std::get<QDateTime>(d->payload) : QDateTime();
+}
+
+qsizetype PropertyListValue::count() const
+{
+    switch (kind()) {
+    case Kind::Dictionary: return dictionary().size();
+    case Kind::Array: return array().size();
+    default: return 0;
+    }
+}
+
+PropertyListValue PropertyListValue::value(const QString &key) const
+{
+    return dictionary().value(key);
+}
+
+PropertyListValue PropertyListValue::at(qsizetype index) const
+{
+    const PropertyListArray &a = array();
+    return index >= 0 && index < a.size() ? a[index] : PropertyListValue();
+}
+
+QString PropertyListValue::typeName() const
+{
+    switch (kind()) {
+    case Kind::None: return QString();
+    case Kind::Dictionary: return QStringLiteral("Dictionary");
+    case Kind::Array: return QStringLiteral("Array");
+    case Kind::String: return QStringLiteral("String");
+    case Kind::Integer:
+    case Kind::Real: return QStringLiteral("Number");
+    case Kind::Boolean: return QStringLiteral("Boolean");
+    case Kind::Data: return QStringLiteral("Data");
+    case Kind::Date: return QStringLiteral("Date");
+    }
+    return QString();
+}
+
+QString PropertyListValue::description() const
+{
+    QString out;
+    describe(out, *this, 0, false);
+    return out;
+}
+
+int PropertyListValue::depth() const
+{
+    // Iterative, so that deeply nested values cannot exhaust the stack.
+    if (!d)
+        return 0;
+    int deepest = 0;
+    QList<std::pair<const PropertyListValue *, int>> pending{{this, 1}};
+    while (!pending.isEmpty()) {
+        const auto [value, level] = pending.takeLast();
+        deepest = std::max(deepest, level);
+        if (value->isDictionary()) {
+            for (const PropertyListValue &child : value->dictionary())
+                pending.append({&child, level + 1});
+        } else if (value->isArray()) {
+            for (const PropertyListValue &child : value->array())
+                pending.append({&child, level + 1});
+        }
+    }
+    return deepest;
+}
+
+bool PropertyListValue::operator==(const PropertyListValue &other) const
+{
+    if (d == other.d)
+        return true;
+    if (!d || !other.d || d->kind != other.d->kind)
+        return false;
+    switch (d->kind) {
+    case Kind::Integer:
+        return isUnsignedInteger() == other.isUnsignedInteger() && unsignedInteger() == other.unsignedInteger();
+    case Kind::Real: {
+        const double a = real(), b = other.real();
+        return a == b || (a != a && b != b);
+    }
+    case Kind::Date: return date() == other.date();
+    default: return d->payload == other.d->payload;
+    }
+}
+
+} // namespace kv

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+
+namespace kv {
+
+class PropertyListValue;
+
+// Dictionary entries are ordered by QString's operator<, which compares
+// UTF-16 code units one by one (case-sensitive, not locale-aware): the same
+// ordering that sorts store keys everywhere in the program.
+using PropertyListDictionary = QMap<QString, PropertyListValue>;
+using PropertyListArray = QList<PropertyListValue>;
+
+// Orders store keys: case-sensitive, UTF-16 code unit by code unit.
+inline bool storeKeyLessThan(const QString &a, const QString &b) { return a < b; }
+inline int storeKeyCompare(const QString &a, const QString &b)
+{
+    return QString::compare(a, b, Qt::CaseSensitive);
+}
+
+// An immutable property-list value: dictionary, array, string, integer, real,
+// boolean, data or date, nested freely. Copies share the same data, so a value
+// can be handed around cheaply and parts of it can be referred to while the
+// whole is alive. A default-constructed value is "none".
+class PropertyListValue
+{
+public:
+    enum class Kind { None, Dictionary, Array, String, Integer, Real, Boolean, Data, Date };
+
+    PropertyListValue() = default;
+
+    static PropertyListValue fromDictionary(PropertyListDictionary dictionary);
+    static PropertyListValue fromArray(PropertyListArray array);
+    static PropertyListValue fromString(QString string);
+    static PropertyListValue fromInteger(qint64 value);
+    // Integers from 2^63 up to 2^64 - 1 (held as unsigned).
+    static PropertyListValue fromUnsignedInteger(quint64 value);
+    static PropertyListValue fromReal(double value);
+    static PropertyListValue fromBoolean(bool value);
+    static PropertyListValue fromData(QByteArray data);
+    // Stored in UTC, to the millisecond.
+    static PropertyListValue fromDate(const QDateTime &date);
+
+    Kind kind() const;
+    bool isNone() const { return !d; }
+    explicit operator bool() const { return bool(d); }
+    bool isDictionary() const { return kind() == Kind::Dictionary; }
+    bool isArray() const { return kind() == Kind::Array; }
+    bool isString() const { return kind() == Kind::String; }
+    // Integers, reals and booleans are all numbers.
+    bool isNumber() const;
+    bool isBoolean() const { return kind() == Kind::Boolean; }
+    bool isData() const { return kind() == Kind::Data; }
+    bool isDate() const { return kind() == Kind::Date; }
+
+    // Accessors; each returns an empty result for a value of another kind.
+    const PropertyListDictionary &dictionary() const;
+    const PropertyListArray &array() const;
+    QString string() const;
+    qint64 integer() const;       // integers (wrapped for unsigned ones), reals truncated, booleans 0/1
+    quint64 unsignedInteger() const;
+    bool isUnsignedInteger() const; // an integer above INT64_MAX
+    double real() const;           // any number as a double
+    bool boolean() const;
+    QByteArray data() const;
+    QDateTime date() const;
+
+    // Number of entries of a dictionary or elements of an array, else 0.
+    qsizetype count() const;
+    // Dictionary lookup; none when absent or not a dictionary.
+    PropertyListValue value(const QString &key) const;
+    // Array element; none when out of range or not an array.
+    PropertyListValue at(qsizetype index) const;
+
+    // Name of the value's type: "Dictionary", "Array", "String", "Number",
+    // "Boolean", "Data", "Date"; "" for none.
+    QString typeName() const;
+
+    // A textual rendering of the whole value, nested values included, in the
+    // style of old-style property-list text.
+    QString description() const;
+
+    // Depth of nesting: 1 for a scalar or an empty container, 0 for none.
+    int depth() const;
+
+    // Values of equal kind and content are equal. An integer and a real with
+    // the same numeric value are not equal (the kind differs).
+    bool operator==(const PropertyListValue &other) const;
+    bool operator!=(const PropertyListValue &other) const { return !(*this == other); }
+
+    // Identity of the shared data (for borrowing checks); null for none.
+    const void *identity() const { return d.get(); }
+
+private:
+    struct Data;
+    explicit PropertyListValue(std::shared_ptr<const Data> data) : d(std::move(data)) {}
+    std::shared_ptr<const Data> d;
+};
+
+} // namespace kv

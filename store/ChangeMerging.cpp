@@ -1,0 +1,3 @@
+#include "app/KVNController.h"
+
+void KVNController::storeNotification(const QStringList &) {}
