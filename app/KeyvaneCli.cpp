@@ -1,0 +1,3 @@
+#include "app/KeyvaneCli.h"
+
+int keyvaneCliMain(int, char **) { return 2; }
