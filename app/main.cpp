@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include "app/ApplicationMain.h"
+
+int main(int argc, char **argv)
+{
+    return applicationMain(argc, argv);
+}

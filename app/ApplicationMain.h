@@ -1,0 +1,6 @@
+#pragma once
+
+// Starts the application: parses the command line, chooses the store's
+// source, loads the main interface, starts the controller and runs the event
+// loop until the application ends. Returns the exit status.
+int applicationMain(int argc, char **argv);

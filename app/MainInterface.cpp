@@ -1,0 +1,162 @@
+#include "app/MainInterface.h"
+
+#include "app/KVNController.h"
+#include "platform/ui/Bundle.h"
+#include "platform/ui/ColumnBrowser.h"
+#include "platform/ui/OutlineView.h"
+#include "platform/ui/SplitView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/Window.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+MainInterface::~MainInterface()
+{
+    // Panels first: they refer to nothing in the main window.
+    inspectorPanel.reset();
+    consoleWindow.reset();
+    mainWindow.reset();
+}
+
+namespace {
+
+void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
+{
+    QMenuBar *bar = mainWindow->menuBar();
+
+    QMenu *file = bar->addMenu(QObject::tr("&File"));
+    QAction *exportAction = file->addAction(QObject::tr("&Export…"));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    QObject::connect(exportAction, &QAction::triggered, controller, [controller] { controller->exportStore(controller); });
+    QAction *reloadAction = file->addAction(QObject::tr("&Reload"));
+    reloadAction->setShortcut(QKeySequence::Refresh);
+    QObject::connect(reloadAction, &QAction::triggered, controller, [controller] { controller->reloadKeys(controller); });
+    file->addSeparator();
+    QAction *quitAction = file->addAction(QObject::tr("&Quit"));
+    quitAction->setShortcut(QKeySequence::Quit);
+    quitAction->setMenuRole(QAction::QuitRole);
+    QObject::connect(quitAction, &QAction::triggered, mainWindow, &QWidget::close);
+
+    QMenu *windowMenu = bar->addMenu(QObject::tr("&Window"));
+    QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu] {
+        windowMenu->clear();
+        for (kv::ui::Window *window : kv::ui::Window::allWindows()) {
+            if (window->isExcludedFromWindowsMenu() || window->windowTitle().isEmpty())
+                continue;
+            QAction *action = windowMenu->addAction(window->windowTitle());
+            action->setCheckable(true);
+            action->setChecked(window->isVisible() && window->isActiveWindow());
+            QObject::connect(action, &QAction::triggered, window, [window] { window->makeKeyAndOrderFront(nullptr); });
+        }
+    });
+    // Fill the menu once so that its entries exist for keyboard users and
+    // accessibility tools before it is first opened.
+    Q_EMIT windowMenu->aboutToShow();
+
+    QMenu *help = bar->addMenu(QObject::tr("&Help"));
+    QAction *about = help->addAction(QObject::tr("&About Keyvane"));
+    about->setMenuRole(QAction::AboutRole);
+    QObject::connect(about, &QAction::triggered, controller, [controller] { controller->menuAboutAction(controller); });
+}
+
+} // namespace
+
+std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
+{
+    auto ui = std::make_unique<MainInterface>();
+    const QString appName = kv::ui::Bundle::mainBundle().localInfoDictionary().value(QStringLiteral("CFBundleName")).toString();
+
+    // Main window.
+    ui->mainWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Document);
+    kv::ui::Window *main = ui->mainWindow.get();
+    main->setWindowTitle(appName);
+    main->setObjectName(QStringLiteral("mainWindow"));
+    main->resize(900, 640);
+    main->setDelegate(controller);
+
+    auto *split = new kv::ui::SplitView(main);
+    split->setObjectName(QStringLiteral("splitView"));
+    split->setAccessibleName(QObject::tr("Keys and value"));
+    ui->splitView = split;
+
+    auto *browser = new kv::ui::ColumnBrowser(split);
+    browser->setObjectName(QStringLiteral("kvnBrowser"));
+    browser->setAccessibleName(QObject::tr("Key browser"));
+    browser->setDelegate(controller);
+    split->addWidget(browser);
+
+    auto *bottom = new QWidget(split);
+    auto *layout = new QVBoxLayout(bottom);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+    auto *keyField = new kv::ui::TextField(bottom);
+    keyField->setObjectName(QStringLiteral("kvnKey"));
+    keyField->setEditable(false);
+    keyField->setAccessibleName(QObject::tr("Selected key"));
+    auto *keyLabel = new QLabel(QObject::tr("&Key:"), bottom);
+    keyLabel->setBuddy(keyField);
+    auto *keyRow = new QHBoxLayout;
+    keyRow->addWidget(keyLabel);
+    keyRow->addWidget(keyField, 1);
+    layout->addLayout(keyRow);
+
+    auto *outline = new kv::ui::OutlineView(bottom);
+    outline->setObjectName(QStringLiteral("kvnOutlineView"));
+    outline->setAccessibleName(QObject::tr("Value tree"));
+    controller->kvnOutlineViewKeyColumn = outline->addTableColumn(QStringLiteral("key"), QObject::tr("Key"));
+    controller->kvnOutlineViewTypeColumn = outline->addTableColumn(QStringLiteral("type"), QObject::tr("Type"));
+    controller->kvnOutlineViewValueColumn = outline->addTableColumn(QStringLiteral("value"), QObject::tr("Value"));
+    outline->setDataSource(controller);
+    outline->setDelegate(controller);
+    layout->addWidget(outline, 1);
+    split->addWidget(bottom);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    split->setSizes({300, 300});
+    split->setDelegate(controller);
+    main->setCentralWidget(split);
+
+    controller->kvnBrowser = browser;
+    controller->kvnKey = keyField;
+    controller->kvnOutlineView = outline;
+
+    // Inspector panel.
+    ui->inspectorPanel = std::make_unique<kv::ui::Window>(kv::ui::Window::Panel, main);
+    kv::ui::Window *inspector = ui->inspectorPanel.get();
+    inspector->setWindowTitle(QObject::tr("Inspector"));
+    inspector->setObjectName(QStringLiteral("inspectorPanel"));
+    inspector->resize(420, 360);
+    auto *inspectorText = new kv::ui::TextView(inspector);
+    inspectorText->setObjectName(QStringLiteral("inspectorView"));
+    inspectorText->setAccessibleName(QObject::tr("Inspector text"));
+    inspectorText->setEditable(false);
+    inspectorText->setLineWrapMode(QTextEdit::NoWrap);
+    inspector->setCentralWidget(inspectorText);
+    controller->inspectorPanel = inspector;
+    controller->inspectorView = inspectorText;
+
+    // Console window.
+    ui->consoleWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Document);
+    kv::ui::Window *console = ui->consoleWindow.get();
+    console->setWindowTitle(QObject::tr("Console"));
+    console->setObjectName(QStringLiteral("consoleWindow"));
+    console->resize(640, 360);
+    auto *consoleText = new kv::ui::TextView(console);
+    consoleText->setObjectName(QStringLiteral("consoleView"));
+    consoleText->setAccessibleName(QObject::tr("Console text"));
+    consoleText->setEditable(false);
+    console->setCentralWidget(consoleText);
+    controller->consoleWindow = console;
+    controller->consoleView = consoleText;
+    controller->consoleClipView = new kv::ui::ScrollView(consoleText, console);
+
+    buildMenus(controller, main);
+    return ui;
+}

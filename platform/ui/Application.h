@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+class QObject;
+
+namespace kv::ui {
+
+// Ends the application: leaves the event loop with status 0.
+void terminate(QObject *sender);
+
+// Tests replace what terminate does (an empty function restores the default).
+void setTerminateHandler(std::function<void(QObject *sender)> handler);
+
+} // namespace kv::ui

@@ -1,0 +1,103 @@
+#include "platform/ui/Bundle.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace kv::ui {
+
+Bundle &Bundle::mainBundle()
+{
+    static Bundle bundle;
+    return bundle;
+}
+
+QVariantMap Bundle::infoDictionary() const
+{
+    return {
+        {QStringLiteral("CFBundleName"), QStringLiteral("Keyvane")},
+        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.keyvane.Keyvane")},
+        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral(KEYVANE_VERSION)},
+        {QStringLiteral("CFBundleVersion"), QStringLiteral(KEYVANE_BUILD_NUMBER)},
+        {QStringLiteral("NSHumanReadableCopyright"), QStringLiteral(KEYVANE_COPYRIGHT)},
+    };
+}
+
+QVariantMap Bundle::localInfoDictionary() const
+{
+    QVariantMap localized = infoDictionary();
+    for (auto it = localized.begin(); it != localized.end(); ++it) {
+        const QByteArray source = it.value().toString().toUtf8();
+        it.value() = QCoreApplication::translate("InfoPlist", source.constData());
+    }
+    return localized;
+}
+
+QString Bundle::localizedStringForKey(const QString &key, const QString &value, const QString &table) const
+{
+    const QByteArray context = table.isEmpty() ? QByteArrayLiteral("Localizable") : table.toUtf8();
+    const QByteArray source = key.toUtf8();
+    const QString translated = QCoreApplication::translate(context.constData(), source.constData());
+    if (translated != key)
+        return translated;
+    return value.isEmpty() ? key : value;
+}
+
+QString Bundle::pathForResource(const QString &name, const QString &type) const
+{
+    const QString file = type.isEmpty() ? name : name + u'.' + type;
+    if (!m_overrideDirectory.isEmpty()) {
+        const QString path = QDir(m_overrideDirectory).filePath(file);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    const QString path = QStringLiteral(":/resources/") + file;
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+QIcon Bundle::imageNamed(const QString &name) const
+{
+    QIcon icon;
+    for (const QString &dir : {m_overrideDirectory, QStringLiteral(":/images")}) {
+        if (dir.isEmpty())
+            continue;
+        const QString base = QDir(dir).filePath(name);
+        if (QFileInfo::exists(base + QStringLiteral(".png"))) {
+            icon.addFile(base + QStringLiteral(".png"));
+            if (QFileInfo::exists(base + QStringLiteral("@2x.png")))
+                icon.addFile(base + QStringLiteral("@2x.png"));
+            return icon;
+        }
+        if (QFileInfo::exists(base + QStringLiteral(".svg"))) {
+            icon.addFile(base + QStringLiteral(".svg"));
+            return icon;
+        }
+    }
+    return icon;
+}
+
+void Bundle::registerInterface(const QString &name, InterfaceLoader loader)
+{
+    m_interfaces.insert(name, std::move(loader));
+}
+
+void Bundle::unregisterInterface(const QString &name)
+{
+    m_interfaces.remove(name);
+}
+
+bool Bundle::loadNibNamed(const QString &name, QObject *owner) const
+{
+    const auto it = m_interfaces.constFind(name);
+    if (it == m_interfaces.constEnd() || !it.value())
+        return false;
+    return it.value()(owner);
+}
+
+void beep()
+{
+    QApplication::beep();
+}
+
+} // namespace kv::ui

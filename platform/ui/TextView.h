@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QRectF>
+#include <QTextEdit>
+
+namespace kv::ui {
+
+// A range of UTF-16 code units in a text.
+struct TextRange
+{
+    qsizetype location = 0;
+    qsizetype length = 0;
+};
+
+// A multi-line text view that scrolls by pixel. Its string is plain text in
+// one font (the view's font).
+class TextView : public QTextEdit
+{
+    Q_OBJECT
+public:
+    explicit TextView(QWidget *parent = nullptr);
+
+    void setString(const QString &string);
+    QString string() const;
+    // Length of string() in UTF-16 code units, without building the string.
+    qsizetype stringLength() const;
+    // Replaces `range` (clamped to the text) with `string`, in the view's font.
+    void replaceCharactersInRange(TextRange range, const QString &string);
+    // Scrolls so that the position `range.location` is visible.
+    void scrollRangeToVisible(TextRange range);
+    // The font of all text, present and future.
+    void setTextFont(const QFont &font);
+    QFont textFont() const;
+    void setEditable(bool editable);
+    bool isEditable() const { return !isReadOnly(); }
+    void setDrawsBackground(bool draws);
+    // The whole text view in its own coordinates: as wide as the visible
+    // area, as tall as the laid-out text (at least the visible height).
+    QRectF bounds() const;
+    // The visible part of the text view, in the text view's coordinates
+    // (y grows downwards from the top of the text).
+    QRectF documentVisibleRect() const;
+};
+
+// The clip view of a scroll view: what part of its document is visible.
+class ClipView
+{
+public:
+    explicit ClipView(const TextView *document) : m_document(document) {}
+    QRectF documentVisibleRect() const { return m_document ? m_document->documentVisibleRect() : QRectF(); }
+
+private:
+    const TextView *m_document;
+};
+
+// The scroll view that holds a text view. A TextView scrolls itself, so this
+// is a handle onto it that answers the scroll-view questions.
+class ScrollView : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ScrollView(TextView *documentView, QObject *parent = nullptr)
+        : QObject(parent), m_documentView(documentView) {}
+    TextView *documentView() const { return m_documentView; }
+    ClipView contentView() const { return ClipView(m_documentView); }
+
+private:
+    TextView *m_documentView;
+};
+
+} // namespace kv::ui
