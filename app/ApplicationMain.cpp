@@ -3,6 +3,7 @@
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/Window.h"
 
@@ -70,6 +71,7 @@ int applicationMain(int argc, char **argv)
     std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
     controller.awakeFromNib();
     ui->mainWindow->show();
+    kv::ui::quitOnTerminationSignals();
     const int status = QApplication::exec();
     // Let the windows go before the controller they call back into.
     ui.reset();

@@ -13,3 +13,11 @@ void terminate(QObject *sender);
 void setTerminateHandler(std::function<void(QObject *sender)> handler);
 
 } // namespace kv::ui
+
+namespace kv::ui {
+
+// SIGINT, SIGTERM and SIGHUP end the application like terminate() does, from
+// the event loop.
+void quitOnTerminationSignals();
+
+} // namespace kv::ui
