@@ -2,14 +2,65 @@
 
 // The default source of the store: this machine's live state (host name,
 // network interfaces and addresses, primary interface and router, DNS,
-// power supplies), followed as it changes.
+// power supplies), followed as it changes. The keys are described in
+// docs/store-keys.md.
 
 #include "platform/dynamicstore/DynamicStore.h"
+
+#include <QString>
 
 #include <memory>
 
 namespace kv {
 
+struct LiveSystemOptions
+{
+    // The resolver configuration (followed through symlinks that get
+    // replaced) and systemd-resolved's list of upstream servers, read when
+    // the former is the local stub.
+    QString resolverConfigurationPath = QStringLiteral("/etc/resolv.conf");
+    QString resolverUpstreamPath = QStringLiteral("/run/systemd/resolve/resolv.conf");
+    // The power supplies' sysfs folder.
+    QString powerSupplyRoot = QStringLiteral("/sys/class/power_supply");
+    // The file whose poll() priority events announce host name changes.
+    QString hostNameEventPath = QStringLiteral("/proc/sys/kernel/hostname");
+    // Read the network with getifaddrs instead of netlink (as when netlink
+    // cannot be opened).
+    bool useNetlink = true;
+    // SO_RCVBUF of the change subscription socket; 0 keeps the default.
+    int subscriptionReceiveBuffer = 0;
+    // Wait after a change signal before reading, so bursts make one reading.
+    int settleMilliseconds = 75;
+    // Re-reading of the power supplies (some drivers send no capacity events).
+    int powerRefreshMilliseconds = 60000;
+};
+
+class LiveSystemSource : public StoreSource
+{
+public:
+    explicit LiveSystemSource(const LiveSystemOptions &options = LiveSystemOptions());
+    ~LiveSystemSource() override;
+
+    bool start(StoreEngine &engine, QString *error) override;
+
+    // Take a fresh reading now and publish what differs (normally done after
+    // change signals and by timers).
+    void refreshNetwork();
+    void refreshDns();
+    void refreshPower();
+    void refreshHostName();
+
+    // Counters for tests and diagnostics.
+    int networkReadings() const;
+    int overflows() const;
+    bool usesNetlink() const; // false after falling back to getifaddrs
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
 std::unique_ptr<StoreSource> createLiveSystemSource();
+std::unique_ptr<StoreSource> createLiveSystemSource(const LiveSystemOptions &options);
 
 } // namespace kv

@@ -1,0 +1,405 @@
+#include "platform/live/LiveSystemSource.h"
+
+#include "platform/SystemLog.h"
+#include "platform/live/Netlink.h"
+#include "platform/live/NetworkKeys.h"
+#include "platform/live/SystemFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace kv {
+
+using live::KeyValues;
+using live::UniqueFd;
+
+struct LiveSystemSource::Private
+{
+    explicit Private(const LiveSystemOptions &o) : options(o) {}
+
+    LiveSystemOptions options;
+    StoreEngine *engine = nullptr;
+    bool started = false;
+
+    // What this source has published, per area.
+    KeyValues network;
+    KeyValues dns;
+    KeyValues power;
+    KeyValues host;
+
+    live::RouteNetlinkSocket dumpSocket;
+    live::RouteSubscriptionSocket subscription;
+    UniqueFd hostNameFd;
+    UniqueFd ueventFd;
+    bool netlink = false;
+    bool fallbackLogged = false;
+    int networkReadings = 0;
+    int overflows = 0;
+
+    // Declared after the descriptors: the notifiers (its children) go first.
+    std::unique_ptr<QObject> context = std::make_unique<QObject>();
+    QSocketNotifier *subscriptionNotifier = nullptr;
+    QSocketNotifier *hostNameNotifier = nullptr;
+    QSocketNotifier *ueventNotifier = nullptr;
+    QFileSystemWatcher *dnsWatcher = nullptr;
+    QTimer *networkSettle = nullptr;
+    QTimer *dnsSettle = nullptr;
+    QTimer *powerSettle = nullptr;
+    QTimer *powerRefresh = nullptr;
+
+    ~Private()
+    {
+        // Notifiers must not outlive their descriptors.
+        context.reset();
+    }
+
+    void apply(KeyValues *published, const KeyValues &fresh)
+    {
+        QStringList removed;
+        for (auto it = published->cbegin(); it != published->cend(); ++it) {
+            if (!fresh.contains(it.key()))
+                removed.append(it.key());
+        }
+        QList<KeyValues::const_iterator> changed;
+        for (auto it = fresh.cbegin(); it != fresh.cend(); ++it) {
+            const auto old = published->constFind(it.key());
+            if (old == published->cend() || old.value() != it.value())
+                changed.append(it);
+        }
+        if (removed.isEmpty() && changed.isEmpty())
+            return;
+        engine->beginBatch();
+        for (const QString &key : std::as_const(removed))
+            engine->removeValue(key);
+        for (const auto &it : std::as_const(changed))
+            engine->setValue(it.key(), it.value());
+        engine->endBatch();
+        *published = fresh;
+    }
+
+    void logFallback(const QString &reason)
+    {
+        if (fallbackLogged)
+            return;
+        fallbackLogged = true;
+        systemLog(QStringLiteral("keyvane: cannot read the network through netlink (%1); reading interfaces with "
+                                 "getifaddrs, without routes and without following changes")
+                      .arg(reason));
+    }
+
+    void openNetlink()
+    {
+        if (!options.useNetlink) {
+            netlink = false;
+            return;
+        }
+        QString error;
+        netlink = dumpSocket.open(&error);
+        if (!netlink) {
+            logFallback(error);
+            return;
+        }
+        openSubscription();
+    }
+
+    void openSubscription()
+    {
+        if (subscriptionNotifier) {
+            // May be called from the notifier's own signal: retire it safely.
+            subscriptionNotifier->setEnabled(false);
+            subscriptionNotifier->deleteLater();
+            subscriptionNotifier = nullptr;
+        }
+        QString error;
+        subscription = live::RouteSubscriptionSocket();
+        if (!subscription.open(options.subscriptionReceiveBuffer, &error)) {
+            systemLog(QStringLiteral("keyvane: cannot follow network changes: %1").arg(error));
+            return;
+        }
+        subscriptionNotifier = new QSocketNotifier(subscription.fd(), QSocketNotifier::Read, context.get());
+        QObject::connect(subscriptionNotifier, &QSocketNotifier::activated, context.get(),
+                         [this] { subscriptionReadable(); });
+    }
+
+    void subscriptionReadable()
+    {
+        const auto result = subscription.drain();
+        if (result.overflow)
+            ++overflows; // messages were lost: the full reading below resynchronises
+        if (result.failed) {
+            // Start over with a new socket rather than stop following.
+            openSubscription();
+        }
+        if (result.messages || result.overflow || result.failed)
+            schedule(networkSettle);
+    }
+
+    void schedule(QTimer *timer)
+    {
+        // The first signal of a burst starts the wait; later ones join it.
+        if (timer && !timer->isActive())
+            timer->start();
+    }
+
+    KeyValues readNetwork()
+    {
+        ++networkReadings;
+        live::NetworkSnapshot snapshot;
+        QString error;
+        if (netlink && !dumpSocket.readSnapshot(&snapshot, &error)) {
+            // One more try on a new socket before falling back.
+            live::RouteNetlinkSocket fresh;
+            QString again;
+            if (fresh.open(&again) && fresh.readSnapshot(&snapshot, &again)) {
+                dumpSocket = std::move(fresh);
+            } else {
+                netlink = false;
+                logFallback(error);
+            }
+        }
+        if (!netlink && !live::readSnapshotFallback(&snapshot, &error)) {
+            systemLog(QStringLiteral("keyvane: cannot list network interfaces: %1").arg(error));
+            return network; // keep what is published
+        }
+        return live::networkKeys(snapshot);
+    }
+
+    KeyValues readHostName()
+    {
+        KeyValues keys;
+        utsname names;
+        if (::uname(&names) < 0)
+            return host;
+        PropertyListDictionary dictionary;
+        const QString hostName = QString::fromUtf8(names.nodename, qsizetype(strnlen(names.nodename, sizeof names.nodename)));
+        dictionary.insert(QStringLiteral("HostName"), PropertyListValue::fromString(hostName));
+        const QString domain =
+            QString::fromUtf8(names.domainname, qsizetype(strnlen(names.domainname, sizeof names.domainname)));
+        if (!domain.isEmpty() && domain != QLatin1String("(none)"))
+            dictionary.insert(QStringLiteral("DomainName"), PropertyListValue::fromString(domain));
+        keys.insert(QStringLiteral("Setup:/System"), PropertyListValue::fromDictionary(std::move(dictionary)));
+        return keys;
+    }
+
+    void openHostNameEvents()
+    {
+        if (options.hostNameEventPath.isEmpty())
+            return;
+        hostNameFd.reset(::open(QFile::encodeName(options.hostNameEventPath).constData(), O_RDONLY | O_CLOEXEC));
+        if (!hostNameFd.isValid())
+            return;
+        rearmHostName();
+        // Priority events only: the file always polls readable.
+        hostNameNotifier = new QSocketNotifier(hostNameFd.get(), QSocketNotifier::Exception, context.get());
+        QObject::connect(hostNameNotifier, &QSocketNotifier::activated, context.get(), [this] {
+            rearmHostName();
+            apply(&host, readHostName());
+        });
+    }
+
+    void rearmHostName()
+    {
+        char buffer[256];
+        ::lseek(hostNameFd.get(), 0, SEEK_SET);
+        while (::read(hostNameFd.get(), buffer, sizeof buffer) > 0) {
+        }
+    }
+
+    void openUevents()
+    {
+        ueventFd.reset(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
+        if (!ueventFd.isValid())
+            return;
+        sockaddr_nl local = {};
+        local.nl_family = AF_NETLINK;
+        local.nl_groups = 1; // the kernel's own events
+        if (::bind(ueventFd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
+            ueventFd.reset();
+            return;
+        }
+        ueventNotifier = new QSocketNotifier(ueventFd.get(), QSocketNotifier::Read, context.get());
+        QObject::connect(ueventNotifier, &QSocketNotifier::activated, context.get(), [this] { ueventReadable(); });
+    }
+
+    void ueventReadable()
+    {
+        QByteArray buffer(8192, Qt::Uninitialized);
+        bool relevant = false;
+        for (;;) {
+            sockaddr_nl sender = {};
+            socklen_t senderLength = sizeof sender;
+            const ssize_t size = ::recvfrom(ueventFd.get(), buffer.data(), size_t(buffer.size()), 0,
+                                            reinterpret_cast<sockaddr *>(&sender), &senderLength);
+            if (size < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == ENOBUFS) {
+                    relevant = true; // events were lost; one may have been ours
+                    continue;
+                }
+                break;
+            }
+            if (senderLength != sizeof sender || sender.nl_pid != 0)
+                continue;
+            // "action@devpath\0KEY=value\0..."
+            const QByteArray message = buffer.left(size);
+            for (const QByteArray &field : message.split('\0')) {
+                if (field == "SUBSYSTEM=power_supply") {
+                    relevant = true;
+                    break;
+                }
+            }
+        }
+        if (relevant)
+            schedule(powerSettle);
+    }
+
+    void syncDnsWatcher(const live::ResolverLocation &location)
+    {
+        const QStringList watchedDirectories = dnsWatcher->directories();
+        for (const QString &directory : watchedDirectories) {
+            if (!location.watchedDirectories.contains(directory))
+                dnsWatcher->removePath(directory);
+        }
+        for (const QString &directory : location.watchedDirectories) {
+            if (!watchedDirectories.contains(directory))
+                dnsWatcher->addPath(directory);
+        }
+        // Files are watched anew each time: a replaced file is another inode.
+        const QStringList watchedFiles = dnsWatcher->files();
+        if (!watchedFiles.isEmpty())
+            dnsWatcher->removePaths(watchedFiles);
+        if (!location.watchedFiles.isEmpty())
+            dnsWatcher->addPaths(location.watchedFiles);
+    }
+
+    KeyValues readDns()
+    {
+        live::ResolverLocation location;
+        const live::ResolverConfiguration configuration = live::readResolverConfiguration(
+            options.resolverConfigurationPath, options.resolverUpstreamPath, &location);
+        if (dnsWatcher)
+            syncDnsWatcher(location);
+        KeyValues keys;
+        const PropertyListValue value = live::resolverValue(configuration);
+        if (value)
+            keys.insert(QStringLiteral("State:/Network/Global/DNS"), value);
+        return keys;
+    }
+
+    QTimer *makeSettleTimer(std::function<void()> action)
+    {
+        auto *timer = new QTimer(context.get());
+        timer->setSingleShot(true);
+        timer->setInterval(options.settleMilliseconds);
+        QObject::connect(timer, &QTimer::timeout, context.get(), std::move(action));
+        return timer;
+    }
+};
+
+LiveSystemSource::LiveSystemSource(const LiveSystemOptions &options) : d(std::make_unique<Private>(options)) {}
+
+LiveSystemSource::~LiveSystemSource() = default;
+
+bool LiveSystemSource::start(StoreEngine &engine, QString *error)
+{
+    Q_UNUSED(error);
+    if (d->started)
+        return true;
+    d->started = true;
+    d->engine = &engine;
+
+    d->networkSettle = d->makeSettleTimer([this] { refreshNetwork(); });
+    d->dnsSettle = d->makeSettleTimer([this] { refreshDns(); });
+    d->powerSettle = d->makeSettleTimer([this] { refreshPower(); });
+
+    d->openNetlink();
+
+    d->dnsWatcher = new QFileSystemWatcher(d->context.get());
+    QObject::connect(d->dnsWatcher, &QFileSystemWatcher::directoryChanged, d->context.get(),
+                     [this] { d->schedule(d->dnsSettle); });
+    QObject::connect(d->dnsWatcher, &QFileSystemWatcher::fileChanged, d->context.get(),
+                     [this] { d->schedule(d->dnsSettle); });
+
+    d->openHostNameEvents();
+
+    if (QDir(d->options.powerSupplyRoot).exists()) {
+        d->openUevents();
+        d->powerRefresh = new QTimer(d->context.get());
+        d->powerRefresh->setInterval(d->options.powerRefreshMilliseconds);
+        QObject::connect(d->powerRefresh, &QTimer::timeout, d->context.get(), [this] { refreshPower(); });
+        d->powerRefresh->start();
+    }
+
+    // Everything once, as one change list.
+    engine.beginBatch();
+    refreshHostName();
+    refreshNetwork();
+    refreshDns();
+    refreshPower();
+    engine.endBatch();
+    return true;
+}
+
+void LiveSystemSource::refreshNetwork()
+{
+    if (d->engine)
+        d->apply(&d->network, d->readNetwork());
+}
+
+void LiveSystemSource::refreshDns()
+{
+    if (d->engine)
+        d->apply(&d->dns, d->readDns());
+}
+
+void LiveSystemSource::refreshPower()
+{
+    if (d->engine)
+        d->apply(&d->power, live::powerSupplyKeys(d->options.powerSupplyRoot));
+}
+
+void LiveSystemSource::refreshHostName()
+{
+    if (d->engine)
+        d->apply(&d->host, d->readHostName());
+}
+
+int LiveSystemSource::networkReadings() const
+{
+    return d->networkReadings;
+}
+
+int LiveSystemSource::overflows() const
+{
+    return d->overflows;
+}
+
+bool LiveSystemSource::usesNetlink() const
+{
+    return d->netlink;
+}
+
+std::unique_ptr<StoreSource> createLiveSystemSource()
+{
+    return std::make_unique<LiveSystemSource>();
+}
+
+std::unique_ptr<StoreSource> createLiveSystemSource(const LiveSystemOptions &options)
+{
+    return std::make_unique<LiveSystemSource>(options);
+}
+
+} // namespace kv
