@@ -42,6 +42,7 @@ struct LiveSystemSource::Private
     live::RouteNetlinkSocket dumpSocket;
     live::RouteSubscriptionSocket subscription;
     UniqueFd hostNameFd;
+    UniqueFd domainNameFd;
     UniqueFd ueventFd;
     bool netlink = false;
     bool fallbackLogged = false;
@@ -52,6 +53,7 @@ struct LiveSystemSource::Private
     std::unique_ptr<QObject> context = std::make_unique<QObject>();
     QSocketNotifier *subscriptionNotifier = nullptr;
     QSocketNotifier *hostNameNotifier = nullptr;
+    QSocketNotifier *domainNameNotifier = nullptr;
     QSocketNotifier *ueventNotifier = nullptr;
     QFileSystemWatcher *dnsWatcher = nullptr;
     QTimer *networkSettle = nullptr;
@@ -103,6 +105,7 @@ struct LiveSystemSource::Private
     {
         if (!options.useNetlink) {
             netlink = false;
+            logFallback(QStringLiteral("turned off"));
             return;
         }
         QString error;
@@ -193,27 +196,37 @@ struct LiveSystemSource::Private
         return keys;
     }
 
-    void openHostNameEvents()
+    // Host and domain name changes are announced by poll() priority events on
+    // their /proc files (which always poll readable: a Read notifier would
+    // spin). After each event the file is read again from the start.
+    QSocketNotifier *openNameEvents(const QString &path, UniqueFd *fd)
     {
-        if (options.hostNameEventPath.isEmpty())
-            return;
-        hostNameFd.reset(::open(QFile::encodeName(options.hostNameEventPath).constData(), O_RDONLY | O_CLOEXEC));
-        if (!hostNameFd.isValid())
-            return;
-        rearmHostName();
-        // Priority events only: the file always polls readable.
-        hostNameNotifier = new QSocketNotifier(hostNameFd.get(), QSocketNotifier::Exception, context.get());
-        QObject::connect(hostNameNotifier, &QSocketNotifier::activated, context.get(), [this] {
-            rearmHostName();
+        if (path.isEmpty())
+            return nullptr;
+        fd->reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+        if (!fd->isValid())
+            return nullptr;
+        rearm(fd->get());
+        auto *notifier = new QSocketNotifier(fd->get(), QSocketNotifier::Exception, context.get());
+        const int descriptor = fd->get();
+        QObject::connect(notifier, &QSocketNotifier::activated, context.get(), [this, descriptor] {
+            rearm(descriptor);
             apply(&host, readHostName());
         });
+        return notifier;
     }
 
-    void rearmHostName()
+    void openHostNameEvents()
+    {
+        hostNameNotifier = openNameEvents(options.hostNameEventPath, &hostNameFd);
+        domainNameNotifier = openNameEvents(options.domainNameEventPath, &domainNameFd);
+    }
+
+    static void rearm(int fd)
     {
         char buffer[256];
-        ::lseek(hostNameFd.get(), 0, SEEK_SET);
-        while (::read(hostNameFd.get(), buffer, sizeof buffer) > 0) {
+        ::lseek(fd, 0, SEEK_SET);
+        while (::read(fd, buffer, sizeof buffer) > 0) {
         }
     }
 

@@ -22,8 +22,9 @@ struct LiveSystemOptions
     QString resolverUpstreamPath = QStringLiteral("/run/systemd/resolve/resolv.conf");
     // The power supplies' sysfs folder.
     QString powerSupplyRoot = QStringLiteral("/sys/class/power_supply");
-    // The file whose poll() priority events announce host name changes.
+    // The files whose poll() priority events announce name changes.
     QString hostNameEventPath = QStringLiteral("/proc/sys/kernel/hostname");
+    QString domainNameEventPath = QStringLiteral("/proc/sys/kernel/domainname");
     // Read the network with getifaddrs instead of netlink (as when netlink
     // cannot be opened).
     bool useNetlink = true;
