@@ -13,20 +13,46 @@ namespace kv {
 // Values nested deeper than this are refused by the readers and the engine.
 inline constexpr int PropertyListMaximumDepth = 512;
 
-// Parses XML or binary property-list bytes. On failure returns none and sets
-// *error (when given) to one line: "<sourceName>: <position>: <what was wrong>".
+// Inputs larger than this are refused by the readers before any parsing.
+inline constexpr qint64 PropertyListMaximumInputSize = qint64(512) * 1024 * 1024;
+
+// Parses XML or binary property-list bytes; the format is told by the first
+// bytes ("bplist" starts a binary list, anything else is read as XML). On
+// failure returns none and sets *error (when given) to one line:
+// "<sourceName>: <position>: <what was wrong>", where the position is
+// "line L, column C" for XML and "byte offset N" for binary input (problems
+// of the input as a whole, such as its size, have no position). An empty
+// sourceName reads as "property list".
+//
+// The readers are strict: malformed numbers, dates, base64 and unknown
+// elements are errors, never a default value. Dictionaries may not repeat a
+// key (an error in both formats). XML with a document type declaration that
+// has an internal subset (entity declarations and the like) is refused, and
+// nothing is ever fetched. Binary objects that reference themselves or one
+// of their containers are refused; objects shared by several containers are
+// fine, as long as the value they make does not expand past a limit of
+// roughly 16 million values (more when the file itself holds more objects).
 PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName = QString());
 
 // Reads a file with readPropertyList; a file that cannot be read gives an
 // error naming the file and the reason.
 PropertyListValue readPropertyListFile(const QString &path, QString *error);
 
-// The XML property-list text of a value. On failure (a value that XML cannot
-// carry) returns an empty array and sets *error naming the offending key path.
+// The XML property-list text of a value: the XML declaration, the standard
+// DOCTYPE line, <plist version="1.0">, the value at column 0 with its content
+// indented by tabs, </plist> and a final newline. Dates are written to the
+// second (UTC); data as wrapped base64; reals as their shortest round-trip
+// text ("nan", "+infinity", "-infinity" for the special values).
+// On failure returns an empty array and sets *error naming the offending key
+// path: a string or key holding a character that XML 1.0 cannot carry
+// (control characters other than tab, newline and carriage return, U+FFFE,
+// U+FFFF, unpaired surrogates), a date outside the years 1 to 9999, a "none"
+// value inside a container, or nesting deeper than PropertyListMaximumDepth.
 QByteArray writePropertyListXml(const PropertyListValue &value, QString *error);
 
 // Writes the XML property list atomically: a file already at `path` is
-// either replaced whole or left untouched. False with *error on failure.
+// either replaced whole or left untouched. False with *error on failure; the
+// error names the path and the reason.
 bool writePropertyListFile(const QString &path, const PropertyListValue &value, QString *error);
 
 } // namespace kv

@@ -1,0 +1,528 @@
+// Binary "bplist00" property lists: the strict reader behind readPropertyList.
+//
+// Layout: the 8-byte header "bplist00", the objects, an offset table giving
+// each object's position, and a 32-byte trailer (6 unused bytes, the width of
+// the offset-table entries, the width of object references, the number of
+// objects, the top object's number and the offset table's position; the last
+// three big-endian 64-bit). Every object starts with a marker byte whose high
+// nibble is its type and whose low nibble is its size, or 0xF when an integer
+// object holding the size follows the marker.
+
+#include "platform/plist/PropertyListFile.h"
+#include "platform/plist/PropertyListReaders_p.h"
+
+#include <QDate>
+#include <QHash>
+#include <QSet>
+#include <QTime>
+#include <QTimeZone>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace kv::plistdetail {
+
+namespace {
+
+constexpr quint64 headerSize = 8;
+constexpr quint64 trailerSize = 32;
+
+// A value read from the file may expand (through shared objects) to at most
+// this many values, or four times the number of objects in the file when
+// that is more: enough for any file written without tricks, and a bound on
+// what a small file of references to references can make a reader build.
+constexpr quint64 minimumExpansionLimit = quint64(1) << 24;
+
+// Seconds from 1970-01-01 to 2001-01-01, the epoch of binary dates.
+constexpr double dateEpochOffset = 978307200.0;
+
+enum ObjectType : uchar {
+    TypeSimple = 0x0,
+    TypeInteger = 0x1,
+    TypeReal = 0x2,
+    TypeDate = 0x3,
+    TypeData = 0x4,
+    TypeAsciiString = 0x5,
+    TypeUtf16String = 0x6,
+    TypeUid = 0x8,
+    TypeArray = 0xA,
+    TypeOrderedSet = 0xB,
+    TypeSet = 0xC,
+    TypeDictionary = 0xD,
+};
+
+struct ObjectHeader
+{
+    quint64 offset = 0;    // of the marker byte
+    uchar type = 0;
+    uchar info = 0;        // low nibble of the marker
+    quint64 count = 0;     // elements, entries, bytes or characters
+    quint64 payload = 0;   // offset of what follows the marker and count
+};
+
+struct Decoded
+{
+    PropertyListValue value;
+    quint64 nodes = 1;     // values the value expands to, itself included
+    int height = 1;        // its depth()
+};
+
+class BinaryReader
+{
+public:
+    BinaryReader(const QByteArray &bytes, const QString &source)
+        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size())), m_source(source)
+    {
+    }
+
+    PropertyListValue read(QString *error)
+    {
+        PropertyListValue value;
+        if (readTrailer())
+            value = decodeTop();
+        if (m_failed) {
+            *error = m_error;
+            return {};
+        }
+        return value;
+    }
+
+private:
+    struct Frame
+    {
+        quint64 ref = 0;
+        bool isDictionary = false;
+        quint64 count = 0;
+        quint64 refs = 0;       // offset of the first object reference
+        quint64 next = 0;       // next element or entry to read
+        PropertyListArray array;
+        PropertyListDictionary dictionary;
+        QString key;            // of the entry being read
+        bool haveKey = false;
+        quint64 nodes = 1;
+        int height = 1;
+    };
+
+    bool fail(quint64 offset, const QString &what)
+    {
+        if (!m_failed) {
+            m_failed = true;
+            m_error = QStringLiteral("%1: byte offset %2: %3").arg(m_source).arg(offset).arg(what);
+        }
+        return false;
+    }
+
+    // Big-endian unsigned integer of 1 to 8 bytes; the caller has checked
+    // that the bytes lie inside the input.
+    quint64 bigEndian(quint64 at, int width) const
+    {
+        quint64 v = 0;
+        for (int i = 0; i < width; ++i)
+            v = (v << 8) | m_data[at + quint64(i)];
+        return v;
+    }
+
+    bool readTrailer()
+    {
+        if (m_size < 6 || std::memcmp(m_data, "bplist", 6) != 0)
+            return fail(0, QStringLiteral("not a binary property list"));
+        if (m_size < headerSize || std::memcmp(m_data, "bplist00", 8) != 0)
+            return fail(6, QStringLiteral("unsupported binary property-list version \"%1\" (only \"00\" is read)")
+                               .arg(QString::fromLatin1(reinterpret_cast<const char *>(m_data) + 6,
+                                                        int(std::min<quint64>(2, m_size - 6)))));
+        if (m_size < headerSize + 1 + trailerSize)
+            return fail(m_size, QStringLiteral("the input ends before the 32-byte trailer (it is only %1 bytes long)")
+                                    .arg(m_size));
+        const quint64 trailer = m_size - trailerSize;
+        m_offsetWidth = m_data[trailer + 6];
+        m_refWidth = m_data[trailer + 7];
+        m_objectCount = bigEndian(trailer + 8, 8);
+        m_topObject = bigEndian(trailer + 16, 8);
+        m_tableOffset = bigEndian(trailer + 24, 8);
+        if (m_offsetWidth < 1 || m_offsetWidth > 8)
+            return fail(trailer + 6, QStringLiteral("offset-table entries are %1 bytes wide; expected 1 to 8")
+                                         .arg(m_offsetWidth));
+        if (m_refWidth < 1 || m_refWidth > 8)
+            return fail(trailer + 7, QStringLiteral("object references are %1 bytes wide; expected 1 to 8")
+                                         .arg(m_refWidth));
+        if (m_objectCount == 0)
+            return fail(trailer + 8, QStringLiteral("the trailer says the file holds no objects"));
+        if (m_topObject >= m_objectCount)
+            return fail(trailer + 16, QStringLiteral("the top object is number %1, but there are only %2 objects")
+                                          .arg(m_topObject)
+                                          .arg(m_objectCount));
+        if (m_tableOffset < headerSize + 1 || m_tableOffset > trailer)
+            return fail(trailer + 24, QStringLiteral("the offset table is said to start at byte %1, outside the "
+                                                     "object area (bytes 9 to %2)")
+                                          .arg(m_tableOffset)
+                                          .arg(trailer));
+        if (m_objectCount > (trailer - m_tableOffset) / m_offsetWidth)
+            return fail(trailer + 8, QStringLiteral("an offset table of %1 entries of %2 bytes does not fit between "
+                                                    "byte %3 and the trailer")
+                                         .arg(m_objectCount)
+                                         .arg(m_offsetWidth)
+                                         .arg(m_tableOffset));
+        // Object references must be able to name every object.
+        if (m_refWidth < 8 && m_objectCount - 1 > (quint64(1) << (8 * m_refWidth)) - 1)
+            return fail(trailer + 7, QStringLiteral("%1-byte object references cannot name all %2 objects")
+                                         .arg(m_refWidth)
+                                         .arg(m_objectCount));
+        m_expansionLimit = std::max(minimumExpansionLimit, m_objectCount > std::numeric_limits<quint64>::max() / 4
+                                                               ? std::numeric_limits<quint64>::max()
+                                                               : m_objectCount * 4);
+        return true;
+    }
+
+    // The header of object `ref`, read from the offset table; `from` is where
+    // the reference was found (for messages).
+    bool readHeader(quint64 ref, quint64 from, ObjectHeader *h)
+    {
+        if (ref >= m_objectCount)
+            return fail(from, QStringLiteral("reference to object %1, but there are only %2 objects")
+                                  .arg(ref)
+                                  .arg(m_objectCount));
+        const quint64 entry = m_tableOffset + ref * m_offsetWidth;   // fits: checked in readTrailer
+        const quint64 offset = bigEndian(entry, m_offsetWidth);
+        if (offset < headerSize || offset >= m_tableOffset)
+            return fail(entry, QStringLiteral("object %1 is said to start at byte %2, outside the object area "
+                                              "(bytes 8 to %3)")
+                                   .arg(ref)
+                                   .arg(offset)
+                                   .arg(m_tableOffset - 1));
+        h->offset = offset;
+        const uchar marker = m_data[offset];
+        h->type = marker >> 4;
+        h->info = marker & 0xf;
+        h->payload = offset + 1;
+
+        quint64 unit = 0;   // bytes per counted element
+        switch (h->type) {
+        case TypeData:
+        case TypeAsciiString: unit = 1; break;
+        case TypeUtf16String: unit = 2; break;
+        case TypeArray: unit = m_refWidth; break;
+        case TypeDictionary: unit = 2 * quint64(m_refWidth); break;
+        default: return true;
+        }
+        h->count = h->info;
+        if (h->info == 0xf) {
+            // The count is an integer object right after the marker.
+            if (offset + 2 > m_tableOffset)
+                return fail(offset + 1, QStringLiteral("the object's size is cut off"));
+            const uchar countMarker = m_data[offset + 1];
+            if ((countMarker >> 4) != TypeInteger || (countMarker & 0xf) > 3)
+                return fail(offset + 1, QStringLiteral("expected an integer giving the object's size, found marker "
+                                                       "0x%1")
+                                            .arg(countMarker, 2, 16, QLatin1Char('0')));
+            const int width = 1 << (countMarker & 0xf);
+            if (offset + 2 + quint64(width) > m_tableOffset)
+                return fail(offset + 1, QStringLiteral("the object's size is cut off"));
+            h->count = bigEndian(offset + 2, width);
+            if (width == 8 && h->count > quint64(std::numeric_limits<qint64>::max()))
+                return fail(offset + 2, QStringLiteral("the object's size is negative"));
+            h->payload = offset + 2 + quint64(width);
+        }
+        if (h->count > (m_tableOffset - h->payload) / unit)
+            return fail(offset, QStringLiteral("an object of %1 %2 does not fit before the offset table at byte %3")
+                                    .arg(h->count)
+                                    .arg(h->type == TypeArray ? QStringLiteral("elements")
+                                         : h->type == TypeDictionary ? QStringLiteral("entries")
+                                         : h->type == TypeUtf16String ? QStringLiteral("characters")
+                                                                      : QStringLiteral("bytes"))
+                                    .arg(m_tableOffset));
+        return true;
+    }
+
+    bool needBytes(const ObjectHeader &h, quint64 bytes)
+    {
+        if (bytes > m_tableOffset - h.payload)
+            return fail(h.offset, QStringLiteral("the object's %1 bytes run past the offset table at byte %2")
+                                      .arg(bytes)
+                                      .arg(m_tableOffset));
+        return true;
+    }
+
+    static bool isContainer(const ObjectHeader &h) { return h.type == TypeArray || h.type == TypeDictionary; }
+
+    // Decodes an object that is not an array or dictionary.
+    bool decodeScalar(const ObjectHeader &h, PropertyListValue *out)
+    {
+        switch (h.type) {
+        case TypeSimple:
+            switch (h.info) {
+            case 0x8: *out = PropertyListValue::fromBoolean(false); return true;
+            case 0x9: *out = PropertyListValue::fromBoolean(true); return true;
+            case 0x0: return fail(h.offset, QStringLiteral("null objects are not supported"));
+            case 0xf: return fail(h.offset, QStringLiteral("fill bytes are not an object"));
+            default:
+                return fail(h.offset, QStringLiteral("unknown object marker 0x%1").arg(h.info, 2, 16, QLatin1Char('0')));
+            }
+        case TypeInteger: {
+            if (h.info > 4)
+                return fail(h.offset, QStringLiteral("integers of %1 bytes are not supported").arg(quint64(1) << h.info));
+            const int width = 1 << h.info;
+            if (!needBytes(h, quint64(width)))
+                return false;
+            if (width < 8) {
+                *out = PropertyListValue::fromInteger(qint64(bigEndian(h.payload, width)));
+            } else if (width == 8) {
+                *out = PropertyListValue::fromInteger(qint64(bigEndian(h.payload, 8)));
+            } else {
+                // 16 bytes, two's complement: values from -2^63 to 2^64 - 1.
+                const quint64 high = bigEndian(h.payload, 8);
+                const quint64 low = bigEndian(h.payload + 8, 8);
+                if (high == 0)
+                    *out = PropertyListValue::fromUnsignedInteger(low);
+                else if (high == std::numeric_limits<quint64>::max() && (low >> 63) == 1)
+                    *out = PropertyListValue::fromInteger(qint64(low));
+                else
+                    return fail(h.offset, QStringLiteral("a 16-byte integer outside the range -2^63 to 2^64 - 1"));
+            }
+            return true;
+        }
+        case TypeReal:
+            if (h.info == 2) {
+                if (!needBytes(h, 4))
+                    return false;
+                const quint32 bits = quint32(bigEndian(h.payload, 4));
+                float f;
+                std::memcpy(&f, &bits, sizeof f);
+                *out = PropertyListValue::fromReal(double(f));
+                return true;
+            }
+            if (h.info == 3) {
+                if (!needBytes(h, 8))
+                    return false;
+                *out = PropertyListValue::fromReal(readDouble(h.payload));
+                return true;
+            }
+            return fail(h.offset, QStringLiteral("reals of %1 bytes are not supported").arg(quint64(1) << h.info));
+        case TypeDate: {
+            if (h.info != 3)
+                return fail(h.offset, QStringLiteral("unknown object marker 0x%1").arg(0x30 | h.info, 2, 16));
+            if (!needBytes(h, 8))
+                return false;
+            const double seconds = readDouble(h.payload);
+            // Dates from year 1 to 9999 (about ±2.5e11 seconds from 2001).
+            if (!std::isfinite(seconds) || std::fabs(seconds) > 4.0e11)
+                return fail(h.offset, QStringLiteral("the date is out of range"));
+            const double msecs = std::floor((seconds + dateEpochOffset) * 1000.0 + 0.5);
+            const QDateTime date = QDateTime::fromMSecsSinceEpoch(qint64(msecs), Qt::UTC);
+            if (!date.isValid() || date.date().year() < 1 || date.date().year() > 9999)
+                return fail(h.offset, QStringLiteral("the date is outside the years 1 to 9999"));
+            *out = PropertyListValue::fromDate(date);
+            return true;
+        }
+        case TypeData:
+            *out = PropertyListValue::fromData(
+                QByteArray(reinterpret_cast<const char *>(m_data + h.payload), qsizetype(h.count)));
+            return true;
+        case TypeAsciiString: {
+            const uchar *p = m_data + h.payload;
+            for (quint64 i = 0; i < h.count; ++i) {
+                if (p[i] >= 0x80)
+                    return fail(h.payload + i, QStringLiteral("byte 0x%1 in an ASCII string")
+                                                   .arg(p[i], 2, 16, QLatin1Char('0')));
+            }
+            *out = PropertyListValue::fromString(
+                QString::fromLatin1(reinterpret_cast<const char *>(p), qsizetype(h.count)));
+            return true;
+        }
+        case TypeUtf16String: {
+            QString s(qsizetype(h.count), Qt::Uninitialized);
+            char16_t *d = reinterpret_cast<char16_t *>(s.data());
+            const uchar *p = m_data + h.payload;
+            for (quint64 i = 0; i < h.count; ++i)
+                d[i] = char16_t((p[2 * i] << 8) | p[2 * i + 1]);
+            *out = PropertyListValue::fromString(std::move(s));
+            return true;
+        }
+        case TypeUid: return fail(h.offset, QStringLiteral("UID objects (archived object references) are not supported"));
+        case TypeOrderedSet:
+        case TypeSet: return fail(h.offset, QStringLiteral("set objects are not supported"));
+        default:
+            return fail(h.offset, QStringLiteral("unknown object marker 0x%1")
+                                      .arg((h.type << 4) | h.info, 2, 16, QLatin1Char('0')));
+        }
+    }
+
+    double readDouble(quint64 at) const
+    {
+        const quint64 bits = bigEndian(at, 8);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+
+    // Opens a frame for a container object, refusing cycles and depth.
+    bool pushContainer(quint64 ref, const ObjectHeader &h, int depth)
+    {
+        if (depth > PropertyListMaximumDepth)
+            return fail(h.offset, QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
+        if (m_open.contains(ref))
+            return fail(h.offset, QStringLiteral("object %1 contains itself").arg(ref));
+        m_open.insert(ref);
+        Frame frame;
+        frame.ref = ref;
+        frame.isDictionary = h.type == TypeDictionary;
+        frame.count = h.count;
+        frame.refs = h.payload;
+        if (!frame.isDictionary)
+            frame.array.reserve(qsizetype(std::min<quint64>(h.count, 1u << 20)));
+        m_stack.push_back(std::move(frame));
+        return true;
+    }
+
+    // Resolves object `ref` found at `from` for a value at `depth`: a cached
+    // or scalar object lands in *out; a container not yet decoded opens a
+    // frame (*opened is then true).
+    bool resolve(quint64 ref, quint64 from, int depth, Decoded *out, bool *opened)
+    {
+        *opened = false;
+        if (auto it = m_cache.constFind(ref); it != m_cache.constEnd()) {
+            if (depth - 1 + it->height > PropertyListMaximumDepth)
+                return fail(from, QStringLiteral("values are nested deeper than %1 levels")
+                                      .arg(PropertyListMaximumDepth));
+            *out = *it;
+            return true;
+        }
+        ObjectHeader h;
+        if (!readHeader(ref, from, &h))
+            return false;
+        if (isContainer(h)) {
+            if (!pushContainer(ref, h, depth))
+                return false;
+            *opened = true;
+            return true;
+        }
+        if (depth > PropertyListMaximumDepth)
+            return fail(h.offset, QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
+        Decoded decoded;
+        if (!decodeScalar(h, &decoded.value))
+            return false;
+        m_cache.insert(ref, decoded);
+        *out = std::move(decoded);
+        return true;
+    }
+
+    // Adds a decoded child to the frame on top of the stack.
+    bool addChild(Decoded child, quint64 from)
+    {
+        Frame &frame = m_stack.back();
+        frame.nodes = child.nodes > m_expansionLimit - frame.nodes ? m_expansionLimit + 1 : frame.nodes + child.nodes;
+        if (frame.nodes > m_expansionLimit)
+            return fail(from, QStringLiteral("the shared objects expand to more than %1 values").arg(m_expansionLimit));
+        frame.height = std::max(frame.height, child.height + 1);
+        if (frame.isDictionary) {
+            frame.dictionary.insert(std::move(frame.key), std::move(child.value));
+            frame.key = QString();
+            frame.haveKey = false;
+        } else
+            frame.array.append(std::move(child.value));
+        return true;
+    }
+
+    PropertyListValue decodeTop()
+    {
+        Decoded top;
+        bool opened = false;
+        if (!resolve(m_topObject, m_size - trailerSize + 16, 1, &top, &opened))
+            return {};
+        if (!opened)
+            return top.value;
+
+        while (!m_stack.empty()) {
+            Frame &frame = m_stack.back();
+            if (frame.next == frame.count) {
+                // Finished: close the frame and hand the value to its parent.
+                Decoded done;
+                done.value = frame.isDictionary ? PropertyListValue::fromDictionary(std::move(frame.dictionary))
+                                                : PropertyListValue::fromArray(std::move(frame.array));
+                done.nodes = frame.nodes;
+                done.height = frame.height;
+                const quint64 ref = frame.ref;
+                m_open.remove(ref);
+                m_cache.insert(ref, done);
+                m_stack.pop_back();
+                if (m_stack.empty())
+                    return done.value;
+                if (!addChild(std::move(done), m_stack.back().refs))
+                    return {};
+                ++m_stack.back().next;
+                continue;
+            }
+
+            const int childDepth = int(m_stack.size()) + 1;
+            quint64 valueAt;
+            if (frame.isDictionary) {
+                const quint64 keyAt = frame.refs + frame.next * m_refWidth;
+                valueAt = frame.refs + (frame.count + frame.next) * m_refWidth;
+                // The key is read once per entry; a value that opens a frame
+                // comes back here when it is done, with the key kept.
+                if (!frame.haveKey) {
+                    ObjectHeader kh;
+                    const quint64 keyRef = bigEndian(keyAt, m_refWidth);
+                    if (!readHeader(keyRef, keyAt, &kh))
+                        return {};
+                    if (kh.type != TypeAsciiString && kh.type != TypeUtf16String) {
+                        fail(keyAt, QStringLiteral("dictionary key (object %1) is not a string").arg(keyRef));
+                        return {};
+                    }
+                    Decoded key;
+                    bool keyOpened = false;
+                    if (!resolve(keyRef, keyAt, childDepth, &key, &keyOpened))
+                        return {};
+                    QString keyText = key.value.string();
+                    if (frame.dictionary.contains(keyText)) {
+                        fail(keyAt, QStringLiteral("the key \"%1\" appears twice in one dictionary").arg(keyText));
+                        return {};
+                    }
+                    frame.key = std::move(keyText);
+                    frame.haveKey = true;
+                }
+            } else {
+                valueAt = frame.refs + frame.next * m_refWidth;
+            }
+            const quint64 childRef = bigEndian(valueAt, m_refWidth);
+            Decoded child;
+            bool childOpened = false;
+            if (!resolve(childRef, valueAt, childDepth, &child, &childOpened))
+                return {};
+            if (childOpened)
+                continue;   // the new frame is on top now
+            if (!addChild(std::move(child), valueAt))
+                return {};
+            ++frame.next;
+        }
+        return {};
+    }
+
+    const uchar *m_data;
+    quint64 m_size;
+    QString m_source;
+    bool m_failed = false;
+    QString m_error;
+
+    int m_offsetWidth = 0;
+    int m_refWidth = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_topObject = 0;
+    quint64 m_tableOffset = 0;
+    quint64 m_expansionLimit = minimumExpansionLimit;
+
+    std::vector<Frame> m_stack;
+    QSet<quint64> m_open;                 // containers being decoded
+    QHash<quint64, Decoded> m_cache;      // objects decoded so far
+};
+
+} // namespace
+
+PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source)
+{
+    BinaryReader reader(bytes, source);
+    return reader.read(error);
+}
+
+} // namespace kv::plistdetail

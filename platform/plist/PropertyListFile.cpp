@@ -1,0 +1,110 @@
+#include "platform/plist/PropertyListFile.h"
+
+#include "platform/plist/PropertyListReaders_p.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace kv {
+
+namespace {
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+QString mebibytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QLatin1String(" MiB");
+}
+
+} // namespace
+
+PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName)
+{
+    const QString source = sourceName.isEmpty() ? QStringLiteral("property list") : sourceName;
+    if (bytes.isEmpty()) {
+        setError(error, source + QLatin1String(": the input is empty, not a property list"));
+        return {};
+    }
+    if (bytes.size() > PropertyListMaximumInputSize) {
+        setError(error, source + QStringLiteral(": the input is %1, more than the %2 a property list may have")
+                                     .arg(mebibytes(bytes.size()), mebibytes(PropertyListMaximumInputSize)));
+        return {};
+    }
+    QString message;
+    PropertyListValue value = bytes.startsWith("bplist") ? plistdetail::readBinaryPropertyList(bytes, &message, source)
+                                                         : plistdetail::readXmlPropertyList(bytes, &message, source);
+    if (value.isNone())
+        setError(error, message);
+    return value;
+}
+
+PropertyListValue readPropertyListFile(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        setError(error, QStringLiteral("cannot read \"%1\": it is a directory").arg(path));
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
+        return {};
+    }
+    // Refuse oversized files before reading them into memory. A size of 0
+    // may be a special file that does not report its size; the read below is
+    // then bounded instead.
+    const qint64 size = file.size();
+    if (size > PropertyListMaximumInputSize) {
+        setError(error, QStringLiteral("cannot read \"%1\": the file is %2, more than the %3 a property list may have")
+                            .arg(path, mebibytes(size), mebibytes(PropertyListMaximumInputSize)));
+        return {};
+    }
+    QByteArray bytes = size > 0 ? file.readAll() : file.read(PropertyListMaximumInputSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
+        return {};
+    }
+    return readPropertyList(bytes, error, path);
+}
+
+bool writePropertyListFile(const QString &path, const PropertyListValue &value, QString *error)
+{
+    QString why;
+    const QByteArray text = writePropertyListXml(value, &why);
+    if (text.isEmpty()) {
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, why));
+        return false;
+    }
+    if (QFileInfo(path).isDir()) {
+        setError(error, QStringLiteral("cannot write \"%1\": it is a directory").arg(path));
+        return false;
+    }
+    // QSaveFile writes to a temporary file beside the target, flushes and
+    // syncs it on commit and only then renames it over the target; when
+    // anything fails before that, the temporary file is removed and the
+    // target keeps its old content.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    if (file.write(text) != text.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason));
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace kv
