@@ -300,6 +300,8 @@ struct LiveSystemSource::Private
 
     KeyValues readDns()
     {
+        if (options.resolverConfigurationPath.isEmpty())
+            return KeyValues();
         live::ResolverLocation location;
         const live::ResolverConfiguration configuration = live::readResolverConfiguration(
             options.resolverConfigurationPath, options.resolverUpstreamPath, &location);
@@ -348,7 +350,7 @@ bool LiveSystemSource::start(StoreEngine &engine, QString *error)
 
     d->openHostNameEvents();
 
-    if (QDir(d->options.powerSupplyRoot).exists()) {
+    if (!d->options.powerSupplyRoot.isEmpty() && QDir(d->options.powerSupplyRoot).exists()) {
         d->openUevents();
         d->powerRefresh = new QTimer(d->context.get());
         d->powerRefresh->setInterval(d->options.powerRefreshMilliseconds);
@@ -380,7 +382,7 @@ void LiveSystemSource::refreshDns()
 
 void LiveSystemSource::refreshPower()
 {
-    if (d->engine)
+    if (d->engine && !d->options.powerSupplyRoot.isEmpty())
         d->apply(&d->power, live::powerSupplyKeys(d->options.powerSupplyRoot));
 }
 

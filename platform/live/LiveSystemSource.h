@@ -20,7 +20,7 @@ struct LiveSystemOptions
     // the former is the local stub.
     QString resolverConfigurationPath = QStringLiteral("/etc/resolv.conf");
     QString resolverUpstreamPath = QStringLiteral("/run/systemd/resolve/resolv.conf");
-    // The power supplies' sysfs folder.
+    // The power supplies' sysfs folder. An empty path leaves DNS or power out.
     QString powerSupplyRoot = QStringLiteral("/sys/class/power_supply");
     // The files whose poll() priority events announce name changes.
     QString hostNameEventPath = QStringLiteral("/proc/sys/kernel/hostname");
