@@ -8,6 +8,7 @@
 // connection can only read. Sources publish through StoreEngine's publishing
 // interface.
 
+#include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListValue.h"
 
 #include <QObject>
@@ -55,7 +56,8 @@ struct StoreConfiguration
 };
 
 // The engine. One per process (instance()); tests may make their own and use
-// StoreEngine::setInstance to install it.
+// StoreEngine::setInstance to install it. Lives on the main thread: every
+// call is made there, and change lists are delivered there from the event loop.
 class StoreEngine : public QObject
 {
     Q_OBJECT
@@ -63,6 +65,10 @@ public:
     explicit StoreEngine(QObject *parent = nullptr);
     ~StoreEngine() override;
 
+    // The process-wide engine. Unless one was installed with setInstance, a
+    // default engine is made on first use (parented to the application object
+    // when there is one); it serves the live system unless configure() is
+    // called before the first connection is opened.
     static StoreEngine *instance();
     // Installs an engine as the process-wide one (the caller keeps ownership;
     // pass nullptr to go back to a lazily made default engine).
@@ -70,17 +76,21 @@ public:
 
     // Sources: the engine takes ownership. Sources added before the first
     // connection is opened are started then; sources added later are started
-    // at once.
+    // at once (a failure is logged).
     void addSource(std::unique_ptr<StoreSource> source);
-    // Makes the sources for a configuration (live system, snapshot file).
+    // Replaces the sources with those of a configuration (live system,
+    // snapshot file, none). Keys published by the old sources are removed.
     void configure(const StoreConfiguration &configuration);
-    // Starts the sources if not yet done; false with *error when one fails.
+    // Starts the sources not yet started; false with *error when one fails
+    // (a later call tries the failed one again).
     bool ensureStarted(QString *error);
 
     // --- Publishing interface (for sources) ---------------------------------
     // Sets a key's value. No change is reported when the new value equals the
-    // old one. A none value removes the key.
+    // old one. A none value removes the key. A value nested deeper than
+    // MaximumDepth is refused (one system-log line; the old value stays).
     void setValue(const QString &key, const PropertyListValue &value);
+    // Removes a key; nothing is reported when it does not exist.
     void removeValue(const QString &key);
     // Reports the key as changed without changing it.
     void notifyValue(const QString &key);
@@ -96,7 +106,7 @@ public:
     qsizetype keyCount() const;
 
     // Values nested deeper than this are refused by setValue (logged).
-    static constexpr int MaximumDepth = 512;
+    static constexpr int MaximumDepth = PropertyListMaximumDepth;
 
     // Internal: connection registration.
     void attach(StoreConnection *connection);
@@ -104,6 +114,7 @@ public:
 
 private:
     void changed(const QString &key);
+    void scheduleFlush();
     void flush();
 
     struct Private;
@@ -115,9 +126,49 @@ private:
 // from inside a store call.
 using StoreCallout = void (*)(StoreConnection *store, const QStringList *changedKeys, void *context);
 
-// A run-loop source: while it exists (owned by the event loop after
-// storeRunLoopAddSource), change lists are delivered to the connection.
-class StoreRunLoopSource;
+// A client's read-only connection to the engine, made by storeCreate(). It
+// has no write operation: only sources write, through StoreEngine. Destroying
+// it detaches it from the engine; change lists not yet delivered are dropped.
+class StoreConnection
+{
+public:
+    ~StoreConnection();
+    StoreConnection(const StoreConnection &) = delete;
+    StoreConnection &operator=(const StoreConnection &) = delete;
+
+    QString name() const;
+
+private:
+    StoreConnection();
+    friend class StoreEngine;
+    friend class StoreRunLoopSource;
+    friend struct StoreConnectionAccess;
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// A run-loop source: once attached with storeRunLoopAddSource, change lists
+// are delivered to its connection from the event loop.
+class StoreRunLoopSource
+{
+public:
+    ~StoreRunLoopSource();
+    StoreRunLoopSource(const StoreRunLoopSource &) = delete;
+    StoreRunLoopSource &operator=(const StoreRunLoopSource &) = delete;
+
+    int order() const { return m_order; }
+    // The connection it serves (none once that connection is destroyed).
+    StoreConnection *connection() const { return m_connection; }
+    bool isAttached() const { return m_attached; }
+
+private:
+    StoreRunLoopSource(StoreConnection *connection, int order) : m_connection(connection), m_order(order) {}
+    friend class StoreConnection;
+    friend struct StoreConnectionAccess;
+    StoreConnection *m_connection;
+    int m_order;
+    bool m_attached = false;
+};
 
 // --- Connection functions ---------------------------------------------------
 
@@ -128,7 +179,8 @@ std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout c
 // Sets the keys and regular-expression patterns whose changes are reported.
 bool storeSetNotificationKeys(StoreConnection *store, const QStringList *keys, const QStringList *patterns);
 
-// Makes the connection's run-loop source (none on failure).
+// Makes the connection's run-loop source (none on failure; the same source
+// when called again for the same connection).
 std::shared_ptr<StoreRunLoopSource> storeCreateRunLoopSource(StoreConnection *store, int order);
 // Attaches a run-loop source to the current thread's Qt event loop; the loop
 // keeps it from then on (the caller may drop its reference).

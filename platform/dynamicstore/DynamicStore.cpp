@@ -1,0 +1,572 @@
+#include "platform/dynamicstore/DynamicStore.h"
+
+#include "platform/SystemLog.h"
+#include "platform/dynamicstore/SnapshotSource.h"
+#include "platform/live/LiveSystemSource.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QPointer>
+#include <QSet>
+
+#include <algorithm>
+
+namespace kv {
+
+const QString storeDomainPrefs = QStringLiteral("Prefs:");
+
+// --- Errors -------------------------------------------------------------------
+
+namespace {
+
+struct ThreadError
+{
+    int code = StoreOK;
+    QString text; // the detailed text of `code`, empty for the generic one
+};
+
+ThreadError &threadError()
+{
+    thread_local ThreadError error;
+    return error;
+}
+
+void setError(int code, const QString &text = QString())
+{
+    ThreadError &error = threadError();
+    error.code = code;
+    error.text = text;
+}
+
+void clearError()
+{
+    setError(StoreOK);
+}
+
+QString genericErrorText(int code)
+{
+    switch (code) {
+    case StoreOK: return QStringLiteral("Success");
+    case StoreFailed: return QStringLiteral("The store operation failed");
+    case StoreNoConnection: return QStringLiteral("No connection to the store");
+    case StoreInvalidArgument: return QStringLiteral("Invalid argument");
+    case StoreSourceFailed: return QStringLiteral("The store's source could not be started");
+    case StoreNoKey: return QStringLiteral("No such key");
+    default: return QStringLiteral("Unknown store error %1").arg(code);
+    }
+}
+
+// Compiles the patterns so that each must match a whole key. False with the
+// error set when one of them is not a regular expression.
+bool compilePatterns(const QStringList &patterns, QList<QRegularExpression> *compiled)
+{
+    QList<QRegularExpression> result;
+    result.reserve(patterns.size());
+    for (const QString &pattern : patterns) {
+        QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+        if (!expression.isValid()) {
+            setError(StoreInvalidArgument, QStringLiteral("Invalid key pattern \"%1\": %2 at offset %3")
+                                               .arg(pattern, expression.errorString())
+                                               .arg(expression.patternErrorOffset()));
+            return false;
+        }
+        result.append(std::move(expression));
+    }
+    *compiled = std::move(result);
+    return true;
+}
+
+bool matchesAny(const QList<QRegularExpression> &expressions, const QString &key)
+{
+    return std::any_of(expressions.cbegin(), expressions.cend(),
+                       [&key](const QRegularExpression &e) { return e.match(key).hasMatch(); });
+}
+
+// The process-wide engine: an installed one, or the default one made on first use.
+QPointer<StoreEngine> installedEngine;
+QPointer<StoreEngine> defaultEngine;
+// Owns the default engine when there was no application object to parent it to.
+std::unique_ptr<StoreEngine> orphanDefaultEngine;
+
+} // namespace
+
+int storeError()
+{
+    return threadError().code;
+}
+
+QString storeErrorString(int code)
+{
+    const ThreadError &error = threadError();
+    if (code == error.code && !error.text.isEmpty())
+        return error.text;
+    return genericErrorText(code);
+}
+
+// --- Connection -----------------------------------------------------------------
+
+struct StoreConnection::Private
+{
+    StoreEngine *engine = nullptr; // cleared when the engine goes away
+    QString name;
+    StoreCallout callout = nullptr;
+    void *context = nullptr;
+
+    // What the connection is told about.
+    QSet<QString> keys;
+    QList<QRegularExpression> patterns;
+
+    std::weak_ptr<StoreRunLoopSource> runLoopSource;     // as made by storeCreateRunLoopSource
+    std::shared_ptr<StoreRunLoopSource> attachedSource;  // kept once attached to the event loop
+
+    // Keys changed since the last delivery, in the order of their first change.
+    QStringList pending;
+    QSet<QString> pendingSet;
+
+    bool isRegisteredFor(const QString &key) const { return keys.contains(key) || matchesAny(patterns, key); }
+    bool receivesChanges() const { return attachedSource && callout; }
+};
+
+// Gives the connection functions and the engine access to a connection's state.
+struct StoreConnectionAccess
+{
+    static StoreConnection::Private &of(StoreConnection *connection) { return *connection->d; }
+    static std::unique_ptr<StoreConnection> make() { return std::unique_ptr<StoreConnection>(new StoreConnection); }
+    static std::shared_ptr<StoreRunLoopSource> makeSource(StoreConnection *connection, int order)
+    {
+        return std::shared_ptr<StoreRunLoopSource>(new StoreRunLoopSource(connection, order));
+    }
+    static void markAttached(StoreRunLoopSource &source) { source.m_attached = true; }
+};
+
+StoreConnection::StoreConnection() : d(std::make_unique<Private>()) {}
+
+StoreConnection::~StoreConnection()
+{
+    if (d->engine)
+        d->engine->detach(this);
+    if (auto source = d->runLoopSource.lock())
+        source->m_connection = nullptr;
+}
+
+QString StoreConnection::name() const
+{
+    return d->name;
+}
+
+StoreRunLoopSource::~StoreRunLoopSource() = default;
+
+// --- Engine ---------------------------------------------------------------------
+
+struct StoreEngine::Private
+{
+    struct SourceEntry
+    {
+        std::unique_ptr<StoreSource> source;
+        bool started = false;
+    };
+
+    QMap<QString, PropertyListValue> values; // ordered by store key
+    std::vector<SourceEntry> sources;
+    bool startedOnce = false;          // ensureStarted() has succeeded
+    bool useDefaultConfiguration = false; // the default engine, not configured yet
+    bool destroying = false;
+
+    QList<StoreConnection *> connections;
+    int batchDepth = 0;
+    bool flushScheduled = false;
+    bool delivering = false;
+    bool flushAgain = false;
+};
+
+StoreEngine::StoreEngine(QObject *parent) : QObject(parent), d(std::make_unique<Private>()) {}
+
+StoreEngine::~StoreEngine()
+{
+    d->destroying = true;
+    // Sources go first, while the engine they publish into is still whole.
+    d->sources.clear();
+    for (StoreConnection *connection : std::as_const(d->connections))
+        StoreConnectionAccess::of(connection).engine = nullptr;
+    d->connections.clear();
+}
+
+StoreEngine *StoreEngine::instance()
+{
+    if (installedEngine)
+        return installedEngine;
+    if (!defaultEngine) {
+        auto *engine = new StoreEngine(QCoreApplication::instance());
+        engine->d->useDefaultConfiguration = true;
+        defaultEngine = engine;
+        if (!QCoreApplication::instance())
+            orphanDefaultEngine.reset(engine);
+    }
+    return defaultEngine;
+}
+
+void StoreEngine::setInstance(StoreEngine *engine)
+{
+    installedEngine = engine;
+}
+
+void StoreEngine::addSource(std::unique_ptr<StoreSource> source)
+{
+    if (!source)
+        return;
+    d->sources.push_back({std::move(source), false});
+    if (d->startedOnce) {
+        QString error;
+        if (!ensureStarted(&error))
+            systemLog(QStringLiteral("Store: a source could not be started: %1").arg(error));
+    }
+}
+
+void StoreEngine::configure(const StoreConfiguration &configuration)
+{
+    d->useDefaultConfiguration = false;
+    d->sources.clear();
+
+    // What the old sources published goes with them.
+    if (!d->values.isEmpty()) {
+        beginBatch();
+        const QStringList old = d->values.keys();
+        for (const QString &key : old)
+            removeValue(key);
+        endBatch();
+    }
+
+    switch (configuration.kind) {
+    case StoreConfiguration::Kind::LiveSystem: addSource(createLiveSystemSource()); break;
+    case StoreConfiguration::Kind::Snapshot:
+        addSource(std::make_unique<SnapshotSource>(configuration.snapshotPath));
+        break;
+    case StoreConfiguration::Kind::Empty: break;
+    }
+}
+
+bool StoreEngine::ensureStarted(QString *error)
+{
+    if (d->useDefaultConfiguration)
+        configure(StoreConfiguration{});
+    // By index: a starting source may add further sources.
+    for (std::size_t i = 0; i < d->sources.size(); ++i) {
+        if (d->sources[i].started)
+            continue;
+        QString reason;
+        StoreSource *source = d->sources[i].source.get();
+        if (!source->start(*this, &reason)) {
+            if (error)
+                *error = reason.isEmpty() ? genericErrorText(StoreSourceFailed) : reason;
+            return false;
+        }
+        d->sources[i].started = true;
+    }
+    d->startedOnce = true;
+    return true;
+}
+
+void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
+{
+    if (d->destroying)
+        return;
+    if (value.isNone()) {
+        removeValue(key);
+        return;
+    }
+    if (key.isEmpty()) {
+        systemLog(QStringLiteral("Store: refused a value for an empty key"));
+        return;
+    }
+    const int depth = value.depth();
+    if (depth > MaximumDepth) {
+        systemLog(QStringLiteral("Store: refused the value of %1: nested %2 levels deep, more than %3; "
+                                 "keeping the old value")
+                      .arg(key)
+                      .arg(depth)
+                      .arg(MaximumDepth));
+        return;
+    }
+    auto it = d->values.find(key);
+    if (it != d->values.end()) {
+        if (it.value() == value)
+            return;
+        it.value() = value;
+    } else {
+        d->values.insert(key, value);
+    }
+    changed(key);
+}
+
+void StoreEngine::removeValue(const QString &key)
+{
+    if (d->destroying)
+        return;
+    if (d->values.remove(key) > 0)
+        changed(key);
+}
+
+void StoreEngine::notifyValue(const QString &key)
+{
+    if (d->destroying || key.isEmpty())
+        return;
+    changed(key);
+}
+
+void StoreEngine::beginBatch()
+{
+    ++d->batchDepth;
+}
+
+void StoreEngine::endBatch()
+{
+    if (d->batchDepth == 0)
+        return; // unbalanced: nothing to end
+    if (--d->batchDepth == 0)
+        scheduleFlush();
+}
+
+bool StoreEngine::contains(const QString &key) const
+{
+    return d->values.contains(key);
+}
+
+PropertyListValue StoreEngine::value(const QString &key) const
+{
+    return d->values.value(key);
+}
+
+QStringList StoreEngine::keys() const
+{
+    return d->values.keys();
+}
+
+qsizetype StoreEngine::keyCount() const
+{
+    return d->values.size();
+}
+
+void StoreEngine::attach(StoreConnection *connection)
+{
+    if (!connection || d->connections.contains(connection))
+        return;
+    d->connections.append(connection);
+    StoreConnectionAccess::of(connection).engine = this;
+}
+
+void StoreEngine::detach(StoreConnection *connection)
+{
+    if (!connection)
+        return;
+    d->connections.removeAll(connection);
+    StoreConnectionAccess::of(connection).engine = nullptr;
+}
+
+void StoreEngine::changed(const QString &key)
+{
+    for (StoreConnection *connection : std::as_const(d->connections)) {
+        StoreConnection::Private &c = StoreConnectionAccess::of(connection);
+        if (!c.receivesChanges() || c.pendingSet.contains(key) || !c.isRegisteredFor(key))
+            continue;
+        c.pending.append(key);
+        c.pendingSet.insert(key);
+    }
+    if (d->batchDepth == 0)
+        scheduleFlush();
+}
+
+void StoreEngine::scheduleFlush()
+{
+    if (d->flushScheduled || d->destroying)
+        return;
+    const bool anyPending = std::any_of(d->connections.cbegin(), d->connections.cend(), [](StoreConnection *c) {
+        return !StoreConnectionAccess::of(c).pending.isEmpty();
+    });
+    if (!anyPending)
+        return;
+    d->flushScheduled = true;
+    // Always from the event loop: never inside the publishing call itself.
+    QMetaObject::invokeMethod(this, &StoreEngine::flush, Qt::QueuedConnection);
+}
+
+void StoreEngine::flush()
+{
+    d->flushScheduled = false;
+    if (d->batchDepth > 0)
+        return; // endBatch() schedules the delivery
+    if (d->delivering) {
+        // A callout runs a nested event loop: deliver after it returns.
+        d->flushAgain = true;
+        return;
+    }
+
+    // Connections in the order of their run-loop sources.
+    QList<StoreConnection *> targets;
+    for (StoreConnection *connection : std::as_const(d->connections)) {
+        if (!StoreConnectionAccess::of(connection).pending.isEmpty())
+            targets.append(connection);
+    }
+    std::stable_sort(targets.begin(), targets.end(), [](StoreConnection *a, StoreConnection *b) {
+        const auto &sa = StoreConnectionAccess::of(a).attachedSource;
+        const auto &sb = StoreConnectionAccess::of(b).attachedSource;
+        return (sa ? sa->order() : 0) < (sb ? sb->order() : 0);
+    });
+
+    QPointer<StoreEngine> self(this);
+    d->delivering = true;
+    for (StoreConnection *connection : std::as_const(targets)) {
+        // An earlier callout may have destroyed this connection.
+        if (!d->connections.contains(connection))
+            continue;
+        StoreConnection::Private &c = StoreConnectionAccess::of(connection);
+        QStringList list;
+        list.swap(c.pending);
+        c.pendingSet.clear();
+        // The connection may have changed its keys since: tell only what it asks for now.
+        list.removeIf([&c](const QString &key) { return !c.isRegisteredFor(key); });
+        if (list.isEmpty() || !c.receivesChanges())
+            continue;
+        c.callout(connection, &list, c.context);
+        if (!self)
+            return; // a callout destroyed the engine
+    }
+    d->delivering = false;
+    if (d->flushAgain) {
+        d->flushAgain = false;
+        scheduleFlush();
+    }
+}
+
+// --- Connection functions ---------------------------------------------------------
+
+namespace {
+
+// The connection's engine, or none with the error set.
+StoreEngine *engineOf(StoreConnection *store)
+{
+    if (!store) {
+        setError(StoreNoConnection);
+        return nullptr;
+    }
+    StoreEngine *engine = StoreConnectionAccess::of(store).engine;
+    if (!engine)
+        setError(StoreNoConnection, QStringLiteral("The connection's store has gone away"));
+    return engine;
+}
+
+} // namespace
+
+std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout callout, void *context)
+{
+    StoreEngine *engine = StoreEngine::instance();
+    QString error;
+    if (!engine->ensureStarted(&error)) {
+        setError(StoreSourceFailed, error);
+        return nullptr;
+    }
+    std::unique_ptr<StoreConnection> connection = StoreConnectionAccess::make();
+    auto &c = StoreConnectionAccess::of(connection.get());
+    c.name = name;
+    c.callout = callout;
+    c.context = context;
+    engine->attach(connection.get());
+    clearError();
+    return connection;
+}
+
+bool storeSetNotificationKeys(StoreConnection *store, const QStringList *keys, const QStringList *patterns)
+{
+    if (!engineOf(store))
+        return false;
+    QList<QRegularExpression> compiled;
+    if (!compilePatterns(patterns ? *patterns : QStringList(), &compiled))
+        return false; // the old keys and patterns stay
+    auto &c = StoreConnectionAccess::of(store);
+    c.keys = keys ? QSet<QString>(keys->cbegin(), keys->cend()) : QSet<QString>();
+    c.patterns = std::move(compiled);
+    clearError();
+    return true;
+}
+
+std::shared_ptr<StoreRunLoopSource> storeCreateRunLoopSource(StoreConnection *store, int order)
+{
+    if (!engineOf(store))
+        return nullptr;
+    auto &c = StoreConnectionAccess::of(store);
+    std::shared_ptr<StoreRunLoopSource> source = c.runLoopSource.lock();
+    if (!source) {
+        source = StoreConnectionAccess::makeSource(store, order);
+        c.runLoopSource = source;
+    }
+    clearError();
+    return source;
+}
+
+void storeRunLoopAddSource(const std::shared_ptr<StoreRunLoopSource> &source)
+{
+    if (!source || !source->connection()) {
+        setError(StoreNoConnection);
+        return;
+    }
+    auto &c = StoreConnectionAccess::of(source->connection());
+    StoreConnectionAccess::markAttached(*source);
+    c.attachedSource = source; // the connection keeps it from now on
+    clearError();
+}
+
+std::optional<QStringList> storeCopyKeyList(StoreConnection *store, const QString &pattern)
+{
+    StoreEngine *engine = engineOf(store);
+    if (!engine)
+        return std::nullopt;
+    QList<QRegularExpression> compiled;
+    if (!compilePatterns({pattern}, &compiled))
+        return std::nullopt;
+    QStringList result = engine->keys();
+    result.removeIf([&compiled](const QString &key) { return !compiled.first().match(key).hasMatch(); });
+    clearError();
+    return result;
+}
+
+PropertyListValue storeCopyValue(StoreConnection *store, const QString &key)
+{
+    StoreEngine *engine = engineOf(store);
+    if (!engine)
+        return {};
+    PropertyListValue value = engine->value(key);
+    if (value.isNone())
+        setError(StoreNoKey, QStringLiteral("No such key: %1").arg(key));
+    else
+        clearError();
+    return value;
+}
+
+std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, const QStringList *keys,
+                                                        const QStringList *patterns)
+{
+    StoreEngine *engine = engineOf(store);
+    if (!engine)
+        return std::nullopt;
+    QList<QRegularExpression> compiled;
+    if (!compilePatterns(patterns ? *patterns : QStringList(), &compiled))
+        return std::nullopt;
+    PropertyListDictionary result;
+    if (keys) {
+        for (const QString &key : *keys) {
+            const PropertyListValue value = engine->value(key);
+            if (!value.isNone())
+                result.insert(key, value);
+        }
+    }
+    if (!compiled.isEmpty()) {
+        const QStringList all = engine->keys();
+        for (const QString &key : all) {
+            if (!result.contains(key) && matchesAny(compiled, key))
+                result.insert(key, engine->value(key));
+        }
+    }
+    clearError();
+    return result;
+}
+
+} // namespace kv

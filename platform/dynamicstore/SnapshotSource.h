@@ -1,0 +1,61 @@
+#pragma once
+
+// A store source that serves a property-list file: each entry of the file's
+// top-level dictionary is one key with its value. The file is followed: when
+// it is rewritten in place, replaced (renamed over, or deleted and made
+// again), the differences are published as one change list. A file that turns
+// bad (malformed, gone, not a regular file, unreadable) leaves the last good
+// contents in place, with one system-log line per change of the file.
+
+#include "platform/dynamicstore/DynamicStore.h"
+
+#include <QByteArray>
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace kv {
+
+class SnapshotSource : public QObject, public StoreSource
+{
+    Q_OBJECT
+public:
+    // Quiet time after the last file-system event before the file is read, so
+    // that a file written in several steps is read once.
+    static constexpr int DebounceMilliseconds = 50;
+
+    explicit SnapshotSource(QString path, QObject *parent = nullptr);
+    ~SnapshotSource() override;
+
+    QString path() const { return m_path; }
+
+    bool start(StoreEngine &engine, QString *error) override;
+
+    // Reads the file now and publishes what changed (also called by the
+    // file-system watcher after its debounce).
+    void reload();
+
+    // Reads a snapshot file's top-level dictionary. False with *error (one
+    // line naming the file) when the file cannot serve.
+    static bool readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error);
+
+Q_SIGNALS:
+    // The file was read after a change (good or bad).
+    void reloaded();
+
+private:
+    // Reads the file; *fingerprint tells whether it is the same as last time.
+    bool read(PropertyListDictionary *contents, QByteArray *fingerprint, QString *error) const;
+    void watch();
+    void publish(const PropertyListDictionary &contents);
+
+    QString m_path;
+    StoreEngine *m_engine = nullptr;
+    PropertyListDictionary m_contents; // the last good contents, as published
+    QByteArray m_fingerprint;          // of the last file state read, good or bad
+    QFileSystemWatcher m_watcher;
+    QTimer m_debounce;
+};
+
+} // namespace kv
