@@ -48,6 +48,7 @@ struct LiveSystemSource::Private
     bool fallbackLogged = false;
     int networkReadings = 0;
     int overflows = 0;
+    int nameEvents = 0;
 
     // Declared after the descriptors: the notifiers (its children) go first.
     std::unique_ptr<QObject> context = std::make_unique<QObject>();
@@ -210,6 +211,7 @@ struct LiveSystemSource::Private
         auto *notifier = new QSocketNotifier(fd->get(), QSocketNotifier::Exception, context.get());
         const int descriptor = fd->get();
         QObject::connect(notifier, &QSocketNotifier::activated, context.get(), [this, descriptor] {
+            ++nameEvents;
             rearm(descriptor);
             apply(&host, readHostName());
         });
@@ -400,6 +402,11 @@ int LiveSystemSource::networkReadings() const
 int LiveSystemSource::overflows() const
 {
     return d->overflows;
+}
+
+int LiveSystemSource::nameEvents() const
+{
+    return d->nameEvents;
 }
 
 bool LiveSystemSource::usesNetlink() const
