@@ -1,41 +1,100 @@
 #pragma once
 
 // Key decomposition and the column tree of the key browser.
+//
+// A store key is split into its components: the domain component (the text
+// before the first ":", followed by ":"), then one component per "/"-separated
+// piece after it, each beginning with its "/". White space and line breaks at
+// the very start of the key, directly after the first ":" and directly after a
+// "/" are dropped. A DecomposedKey keeps one shared copy of its key plus the
+// boundaries of its components; components are made into strings on request.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
 
 namespace kv {
 
-// The components of one store key: the domain component with its ":", then
-// one component per "/"-separated piece, each with its leading "/". Shared and
-// immutable; it also carries the store key it was made from.
 class DecomposedKey;
 using DecomposedKeyPtr = std::shared_ptr<const DecomposedKey>;
 using DecomposedKeyList = std::vector<DecomposedKeyPtr>;
 
+// One component seen without copying: an optional leading "/", a text inside
+// the store key, and an optional trailing ":".
+struct ComponentView
+{
+    bool slash = false;
+    QStringView text;
+    bool colon = false;
+
+    qsizetype size() const { return text.size() + (slash ? 1 : 0) + (colon ? 1 : 0); }
+    QString toString() const;
+    // Character-by-character, case-sensitive equality of the spelled components.
+    friend bool operator==(const ComponentView &a, const ComponentView &b);
+};
+
+// The components of one store key: the domain component with its ":", then
+// one component per "/"-separated piece, each with its leading "/". Shared and
+// immutable; it also carries the store key it was made from.
 class DecomposedKey
 {
 public:
+    // An empty DecomposedKey of `storeKey`.
+    explicit DecomposedKey(const QString &storeKey = QString());
+
     // Number of components (0 for an empty DecomposedKey).
-    int count() const;
-    bool isEmpty() const { return count() == 0; }
+    int count() const { return int(m_components.size()); }
+    bool isEmpty() const { return m_components.isEmpty(); }
     // Component i as a string, 0 <= i < count().
     QString component(int i) const;
-    // The components joined in order with nothing between them.
+    // Component i without copying, 0 <= i < count(); valid while this lives.
+    ComponentView componentView(int i) const;
+    // The components as strings.
+    QStringList components() const;
+    // The components joined in order with nothing between them. It equals the
+    // store key unless the key had no ":" (a ":" is added) or white space was
+    // dropped at the start, after the first ":" or after a "/".
     QString joined() const;
     // The store key this was made from.
-    const QString &storeKey() const;
+    const QString &storeKey() const { return m_key; }
 
-    // (representation chosen by the implementation)
+    // Same components (the store keys may differ in dropped white space).
+    bool hasSameComponents(const DecomposedKey &other) const;
+
+private:
+    friend DecomposedKeyPtr decomposedString(const QString &key);
+    friend DecomposedKeyPtr decomposedStringByScanning(const QString &key);
+
+    // Boundaries of one component inside m_key: the text part's offset and
+    // length, and whether "/" comes before it or ":" after it. The domain
+    // component always has the ":"; `colonInKey` tells whether that ":" stands
+    // in the key right after the text or was added for a key without ":".
+    struct Component
+    {
+        qint32 offset;
+        quint32 length : 29;
+        quint32 slash : 1;
+        quint32 colon : 1;
+        quint32 colonInKey : 1;
+    };
+    static constexpr qsizetype MaximumKeyLength = (qsizetype(1) << 29) - 1;
+
+    QString m_key;
+    QVarLengthArray<Component, 8> m_components;
 };
 
-// Splits a store key into its components.
+// Splits a store key into its components. Keys without any white space or
+// line break take a direct path; the others are scanned.
 DecomposedKeyPtr decomposedString(const QString &key);
+// The same result, always produced with the scanner (kept for comparison).
+DecomposedKeyPtr decomposedStringByScanning(const QString &key);
+// decomposedString of each key, in order; empty DecomposedKeys included.
+DecomposedKeyList decomposedStrings(const QStringList &keys);
 
 // One row of a browser column: NAME, KEY (the last key ending in this row, or
 // null), LEAF (the keys continuing below this row, or null when none do).
@@ -54,7 +113,11 @@ struct TreeBranch
     QList<BranchNode> nodes;
 };
 
-// Groups `keysArray` (may be null) by the component at `column`.
+// Groups `keysArray` (may be null) by the component at `column`, in one pass:
+// consecutive keys with equal components share a row. Keys with no component
+// at `column` (in column 0: the empty DecomposedKeys of empty or blank keys
+// and of keys beginning with ":") get no row; the keys around them are grouped
+// as though they were not there. The DecomposedKeys are shared, not copied.
 TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray);
 
 } // namespace kv

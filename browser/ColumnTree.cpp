@@ -1,0 +1,232 @@
+#include "browser/ColumnTree.h"
+
+#include "browser/KeyScanner.h"
+
+namespace kv {
+
+namespace {
+
+// Character i of the spelled component (0 <= i < view.size()).
+inline char16_t componentCharacter(const ComponentView &view, qsizetype i)
+{
+    if (view.slash) {
+        if (i == 0)
+            return u'/';
+        --i;
+    }
+    if (i < view.text.size())
+        return view.text[i].unicode();
+    return u':';
+}
+
+inline qint32 offsetIn(const QString &key, QStringView part)
+{
+    return qint32(part.data() - key.constData());
+}
+
+} // namespace
+
+QString ComponentView::toString() const
+{
+    QString result;
+    result.reserve(size());
+    if (slash)
+        result.append(u'/');
+    result.append(text);
+    if (colon)
+        result.append(u':');
+    return result;
+}
+
+bool operator==(const ComponentView &a, const ComponentView &b)
+{
+    if (a.slash == b.slash && a.colon == b.colon)
+        return a.text == b.text;
+    const qsizetype size = a.size();
+    if (size != b.size())
+        return false;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (componentCharacter(a, i) != componentCharacter(b, i))
+            return false;
+    }
+    return true;
+}
+
+DecomposedKey::DecomposedKey(const QString &storeKey) : m_key(storeKey) {}
+
+ComponentView DecomposedKey::componentView(int i) const
+{
+    const Component &c = m_components.at(i);
+    return ComponentView{bool(c.slash), QStringView(m_key).sliced(c.offset, c.length), bool(c.colon)};
+}
+
+QString DecomposedKey::component(int i) const
+{
+    return componentView(i).toString();
+}
+
+QStringList DecomposedKey::components() const
+{
+    QStringList result;
+    result.reserve(count());
+    for (int i = 0; i < count(); ++i)
+        result.append(component(i));
+    return result;
+}
+
+QString DecomposedKey::joined() const
+{
+    qsizetype size = 0;
+    for (int i = 0; i < count(); ++i)
+        size += componentView(i).size();
+    QString result;
+    result.reserve(size);
+    for (int i = 0; i < count(); ++i) {
+        const ComponentView view = componentView(i);
+        if (view.slash)
+            result.append(u'/');
+        result.append(view.text);
+        if (view.colon)
+            result.append(u':');
+    }
+    return result;
+}
+
+bool DecomposedKey::hasSameComponents(const DecomposedKey &other) const
+{
+    if (count() != other.count())
+        return false;
+    for (int i = 0; i < count(); ++i) {
+        if (!(componentView(i) == other.componentView(i)))
+            return false;
+    }
+    return true;
+}
+
+DecomposedKeyPtr decomposedStringByScanning(const QString &key)
+{
+    auto result = std::make_shared<DecomposedKey>(key);
+    // Keys too long for the component boundaries are left empty, like keys
+    // that cannot be placed in the browser.
+    if (key.size() > DecomposedKey::MaximumKeyLength)
+        return result;
+    auto &components = result->m_components;
+
+    KeyScanner scanner(key);
+    QStringView domain;
+    if (!scanner.scanUpToString(u":", &domain))
+        return result;
+    const qint32 domainOffset = offsetIn(key, domain);
+    const bool colonInKey = domainOffset + domain.size() < key.size();
+    components.append({domainOffset, quint32(domain.size()), 0, 1, colonInKey});
+    scanner.scanString(u":");
+
+    while (!scanner.isAtEnd()) {
+        const bool slash = scanner.scanString(u"/");
+        QStringView piece;
+        const bool taken = scanner.scanUpToString(u"/", &piece);
+        if (slash && !taken)
+            components.append({qint32(scanner.scanLocation()), 0, 1, 0, 0});
+        else if (taken)
+            components.append({offsetIn(key, piece), quint32(piece.size()), slash ? 1u : 0u, 0, 0});
+        else
+            break; // cannot happen: a scanner not at its end always takes something
+    }
+    return result;
+}
+
+DecomposedKeyPtr decomposedString(const QString &key)
+{
+    if (key.size() > DecomposedKey::MaximumKeyLength)
+        return decomposedStringByScanning(key);
+
+    // One pass that finds ":" and "/" and gives the key to the scanner as
+    // soon as it meets a character the scans would skip. Without such
+    // characters the scans reduce to splitting at the first ":" and at "/".
+    auto result = std::make_shared<DecomposedKey>(key);
+    auto &components = result->m_components;
+    const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
+    const qsizetype size = key.size();
+    const auto mayBeSkippable = [](char16_t c) { return c <= 0x20 || c >= 0x85; };
+
+    qsizetype at = 0;
+    for (; at < size; ++at) {
+        const char16_t c = text[at];
+        if (c == u':')
+            break;
+        if (mayBeSkippable(c) && isSkippableCharacter(c))
+            return decomposedStringByScanning(key);
+    }
+    if (at == 0) // empty key, or a key beginning with ":"
+        return result;
+    if (at == size) {
+        components.append({0, quint32(size), 0, 1, 0});
+        return result;
+    }
+    components.append({0, quint32(at), 0, 1, 1});
+
+    // Each "/" ends the component before it (if it has text, or is itself
+    // after a "/") and starts the next.
+    qsizetype start = ++at;
+    bool slash = false;
+    for (; at < size; ++at) {
+        const char16_t c = text[at];
+        if (c == u'/') {
+            if (at > start || slash)
+                components.append({qint32(start), quint32(at - start), slash ? 1u : 0u, 0, 0});
+            start = at + 1;
+            slash = true;
+        } else if (mayBeSkippable(c) && isSkippableCharacter(c)) {
+            return decomposedStringByScanning(key);
+        }
+    }
+    if (size > start || slash)
+        components.append({qint32(start), quint32(size - start), slash ? 1u : 0u, 0, 0});
+    return result;
+}
+
+DecomposedKeyList decomposedStrings(const QStringList &keys)
+{
+    DecomposedKeyList result;
+    result.reserve(keys.size());
+    for (const QString &key : keys)
+        result.push_back(decomposedString(key));
+    return result;
+}
+
+TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray)
+{
+    TreeBranch branch;
+    if (!keysArray || column < 0)
+        return branch;
+
+    // The key that opened the current row; its component at `column` is the
+    // row's name. Names are compared as views, without making strings.
+    const DecomposedKey *rowKey = nullptr;
+    ComponentView rowName;
+    BranchNode *node = nullptr;
+    for (const DecomposedKeyPtr &key : *keysArray) {
+        if (!key || key->count() <= column)
+            continue; // no component here: the key cannot be placed in this column
+        const ComponentView name = key->componentView(column);
+        if (!rowKey || !(name == rowName)) {
+            rowKey = key.get();
+            rowName = name;
+            BranchNode opened;
+            opened.name = name.toString();
+            branch.names.append(opened.name);
+            branch.nodes.append(std::move(opened));
+            node = &branch.nodes.last();
+        }
+        if (key->count() == column + 1) {
+            node->key = key;
+        } else {
+            if (!node->leaf)
+                node->leaf = std::make_shared<DecomposedKeyList>();
+            node->leaf->push_back(key);
+        }
+    }
+    return branch;
+}
+
+} // namespace kv

@@ -1,0 +1,146 @@
+#pragma once
+
+// A column browser: a row of list columns in a horizontal scroll area. Column
+// 0 lists the top-level rows; selecting a row that is not a leaf opens the
+// next column with the rows below it. The browser holds no data of its own: it
+// asks its delegate how many rows a column has when it loads the column, and
+// asks for each row's title and leaf flag before it first shows the row.
+//
+// Paths: path() is the path separator followed by the titles of the selected
+// rows joined with the separator, like a file path ("SEP" + "State" + "SEP" +
+// "Network"); with nothing selected it is the separator alone. setPath()
+// accepts what path() produces (a path without the leading separator is read
+// the same way).
+
+#include "platform/ui/Action.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QScrollArea>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace kv::ui {
+
+class BrowserDelegate;
+class BrowserColumnModel;
+class BrowserColumnView;
+
+// One row's cell: the delegate fills in its title and leaf flag.
+class BrowserCell
+{
+public:
+    BrowserCell() = default;
+    BrowserCell(int row, int column) : m_row(row), m_column(column) {}
+
+    QString title() const { return m_title; }
+    void setTitle(const QString &title) { m_title = title; }
+    bool isLeaf() const { return m_leaf; }
+    void setLeaf(bool leaf) { m_leaf = leaf; }
+    int row() const { return m_row; }
+    int column() const { return m_column; }
+
+private:
+    QString m_title;
+    bool m_leaf = false;
+    int m_row = -1;
+    int m_column = -1;
+};
+
+class ColumnBrowser : public QScrollArea
+{
+    Q_OBJECT
+public:
+    explicit ColumnBrowser(QWidget *parent = nullptr);
+    ~ColumnBrowser() override;
+
+    void setDelegate(BrowserDelegate *delegate) { m_delegate = delegate; }
+    BrowserDelegate *delegate() const { return m_delegate; }
+    // The target of both actions.
+    void setTarget(QObject *target);
+    QObject *target() const { return m_action.target; }
+    // Sent after the user selects a row (click or keyboard).
+    void setAction(const QByteArray &name) { m_action.name = name; }
+    QByteArray action() const { return m_action.name; }
+    // Sent when the user double-clicks a row.
+    void setDoubleAction(const QByteArray &name) { m_doubleAction.name = name; }
+    QByteArray doubleAction() const { return m_doubleAction.name; }
+    void setPathSeparator(const QString &separator);
+    QString pathSeparator() const { return m_separator; }
+
+    // Discards every column, then loads column 0 (asking its row count).
+    void loadColumnZero();
+    // The separator, then the titles of the selected rows joined with it.
+    QString path() const;
+    // Selects, from column 0, the row titled by each piece of `path`, through
+    // the delegate's browserSelectCellWithString. Stops at the first piece the
+    // delegate does not match (or when a selected row is a leaf before the
+    // last piece). True when every piece was matched.
+    bool setPath(const QString &path);
+
+    // The selected row of `column`, -1 if none (or no such column).
+    int selectedRowInColumn(int column) const;
+    // Selects `row` of `column`, closes the columns right of it and, when the
+    // row is not a leaf, loads column + 1. Row -1 clears the column's
+    // selection. Sends no action.
+    void selectRow(int row, int column);
+    // The selected cells of the last column with a selection (0 or 1).
+    QList<BrowserCell *> selectedCells() const;
+    // The last column with a selected row, -1 if none.
+    int selectedColumn() const;
+    int numberOfColumns() const { return int(m_columns.size()); }
+    // The last loaded column, -1 if none.
+    int lastColumn() const { return numberOfColumns() - 1; }
+    // Number of rows of a loaded column, 0 if not loaded.
+    int numberOfRowsInColumn(int column) const;
+    // The title and leaf flag of a row, asking the delegate first if the row
+    // was not asked about yet.
+    QString titleOfRow(int row, int column) const;
+    bool isLeafRow(int row, int column) const;
+    // The cell of a row (asked of the delegate when needed), null if none.
+    BrowserCell *loadedCellAtRow(int row, int column) const;
+
+    // The list view showing a column (for focus, tests and accessibility).
+    QWidget *columnView(int column) const;
+    int columnWidth() const { return m_columnWidth; }
+    void setColumnWidth(int width);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class BrowserColumnView;
+    friend class BrowserColumnModel;
+
+    struct Column
+    {
+        BrowserColumnView *view = nullptr;
+        BrowserColumnModel *model = nullptr;
+        int selectedRow = -1;
+    };
+
+    void loadColumn(int column);
+    void closeColumnsAfter(int column);
+    void layoutColumns();
+    void scrollToLastColumn();
+    void showSelection(int column);
+    bool focusIsInside() const;
+
+    // User interaction, from the column views.
+    void userSelectRow(int row, int column);
+    void userDoubleClickRow(int row, int column);
+    void userMoveLeft(int column);
+    void userMoveRight(int column);
+
+    BrowserDelegate *m_delegate = nullptr;
+    Action m_action;
+    Action m_doubleAction;
+    QString m_separator = QStringLiteral("/");
+    int m_columnWidth = 200;
+    QWidget *m_container = nullptr;
+    std::vector<Column> m_columns;
+};
+
+} // namespace kv::ui

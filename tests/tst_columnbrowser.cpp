@@ -1,0 +1,706 @@
+// The column browser widget against a recording test delegate.
+
+#include "platform/ui/ColumnBrowser.h"
+#include "platform/ui/Delegates.h"
+
+#include <QAbstractItemView>
+#include <QListView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using kv::ui::BrowserCell;
+using kv::ui::ColumnBrowser;
+
+namespace {
+
+const QString Separator = QStringLiteral("{|}~@!@");
+
+struct Node
+{
+    QString title;
+    QList<Node> children; // empty: a leaf
+};
+
+Node leaf(const QString &title)
+{
+    return Node{title, {}};
+}
+
+Node branch(const QString &title, const QList<Node> &children)
+{
+    return Node{title, children};
+}
+
+// A delegate serving a fixed tree and recording every request in order:
+// "rows C", "cell R C", "select TITLE C".
+class TreeDelegate : public kv::ui::BrowserDelegate
+{
+public:
+    explicit TreeDelegate(QList<Node> roots) : roots(std::move(roots)) {}
+
+    QList<Node> roots;
+    QStringList calls;
+
+    // The rows of `column` as the browser's selection reaches it.
+    const QList<Node> *rowsOf(ColumnBrowser *browser, int column) const
+    {
+        const QList<Node> *rows = &roots;
+        for (int c = 0; c < column; ++c) {
+            const int selected = browser->selectedRowInColumn(c);
+            if (selected < 0 || selected >= rows->size())
+                return nullptr;
+            rows = &rows->at(selected).children;
+        }
+        return rows;
+    }
+
+    int browserNumberOfRowsInColumn(ColumnBrowser *browser, int column) override
+    {
+        calls.append(QStringLiteral("rows %1").arg(column));
+        const QList<Node> *rows = rowsOf(browser, column);
+        return rows ? int(rows->size()) : 0;
+    }
+
+    void browserWillDisplayCell(ColumnBrowser *browser, BrowserCell *cell, int row, int column) override
+    {
+        calls.append(QStringLiteral("cell %1 %2").arg(row).arg(column));
+        const QList<Node> *rows = rowsOf(browser, column);
+        if (!rows || row >= rows->size())
+            return;
+        cell->setTitle(rows->at(row).title);
+        cell->setLeaf(rows->at(row).children.isEmpty());
+    }
+
+    bool browserSelectCellWithString(ColumnBrowser *browser, const QString &title, int column) override
+    {
+        calls.append(QStringLiteral("select %1 %2").arg(title).arg(column));
+        const QList<Node> *rows = rowsOf(browser, column);
+        if (!rows)
+            return false;
+        for (int i = 0; i < rows->size(); ++i) {
+            if (rows->at(i).title == title) {
+                browser->selectRow(i, column);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Calls other than cell requests (whose moment depends on painting).
+    QStringList requests() const
+    {
+        QStringList result;
+        for (const QString &call : calls) {
+            if (!call.startsWith(QLatin1String("cell ")))
+                result.append(call);
+        }
+        return result;
+    }
+};
+
+class Target : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList received;
+    QList<QObject *> senders;
+    Q_INVOKABLE void single(QObject *sender)
+    {
+        received.append(QStringLiteral("single"));
+        senders.append(sender);
+    }
+    Q_INVOKABLE void twice(QObject *sender)
+    {
+        received.append(QStringLiteral("double"));
+        senders.append(sender);
+    }
+};
+
+QList<Node> sampleTree()
+{
+    return {
+        branch("Setup", {branch("Network", {leaf("Global"), branch("Service", {leaf("1"), leaf("2")})})}),
+        branch("State", {branch("Network", {branch("Interface", {leaf("eth0"), leaf("lo")}), leaf("Global")}),
+                         leaf("Users")}),
+        leaf("Solo"),
+        branch("A/B", {branch("x:y", {leaf("/")}), leaf("Same"), leaf("Same")}),
+    };
+}
+
+QListView *listOf(ColumnBrowser &browser, int column)
+{
+    return qobject_cast<QListView *>(browser.columnView(column));
+}
+
+} // namespace
+
+class TestColumnBrowser : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void loadColumnZeroAsksCountOnce();
+    void titlesAndLeafFlags();
+    void cellsAreAskedOnceAndCached();
+    void selectingNonLeafLoadsNextColumn();
+    void selectingLeafLoadsNothing();
+    void selectRowClosesDeeperColumns();
+    void selectRowRejectsOutOfRange();
+    void loadColumnZeroDiscardsColumns();
+    void pathOfNoSelectionIsSeparator();
+    void pathRoundTrip_data();
+    void pathRoundTrip();
+    void setPathCallOrder();
+    void setPathStopsAtMissingTitle();
+    void setPathStopsAfterLeaf();
+    void setPathLoadsColumnZeroWhenEmpty();
+    void setPathFirstMatchWins();
+    void selectedCellsAndColumn();
+    void noDelegateGivesEmptyColumns();
+    void clickSelectsAndSendsAction();
+    void doubleClickSendsDoubleAction();
+    void keyboardUpDown();
+    void keyboardRightAndLeft();
+    void keyboardTypeAhead();
+    void accessibleNames();
+    void newestColumnScrolledIntoView();
+    void paintedRowsAreAskedBeforeShown();
+};
+
+void TestColumnBrowser::loadColumnZeroAsksCountOnce()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    QCOMPARE(browser.numberOfColumns(), 0);
+    QCOMPARE(browser.lastColumn(), -1);
+    browser.loadColumnZero();
+    QCOMPARE(delegate.calls, QStringList{"rows 0"});
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QCOMPARE(browser.lastColumn(), 0);
+    QCOMPARE(browser.numberOfRowsInColumn(0), 4);
+    QCOMPARE(browser.selectedColumn(), -1);
+    QCOMPARE(browser.selectedRowInColumn(0), -1);
+}
+
+void TestColumnBrowser::titlesAndLeafFlags()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    QCOMPARE(browser.titleOfRow(0, 0), QStringLiteral("Setup"));
+    QCOMPARE(browser.titleOfRow(1, 0), QStringLiteral("State"));
+    QCOMPARE(browser.titleOfRow(2, 0), QStringLiteral("Solo"));
+    QCOMPARE(browser.titleOfRow(3, 0), QStringLiteral("A/B"));
+    QVERIFY(!browser.isLeafRow(0, 0));
+    QVERIFY(browser.isLeafRow(2, 0));
+    // The model shows the same.
+    QAbstractItemModel *model = listOf(browser, 0)->model();
+    QCOMPARE(model->rowCount(), 4);
+    QCOMPARE(model->index(1, 0).data().toString(), QStringLiteral("State"));
+    // Rows that do not exist have no title.
+    QCOMPARE(browser.titleOfRow(4, 0), QString());
+    QCOMPARE(browser.titleOfRow(0, 1), QString());
+}
+
+void TestColumnBrowser::cellsAreAskedOnceAndCached()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    browser.titleOfRow(1, 0);
+    browser.isLeafRow(1, 0);
+    browser.titleOfRow(1, 0);
+    QCOMPARE(delegate.calls, (QStringList{"rows 0", "cell 1 0"}));
+    // Reloading the column asks again.
+    browser.loadColumnZero();
+    browser.titleOfRow(1, 0);
+    QCOMPARE(delegate.calls, (QStringList{"rows 0", "cell 1 0", "rows 0", "cell 1 0"}));
+}
+
+void TestColumnBrowser::selectingNonLeafLoadsNextColumn()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    delegate.calls.clear();
+    browser.selectRow(1, 0);
+    // The row's cell is asked for its leaf flag, then column 1 is loaded.
+    QCOMPARE(delegate.calls.join(","), (QStringList{"cell 1 0", "rows 1"}).join(","));
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QCOMPARE(browser.numberOfRowsInColumn(1), 2);
+    QCOMPARE(browser.titleOfRow(0, 1), QStringLiteral("Network"));
+    QCOMPARE(browser.titleOfRow(1, 1), QStringLiteral("Users"));
+    QVERIFY(!browser.isLeafRow(0, 1));
+    QVERIFY(browser.isLeafRow(1, 1));
+    QCOMPARE(browser.selectedRowInColumn(0), 1);
+    QCOMPARE(browser.selectedRowInColumn(1), -1);
+    QCOMPARE(browser.selectedColumn(), 0);
+}
+
+void TestColumnBrowser::selectingLeafLoadsNothing()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    delegate.calls.clear();
+    browser.selectRow(2, 0);
+    QCOMPARE(delegate.calls, QStringList{"cell 2 0"});
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QCOMPARE(browser.selectedColumn(), 0);
+}
+
+void TestColumnBrowser::selectRowClosesDeeperColumns()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    browser.selectRow(1, 0);
+    browser.selectRow(0, 1);
+    browser.selectRow(0, 2);
+    QCOMPARE(browser.numberOfColumns(), 4);
+    QCOMPARE(browser.path(), Separator.isEmpty() ? QString() : QStringLiteral("/State/Network/Interface"));
+
+    // Selecting a leaf in column 0 closes every deeper column without loading.
+    delegate.calls.clear();
+    browser.selectRow(2, 0);
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QVERIFY(delegate.requests().isEmpty());
+
+    // Selecting another non-leaf row reloads column 1 from scratch.
+    browser.selectRow(0, 0);
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QCOMPARE(browser.titleOfRow(0, 1), QStringLiteral("Network"));
+    QCOMPARE(browser.numberOfRowsInColumn(1), 1);
+
+    // Clearing a column's selection (row -1) closes the columns right of it.
+    browser.selectRow(-1, 0);
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QCOMPARE(browser.selectedColumn(), -1);
+}
+
+void TestColumnBrowser::selectRowRejectsOutOfRange()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    delegate.calls.clear();
+    browser.selectRow(4, 0);
+    browser.selectRow(-2, 0);
+    browser.selectRow(0, 1);
+    browser.selectRow(0, -1);
+    QVERIFY(delegate.calls.isEmpty());
+    QCOMPARE(browser.selectedColumn(), -1);
+    QCOMPARE(browser.numberOfColumns(), 1);
+}
+
+void TestColumnBrowser::loadColumnZeroDiscardsColumns()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    browser.selectRow(1, 0);
+    browser.selectRow(0, 1);
+    QCOMPARE(browser.numberOfColumns(), 3);
+    QPointer<QWidget> deeper = browser.columnView(2);
+    delegate.calls.clear();
+    browser.loadColumnZero();
+    QCOMPARE(delegate.calls, QStringList{"rows 0"});
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QCOMPARE(browser.selectedColumn(), -1);
+    QCOMPARE(browser.selectedRowInColumn(0), -1);
+    QVERIFY(browser.selectedCells().isEmpty());
+    // The closed views go away and ask nothing more.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(deeper.isNull());
+    QCOMPARE(delegate.calls, QStringList{"rows 0"});
+}
+
+void TestColumnBrowser::pathOfNoSelectionIsSeparator()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    QCOMPARE(browser.pathSeparator(), Separator);
+    QCOMPARE(browser.path(), Separator);
+    browser.loadColumnZero();
+    QCOMPARE(browser.path(), Separator);
+    QVERIFY(browser.setPath(browser.path()));
+    QCOMPARE(browser.selectedColumn(), -1);
+}
+
+void TestColumnBrowser::pathRoundTrip_data()
+{
+    QTest::addColumn<QList<int>>("rows"); // row to select in each column
+    QTest::addColumn<QString>("path");
+    QTest::newRow("one column") << QList<int>{2} << Separator + "Solo";
+    QTest::newRow("two columns") << QList<int>{1, 1} << Separator + "State" + Separator + "Users";
+    QTest::newRow("three columns")
+        << QList<int>{1, 0, 0} << Separator + "State" + Separator + "Network" + Separator + "Interface";
+    QTest::newRow("four columns")
+        << QList<int>{1, 0, 0, 1} << Separator + "State" + Separator + "Network" + Separator + "Interface" + Separator + "lo";
+    QTest::newRow("titles with slash and colon")
+        << QList<int>{3, 0, 0} << Separator + "A/B" + Separator + "x:y" + Separator + "/";
+}
+
+void TestColumnBrowser::pathRoundTrip()
+{
+    QFETCH(QList<int>, rows);
+    QFETCH(QString, path);
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    browser.loadColumnZero();
+    for (int c = 0; c < rows.size(); ++c)
+        browser.selectRow(rows.at(c), c);
+    QCOMPARE(browser.path(), path);
+
+    // Back from nothing selected: the same rows come back.
+    browser.loadColumnZero();
+    QVERIFY(browser.setPath(path));
+    for (int c = 0; c < rows.size(); ++c)
+        QCOMPARE(browser.selectedRowInColumn(c), rows.at(c));
+    QCOMPARE(browser.selectedColumn(), rows.size() - 1);
+    QCOMPARE(browser.path(), path);
+
+    // A path without the leading separator reads the same.
+    browser.loadColumnZero();
+    QVERIFY(browser.setPath(path.mid(Separator.size())));
+    QCOMPARE(browser.path(), path);
+}
+
+void TestColumnBrowser::setPathCallOrder()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    browser.loadColumnZero();
+    delegate.calls.clear();
+    QVERIFY(browser.setPath(Separator + "State" + Separator + "Network" + Separator + "Global"));
+    // Column by column: the piece is matched, and after each row that is not
+    // a leaf the next column is loaded before the next piece.
+    QCOMPARE(delegate.calls, (QStringList{"select State 0", "cell 1 0", "rows 1", "select Network 1", "cell 0 1",
+                                          "rows 2", "select Global 2", "cell 1 2"}));
+    QCOMPARE(browser.numberOfColumns(), 3);
+    QCOMPARE(browser.selectedColumn(), 2);
+}
+
+void TestColumnBrowser::setPathStopsAtMissingTitle()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    browser.loadColumnZero();
+    browser.selectRow(0, 0);
+    delegate.calls.clear();
+    QVERIFY(!browser.setPath(Separator + "State" + Separator + "Gone" + Separator + "Interface"));
+    QCOMPARE(delegate.requests(), (QStringList{"select State 0", "rows 1", "select Gone 1"}));
+    QCOMPARE(browser.selectedRowInColumn(0), 1);
+    QCOMPARE(browser.selectedRowInColumn(1), -1);
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QCOMPARE(browser.path(), Separator + "State");
+
+    // Case-different titles do not match.
+    QVERIFY(!browser.setPath(Separator + "state"));
+    QCOMPARE(browser.selectedColumn(), -1);
+    QCOMPARE(browser.numberOfColumns(), 1);
+}
+
+void TestColumnBrowser::setPathStopsAfterLeaf()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    browser.loadColumnZero();
+    delegate.calls.clear();
+    QVERIFY(!browser.setPath(Separator + "Solo" + Separator + "More"));
+    QCOMPARE(delegate.requests(), QStringList{"select Solo 0"});
+    QCOMPARE(browser.selectedRowInColumn(0), 2);
+}
+
+void TestColumnBrowser::setPathLoadsColumnZeroWhenEmpty()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    QVERIFY(browser.setPath(Separator + "Setup"));
+    QCOMPARE(delegate.requests(), (QStringList{"rows 0", "select Setup 0", "rows 1"}));
+    QCOMPARE(browser.selectedRowInColumn(0), 0);
+}
+
+void TestColumnBrowser::setPathFirstMatchWins()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setPathSeparator(Separator);
+    browser.loadColumnZero();
+    QVERIFY(browser.setPath(Separator + "A/B" + Separator + "Same"));
+    QCOMPARE(browser.selectedRowInColumn(1), 1);
+    browser.selectRow(2, 1);
+    QCOMPARE(browser.path(), Separator + "A/B" + Separator + "Same");
+}
+
+void TestColumnBrowser::selectedCellsAndColumn()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.loadColumnZero();
+    QVERIFY(browser.selectedCells().isEmpty());
+    browser.selectRow(1, 0);
+    QList<BrowserCell *> cells = browser.selectedCells();
+    QCOMPARE(cells.size(), 1);
+    QCOMPARE(cells.at(0)->title(), QStringLiteral("State"));
+    QCOMPARE(cells.at(0)->row(), 1);
+    QCOMPARE(cells.at(0)->column(), 0);
+    QVERIFY(!cells.at(0)->isLeaf());
+    browser.selectRow(1, 1);
+    cells = browser.selectedCells();
+    QCOMPARE(cells.size(), 1);
+    QCOMPARE(cells.at(0)->title(), QStringLiteral("Users"));
+    QVERIFY(cells.at(0)->isLeaf());
+    QCOMPARE(browser.selectedColumn(), 1);
+    QCOMPARE(browser.lastColumn(), 1);
+}
+
+void TestColumnBrowser::noDelegateGivesEmptyColumns()
+{
+    ColumnBrowser browser;
+    browser.loadColumnZero();
+    QCOMPARE(browser.numberOfColumns(), 1);
+    QCOMPARE(browser.numberOfRowsInColumn(0), 0);
+    QVERIFY(!browser.setPath(QStringLiteral("/x")));
+    QVERIFY(browser.setPath(QStringLiteral("/")));
+}
+
+void TestColumnBrowser::clickSelectsAndSendsAction()
+{
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setTarget(&target);
+    browser.setAction("single");
+    browser.setDoubleAction("twice");
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    QListView *column0 = listOf(browser, 0);
+    const QRect rect = column0->visualRect(column0->model()->index(1, 0));
+    QVERIFY(rect.isValid());
+    QTest::mouseClick(column0->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(browser.selectedRowInColumn(0), 1);
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QCOMPARE(target.received, QStringList{"single"});
+    QCOMPARE(target.senders.value(0), &browser);
+    QVERIFY(column0->hasFocus());
+    QVERIFY(column0->selectionModel()->isRowSelected(1, QModelIndex()));
+
+    // A click on a leaf in column 1 selects it and opens nothing.
+    QListView *column1 = listOf(browser, 1);
+    QTRY_VERIFY(column1->visualRect(column1->model()->index(1, 0)).isValid());
+    QTest::mouseClick(column1->viewport(), Qt::LeftButton, {}, column1->visualRect(column1->model()->index(1, 0)).center());
+    QCOMPARE(browser.selectedRowInColumn(1), 1);
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QCOMPARE(target.received, (QStringList{"single", "single"}));
+    QVERIFY(column1->hasFocus());
+}
+
+void TestColumnBrowser::doubleClickSendsDoubleAction()
+{
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setTarget(&target);
+    browser.setAction("single");
+    browser.setDoubleAction("twice");
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    QListView *column0 = listOf(browser, 0);
+    const QRect rect = column0->visualRect(column0->model()->index(2, 0));
+    QTest::mouseDClick(column0->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(browser.selectedRowInColumn(0), 2);
+    QVERIFY(target.received.contains(QStringLiteral("double")));
+    QCOMPARE(target.received.count(QStringLiteral("double")), 1);
+    QCOMPARE(target.received.first(), QStringLiteral("single"));
+    QCOMPARE(target.senders.last(), &browser);
+}
+
+void TestColumnBrowser::keyboardUpDown()
+{
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setTarget(&target);
+    browser.setAction("single");
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    QListView *column0 = listOf(browser, 0);
+    column0->setFocus();
+    QTest::keyClick(column0, Qt::Key_Down);
+    QCOMPARE(browser.selectedRowInColumn(0), 0);
+    QCOMPARE(target.received.size(), 1);
+    QTest::keyClick(column0, Qt::Key_Down);
+    QCOMPARE(browser.selectedRowInColumn(0), 1);
+    QCOMPARE(browser.titleOfRow(0, 1), QStringLiteral("Network"));
+    QTest::keyClick(column0, Qt::Key_Down);
+    QTest::keyClick(column0, Qt::Key_Down);
+    QCOMPARE(browser.selectedRowInColumn(0), 3);
+    QCOMPARE(target.received.size(), 4);
+    // At the last row, Down does nothing and sends nothing.
+    QTest::keyClick(column0, Qt::Key_Down);
+    QCOMPARE(browser.selectedRowInColumn(0), 3);
+    QCOMPARE(target.received.size(), 4);
+    QTest::keyClick(column0, Qt::Key_Up);
+    QCOMPARE(browser.selectedRowInColumn(0), 2);
+    QCOMPARE(browser.numberOfColumns(), 1); // Solo is a leaf
+    QCOMPARE(target.received.size(), 5);
+    QVERIFY(column0->hasFocus());
+}
+
+void TestColumnBrowser::keyboardRightAndLeft()
+{
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setTarget(&target);
+    browser.setAction("single");
+    browser.resize(900, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    listOf(browser, 0)->setFocus();
+    QTest::keyClick(listOf(browser, 0), Qt::Key_Down);
+    QTest::keyClick(listOf(browser, 0), Qt::Key_Down); // State
+    QTest::keyClick(listOf(browser, 0), Qt::Key_Right);
+    QCOMPARE(browser.selectedRowInColumn(1), 0); // Network
+    QCOMPARE(browser.numberOfColumns(), 3);
+    QVERIFY(listOf(browser, 1)->hasFocus());
+    QCOMPARE(target.received.size(), 3);
+    QTest::keyClick(listOf(browser, 1), Qt::Key_Right);
+    QCOMPARE(browser.selectedRowInColumn(2), 0); // Interface
+    QCOMPARE(browser.numberOfColumns(), 4);
+    QTest::keyClick(listOf(browser, 2), Qt::Key_Down);
+    QCOMPARE(browser.selectedRowInColumn(2), 1); // Global, a leaf
+    QCOMPARE(browser.numberOfColumns(), 3);
+    // Right from a leaf: nothing to enter.
+    QTest::keyClick(listOf(browser, 2), Qt::Key_Right);
+    QCOMPARE(browser.selectedColumn(), 2);
+    // Left: back to column 1; column 2 keeps its rows but not its selection.
+    QTest::keyClick(listOf(browser, 2), Qt::Key_Left);
+    QCOMPARE(browser.selectedColumn(), 1);
+    QCOMPARE(browser.selectedRowInColumn(2), -1);
+    QCOMPARE(browser.numberOfColumns(), 3);
+    QVERIFY(listOf(browser, 1)->hasFocus());
+    QCOMPARE(browser.path(), QStringLiteral("/State/Network"));
+    QTest::keyClick(listOf(browser, 1), Qt::Key_Left);
+    QCOMPARE(browser.selectedColumn(), 0);
+    QCOMPARE(browser.numberOfColumns(), 2);
+    QVERIFY(listOf(browser, 0)->hasFocus());
+    // Left in column 0 does nothing.
+    const int sent = target.received.size();
+    QTest::keyClick(listOf(browser, 0), Qt::Key_Left);
+    QCOMPARE(target.received.size(), sent);
+    QCOMPARE(browser.selectedRowInColumn(0), 1);
+}
+
+void TestColumnBrowser::keyboardTypeAhead()
+{
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.setTarget(&target);
+    browser.setAction("single");
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    QListView *column0 = listOf(browser, 0);
+    column0->setFocus();
+    QTest::keyClicks(column0, QStringLiteral("sol"));
+    QCOMPARE(browser.selectedRowInColumn(0), 2);
+    QCOMPARE(browser.titleOfRow(2, 0), QStringLiteral("Solo"));
+    QVERIFY(!target.received.isEmpty());
+    QVERIFY(column0->selectionModel()->isRowSelected(2, QModelIndex()));
+}
+
+void TestColumnBrowser::accessibleNames()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    QCOMPARE(browser.accessibleName(), QStringLiteral("Key browser"));
+    browser.loadColumnZero();
+    browser.selectRow(1, 0);
+    browser.selectRow(0, 1);
+    QCOMPARE(browser.columnView(0)->accessibleName(), QStringLiteral("Column 1"));
+    QCOMPARE(browser.columnView(1)->accessibleName(), QStringLiteral("Column 2"));
+    QCOMPARE(browser.columnView(2)->accessibleName(), QStringLiteral("Column 3"));
+}
+
+void TestColumnBrowser::newestColumnScrolledIntoView()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.resize(450, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    QVERIFY(browser.columnWidth() >= 150);
+    browser.loadColumnZero();
+    browser.selectRow(1, 0);
+    browser.selectRow(0, 1);
+    browser.selectRow(0, 2);
+    QCOMPARE(browser.numberOfColumns(), 4);
+    QWidget *last = browser.columnView(3);
+    QCOMPARE(last->width(), browser.columnWidth());
+    // The last column's right edge lies inside the visible area.
+    const QPoint right = last->mapTo(browser.viewport(), QPoint(last->width() - 1, 0));
+    QVERIFY2(right.x() < browser.viewport()->width() && right.x() >= 0, qPrintable(QString::number(right.x())));
+    QVERIFY(browser.horizontalScrollBar()->value() > 0);
+}
+
+void TestColumnBrowser::paintedRowsAreAskedBeforeShown()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    // Painting the column asks each shown row's cell, once.
+    QListView *column0 = listOf(browser, 0);
+    column0->viewport()->repaint();
+    column0->viewport()->repaint();
+    for (int r = 0; r < 4; ++r)
+        QCOMPARE(delegate.calls.count(QStringLiteral("cell %1 0").arg(r)), 1);
+    QCOMPARE(delegate.calls.count(QStringLiteral("rows 0")), 1);
+    QCOMPARE(delegate.calls.first(), QStringLiteral("rows 0"));
+}
+
+QTEST_MAIN(TestColumnBrowser)
+#include "tst_columnbrowser.moc"
