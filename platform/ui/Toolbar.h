@@ -1,0 +1,125 @@
+#pragma once
+
+#include "platform/ui/Action.h"
+
+#include <QIcon>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QToolBar>
+
+class QAction;
+class QToolButton;
+
+namespace kv::ui {
+
+class ToolbarDelegate;
+
+// One command of a toolbar: an identifier, a label, an image and a
+// target/action pair. A click on the item's button sends the action with the
+// item as sender. The toolbar does not own its items; whoever made them does.
+class ToolbarItem : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ToolbarItem(const QString &itemIdentifier, QObject *parent = nullptr);
+    ~ToolbarItem() override;
+
+    QString itemIdentifier() const { return m_identifier; }
+
+    void setTarget(QObject *target) { m_action.target = target; }
+    QObject *target() const { return m_action.target; }
+    // The name of an invokable `void name(QObject *sender)` of the target.
+    void setAction(const QByteArray &action) { m_action.name = action; }
+    QByteArray action() const { return m_action.name; }
+
+    void setLabel(const QString &label);
+    QString label() const { return m_label; }
+    void setImage(const QIcon &image);
+    QIcon image() const { return m_image; }
+
+    // Sends the action to the target with this item as sender; false when
+    // the item has no target or action, or the target has no such method.
+    bool sendAction();
+
+    // The command the toolbar shows as a button for this item.
+    QAction *command() const { return m_command; }
+
+private:
+    QString m_identifier;
+    QString m_label;
+    QIcon m_image;
+    Action m_action;
+    QAction *m_command;
+};
+
+// A window's toolbar. Its contents come from its delegate: whenever the
+// toolbar lays itself out (when the delegate is set, and again when the
+// toolbar is attached to a window), it asks for the default item identifiers
+// and, for each, the item (willBeInsertedIntoToolbar = true). The flexible
+// space (ToolbarFlexibleSpaceItemIdentifier) is supplied by the toolbar itself
+// as a spacer that takes the free width. Identifiers the delegate has no item
+// for are left out.
+class Toolbar : public QToolBar
+{
+    Q_OBJECT
+public:
+    explicit Toolbar(const QString &identifier, QWidget *parent = nullptr);
+    ~Toolbar() override;
+
+    QString identifier() const { return m_identifier; }
+
+    void setDelegate(ToolbarDelegate *delegate);
+    ToolbarDelegate *delegate() const { return m_delegate; }
+
+    // Off: no context menu, the toolbar cannot be moved, floated or hidden.
+    void setAllowsUserCustomization(bool allows);
+    bool allowsUserCustomization() const { return m_allowsUserCustomization; }
+
+    // The toolbar never stores its arrangement on its own; this records the
+    // wish so that a window saving its state can ask for it.
+    void setAutosavesConfiguration(bool autosaves) { m_autosavesConfiguration = autosaves; }
+    bool autosavesConfiguration() const { return m_autosavesConfiguration; }
+
+    // 0 default, 1 icon and label, 2 icon only, 3 label only.
+    enum DisplayMode { DisplayModeDefault = 0, DisplayModeIconAndLabel = 1, DisplayModeIconOnly = 2,
+                       DisplayModeLabelOnly = 3 };
+    void setDisplayMode(int mode);
+    int displayMode() const { return m_displayMode; }
+
+    // The identifiers shown, left to right (the flexible space included).
+    QStringList itemIdentifiers() const;
+    // The items shown, left to right (the flexible space is not an item).
+    QList<ToolbarItem *> items() const;
+    // The button showing `item`, or none when the item is not shown.
+    QToolButton *buttonForItem(const ToolbarItem *item) const;
+    // The spacer widget standing for the flexible space, or none.
+    QWidget *flexibleSpace() const;
+
+    // Asks the delegate again for the identifiers and items.
+    void reloadItems();
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    struct Entry
+    {
+        QString identifier;
+        QPointer<ToolbarItem> item;
+        QAction *spacer = nullptr; // the flexible space's widget action (owned)
+    };
+    void clearEntries();
+    void updateButton(ToolbarItem *item);
+
+    friend class ToolbarItem;
+    QString m_identifier;
+    ToolbarDelegate *m_delegate = nullptr;
+    QList<Entry> m_entries;
+    bool m_allowsUserCustomization = true;
+    bool m_autosavesConfiguration = false;
+    int m_displayMode = DisplayModeDefault;
+    QWidget *m_attachedTo = nullptr;
+};
+
+} // namespace kv::ui
