@@ -57,7 +57,7 @@ bool SnapshotSource::read(PropertyListDictionary *contents, QByteArray *fingerpr
         return false;
     }
     if (!root.isDictionary()) {
-        *error = QStringLiteral("%1: the top-level value is a %2, not a dictionary").arg(m_path, root.typeName());
+        *error = QStringLiteral("%1: the top-level value is not a dictionary (%2)").arg(m_path, root.typeName());
         *fingerprint = "bad:" + digest;
         return false;
     }

@@ -1,0 +1,348 @@
+// The snapshot source: serving a property-list file's top-level dictionary
+// as the store, following rewrites of the file (in place, by rename, delete
+// and re-create) as one change list of exactly the changed keys, and keeping
+// the last good contents when the file turns bad.
+
+#include "platform/SystemLog.h"
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
+#include "platform/plist/PropertyListFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace kv;
+
+namespace {
+
+const QString fixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.plist");
+const QString binaryFixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.bplist");
+
+struct Recorder
+{
+    QList<QStringList> lists;
+};
+
+void recordCallout(StoreConnection *, const QStringList *changedKeys, void *context)
+{
+    static_cast<Recorder *>(context)->lists.append(*changedKeys);
+}
+
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
+
+QByteArray xmlOf(const PropertyListDictionary &contents)
+{
+    QString error;
+    const QByteArray bytes = writePropertyListXml(PropertyListValue::fromDictionary(contents), &error);
+    if (bytes.isEmpty())
+        qFatal("cannot make the XML of a test snapshot: %s", qPrintable(error));
+    return bytes;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+enum class Rewrite { InPlace, Rename, DeleteAndCreate };
+
+bool rewrite(const QString &path, const QByteArray &bytes, Rewrite how)
+{
+    switch (how) {
+    case Rewrite::InPlace: return writeBytes(path, bytes);
+    case Rewrite::Rename: {
+        const QString temporary = path + QStringLiteral(".new");
+        return writeBytes(temporary, bytes)
+               && std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+    }
+    case Rewrite::DeleteAndCreate: return QFile::remove(path) && writeBytes(path, bytes);
+    }
+    return false;
+}
+
+PropertyListDictionary initialContents()
+{
+    return {
+        {QStringLiteral("Setup:/System"), str(QStringLiteral("workstation"))},
+        {QStringLiteral("State:/Network/Global/IPv4"), str(QStringLiteral("eth0"))},
+        {QStringLiteral("State:/Network/Interface/eth0/IPv4"), str(QStringLiteral("192.168.1.23"))},
+        {QStringLiteral("State:/Network/Interface/lo/IPv4"), str(QStringLiteral("127.0.0.1"))},
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Rewrite)
+
+class TestSnapshotSource : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString path;
+    std::unique_ptr<StoreEngine> engine;
+    std::unique_ptr<StoreConnection> store;
+    Recorder recorder;
+
+    // Serves `snapshot` through a fresh engine with an attached connection.
+    bool serve(const QString &snapshot, QString *error = nullptr)
+    {
+        engine = std::make_unique<StoreEngine>();
+        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Snapshot, snapshot});
+        StoreEngine::setInstance(engine.get());
+        store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
+        if (!store) {
+            if (error)
+                *error = storeErrorString(storeError());
+            return false;
+        }
+        const QStringList all{QStringLiteral(".*")};
+        if (!storeSetNotificationKeys(store.get(), nullptr, &all))
+            return false;
+        storeRunLoopAddSource(storeCreateRunLoopSource(store.get(), 0));
+        return true;
+    }
+
+    // Waits long enough for a debounced reload and its delivery to be over.
+    static void settle() { QTest::qWait(SnapshotSource::DebounceMilliseconds * 6); }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        path = dir.filePath(QStringLiteral("store.plist"));
+        QFile::remove(path);
+        QVERIFY(writeBytes(path, xmlOf(initialContents())));
+        recorder.lists.clear();
+    }
+
+    void cleanup()
+    {
+        store.reset();
+        StoreEngine::setInstance(nullptr);
+        engine.reset();
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        QDir(path).removeRecursively(); // when a test put a folder there
+        QFile::remove(path);
+    }
+
+    void servesTopLevelEntries_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("xml") << fixture;
+        QTest::newRow("binary") << binaryFixture;
+    }
+
+    void servesTopLevelEntries()
+    {
+        QFETCH(QString, file);
+        QVERIFY(serve(file));
+        const auto keys = storeCopyKeyList(store.get(), QStringLiteral(".*"));
+        QVERIFY(keys);
+        QCOMPARE(keys->size(), 11);
+        QCOMPARE(keys->first(), QStringLiteral("Setup:/Network/Global/IPv4"));
+        QCOMPARE(keys->last(), QStringLiteral("State:/Users/ConsoleUser"));
+        QCOMPARE(storeCopyValue(store.get(), QStringLiteral("State:/Users/ConsoleUser")), str("alice"));
+        const PropertyListValue link = storeCopyValue(store.get(), QStringLiteral("State:/Network/Interface/eth0/Link"));
+        QCOMPARE(link.value(QStringLiteral("MTU")).integer(), 1500);
+        QVERIFY(link.value(QStringLiteral("Active")).boolean());
+        QCOMPARE(link.value(QStringLiteral("HardwareAddress")).data(), QByteArray::fromHex("0242ac110002"));
+        const PropertyListValue dns = storeCopyValue(store.get(), QStringLiteral("State:/Network/Global/DNS"));
+        QCOMPARE(dns.value(QStringLiteral("ServerAddresses")).at(1), str("9.9.9.9"));
+    }
+
+    void xmlAndBinaryServeTheSame()
+    {
+        PropertyListDictionary xml, binary;
+        QString error;
+        QVERIFY2(SnapshotSource::readSnapshot(fixture, &xml, &error), qPrintable(error));
+        QVERIFY2(SnapshotSource::readSnapshot(binaryFixture, &binary, &error), qPrintable(error));
+        QCOMPARE(xml.size(), 11);
+        QVERIFY(xml == binary);
+    }
+
+    void badFileFailsOpen_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/no-such.plist") << "no such file";
+        QTest::newRow("malformed") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/malformed.plist") << "";
+        QTest::newRow("not a dictionary") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/not-a-dictionary.plist")
+                                          << "not a dictionary";
+        QTest::newRow("a folder") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store") << "is a directory";
+    }
+
+    void badFileFailsOpen()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        QString error;
+        QVERIFY(!serve(file, &error));
+        QCOMPARE(storeError(), int(StoreSourceFailed));
+        QVERIFY2(error.startsWith(file + QLatin1Char(':')), qPrintable(error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QVERIFY(!error.contains(QLatin1Char('\n')));
+    }
+
+    void rewriteReportsExactlyTheChangedKeys_data()
+    {
+        QTest::addColumn<Rewrite>("how");
+        QTest::newRow("in place") << Rewrite::InPlace;
+        QTest::newRow("renamed over") << Rewrite::Rename;
+        QTest::newRow("deleted and made again") << Rewrite::DeleteAndCreate;
+    }
+
+    void rewriteReportsExactlyTheChangedKeys()
+    {
+        QFETCH(Rewrite, how);
+        QVERIFY(serve(path));
+        for (int round = 1; round <= 2; ++round) { // the file is still followed after the first rewrite
+            PropertyListDictionary next;
+            for (const QString &key : engine->keys())
+                next.insert(key, engine->value(key));
+            next.insert(QStringLiteral("State:/Network/Interface/eth0/IPv4"), str(QStringLiteral("10.0.0.%1").arg(round)));
+            next.remove(round == 1 ? QStringLiteral("State:/Network/Interface/lo/IPv4") : QStringLiteral("Setup:/System"));
+            const QString added = QStringLiteral("State:/Network/Interface/wlan%1/IPv4").arg(round);
+            next.insert(added, str(QStringLiteral("192.168.2.%1").arg(round)));
+
+            QVERIFY(rewrite(path, xmlOf(next), how));
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), round, 5000);
+            settle();
+            QCOMPARE(recorder.lists.size(), round); // one list, not one per file-system event
+            QStringList changed = recorder.lists.last();
+            changed.sort();
+            QStringList expected{QStringLiteral("State:/Network/Interface/eth0/IPv4"), added,
+                                 round == 1 ? QStringLiteral("State:/Network/Interface/lo/IPv4")
+                                            : QStringLiteral("Setup:/System")};
+            expected.sort();
+            QCOMPARE(changed, expected);
+            QCOMPARE(engine->keys(), next.keys());
+            for (auto it = next.cbegin(); it != next.cend(); ++it)
+                QCOMPARE(engine->value(it.key()), it.value());
+        }
+    }
+
+    void unchangedRewriteReportsNothing()
+    {
+        QVERIFY(serve(path));
+        SystemLogCapture log;
+        QVERIFY(writeBytes(path, xmlOf(initialContents())));
+        QVERIFY(writeBytes(dir.filePath(QStringLiteral("neighbour.txt")), "other file in the same folder"));
+        settle();
+        QVERIFY(recorder.lists.isEmpty());
+        QVERIFY(log.lines().isEmpty());
+    }
+
+    void writeInSeveralStepsIsReadOnce()
+    {
+        QVERIFY(serve(path));
+        SystemLogCapture log;
+        PropertyListDictionary next = initialContents();
+        next.insert(QStringLiteral("Setup:/System"), str(QStringLiteral("renamed-host")));
+        const QByteArray bytes = xmlOf(next);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.write(bytes.left(bytes.size() / 2)) > 0);
+        QVERIFY(file.flush());
+        QTest::qWait(10); // well inside the quiet time
+        QVERIFY(file.write(bytes.mid(bytes.size() / 2)) > 0);
+        file.close();
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        settle();
+        QCOMPARE(recorder.lists, QList<QStringList>{QStringList{"Setup:/System"}});
+        QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join('\n')));
+    }
+
+    void badRewriteKeepsLastGoodContents_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("malformed") << "malformed" << "";
+        QTest::newRow("not a dictionary") << "array" << "not a dictionary";
+        QTest::newRow("vanished") << "vanished" << "no such file";
+        QTest::newRow("folder in its place") << "folder" << "is a directory";
+        QTest::newRow("unreadable") << "unreadable" << "cannot be read";
+    }
+
+    void badRewriteKeepsLastGoodContents()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, reason);
+        QVERIFY(serve(path));
+        const QStringList keysBefore = engine->keys();
+        SystemLogCapture log;
+
+        if (what == QLatin1String("malformed")) {
+            QVERIFY(writeBytes(path, "<?xml version=\"1.0\"?><plist><dict><key>Broken"));
+        } else if (what == QLatin1String("array")) {
+            QVERIFY(writeBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n"
+                                     "<array><string>Setup:/System</string></array>\n</plist>\n"));
+        } else if (what == QLatin1String("vanished")) {
+            QVERIFY(QFile::remove(path));
+        } else if (what == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkdir(path));
+        } else if (what == QLatin1String("unreadable")) {
+            QVERIFY(writeBytes(path, xmlOf(initialContents()) + " "));
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+            QFile probe(path);
+            if (probe.open(QIODevice::ReadOnly))
+                QSKIP("running with rights that read any file");
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 1, 5000);
+        settle();
+        QCOMPARE(log.lines().size(), 1); // one line for the event
+        const QString line = log.lines().first();
+        QVERIFY2(line.startsWith(QStringLiteral("Snapshot ") + path + QLatin1Char(':')), qPrintable(line));
+        QVERIFY2(line.endsWith(QStringLiteral("; keeping the last good contents")), qPrintable(line));
+        QVERIFY2(line.contains(reason), qPrintable(line));
+        QVERIFY(recorder.lists.isEmpty());
+        QCOMPARE(engine->keys(), keysBefore);
+        QCOMPARE(storeCopyValue(store.get(), QStringLiteral("Setup:/System")), str("workstation"));
+
+        // An unrelated event in the folder does not repeat the line.
+        QVERIFY(writeBytes(dir.filePath(QStringLiteral("neighbour.txt")), "touched"));
+        settle();
+        QCOMPARE(log.lines().size(), 1);
+
+        // The file comes good again: what changed since the last good contents arrives.
+        if (what == QLatin1String("folder"))
+            QVERIFY(QDir(path).removeRecursively());
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        PropertyListDictionary next = initialContents();
+        next.insert(QStringLiteral("Setup:/System"), str(QStringLiteral("recovered")));
+        QVERIFY(rewrite(path, xmlOf(next), Rewrite::Rename));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        settle();
+        QCOMPARE(recorder.lists, QList<QStringList>{QStringList{"Setup:/System"}});
+        QCOMPARE(storeCopyValue(store.get(), QStringLiteral("Setup:/System")), str("recovered"));
+        QCOMPARE(log.lines().size(), 1);
+    }
+
+    void eachBadEventLogsOnce()
+    {
+        QVERIFY(serve(path));
+        SystemLogCapture log;
+        QVERIFY(writeBytes(path, "<plist><dict><key>one"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 1, 5000);
+        settle();
+        QVERIFY(writeBytes(path, "<plist><dict><key>two"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 2, 5000);
+        settle();
+        QCOMPARE(log.lines().size(), 2);
+        QVERIFY(recorder.lists.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSnapshotSource)
+#include "tst_snapshotsource.moc"
