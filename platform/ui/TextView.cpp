@@ -25,7 +25,12 @@ void TextView::setString(const QString &string)
 
 QString TextView::string() const
 {
-    return toPlainText();
+    // The characters as given, with each paragraph break read back as "\n"
+    // (toPlainText would also turn line separators into "\n" and no-break
+    // spaces into spaces).
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
 }
 
 qsizetype TextView::stringLength() const

@@ -21,6 +21,8 @@ public:
     explicit TextView(QWidget *parent = nullptr);
 
     void setString(const QString &string);
+    // The text; every paragraph break reads as "\n" (a "\r\n" or "\r" given
+    // to setString or replaceCharactersInRange is stored as one break).
     QString string() const;
     // Length of string() in UTF-16 code units, without building the string.
     qsizetype stringLength() const;

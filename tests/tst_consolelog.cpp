@@ -1,0 +1,435 @@
+// The console log: line format, timestamps, trimming, following the end,
+// the banner and bringing the window to the front.
+
+#include "app/KVNController.h"
+#include "app/MainInterface.h"
+#include "console/ConsoleLog.h"
+#include "platform/ui/Bundle.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/Window.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QScrollBar>
+#include <QtTest>
+
+namespace {
+
+// 6 December 2026 (a Sunday), 07:23:52.123, local time.
+QDateTime fixedTime()
+{
+    return QDateTime(QDate(2026, 12, 6), QTime(7, 23, 52, 123));
+}
+const QString FixedStamp = QStringLiteral("Sun Dec 6 26 07:23:52.123 : ");
+
+// Lines of `lineLength` characters each (the last one of them "\n"), as many
+// as fit in `total`, then a tail of 'z' without a line end to reach `total`.
+QString linesOf(qsizetype total, qsizetype lineLength)
+{
+    QString text;
+    text.reserve(total);
+    int n = 0;
+    while (text.size() + lineLength <= total) {
+        QString line = QStringLiteral("line %1 ").arg(n++);
+        line = line.leftJustified(lineLength - 1, u'.', true);
+        text += line + u'\n';
+    }
+    text += QString(total - text.size(), u'z');
+    return text;
+}
+
+} // namespace
+
+class ConsoleLogTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void timestamp_data();
+    void timestamp();
+    void timestampIgnoresTheUserLocale();
+    void lineFormat_data();
+    void lineFormat();
+    void emptyMessageLeavesNoTrace_data();
+    void emptyMessageLeavesNoTrace();
+    void trim_data();
+    void trim();
+    void trimHappensOncePerLine();
+    void trimRemovesWholeLinesOnly();
+    void steadyStateStaysBounded();
+    void followsWhenAtTheEnd();
+    void followBoundaryIs80Points();
+    void followIsMeasuredAfterTheTrim();
+    void followIsMeasuredBeforeTheAppend();
+    void shortLogAlwaysFollows();
+    void bannerAndFont();
+    void showConsoleOrdersFront();
+    void loggingWhileHidden();
+
+private:
+    void showConsoleWindow();
+
+    std::unique_ptr<KVNController> controller;
+    std::unique_ptr<MainInterface> ui;
+    int clockReads = 0;
+};
+
+void ConsoleLogTest::init()
+{
+    clockReads = 0;
+    kv::console::clockOverride = [this] {
+        ++clockReads;
+        return fixedTime();
+    };
+    controller = std::make_unique<KVNController>();
+    ui = loadMainInterface(controller.get());
+}
+
+void ConsoleLogTest::cleanup()
+{
+    kv::console::clockOverride = {};
+    ui.reset();
+    controller.reset();
+}
+
+void ConsoleLogTest::showConsoleWindow()
+{
+    controller->consoleWindow->resize(500, 300);
+    controller->consoleWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(controller->consoleWindow));
+}
+
+void ConsoleLogTest::timestamp_data()
+{
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("single-digit day") << fixedTime() << FixedStamp;
+    QTest::newRow("two-digit day, end of day")
+        << QDateTime(QDate(2026, 10, 14), QTime(23, 59, 59, 999)) << QStringLiteral("Wed Oct 14 26 23:59:59.999 : ");
+    QTest::newRow("year 2000, zero milliseconds")
+        << QDateTime(QDate(2000, 1, 1), QTime(0, 0, 0, 0)) << QStringLiteral("Sat Jan 1 00 00:00:00.000 : ");
+    QTest::newRow("five milliseconds")
+        << QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6, 5)) << QStringLiteral("Mon Feb 3 31 04:05:06.005 : ");
+    QTest::newRow("leap day") << QDateTime(QDate(2024, 2, 29), QTime(12, 0, 7, 70))
+                              << QStringLiteral("Thu Feb 29 24 12:00:07.070 : ");
+}
+
+void ConsoleLogTest::timestamp()
+{
+    QFETCH(QDateTime, time);
+    QFETCH(QString, expected);
+    QCOMPARE(kv::console::timestamp(time), expected);
+
+    // The same through the log itself.
+    kv::console::clockOverride = [time] { return time; };
+    controller->consoleView->setString(QString());
+    controller->updateLog(QStringLiteral("x"), LogNote);
+    QCOMPARE(controller->consoleView->string(), expected + QStringLiteral("x\n"));
+}
+
+void ConsoleLogTest::timestampIgnoresTheUserLocale()
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString stamp = kv::console::timestamp(fixedTime());
+    QLocale::setDefault(previous);
+    QCOMPARE(stamp, FixedStamp);
+}
+
+void ConsoleLogTest::lineFormat_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("expected");
+    const QString key = QStringLiteral("State:/Network/Global/IPv4");
+    QTest::newRow("note") << key << 0 << FixedStamp + key + u'\n';
+    QTest::newRow("updated") << key << 1 << FixedStamp + QStringLiteral("Key Updated: ") + key + u'\n';
+    QTest::newRow("removed") << key << 2 << FixedStamp + QStringLiteral("Key Removed: ") + key + u'\n';
+    QTest::newRow("added") << key << 3 << FixedStamp + QStringLiteral("Key Added: ") + key + u'\n';
+    QTest::newRow("type 4 is a note") << key << 4 << FixedStamp + key + u'\n';
+    QTest::newRow("type -1 is a note") << key << -1 << FixedStamp + key + u'\n';
+    QTest::newRow("message with a line break")
+        << QStringLiteral("two\nlines") << 3 << FixedStamp + QStringLiteral("Key Added: two\nlines\n");
+    QTest::newRow("format characters are plain text")
+        << QStringLiteral("%1 %s %@") << 1 << FixedStamp + QStringLiteral("Key Updated: %1 %s %@\n");
+    QTest::newRow("non-ASCII and no-break space")
+        << QStringLiteral("Setup:/Größe\u00a0x") << 0 << FixedStamp + QStringLiteral("Setup:/Größe\u00a0x\n");
+}
+
+void ConsoleLogTest::lineFormat()
+{
+    QFETCH(QString, message);
+    QFETCH(int, type);
+    QFETCH(QString, expected);
+    const QString before = QStringLiteral("earlier line\n");
+    controller->consoleView->setString(before);
+    controller->updateLog(message, type);
+    QCOMPARE(controller->consoleView->string(), before + expected);
+    QCOMPARE(clockReads, 1);
+}
+
+void ConsoleLogTest::emptyMessageLeavesNoTrace_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("type");
+    QTest::newRow("null note") << QString() << 0;
+    QTest::newRow("empty note") << QStringLiteral("") << 0;
+    QTest::newRow("empty added") << QStringLiteral("") << 3;
+    QTest::newRow("null updated") << QString() << 1;
+    QTest::newRow("empty other") << QStringLiteral("") << 9;
+}
+
+void ConsoleLogTest::emptyMessageLeavesNoTrace()
+{
+    QFETCH(QString, message);
+    QFETCH(int, type);
+    // Long enough that a line would trigger a trim, scrolled to the top.
+    showConsoleWindow();
+    const QString before = linesOf(20500, 50);
+    controller->consoleView->setString(before);
+    QScrollBar *bar = controller->consoleView->verticalScrollBar();
+    bar->setValue(0);
+    controller->updateLog(message, type);
+    QCOMPARE(controller->consoleView->string(), before);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(clockReads, 0);
+}
+
+void ConsoleLogTest::trim_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<qsizetype>("removed");
+
+    // Lines of 100 characters: index 1999 is the "\n" ending line 20.
+    QTest::newRow("exactly 20000: no trim") << linesOf(20000, 100) << qsizetype(0);
+    QTest::newRow("20001, index 1999 is a line end: exactly 2000") << linesOf(20001, 100) << qsizetype(2000);
+    // Lines of 300: index 1999 lies in the line [1800, 2100).
+    QTest::newRow("line holding 1999 ends at 2099") << linesOf(20001, 300) << qsizetype(2100);
+    // Lines of 999: index 1998 ends a line, 1999 starts the next [1998, 2997).
+    QTest::newRow("index 1999 starts a line") << linesOf(25000, 999) << qsizetype(2997);
+    // One line without a line end: the whole text is that line.
+    QTest::newRow("no line end at all") << QString(20001, u'y') << qsizetype(20001);
+    {
+        // The line holding 1999 ends with a line separator, not a paragraph break.
+        QString text = linesOf(21000, 100);
+        text[1999] = u'a';
+        text[2049] = QChar::LineSeparator;
+        QTest::newRow("line separator ends the line") << text << qsizetype(2050);
+    }
+    {
+        QString text = linesOf(21000, 100);
+        text[1999] = u'a';
+        text[2009] = QChar(0x0085);
+        QTest::newRow("next line ends the line") << text << qsizetype(2010);
+    }
+}
+
+void ConsoleLogTest::trim()
+{
+    QFETCH(QString, before);
+    QFETCH(qsizetype, removed);
+    controller->consoleView->setString(before);
+    QCOMPARE(controller->consoleView->stringLength(), before.size());
+    controller->updateLog(QStringLiteral("State:/new"), LogKeyAdded);
+    const QString line = FixedStamp + QStringLiteral("Key Added: State:/new\n");
+    QCOMPARE(controller->consoleView->string(), before.mid(removed) + line);
+}
+
+void ConsoleLogTest::trimHappensOncePerLine()
+{
+    // 30000 characters: one call removes one chunk, leaving more than 20000.
+    const QString before = linesOf(30000, 100);
+    controller->consoleView->setString(before);
+    controller->updateLog(QStringLiteral("a"), LogNote);
+    QCOMPARE(controller->consoleView->stringLength(), 30000 - 2000 + FixedStamp.size() + 2);
+    controller->updateLog(QStringLiteral("b"), LogNote);
+    QCOMPARE(controller->consoleView->stringLength(), 30000 - 4000 + 2 * (FixedStamp.size() + 2));
+    QVERIFY(controller->consoleView->string().startsWith(before.mid(4000)));
+}
+
+void ConsoleLogTest::trimRemovesWholeLinesOnly()
+{
+    // Lines of varied length: after every trim the text starts at a line start.
+    QString text;
+    int n = 0;
+    while (text.size() <= 20000) {
+        text += QStringLiteral("entry %1 ").arg(n) + QString(n % 97, u'-') + u'\n';
+        ++n;
+    }
+    controller->consoleView->setString(text);
+    for (int i = 0; i < 60; ++i) {
+        const QString before = controller->consoleView->string();
+        controller->updateLog(QStringLiteral("key %1").arg(i), i % 4);
+        const QString after = controller->consoleView->string();
+        if (before.size() > 20000) {
+            const qsizetype cut = before.indexOf(u'\n', 1999) + 1;
+            QVERIFY(cut >= 2000);
+            QVERIFY(after.startsWith(before.mid(cut)));
+            QVERIFY(after.startsWith(QStringLiteral("entry ")) || after.startsWith(FixedStamp));
+        } else {
+            QVERIFY(after.startsWith(before));
+        }
+    }
+}
+
+void ConsoleLogTest::steadyStateStaysBounded()
+{
+    for (int i = 0; i < 2000; ++i)
+        controller->updateLog(QStringLiteral("State:/Network/Service/%1/IPv4").arg(i), LogKeyUpdated);
+    const qsizetype length = controller->consoleView->stringLength();
+    QVERIFY2(length <= 20000 + 100, qPrintable(QString::number(length)));
+    QVERIFY(length > 15000);
+    const QString text = controller->consoleView->string();
+    QVERIFY(text.startsWith(FixedStamp));
+    QVERIFY(text.endsWith(QStringLiteral("Key Updated: State:/Network/Service/1999/IPv4\n")));
+}
+
+void ConsoleLogTest::followsWhenAtTheEnd()
+{
+    showConsoleWindow();
+    kv::ui::TextView *view = controller->consoleView;
+    view->setString(linesOf(8000, 40));
+    QScrollBar *bar = view->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QVERIFY(bar->maximum() > 0);
+    for (int i = 0; i < 5; ++i) {
+        const int oldMaximum = bar->maximum();
+        controller->updateLog(QStringLiteral("State:/k%1").arg(i), LogKeyAdded);
+        QVERIFY(bar->maximum() > oldMaximum);
+        QCOMPARE(bar->value(), bar->maximum());
+        const QRectF visible = view->documentVisibleRect();
+        QCOMPARE(visible.bottom(), view->bounds().height());
+    }
+}
+
+void ConsoleLogTest::followBoundaryIs80Points()
+{
+    showConsoleWindow();
+    kv::ui::TextView *view = controller->consoleView;
+    QScrollBar *bar = view->verticalScrollBar();
+    for (int extra : {0, 1}) {
+        view->setString(linesOf(8000, 40));
+        const double full = view->bounds().height();
+        const double height = view->documentVisibleRect().height();
+        // The bottom of the visible area 80 points (or more) above the end.
+        const int atBoundary = int(std::floor(full - height - 80.0));
+        bar->setValue(atBoundary + extra);
+        QCOMPARE(bar->value(), atBoundary + extra);
+        controller->updateLog(QStringLiteral("State:/boundary"), LogKeyAdded);
+        if (extra == 0) {
+            QCOMPARE(bar->value(), atBoundary);
+            QVERIFY(bar->maximum() > bar->value() + 80);
+        } else {
+            QCOMPARE(bar->value(), bar->maximum());
+        }
+    }
+}
+
+void ConsoleLogTest::followIsMeasuredAfterTheTrim()
+{
+    showConsoleWindow();
+    kv::ui::TextView *view = controller->consoleView;
+    QScrollBar *bar = view->verticalScrollBar();
+    // Short lines: the trim removes dozens of lines, so the text view
+    // shrinks by far more than 200 points and the view ends up at the end.
+    view->setString(linesOf(20010, 20));
+    bar->setValue(bar->maximum() - 200);
+    const int before = bar->value();
+    controller->updateLog(QStringLiteral("State:/after-trim"), LogKeyAdded);
+    QVERIFY(bar->maximum() < before);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // Without a trim the same distance keeps the view where it is.
+    view->setString(linesOf(19000, 20));
+    bar->setValue(bar->maximum() - 200);
+    const int kept = bar->value();
+    controller->updateLog(QStringLiteral("State:/no-trim"), LogKeyAdded);
+    QCOMPARE(bar->value(), kept);
+}
+
+void ConsoleLogTest::followIsMeasuredBeforeTheAppend()
+{
+    showConsoleWindow();
+    kv::ui::TextView *view = controller->consoleView;
+    QScrollBar *bar = view->verticalScrollBar();
+    view->setString(linesOf(8000, 40));
+    // 70 points above the end: follows, although after a long appended
+    // message the visible bottom is far more than 80 points above the end.
+    bar->setValue(bar->maximum() - 70);
+    QString message;
+    for (int i = 0; i < 20; ++i)
+        message += QStringLiteral("row %1\n").arg(i);
+    message.chop(1);
+    const int oldMaximum = bar->maximum();
+    controller->updateLog(message, LogNote);
+    QVERIFY(bar->maximum() > oldMaximum + 100);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void ConsoleLogTest::shortLogAlwaysFollows()
+{
+    showConsoleWindow();
+    controller->consoleView->setString(QString());
+    controller->updateLog(QStringLiteral("first"), LogNote);
+    QCOMPARE(controller->consoleView->verticalScrollBar()->value(), 0);
+    QCOMPARE(controller->consoleView->string(), FixedStamp + QStringLiteral("first\n"));
+}
+
+void ConsoleLogTest::bannerAndFont()
+{
+    controller->initLog();
+    const kv::ui::Bundle &bundle = kv::ui::Bundle::mainBundle();
+    const QString version = bundle.localInfoDictionary().value(QStringLiteral("CFBundleShortVersionString")).toString();
+    const QString build = bundle.infoDictionary().value(QStringLiteral("CFBundleVersion")).toString();
+    QCOMPARE(version, QStringLiteral(KEYVANE_VERSION));
+    QCOMPARE(build, QStringLiteral(KEYVANE_BUILD_NUMBER));
+    QCOMPARE(controller->consoleView->string(),
+             FixedStamp + QStringLiteral("Keyvane ") + version + QStringLiteral(" (build ") + build + QStringLiteral(")\n"));
+
+    const QFont font = controller->consoleView->textFont();
+    QCOMPARE(font.pointSizeF(), 10.0);
+    QCOMPARE(font.family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    // Lines appended later take the same font.
+    controller->updateLog(QStringLiteral("State:/later"), LogKeyAdded);
+    QTextCursor cursor(controller->consoleView->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.movePosition(QTextCursor::PreviousCharacter);
+    QCOMPARE(cursor.charFormat().font().pointSizeF(), 10.0);
+    QCOMPARE(cursor.charFormat().font().family(), font.family());
+}
+
+void ConsoleLogTest::showConsoleOrdersFront()
+{
+    // (The offscreen platform activates every window it shows, so that the
+    // console does not take the focus is left to the window's own tests.)
+    QVERIFY(!controller->consoleWindow->isVisible());
+    controller->showConsole(nullptr);
+    QVERIFY(controller->consoleWindow->isVisible());
+    const QString text = controller->consoleView->string();
+
+    // Already in front: nothing changes.
+    controller->showConsole(controller.get());
+    QVERIFY(controller->consoleWindow->isVisible());
+    QCOMPARE(controller->consoleView->string(), text);
+
+    // Minimized: shown again.
+    controller->consoleWindow->showMinimized();
+    controller->showConsole(controller.get());
+    QVERIFY(controller->consoleWindow->isVisible());
+    QVERIFY(!controller->consoleWindow->isMinimized());
+}
+
+void ConsoleLogTest::loggingWhileHidden()
+{
+    QVERIFY(!controller->consoleWindow->isVisible());
+    controller->consoleView->setString(linesOf(20001, 100));
+    controller->updateLog(QStringLiteral("hidden"), LogKeyRemoved);
+    QCOMPARE(controller->consoleView->string(), linesOf(20001, 100).mid(2000) + FixedStamp +
+                                                  QStringLiteral("Key Removed: hidden\n"));
+}
+
+QTEST_MAIN(ConsoleLogTest)
+#include "tst_consolelog.moc"
