@@ -1,3 +1,260 @@
 #include "app/KeyvaneCli.h"
 
-int keyvaneCliMain(int, char **) { return 2; }
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/plist/PropertyListFile.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace kv;
+
+constexpr int ExitSuccess = 0;
+constexpr int ExitNoSuchKey = 1;
+constexpr int ExitError = 2;
+
+const QString clientName = QStringLiteral("Vaneview");
+
+void writeTo(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// One line on standard error; returns the exit status to end with.
+int fail(const QString &message, int status = ExitError)
+{
+    QString line = message;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    writeTo(stderr, QStringLiteral("keyvane-cli: %1\n").arg(line));
+    return status;
+}
+
+QString versionText()
+{
+    return QStringLiteral("keyvane-cli " KEYVANE_VERSION " (build " KEYVANE_BUILD_NUMBER ")");
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: keyvane-cli [--snapshot FILE] COMMAND\n"
+        "\n"
+        "Looks into the dynamic configuration store (by default, this machine's live state).\n"
+        "\n"
+        "Commands:\n"
+        "  list [PATTERN]   print the keys matching the regular expression PATTERN\n"
+        "                   (the whole key must match; default \".*\"), sorted, one per line\n"
+        "  show KEY         print the key's type name, then its value\n"
+        "  watch            print each changed key as changes happen, until interrupted\n"
+        "  export FILE      write every key and its value to FILE as an XML property list\n"
+        "\n"
+        "Options:\n"
+        "  --snapshot FILE  serve the store from a property-list file (XML or binary) whose\n"
+        "                   top-level dictionary holds the keys; followed as it changes\n"
+        "  -h, --help       show this text\n"
+        "  --version        show the version\n"
+        "\n"
+        "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
+        "a store that cannot be opened, or a failed export.\n");
+}
+
+// --- watch: quits cleanly on SIGINT/SIGTERM through a self-pipe ----------------
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void quitOnSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool installQuitSignals()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = quitOnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
+{
+    if (!changedKeys)
+        return;
+    QString text;
+    for (const QString &key : *changedKeys)
+        text += key + QLatin1Char('\n');
+    writeTo(stdout, text); // flushed: each list is seen at once through a pipe
+}
+
+int runWatch(QCoreApplication &app)
+{
+    if (!installQuitSignals())
+        return fail(QStringLiteral("cannot set up signal handling: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&app] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        app.quit();
+    });
+
+    std::unique_ptr<StoreConnection> store = storeCreate(clientName, printChangedKeys, nullptr);
+    if (!store)
+        return fail(storeErrorString(storeError()));
+    const QStringList everything{QStringLiteral(".*")};
+    if (!storeSetNotificationKeys(store.get(), nullptr, &everything))
+        return fail(storeErrorString(storeError()));
+    const std::shared_ptr<StoreRunLoopSource> source = storeCreateRunLoopSource(store.get(), 0);
+    if (!source)
+        return fail(storeErrorString(storeError()));
+    storeRunLoopAddSource(source);
+    app.exec();
+    return ExitSuccess;
+}
+
+// --- the other commands ------------------------------------------------------
+
+std::unique_ptr<StoreConnection> open(int *status)
+{
+    std::unique_ptr<StoreConnection> store = storeCreate(clientName, nullptr, nullptr);
+    if (!store)
+        *status = fail(storeErrorString(storeError()));
+    return store;
+}
+
+int runList(const QString &pattern)
+{
+    int status = ExitSuccess;
+    const std::unique_ptr<StoreConnection> store = open(&status);
+    if (!store)
+        return status;
+    const std::optional<QStringList> keys = storeCopyKeyList(store.get(), pattern);
+    if (!keys)
+        return fail(storeErrorString(storeError()));
+    QString text;
+    for (const QString &key : *keys)
+        text += key + QLatin1Char('\n');
+    writeTo(stdout, text);
+    return ExitSuccess;
+}
+
+int runShow(const QString &key)
+{
+    int status = ExitSuccess;
+    const std::unique_ptr<StoreConnection> store = open(&status);
+    if (!store)
+        return status;
+    const PropertyListValue value = storeCopyValue(store.get(), key);
+    if (value.isNone())
+        return fail(QStringLiteral("no such key: %1").arg(key), ExitNoSuchKey);
+    writeTo(stdout, value.typeName() + QLatin1Char('\n') + value.description() + QLatin1Char('\n'));
+    return ExitSuccess;
+}
+
+int runExport(const QString &path)
+{
+    int status = ExitSuccess;
+    const std::unique_ptr<StoreConnection> store = open(&status);
+    if (!store)
+        return status;
+    const QStringList everything{QStringLiteral(".*")};
+    const std::optional<PropertyListDictionary> contents = storeCopyMultiple(store.get(), nullptr, &everything);
+    if (!contents)
+        return fail(storeErrorString(storeError()));
+    QString error;
+    if (!writePropertyListFile(path, PropertyListValue::fromDictionary(*contents), &error))
+        return fail(error.isEmpty() ? QStringLiteral("cannot write %1").arg(path) : error);
+    return ExitSuccess;
+}
+
+} // namespace
+
+int keyvaneCliMain(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("keyvane-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KEYVANE_VERSION));
+
+    QCommandLineParser parser;
+    const QCommandLineOption snapshotOption(QStringLiteral("snapshot"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOption(snapshotOption);
+    parser.addOption(helpOption);
+    parser.addOption(versionOption);
+    // Options stop at the command, so that a pattern may begin with "-".
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText() + QStringLiteral(" (try --help)"));
+    if (parser.isSet(helpOption)) {
+        writeTo(stdout, usageText());
+        return ExitSuccess;
+    }
+    if (parser.isSet(versionOption)) {
+        writeTo(stdout, versionText() + QLatin1Char('\n'));
+        return ExitSuccess;
+    }
+
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty())
+        return fail(QStringLiteral("no command given (try --help)"));
+    const QString command = arguments.first();
+    const QStringList operands = arguments.mid(1);
+    auto expectOperands = [&](qsizetype least, qsizetype most) {
+        return operands.size() >= least && operands.size() <= most;
+    };
+    auto usageError = [&](const QString &form) {
+        return fail(QStringLiteral("usage: keyvane-cli [--snapshot FILE] %1").arg(form));
+    };
+
+    StoreConfiguration configuration;
+    if (parser.isSet(snapshotOption)) {
+        configuration.kind = StoreConfiguration::Kind::Snapshot;
+        configuration.snapshotPath = parser.value(snapshotOption);
+        if (configuration.snapshotPath.isEmpty())
+            return fail(QStringLiteral("--snapshot needs a file name"));
+    }
+
+    if (command == QLatin1String("list")) {
+        if (!expectOperands(0, 1))
+            return usageError(QStringLiteral("list [PATTERN]"));
+        StoreEngine::instance()->configure(configuration);
+        return runList(operands.isEmpty() ? QStringLiteral(".*") : operands.first());
+    }
+    if (command == QLatin1String("show")) {
+        if (!expectOperands(1, 1))
+            return usageError(QStringLiteral("show KEY"));
+        StoreEngine::instance()->configure(configuration);
+        return runShow(operands.first());
+    }
+    if (command == QLatin1String("watch")) {
+        if (!expectOperands(0, 0))
+            return usageError(QStringLiteral("watch"));
+        StoreEngine::instance()->configure(configuration);
+        return runWatch(app);
+    }
+    if (command == QLatin1String("export")) {
+        if (!expectOperands(1, 1))
+            return usageError(QStringLiteral("export FILE"));
+        StoreEngine::instance()->configure(configuration);
+        return runExport(operands.first());
+    }
+    return fail(QStringLiteral("unknown command \"%1\" (try --help)").arg(command));
+}

@@ -63,11 +63,18 @@ bool compilePatterns(const QStringList &patterns, QList<QRegularExpression> *com
     QList<QRegularExpression> result;
     result.reserve(patterns.size());
     for (const QString &pattern : patterns) {
-        QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
-        if (!expression.isValid()) {
+        // Checked as given, so that the error's offset refers to the pattern itself.
+        const QRegularExpression given(pattern);
+        if (!given.isValid()) {
             setError(StoreInvalidArgument, QStringLiteral("Invalid key pattern \"%1\": %2 at offset %3")
-                                               .arg(pattern, expression.errorString())
-                                               .arg(expression.patternErrorOffset()));
+                                               .arg(pattern, given.errorString())
+                                               .arg(given.patternErrorOffset()));
+            return false;
+        }
+        QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+        if (!expression.isValid()) { // e.g. a pattern that ends inside an escape
+            setError(StoreInvalidArgument,
+                     QStringLiteral("Invalid key pattern \"%1\": %2").arg(pattern, expression.errorString()));
             return false;
         }
         result.append(std::move(expression));

@@ -1,0 +1,299 @@
+// keyvane-cli, run as a separate program over snapshot fixtures: list, show,
+// export and watch, --help and --version, and its exit statuses.
+
+#include "platform/plist/PropertyListFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace kv;
+
+namespace {
+
+const QString program = QStringLiteral(KEYVANE_BINARY_DIR "/app/keyvane-cli");
+const QString fixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.plist");
+const QString binaryFixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.bplist");
+const QString malformed = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/malformed.plist");
+const QString notDictionary = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/not-a-dictionary.plist");
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        result.err = QStringLiteral("did not finish normally");
+        return result;
+    }
+    result.status = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+PropertyListDictionary fixtureContents()
+{
+    QString error;
+    const PropertyListValue root = readPropertyListFile(fixture, &error);
+    if (!root.isDictionary())
+        qFatal("cannot read the fixture: %s", qPrintable(error));
+    return root.dictionary();
+}
+
+QByteArray xmlOf(const PropertyListDictionary &contents)
+{
+    QString error;
+    return writePropertyListXml(PropertyListValue::fromDictionary(contents), &error);
+}
+
+} // namespace
+
+class TestKeyvaneCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(QFile::exists(program), qPrintable(program + " is not built")); }
+
+    void version()
+    {
+        const Run r = run({QStringLiteral("--version")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("keyvane-cli " KEYVANE_VERSION " (build " KEYVANE_BUILD_NUMBER ")\n"));
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void help_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("long") << "--help";
+        QTest::newRow("short") << "-h";
+    }
+
+    void help()
+    {
+        QFETCH(QString, option);
+        const Run r = run({option});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.startsWith(QStringLiteral("Usage: keyvane-cli [--snapshot FILE] COMMAND\n")));
+        for (const char *command : {"list [PATTERN]", "show KEY", "watch", "export FILE"})
+            QVERIFY2(r.out.contains(QLatin1String(command)), command);
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void list_data()
+    {
+        QTest::addColumn<QString>("snapshot");
+        QTest::addColumn<QStringList>("pattern");
+        QTest::addColumn<QStringList>("expected");
+        QStringList all = fixtureContents().keys();
+        QTest::newRow("all by default") << fixture << QStringList{} << all;
+        QTest::newRow("all from binary") << binaryFixture << QStringList{} << all;
+        QTest::newRow("all by .*") << fixture << QStringList{".*"} << all;
+        QTest::newRow("interfaces' IPv4")
+            << fixture << QStringList{"State:/Network/Interface/[^/]+/IPv4"}
+            << QStringList{"State:/Network/Interface/eth0/IPv4", "State:/Network/Interface/lo/IPv4"};
+        QTest::newRow("whole key only") << fixture << QStringList{"IPv4"} << QStringList{};
+        QTest::newRow("setup") << fixture << QStringList{"Setup:.*"}
+                               << QStringList{"Setup:/Network/Global/IPv4", "Setup:/System"};
+        QTest::newRow("pattern beginning with a dash") << fixture << QStringList{"-.*"} << QStringList{};
+    }
+
+    void list()
+    {
+        QFETCH(QString, snapshot);
+        QFETCH(QStringList, pattern);
+        QFETCH(QStringList, expected);
+        const Run r = run(QStringList{"--snapshot", snapshot, "list"} + pattern);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(r.out, expected.isEmpty() ? QString() : expected.join('\n') + '\n');
+        QVERIFY(r.err.isEmpty());
+    }
+
+    void show_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("typeName");
+        QTest::newRow("dictionary") << "State:/Network/Interface/eth0/Link" << "Dictionary";
+        QTest::newRow("string") << "State:/Users/ConsoleUser" << "String";
+        QTest::newRow("with a date") << "State:/Power/Battery0" << "Dictionary";
+    }
+
+    void show()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, typeName);
+        const PropertyListValue value = fixtureContents().value(key);
+        QVERIFY(!value.isNone());
+        QCOMPARE(value.typeName(), typeName);
+        for (const QString &snapshot : {fixture, binaryFixture}) {
+            const Run r = run({"--snapshot", snapshot, "show", key});
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QCOMPARE(r.out, typeName + '\n' + value.description() + '\n');
+        }
+    }
+
+    void showMissingKey()
+    {
+        const Run r = run({"--snapshot", fixture, "show", "State:/No/Such/Key"});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY(r.err.contains(QStringLiteral("State:/No/Such/Key")));
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named"); // text the message must hold
+        QTest::newRow("no command") << QStringList{"--snapshot", fixture} << "";
+        QTest::newRow("unknown command") << QStringList{"--snapshot", fixture, "frobnicate"} << "frobnicate";
+        QTest::newRow("unknown option") << QStringList{"--bogus", "list"} << "bogus";
+        QTest::newRow("snapshot without file") << QStringList{"--snapshot"} << "snapshot";
+        QTest::newRow("list with two patterns") << QStringList{"--snapshot", fixture, "list", "a", "b"} << "list";
+        QTest::newRow("show without key") << QStringList{"--snapshot", fixture, "show"} << "show KEY";
+        QTest::newRow("export without file") << QStringList{"--snapshot", fixture, "export"} << "export FILE";
+        QTest::newRow("watch with operand") << QStringList{"--snapshot", fixture, "watch", "x"} << "watch";
+        QTest::newRow("invalid pattern") << QStringList{"--snapshot", fixture, "list", "State:/("} << "State:/(";
+        QTest::newRow("missing snapshot")
+            << QStringList{"--snapshot", QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist"), "list"}
+            << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist");
+        QTest::newRow("malformed snapshot") << QStringList{"--snapshot", malformed, "list"} << malformed;
+        QTest::newRow("malformed snapshot, show") << QStringList{"--snapshot", malformed, "show", "Setup:/System"}
+                                                  << malformed;
+        QTest::newRow("not a dictionary") << QStringList{"--snapshot", notDictionary, "export", "/tmp/x.plist"}
+                                          << notDictionary;
+        QTest::newRow("export where it cannot be written")
+            << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/out.plist"}
+            << "/nonexistent-folder/out.plist";
+    }
+
+    void errors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        const Run r = run(arguments);
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY2(r.err.startsWith(QStringLiteral("keyvane-cli: ")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(named), qPrintable(r.err));
+    }
+
+    void exportWritesEveryKey_data()
+    {
+        QTest::addColumn<QString>("snapshot");
+        QTest::newRow("from xml") << fixture;
+        QTest::newRow("from binary") << binaryFixture;
+    }
+
+    void exportWritesEveryKey()
+    {
+        QFETCH(QString, snapshot);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("export.plist"));
+        QVERIFY(QFile(out).open(QIODevice::WriteOnly)); // an existing file is replaced
+        const Run r = run({"--snapshot", snapshot, "export", out});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY(r.err.isEmpty());
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith("<?xml"));
+
+        // Read back by our reader: the same dictionary as the fixture.
+        QString error;
+        const PropertyListValue exported = readPropertyListFile(out, &error);
+        QVERIFY2(exported.isDictionary(), qPrintable(error));
+        QVERIFY(exported.dictionary() == fixtureContents());
+
+        // And by an independent reader, when there is one.
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        if (python.isEmpty())
+            return;
+        QProcess check;
+        check.start(python, {"-c",
+                             "import plistlib, sys\n"
+                             "a = plistlib.load(open(sys.argv[1], 'rb'))\n"
+                             "b = plistlib.load(open(sys.argv[2], 'rb'))\n"
+                             "print('same' if a == b and isinstance(a, dict) and len(a) > 0 else 'different')\n",
+                             out, fixture});
+        QVERIFY(check.waitForFinished(30000));
+        QCOMPARE(check.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()).trimmed(), QStringLiteral("same"));
+    }
+
+    void watchPrintsChangedKeys_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("interrupted") << int(SIGINT);
+        QTest::newRow("terminated") << int(SIGTERM);
+    }
+
+    void watchPrintsChangedKeys()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("store.plist"));
+        QVERIFY(QFile::copy(fixture, path));
+        QProcess watch;
+        watch.start(program, {"--snapshot", path, "watch"});
+        QVERIFY(watch.waitForStarted());
+
+        // The program has no way to say it is ready: rewrite until a change is seen.
+        const QString key = QStringLiteral("State:/Users/ConsoleUser");
+        PropertyListDictionary contents = fixtureContents();
+        QByteArray seen;
+        for (int round = 0; round < 40 && !seen.contains('\n'); ++round) {
+            QTest::qWait(250);
+            contents.insert(key, PropertyListValue::fromString(QStringLiteral("user-%1").arg(round)));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(file.write(xmlOf(contents)) > 0);
+            file.close();
+            watch.waitForReadyRead(250);
+            seen += watch.readAllStandardOutput();
+        }
+        QTest::qWait(300);
+        seen += watch.readAllStandardOutput();
+        QVERIFY2(!seen.isEmpty(), "watch printed nothing");
+        const QStringList lines = QString::fromUtf8(seen).split('\n', Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            QCOMPARE(line, key); // only the key that changed
+        QVERIFY(seen.endsWith('\n'));
+
+        // Another key: removed from the file.
+        contents.remove(QStringLiteral("Setup:/System"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(file.write(xmlOf(contents)) > 0);
+        }
+        QByteArray more;
+        QTRY_VERIFY_WITH_TIMEOUT((more += watch.readAllStandardOutput()).contains("Setup:/System\n"), 5000);
+        QCOMPARE(more, QByteArray("Setup:/System\n"));
+
+        ::kill(pid_t(watch.processId()), signal);
+        QVERIFY(watch.waitForFinished(10000));
+        QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(watch.exitCode(), 0);
+        QVERIFY2(watch.readAllStandardError().isEmpty(), "watch wrote to standard error");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeyvaneCli)
+#include "tst_keyvanecli.moc"
