@@ -248,5 +248,5 @@ void TestColumnTree::negativeColumnHasNoRows()
     QVERIFY(kv::buildTreeBranchForColumn(-1, &list).names.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestColumnTree)
+QTEST_MAIN(TestColumnTree)
 #include "tst_columntree.moc"

@@ -355,5 +355,5 @@ void TestDecomposedKey::sharedKeyText()
     QCOMPARE(decomposed->storeKey().constData(), key.constData());
 }
 
-QTEST_GUILESS_MAIN(TestDecomposedKey)
+QTEST_MAIN(TestDecomposedKey)
 #include "tst_decomposedkey.moc"
