@@ -35,6 +35,11 @@ constexpr quint64 trailerSize = 32;
 // what a small file of references to references can make a reader build.
 constexpr quint64 minimumExpansionLimit = quint64(1) << 24;
 
+// Files with up to this many objects keep decoded objects in a table indexed
+// by object number (fast); larger ones in a hash, so that memory follows the
+// objects actually reached rather than what the trailer claims.
+constexpr quint64 denseCacheLimit = quint64(1) << 22;
+
 // Seconds from 1970-01-01 to 2001-01-01, the epoch of binary dates.
 constexpr double dateEpochOffset = 978307200.0;
 
@@ -169,6 +174,8 @@ private:
             return fail(trailer + 7, QStringLiteral("%1-byte object references cannot name all %2 objects")
                                          .arg(m_refWidth)
                                          .arg(m_objectCount));
+        if (m_objectCount <= denseCacheLimit)
+            m_table.resize(m_objectCount);
         m_expansionLimit = std::max(minimumExpansionLimit, m_objectCount > std::numeric_limits<quint64>::max() / 4
                                                                ? std::numeric_limits<quint64>::max()
                                                                : m_objectCount * 4);
@@ -375,17 +382,45 @@ private:
         return true;
     }
 
+    // The cache of decoded objects: a table indexed by object number when
+    // the file has few enough objects, else a hash of the objects reached.
+    bool cached(quint64 ref, Decoded *out) const
+    {
+        if (!m_table.empty()) {
+            if (m_table[ref].value.isNone())
+                return false;
+            *out = m_table[ref];
+            return true;
+        }
+        const auto it = m_cache.constFind(ref);
+        if (it == m_cache.constEnd())
+            return false;
+        *out = *it;
+        return true;
+    }
+
+    void store(quint64 ref, const Decoded &decoded)
+    {
+        if (!m_table.empty())
+            m_table[ref] = decoded;
+        else
+            m_cache.insert(ref, decoded);
+    }
+
     // Resolves object `ref` found at `from` for a value at `depth`: a cached
     // or scalar object lands in *out; a container not yet decoded opens a
     // frame (*opened is then true).
     bool resolve(quint64 ref, quint64 from, int depth, Decoded *out, bool *opened)
     {
         *opened = false;
-        if (auto it = m_cache.constFind(ref); it != m_cache.constEnd()) {
-            if (depth - 1 + it->height > PropertyListMaximumDepth)
+        if (ref >= m_objectCount)
+            return fail(from, QStringLiteral("reference to object %1, but there are only %2 objects")
+                                  .arg(ref)
+                                  .arg(m_objectCount));
+        if (cached(ref, out)) {
+            if (depth - 1 + out->height > PropertyListMaximumDepth)
                 return fail(from, QStringLiteral("values are nested deeper than %1 levels")
                                       .arg(PropertyListMaximumDepth));
-            *out = *it;
             return true;
         }
         ObjectHeader h;
@@ -402,7 +437,7 @@ private:
         Decoded decoded;
         if (!decodeScalar(h, &decoded.value))
             return false;
-        m_cache.insert(ref, decoded);
+        store(ref, decoded);
         *out = std::move(decoded);
         return true;
     }
@@ -444,7 +479,7 @@ private:
                 done.height = frame.height;
                 const quint64 ref = frame.ref;
                 m_open.remove(ref);
-                m_cache.insert(ref, done);
+                store(ref, done);
                 m_stack.pop_back();
                 if (m_stack.empty())
                     return done.value;
@@ -514,7 +549,8 @@ private:
 
     std::vector<Frame> m_stack;
     QSet<quint64> m_open;                 // containers being decoded
-    QHash<quint64, Decoded> m_cache;      // objects decoded so far
+    std::vector<Decoded> m_table;         // objects decoded so far, by number
+    QHash<quint64, Decoded> m_cache;      // the same, for files with very many objects
 };
 
 } // namespace

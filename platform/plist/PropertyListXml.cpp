@@ -102,9 +102,16 @@ private:
         return false;
     }
 
+    // The key path to the value being written, made only for messages.
     QString pathText() const
     {
-        return m_path.isEmpty() ? QStringLiteral("the top level") : m_path.join(QLatin1String(" / "));
+        if (m_path.empty())
+            return QStringLiteral("the top level");
+        QStringList parts;
+        for (const PathStep &step : m_path)
+            parts.append(step.key ? quotedForMessage(*step.key)
+                                  : QLatin1Char('[') + QString::number(step.index) + QLatin1Char(']'));
+        return parts.join(QLatin1String(" / "));
     }
 
     void indent(int level) { m_out.append(level, '\t'); }
@@ -174,13 +181,13 @@ private:
             }
             m_out += "<dict>\n";
             for (auto it = dict.cbegin(); it != dict.cend(); ++it) {
-                m_path.append(quotedForMessage(it.key()));
+                m_path.push_back({&it.key(), 0});
                 indent(level + 1);
                 if (!writeString("key", it.key(), QStringLiteral("key")))
                     return false;
                 if (!writeValue(it.value(), level + 1))
                     return false;
-                m_path.removeLast();
+                m_path.pop_back();
             }
             indent(level);
             m_out += "</dict>\n";
@@ -194,10 +201,10 @@ private:
             }
             m_out += "<array>\n";
             for (qsizetype i = 0; i < array.size(); ++i) {
-                m_path.append(QLatin1Char('[') + QString::number(i) + QLatin1Char(']'));
+                m_path.push_back({nullptr, i});
                 if (!writeValue(array[i], level + 1))
                     return false;
-                m_path.removeLast();
+                m_path.pop_back();
             }
             indent(level);
             m_out += "</array>\n";
@@ -218,6 +225,8 @@ private:
                 m_out += "nan";
             else if (std::isinf(v))
                 m_out += v > 0 ? "+infinity" : "-infinity";
+            else if (v == 0 && std::signbit(v))
+                m_out += "-0.0";   // the shortest form drops the sign of zero
             else
                 m_out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
             m_out += "</real>\n";
@@ -257,8 +266,14 @@ private:
         return fail(QStringLiteral("value at %1 has an unknown kind").arg(pathText()));
     }
 
+    struct PathStep
+    {
+        const QString *key;   // a dictionary key, or null for an array index
+        qsizetype index;
+    };
+
     QByteArray m_out;
-    QStringList m_path;
+    std::vector<PathStep> m_path;
     QString m_error;
 };
 

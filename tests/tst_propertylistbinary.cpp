@@ -1,0 +1,669 @@
+// Binary "bplist00" property lists: files written by Python's plistlib, hand
+// built files for every object type, and malformed and hostile files
+// (truncation, bad trailers, out-of-range offsets and counts, cycles, depth
+// and expansion bombs).
+
+#include "platform/plist/PropertyListFile.h"
+#include "tests/PlistTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <limits>
+#include <optional>
+
+using kv::PropertyListArray;
+using kv::PropertyListDictionary;
+using kv::PropertyListValue;
+
+Q_DECLARE_METATYPE(kv::PropertyListValue)
+
+namespace {
+
+PropertyListValue str(const QString &s) { return PropertyListValue::fromString(s); }
+PropertyListValue num(qint64 v) { return PropertyListValue::fromInteger(v); }
+
+QByteArray bigEndian(quint64 v, int width)
+{
+    QByteArray out(width, '\0');
+    for (int i = width - 1; i >= 0; --i, v >>= 8)
+        out[i] = char(v & 0xff);
+    return out;
+}
+
+// Object encodings.
+QByteArray marker(int type, quint64 count)
+{
+    if (count < 15)
+        return QByteArray(1, char((type << 4) | int(count)));
+    int sizeLog = count <= 0xff ? 0 : count <= 0xffff ? 1 : count <= 0xffffffffu ? 2 : 3;
+    return QByteArray(1, char((type << 4) | 0xf)) + char(0x10 | sizeLog) + bigEndian(count, 1 << sizeLog);
+}
+QByteArray intObject(qint64 v)
+{
+    if (v >= 0 && v <= 0xff)
+        return "\x10" + bigEndian(quint64(v), 1);
+    if (v >= 0 && v <= 0xffff)
+        return "\x11" + bigEndian(quint64(v), 2);
+    if (v >= 0 && v <= 0xffffffffLL)
+        return "\x12" + bigEndian(quint64(v), 4);
+    return "\x13" + bigEndian(quint64(v), 8);
+}
+QByteArray int16Object(quint64 high, quint64 low) { return "\x14" + bigEndian(high, 8) + bigEndian(low, 8); }
+QByteArray doubleObject(double d)
+{
+    quint64 bits;
+    std::memcpy(&bits, &d, 8);
+    return "\x23" + bigEndian(bits, 8);
+}
+QByteArray floatObject(float f)
+{
+    quint32 bits;
+    std::memcpy(&bits, &f, 4);
+    return "\x22" + bigEndian(bits, 4);
+}
+QByteArray dateObject(double seconds)
+{
+    QByteArray o = doubleObject(seconds);
+    o[0] = char(0x33);
+    return o;
+}
+QByteArray asciiObject(const QByteArray &s) { return marker(0x5, quint64(s.size())) + s; }
+QByteArray utf16Object(const QString &s)
+{
+    QByteArray o = marker(0x6, quint64(s.size()));
+    for (QChar c : s)
+        o += bigEndian(c.unicode(), 2);
+    return o;
+}
+QByteArray dataObject(const QByteArray &d) { return marker(0x4, quint64(d.size())) + d; }
+QByteArray arrayObject(const QList<quint64> &refs, int refSize = 1)
+{
+    QByteArray o = marker(0xA, quint64(refs.size()));
+    for (quint64 r : refs)
+        o += bigEndian(r, refSize);
+    return o;
+}
+QByteArray dictObject(const QList<quint64> &keys, const QList<quint64> &values, int refSize = 1)
+{
+    QByteArray o = marker(0xD, quint64(keys.size()));
+    for (quint64 r : keys)
+        o += bigEndian(r, refSize);
+    for (quint64 r : values)
+        o += bigEndian(r, refSize);
+    return o;
+}
+
+// Assembles a file from objects (object n is objects[n]); trailer fields can
+// be overridden to make broken files.
+struct Bplist
+{
+    QList<QByteArray> objects;
+    quint64 top = 0;
+    int refSize = 1;
+    int offsetSize = 2;
+    std::optional<quint64> objectCount, tableOffset;
+    std::optional<int> trailerOffsetSize, trailerRefSize;
+    QList<std::pair<int, quint64>> offsetOverrides;   // object number, offset
+
+    quint64 add(const QByteArray &object)
+    {
+        objects.append(object);
+        return quint64(objects.size() - 1);
+    }
+
+    QByteArray build() const
+    {
+        QByteArray out = "bplist00";
+        QList<quint64> offsets;
+        for (const QByteArray &o : objects) {
+            offsets.append(quint64(out.size()));
+            out += o;
+        }
+        for (const auto &[n, offset] : offsetOverrides)
+            offsets[n] = offset;
+        const quint64 table = quint64(out.size());
+        for (quint64 o : offsets)
+            out += bigEndian(o, offsetSize);
+        out += QByteArray(6, '\0');
+        out += char(trailerOffsetSize.value_or(offsetSize));
+        out += char(trailerRefSize.value_or(refSize));
+        out += bigEndian(objectCount.value_or(quint64(objects.size())), 8);
+        out += bigEndian(top, 8);
+        out += bigEndian(tableOffset.value_or(table), 8);
+        return out;
+    }
+};
+
+QByteArray single(const QByteArray &object)
+{
+    Bplist b;
+    b.add(object);
+    return b.build();
+}
+
+QByteArray fileContent(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList fixtureNames()
+{
+    QStringList names;
+    const QDir dir(KEYVANE_TEST_DATA_DIR "/plist");
+    for (const QString &file : dir.entryList({"*.bplist"}, QDir::Files, QDir::Name))
+        names.append(QFileInfo(file).completeBaseName());
+    return names;
+}
+
+// Arrays nested `depth` deep (the innermost empty), each its own object.
+QByteArray nestedArrays(int depth)
+{
+    Bplist b;
+    b.refSize = 2;
+    b.add(arrayObject({}, 2));
+    for (int i = 1; i < depth; ++i)
+        b.add(arrayObject({quint64(i - 1)}, 2));
+    b.top = quint64(depth - 1);
+    return b.build();
+}
+
+} // namespace
+
+class TestPropertyListBinary : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void plistlibFixtures_data();
+    void plistlibFixtures();
+    void plistlibSamples_data();
+    void plistlibSamples();
+    void plistlibReadsBackOurValues();
+    void handBuilt_data();
+    void handBuilt();
+    void rejects_data();
+    void rejects();
+    void sharedObjectsAreFine();
+    void depthLimit();
+    void expansionBombIsRefused();
+    void everyTruncationFails();
+    void corruptedBytesNeverCrash();
+    void oversizedFileIsRefusedUpFront();
+};
+
+void TestPropertyListBinary::plistlibFixtures_data()
+{
+    QTest::addColumn<QString>("name");
+    const QStringList names = fixtureNames();
+    QVERIFY(names.size() >= 6);
+    for (const QString &name : names)
+        QTest::newRow(qPrintable(name)) << name;
+}
+
+void TestPropertyListBinary::plistlibFixtures()
+{
+    // Written by plistlib via tests/tools/plist_tool.py fixtures, with the
+    // canonical text plistlib gave for each value.
+    QFETCH(QString, name);
+    const QString base = QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist/") + name;
+    QString error;
+    const PropertyListValue value = kv::readPropertyListFile(base + ".bplist", &error);
+    QVERIFY2(!value.isNone(), qPrintable(error));
+    QCOMPARE(plisttest::canonical(value), QString::fromUtf8(fileContent(base + ".canon")).trimmed());
+    // The same value as plistlib wrote it in XML.
+    QCOMPARE(kv::readPropertyListFile(base + ".xml", &error), value);
+}
+
+void TestPropertyListBinary::plistlibSamples_data()
+{
+    QTest::addColumn<QString>("sample");
+    QTest::addColumn<QString>("error");   // empty when the file must read
+    QTest::newRow("scalars") << "scalars" << QString();
+    QTest::newRow("unicode") << "unicode" << QString();
+    QTest::newRow("many") << "many" << QString();
+    QTest::newRow("long string") << "long string" << QString();
+    QTest::newRow("deep 512") << "deep 512" << QString();
+    QTest::newRow("deep 513") << "deep 513" << "values are nested deeper than 512 levels";
+}
+
+void TestPropertyListBinary::plistlibSamples()
+{
+    PLIST_REQUIRE_PYTHON();
+    QFETCH(QString, sample);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sample.bplist");
+    QString failure;
+    const QString expected = plisttest::runTool({"sample", sample, "binary", path}, &failure);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QString message;
+    const PropertyListValue value = kv::readPropertyListFile(path, &message);
+    if (error.isEmpty()) {
+        QVERIFY2(!value.isNone(), qPrintable(message));
+        QCOMPARE(plisttest::canonical(value), expected);
+    } else {
+        QVERIFY(value.isNone());
+        QVERIFY2(message.startsWith(path + ": byte offset "), qPrintable(message));
+        QVERIFY2(message.endsWith(error), qPrintable(message));
+    }
+}
+
+void TestPropertyListBinary::plistlibReadsBackOurValues()
+{
+    // Our XML, turned into a binary list by plistlib, reads back equal.
+    PLIST_REQUIRE_PYTHON();
+    PropertyListDictionary d;
+    d.insert("uint64 max", PropertyListValue::fromUnsignedInteger(std::numeric_limits<quint64>::max()));
+    d.insert("int64 min", num(std::numeric_limits<qint64>::min()));
+    d.insert("negative", num(-1));
+    d.insert("reals", PropertyListValue::fromArray({PropertyListValue::fromReal(0.1), PropertyListValue::fromReal(-0.0),
+                                                   PropertyListValue::fromReal(1e300)}));
+    d.insert("date", PropertyListValue::fromDate(QDateTime(QDate(1969, 7, 20), QTime(20, 17, 40), Qt::UTC)));
+    d.insert("\U0001F600 keys \u00e9", str("carriage\rreturn, astral \U00010348"));
+    d.insert("data", PropertyListValue::fromData(QByteArray(300, '\x7f')));
+    d.insert("nested", PropertyListValue::fromArray({PropertyListValue::fromDictionary({}), PropertyListValue::fromArray({})}));
+    const PropertyListValue value = PropertyListValue::fromDictionary(d);
+
+    QTemporaryDir dir;
+    QString error, failure;
+    QVERIFY2(kv::writePropertyListFile(dir.filePath("ours.plist"), value, &error), qPrintable(error));
+    plisttest::runTool({"convert", "binary", dir.filePath("ours.plist"), dir.filePath("theirs.bplist")}, &failure);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const PropertyListValue back = kv::readPropertyListFile(dir.filePath("theirs.bplist"), &error);
+    QVERIFY2(!back.isNone(), qPrintable(error));
+    QCOMPARE(back, value);
+    QCOMPARE(plisttest::canonical(back), plisttest::canonical(value));
+}
+
+void TestPropertyListBinary::handBuilt_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<PropertyListValue>("value");
+
+    QTest::newRow("false") << single("\x08") << PropertyListValue::fromBoolean(false);
+    QTest::newRow("true") << single("\x09") << PropertyListValue::fromBoolean(true);
+    QTest::newRow("int 1 byte") << single(intObject(200)) << num(200);
+    QTest::newRow("int 2 bytes") << single(intObject(65000)) << num(65000);
+    QTest::newRow("int 4 bytes unsigned") << single("\x12\xff\xff\xff\xff") << num(0xffffffffLL);
+    QTest::newRow("int 8 bytes negative") << single(intObject(-2)) << num(-2);
+    QTest::newRow("int64 min") << single(intObject(std::numeric_limits<qint64>::min()))
+                               << num(std::numeric_limits<qint64>::min());
+    QTest::newRow("int 16 bytes uint64 max") << single(int16Object(0, ~quint64(0)))
+                                             << PropertyListValue::fromUnsignedInteger(~quint64(0));
+    QTest::newRow("int 16 bytes small") << single(int16Object(0, 5)) << num(5);
+    QTest::newRow("int 16 bytes negative") << single(int16Object(~quint64(0), ~quint64(0))) << num(-1);
+    QTest::newRow("double") << single(doubleObject(0.1)) << PropertyListValue::fromReal(0.1);
+    QTest::newRow("float") << single(floatObject(1.5f)) << PropertyListValue::fromReal(1.5);
+    QTest::newRow("date epoch") << single(dateObject(0))
+                                << PropertyListValue::fromDate(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+    QTest::newRow("date before epoch with ms")
+        << single(dateObject(-1.5))
+        << PropertyListValue::fromDate(QDateTime(QDate(2000, 12, 31), QTime(23, 59, 58, 500), Qt::UTC));
+    QTest::newRow("data") << single(dataObject(QByteArray("\x00\x01", 2))) << PropertyListValue::fromData(QByteArray("\x00\x01", 2));
+    QTest::newRow("empty data") << single(dataObject({})) << PropertyListValue::fromData({});
+    QTest::newRow("ascii") << single(asciiObject("eth0")) << str("eth0");
+    QTest::newRow("ascii long count") << single(asciiObject(QByteArray(300, 'a'))) << str(QString(300, u'a'));
+    QTest::newRow("utf16 astral") << single(utf16Object("\U0001F600\u00e9")) << str("\U0001F600\u00e9");
+    QTest::newRow("empty string") << single(asciiObject({})) << str("");
+    {
+        Bplist b;
+        b.add(arrayObject({1, 2, 1}));
+        b.add(asciiObject("x"));
+        b.add(intObject(7));
+        QTest::newRow("array with shared element") << b.build()
+                                                   << PropertyListValue::fromArray({str("x"), num(7), str("x")});
+    }
+    {
+        Bplist b;
+        b.add(dictObject({1, 2}, {3, 4}));
+        b.add(asciiObject("b"));
+        b.add(utf16Object("a"));
+        b.add(arrayObject({}));
+        b.add("\x09");
+        PropertyListDictionary d;
+        d.insert("a", PropertyListValue::fromBoolean(true));
+        d.insert("b", PropertyListValue::fromArray({}));
+        QTest::newRow("dictionary") << b.build() << PropertyListValue::fromDictionary(d);
+    }
+    {
+        Bplist b;
+        b.refSize = 2;
+        b.offsetSize = 4;
+        b.top = 1;
+        b.add(asciiObject("leaf"));
+        b.add(arrayObject({0, 0}, 2));
+        QTest::newRow("wide refs and offsets, top not first") << b.build()
+                                                              << PropertyListValue::fromArray({str("leaf"), str("leaf")});
+    }
+    {
+        Bplist b;
+        QList<quint64> refs;
+        b.add(QByteArray());   // placeholder for the array
+        for (int i = 0; i < 20; ++i)
+            refs.append(b.add(intObject(i)));
+        b.objects[0] = arrayObject(refs);
+        PropertyListArray expected;
+        for (int i = 0; i < 20; ++i)
+            expected.append(num(i));
+        QTest::newRow("array with extended count") << b.build() << PropertyListValue::fromArray(expected);
+    }
+}
+
+void TestPropertyListBinary::handBuilt()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(PropertyListValue, value);
+    QString error;
+    const PropertyListValue read = kv::readPropertyList(bytes, &error, "bin");
+    QVERIFY2(!read.isNone(), qPrintable(error));
+    QCOMPARE(read, value);
+    QCOMPARE(plisttest::canonical(read), plisttest::canonical(value));
+}
+
+void TestPropertyListBinary::rejects_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("error");   // the message after "bin: "
+
+    QTest::newRow("other version") << QByteArray("bplist15") + QByteArray(40, '\0')
+                                   << "byte offset 6: unsupported binary property-list version \"15\" (only \"00\" is read)";
+    QTest::newRow("header only") << QByteArray("bplist00")
+                                 << "byte offset 8: the input ends before the 32-byte trailer (it is only 8 bytes long)";
+    QTest::newRow("short prefix") << QByteArray("bplist")
+                                  << "byte offset 6: unsupported binary property-list version \"\" (only \"00\" is read)";
+    {
+        Bplist b;
+        b.add("\x09");
+        b.trailerOffsetSize = 0;
+        QTest::newRow("offset width 0") << b.build() << "byte offset 17: offset-table entries are 0 bytes wide; expected 1 to 8";
+        b.trailerOffsetSize = 9;
+        QTest::newRow("offset width 9") << b.build() << "byte offset 17: offset-table entries are 9 bytes wide; expected 1 to 8";
+        b.trailerOffsetSize.reset();
+        b.trailerRefSize = 0;
+        QTest::newRow("ref width 0") << b.build() << "byte offset 18: object references are 0 bytes wide; expected 1 to 8";
+        b.trailerRefSize.reset();
+        b.objectCount = 0;
+        QTest::newRow("no objects") << b.build() << "byte offset 19: the trailer says the file holds no objects";
+        b.objectCount = 2;
+        QTest::newRow("more objects than the table holds")
+            << b.build() << "byte offset 19: an offset table of 2 entries of 2 bytes does not fit between byte 9 and the trailer";
+        b.objectCount = std::numeric_limits<quint64>::max();
+        QTest::newRow("object count overflow")
+            << b.build()
+            << "byte offset 19: an offset table of 18446744073709551615 entries of 2 bytes does not fit between byte 9 "
+               "and the trailer";
+        b.objectCount.reset();
+        b.top = 1;
+        QTest::newRow("top out of range") << b.build() << "byte offset 27: the top object is number 1, but there are only 1 objects";
+        b.top = 0;
+        b.tableOffset = 1000;
+        QTest::newRow("table past the end") << b.build()
+                                            << "byte offset 35: the offset table is said to start at byte 1000, outside "
+                                               "the object area (bytes 9 to 11)";
+        b.tableOffset = 3;
+        QTest::newRow("table inside header") << b.build()
+                                             << "byte offset 35: the offset table is said to start at byte 3, outside the "
+                                                "object area (bytes 9 to 11)";
+        b.tableOffset.reset();
+        b.offsetOverrides = {{0, 60000}};
+        QTest::newRow("object offset past table") << b.build()
+                                                  << "byte offset 9: object 0 is said to start at byte 60000, outside the "
+                                                     "object area (bytes 8 to 8)";
+        b.offsetOverrides = {{0, 2}};
+        QTest::newRow("object offset in header") << b.build()
+                                                 << "byte offset 9: object 0 is said to start at byte 2, outside the "
+                                                    "object area (bytes 8 to 8)";
+    }
+    {
+        Bplist b;
+        for (int i = 0; i < 300; ++i)
+            b.add("\x09");
+        b.refSize = 1;
+        QTest::newRow("refs too narrow for the objects") << b.build()
+                                                         << "byte offset 915: 1-byte object references cannot name all 300 objects";
+    }
+    {
+        Bplist b;
+        b.add(arrayObject({5}));
+        b.add("\x09");
+        QTest::newRow("reference out of range") << b.build() << "byte offset 9: reference to object 5, but there are only 2 objects";
+    }
+    QTest::newRow("null") << single(QByteArray(1, '\0')) << "byte offset 8: null objects are not supported";
+    QTest::newRow("fill") << single("\x0f") << "byte offset 8: fill bytes are not an object";
+    QTest::newRow("unknown simple") << single("\x05") << "byte offset 8: unknown object marker 0x05";
+    QTest::newRow("uid") << single("\x80\x01") << "byte offset 8: UID objects (archived object references) are not supported";
+    QTest::newRow("set") << single("\xc0") << "byte offset 8: set objects are not supported";
+    QTest::newRow("ordered set") << single("\xb0") << "byte offset 8: set objects are not supported";
+    QTest::newRow("unknown type 7") << single("\x71x") << "byte offset 8: unknown object marker 0x71";
+    QTest::newRow("32-byte integer") << single("\x15" + QByteArray(32, '\0')) << "byte offset 8: integers of 32 bytes are not supported";
+    QTest::newRow("16-byte integer too big") << single(int16Object(1, 0))
+                                             << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
+    QTest::newRow("16-byte integer too small") << single(int16Object(~quint64(0), 0))
+                                               << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
+    QTest::newRow("integer cut off") << single("\x13\x01\x02") << "byte offset 8: the object's 8 bytes run past the offset table at byte 11";
+    QTest::newRow("2-byte real") << single(QByteArray("\x21\x00\x00", 3)) << "byte offset 8: reals of 2 bytes are not supported";
+    QTest::newRow("real cut off") << single(QByteArray("\x23\x00", 2)) << "byte offset 8: the object's 8 bytes run past the offset table at byte 10";
+    QTest::newRow("date marker 0x32") << single("\x32\0\0\0\0") << "byte offset 8: unknown object marker 0x32";
+    QTest::newRow("date nan") << single(dateObject(std::nan(""))) << "byte offset 8: the date is out of range";
+    QTest::newRow("date huge") << single(dateObject(1e300)) << "byte offset 8: the date is out of range";
+    QTest::newRow("date year 10000") << single(dateObject(2.6e11)) << "byte offset 8: the date is outside the years 1 to 9999";
+    QTest::newRow("ascii with high byte") << single(asciiObject("caf\xe9")) << "byte offset 12: byte 0xe9 in an ASCII string";
+    QTest::newRow("string longer than file") << single("\x5f\x10\xff" "abc")
+                                             << "byte offset 8: an object of 255 bytes does not fit before the offset table at byte 14";
+    QTest::newRow("utf16 count overflow") << single("\x6f\x13\x7f\xff\xff\xff\xff\xff\xff\xff")
+                                          << "byte offset 8: an object of 9223372036854775807 characters does not fit before "
+                                             "the offset table at byte 18";
+    QTest::newRow("negative count") << single("\x4f\x13\xff\xff\xff\xff\xff\xff\xff\xff")
+                                    << "byte offset 10: the object's size is negative";
+    QTest::newRow("count not an integer") << single("\x5f\x23\0\0\0\0\0\0\0\0")
+                                          << "byte offset 9: expected an integer giving the object's size, found marker 0x23";
+    QTest::newRow("count cut off") << single("\x5f") << "byte offset 9: the object's size is cut off";
+    QTest::newRow("count integer cut off") << single(QByteArray("\x5f\x12\x00", 3)) << "byte offset 9: the object's size is cut off";
+    QTest::newRow("array refs past table") << single(QByteArray("\xa5\x00", 2))
+                                           << "byte offset 8: an object of 5 elements does not fit before the offset table at byte 10";
+    {
+        Bplist b;
+        b.add(arrayObject({0}));
+        QTest::newRow("array contains itself") << b.build() << "byte offset 8: object 0 contains itself";
+    }
+    {
+        Bplist b;
+        b.add(arrayObject({1}));
+        b.add(dictObject({2}, {3}));
+        b.add(asciiObject("k"));
+        b.add(arrayObject({0}));
+        QTest::newRow("cycle through ancestors") << b.build() << "byte offset 8: object 0 contains itself";
+    }
+    {
+        Bplist b;
+        b.add(dictObject({1}, {0}));
+        b.add(asciiObject("self"));
+        QTest::newRow("dictionary contains itself") << b.build() << "byte offset 8: object 0 contains itself";
+    }
+    {
+        Bplist b;
+        b.add(dictObject({1}, {1}));
+        b.add(intObject(3));
+        QTest::newRow("integer key") << b.build() << "byte offset 9: dictionary key (object 1) is not a string";
+    }
+    {
+        Bplist b;
+        b.add(dictObject({1}, {1}));
+        b.add(arrayObject({}));
+        QTest::newRow("array key") << b.build() << "byte offset 9: dictionary key (object 1) is not a string";
+    }
+    {
+        Bplist b;
+        b.add(dictObject({1, 2}, {3, 3}));
+        b.add(asciiObject("same"));
+        b.add(utf16Object("same"));
+        b.add("\x08");
+        QTest::newRow("duplicate keys") << b.build() << "byte offset 10: the key \"same\" appears twice in one dictionary";
+    }
+    {
+        Bplist b;
+        b.add(arrayObject({1}));
+        b.add(QByteArray(1, '\0'));
+        QTest::newRow("null inside array") << b.build() << "byte offset 10: null objects are not supported";
+    }
+}
+
+void TestPropertyListBinary::rejects()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    QString message;
+    const PropertyListValue value = kv::readPropertyList(bytes, &message, "bin");
+    QVERIFY2(value.isNone(), qPrintable(plisttest::canonical(value)));
+    QCOMPARE(message, "bin: " + error);
+}
+
+void TestPropertyListBinary::sharedObjectsAreFine()
+{
+    // One dictionary used by two arrays and twice by a third: not a cycle.
+    Bplist b;
+    b.add(arrayObject({1, 2, 3}));
+    b.add(arrayObject({4}));
+    b.add(arrayObject({4}));
+    b.add(arrayObject({4, 4}));
+    b.add(dictObject({5}, {6}));
+    b.add(asciiObject("k"));
+    b.add(intObject(1));
+    QString error;
+    const PropertyListValue value = kv::readPropertyList(b.build(), &error);
+    QVERIFY2(!value.isNone(), qPrintable(error));
+    QCOMPARE(plisttest::canonical(value), QString("[[{s\"k\":i1}],[{s\"k\":i1}],[{s\"k\":i1},{s\"k\":i1}]]"));
+    QCOMPARE(value.depth(), 4);
+}
+
+void TestPropertyListBinary::depthLimit()
+{
+    QString error;
+    const PropertyListValue ok = kv::readPropertyList(nestedArrays(512), &error);
+    QVERIFY2(!ok.isNone(), qPrintable(error));
+    QCOMPARE(ok.depth(), 512);
+    QVERIFY(kv::readPropertyList(nestedArrays(513), &error, "bin").isNone());
+    QVERIFY2(error.startsWith("bin: byte offset ") && error.endsWith(": values are nested deeper than 512 levels"),
+             qPrintable(error));
+
+    // A scalar below 512 arrays is too deep as well.
+    Bplist b;
+    b.refSize = 2;
+    b.add("\x09");
+    for (int i = 1; i <= 512; ++i)
+        b.add(arrayObject({quint64(i - 1)}, 2));
+    b.top = 512;
+    QVERIFY(kv::readPropertyList(b.build(), &error).isNone());
+    QVERIFY2(error.endsWith("values are nested deeper than 512 levels"), qPrintable(error));
+
+    // A shared subtree decoded once at a shallow level is still too deep
+    // when it is used again deeper down.
+    Bplist c;
+    c.refSize = 2;
+    // Object 0: array [1, 2]; 1: a chain of 300 arrays (objects 3..302,
+    // 1 -> 3 -> ... -> empty); 2: a chain of 250 arrays ending in object 1.
+    c.add(QByteArray());
+    c.add(QByteArray());
+    c.add(QByteArray());
+    QList<quint64> chainA, chainB;
+    for (int i = 0; i < 300; ++i)
+        chainA.append(c.add(QByteArray()));
+    for (int i = 0; i < 250; ++i)
+        chainB.append(c.add(QByteArray()));
+    c.objects[0] = arrayObject({1, 2}, 2);
+    c.objects[1] = arrayObject({chainA[0]}, 2);
+    for (int i = 0; i < 299; ++i)
+        c.objects[int(chainA[i])] = arrayObject({chainA[i + 1]}, 2);
+    c.objects[int(chainA[299])] = arrayObject({}, 2);
+    c.objects[2] = arrayObject({chainB[0]}, 2);
+    for (int i = 0; i < 249; ++i)
+        c.objects[int(chainB[i])] = arrayObject({chainB[i + 1]}, 2);
+    c.objects[int(chainB[249])] = arrayObject({1}, 2);
+    QVERIFY(kv::readPropertyList(c.build(), &error).isNone());
+    QVERIFY2(error.endsWith("values are nested deeper than 512 levels"), qPrintable(error));
+}
+
+void TestPropertyListBinary::expansionBombIsRefused()
+{
+    // Object n is [n+1, n+1]: 60 objects that would expand to 2^60 values.
+    Bplist b;
+    for (int i = 0; i < 60; ++i)
+        b.add(arrayObject({quint64(i + 1), quint64(i + 1)}));
+    b.add(asciiObject("leaf"));
+    QString error;
+    QVERIFY(kv::readPropertyList(b.build(), &error, "bin").isNone());
+    QVERIFY2(error.contains("the shared objects expand to more than 16777216 values"), qPrintable(error));
+
+    // Moderate sharing stays well within the limit.
+    Bplist small;
+    for (int i = 0; i < 10; ++i)
+        small.add(arrayObject({quint64(i + 1), quint64(i + 1)}));
+    small.add(asciiObject("leaf"));
+    const PropertyListValue value = kv::readPropertyList(small.build(), &error);
+    QVERIFY2(!value.isNone(), qPrintable(error));
+    QCOMPARE(value.depth(), 11);
+}
+
+void TestPropertyListBinary::everyTruncationFails()
+{
+    for (const QString &name : fixtureNames()) {
+        const QByteArray bytes = fileContent(QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist/") + name + ".bplist");
+        QVERIFY(!bytes.isEmpty());
+        for (qsizetype cut = 1; cut < bytes.size(); ++cut) {
+            QString error;
+            const PropertyListValue value = kv::readPropertyList(bytes.left(cut), &error, "cut");
+            QVERIFY2(value.isNone(), qPrintable(QString("%1 cut at %2 read as a value").arg(name).arg(cut)));
+            QVERIFY2(error.startsWith("cut: "), qPrintable(error));
+        }
+    }
+}
+
+void TestPropertyListBinary::corruptedBytesNeverCrash()
+{
+    // Every byte of every fixture changed in a few ways: each read either
+    // succeeds or fails with a message (the sanitizer builds check memory).
+    int failures = 0, reads = 0;
+    for (const QString &name : fixtureNames()) {
+        const QByteArray bytes = fileContent(QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist/") + name + ".bplist");
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            for (uchar flip : {uchar(0x01), uchar(0x0f), uchar(0x80), uchar(0xff)}) {
+                QByteArray changed = bytes;
+                changed[i] = char(uchar(changed[i]) ^ flip);
+                QString error;
+                const PropertyListValue value = kv::readPropertyList(changed, &error, "fuzz");
+                ++reads;
+                if (value.isNone()) {
+                    ++failures;
+                    QVERIFY2(error.startsWith("fuzz: "), qPrintable(error));
+                } else {
+                    QVERIFY(value.depth() <= kv::PropertyListMaximumDepth);
+                }
+            }
+        }
+    }
+    QVERIFY(failures > 0);
+    QVERIFY(failures < reads);
+}
+
+void TestPropertyListBinary::oversizedFileIsRefusedUpFront()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.bplist");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(f.write("bplist00") == 8);
+    QVERIFY(f.resize(kv::PropertyListMaximumInputSize + 1));   // sparse: no disk used
+    f.close();
+    QString error;
+    QVERIFY(kv::readPropertyListFile(path, &error).isNone());
+    QCOMPARE(error, QString("cannot read \"%1\": the file is 512.0 MiB, more than the 512.0 MiB a property list may have").arg(path));
+}
+
+QTEST_GUILESS_MAIN(TestPropertyListBinary)
+#include "tst_propertylistbinary.moc"
