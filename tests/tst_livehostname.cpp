@@ -93,5 +93,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveHostName)
+QTEST_MAIN(TestLiveHostName)
 #include "tst_livehostname.moc"

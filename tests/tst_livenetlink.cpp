@@ -544,5 +544,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveNetlink)
+QTEST_MAIN(TestLiveNetlink)
 #include "tst_livenetlink.moc"

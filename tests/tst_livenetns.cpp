@@ -305,5 +305,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveNetns)
+QTEST_MAIN(TestLiveNetns)
 #include "tst_livenetns.moc"

@@ -257,5 +257,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveSystem)
+QTEST_MAIN(TestLiveSystem)
 #include "tst_livesystem.moc"

@@ -180,5 +180,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveSystemFiles)
+QTEST_MAIN(TestLiveSystemFiles)
 #include "tst_livesystemfiles.moc"
