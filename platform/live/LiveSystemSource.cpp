@@ -97,8 +97,8 @@ struct LiveSystemSource::Private
         if (fallbackLogged)
             return;
         fallbackLogged = true;
-        systemLog(QStringLiteral("keyvane: cannot read the network through netlink (%1); reading interfaces with "
-                                 "getifaddrs, without routes and without following changes")
+        systemLog(QStringLiteral("keyvane: cannot read the network through netlink (%1); reading interfaces and "
+                                 "addresses with getifaddrs, without routes")
                       .arg(reason));
     }
 
@@ -162,18 +162,22 @@ struct LiveSystemSource::Private
         ++networkReadings;
         live::NetworkSnapshot snapshot;
         QString error;
-        if (netlink && !dumpSocket.readSnapshot(&snapshot, &error)) {
-            // One more try on a new socket before falling back.
-            live::RouteNetlinkSocket fresh;
-            QString again;
-            if (fresh.open(&again) && fresh.readSnapshot(&snapshot, &again)) {
-                dumpSocket = std::move(fresh);
-            } else {
-                netlink = false;
-                logFallback(error);
+        bool read = false;
+        if (netlink) {
+            read = dumpSocket.readSnapshot(&snapshot, &error);
+            if (!read) {
+                // One more try on a new socket; if that fails too, this reading
+                // comes from getifaddrs and the next one tries netlink again.
+                live::RouteNetlinkSocket fresh;
+                QString again;
+                read = fresh.open(&again) && fresh.readSnapshot(&snapshot, &again);
+                if (read)
+                    dumpSocket = std::move(fresh);
+                else
+                    logFallback(error);
             }
         }
-        if (!netlink && !live::readSnapshotFallback(&snapshot, &error)) {
+        if (!read && !live::readSnapshotFallback(&snapshot, &error)) {
             systemLog(QStringLiteral("keyvane: cannot list network interfaces: %1").arg(error));
             return network; // keep what is published
         }
