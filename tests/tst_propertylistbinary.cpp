@@ -665,5 +665,5 @@ void TestPropertyListBinary::oversizedFileIsRefusedUpFront()
     QCOMPARE(error, QString("cannot read \"%1\": the file is 512.0 MiB, more than the 512.0 MiB a property list may have").arg(path));
 }
 
-QTEST_GUILESS_MAIN(TestPropertyListBinary)
+QTEST_MAIN(TestPropertyListBinary)
 #include "tst_propertylistbinary.moc"

@@ -320,5 +320,5 @@ void TestPropertyListValue::deepValueDepthIsIterative()
     QCOMPARE(v.depth(), 5000);
 }
 
-QTEST_GUILESS_MAIN(TestPropertyListValue)
+QTEST_MAIN(TestPropertyListValue)
 #include "tst_propertylistvalue.moc"

@@ -817,5 +817,5 @@ void TestPropertyListXml::readFileErrors()
     QCOMPARE(error, empty + ": the input is empty, not a property list");
 }
 
-QTEST_GUILESS_MAIN(TestPropertyListXml)
+QTEST_MAIN(TestPropertyListXml)
 #include "tst_propertylistxml.moc"
