@@ -622,5 +622,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDynamicStore)
+QTEST_MAIN(TestDynamicStore)
 #include "tst_dynamicstore.moc"

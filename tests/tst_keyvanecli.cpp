@@ -295,5 +295,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestKeyvaneCli)
+QTEST_MAIN(TestKeyvaneCli)
 #include "tst_keyvanecli.moc"

@@ -344,5 +344,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSnapshotSource)
+QTEST_MAIN(TestSnapshotSource)
 #include "tst_snapshotsource.moc"
