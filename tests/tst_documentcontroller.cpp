@@ -344,5 +344,5 @@ void TestDocumentController::currentDirectoryFollowsTheLastDocument()
     QCOMPARE(documents->currentDirectory(), expectedDefault);
 }
 
-QTEST_GUILESS_MAIN(TestDocumentController)
+QTEST_MAIN(TestDocumentController)
 #include "tst_documentcontroller.moc"
