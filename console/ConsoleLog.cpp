@@ -13,6 +13,8 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <limits>
+
 namespace kv::console {
 
 std::function<QDateTime()> clockOverride;
@@ -41,36 +43,201 @@ QString prefixForType(qint32 type)
     }
 }
 
-namespace {
-
-bool isLineTerminatorInsideBlock(QChar c)
+QString currentTimestamp()
 {
-    // A text block ends at a paragraph break; these characters also end a
-    // line of the log's string but stay inside their block.
-    return c == QChar::LineSeparator || c == QChar(0x0085);
+    QString text;
+    appendCurrentTimestamp(text);
+    return text;
 }
 
-// End of the line range of [0, TrimChunk): just after the terminator of the
-// line that holds the character at TrimChunk - 1 (the end of the text when
-// that line has no terminator). Looks only at the block holding that
-// character, not at the whole text.
-qsizetype trimEnd(const kv::ui::TextView *view, qsizetype length)
+void appendCurrentTimestamp(QString &text)
 {
-    const qsizetype last = TrimChunk - 1;
-    const QTextBlock block = view->document()->findBlock(int(last));
+    if (clockOverride) {
+        text += timestamp(clockOverride());
+        return;
+    }
+    // Local time changes its offset only at whole seconds: the text up to the
+    // seconds is made once a second, the milliseconds are added each time.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now >= 0 ? now / 1000 : -((-now + 999) / 1000);
+    const int millisecond = int(now - second * 1000);
+    static qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    static QString cachedText;
+    if (second != cachedSecond) {
+        cachedText = QLocale::c().toString(QDateTime::fromMSecsSinceEpoch(second * 1000),
+                                           QStringLiteral("ddd MMM d yy HH:mm:ss."));
+        cachedSecond = second;
+    }
+    text += cachedText;
+    text += QChar(u'0' + millisecond / 100);
+    text += QChar(u'0' + millisecond / 10 % 10);
+    text += QChar(u'0' + millisecond % 10);
+    text += QLatin1StringView(" : ");
+}
+
+namespace {
+
+// Ends a line of the log's string: a paragraph break ("\n" in the string)
+// and these, which stay inside their text block.
+bool isLineTerminator(QChar c)
+{
+    return c == u'\n' || c == QChar::LineSeparator || c == QChar(0x0085);
+}
+
+// Where the line holding `position` ends in the text view: just after its
+// terminator, or -1 when it is the text's last line and has no terminator.
+// Looks only at the block holding the position, not at the whole text.
+qsizetype lineEndInView(const kv::ui::TextView *view, qsizetype position)
+{
+    const QTextBlock block = view->document()->findBlock(int(position));
     if (!block.isValid())
-        return length;
+        return -1;
     const qsizetype blockStart = block.position();
     const QString text = block.text();
-    for (qsizetype i = last - blockStart; i < text.size(); ++i) {
-        if (isLineTerminatorInsideBlock(text.at(i)))
+    for (qsizetype i = position - blockStart; i < text.size(); ++i) {
+        if (isLineTerminator(text.at(i)))
             return blockStart + i + 1;
     }
     // The block's length counts its paragraph break; the last block has none.
-    return std::min<qsizetype>(blockStart + block.length(), length);
+    return block.next().isValid() ? blockStart + block.length() : -1;
 }
 
+// Where the line holding `position` ends in `text`: just after its
+// terminator, or the end of the text when it has none.
+qsizetype lineEndInString(const QString &text, qsizetype position)
+{
+    for (qsizetype i = position; i < text.size(); ++i) {
+        if (isLineTerminator(text.at(i)))
+            return i + 1;
+    }
+    return text.size();
+}
+
+// The text as the text view stores it: every paragraph break ("\r\n", "\r",
+// "\n", U+2029) becomes one "\n", as inserting it would make it.
+QString asStoredInView(const QString &line)
+{
+    QString text = line;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar &c : text) {
+        if (c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1))
+            c = u'\n';
+    }
+    return text;
+}
+
+// Writes one line: trims the log, measures whether the view follows the
+// end, appends the line and scrolls to the end if it follows. Returns
+// whether it followed.
+bool writeLine(kv::ui::TextView *view, const kv::ui::ScrollView *clipView, const QString &line)
+{
+    // Keep the log bounded: drop whole lines from the top, at least
+    // TrimChunk characters, once the text is longer than TrimThreshold.
+    const qsizetype length = view->stringLength();
+    if (length > TrimThreshold) {
+        const qsizetype end = lineEndInView(view, TrimChunk - 1);
+        view->replaceCharactersInRange({0, end < 0 ? length : end}, QString());
+    }
+
+    // Whether the user is looking at the end of the log: measured after the
+    // trim and before the new line.
+    const QRectF visible = clipView ? clipView->contentView().documentVisibleRect() : QRectF();
+    float follow = FollowMargin + float(visible.y());
+    follow = follow + float(visible.height());
+    const float full = float(view->bounds().height());
+
+    view->replaceCharactersInRange({view->stringLength(), 0}, line);
+
+    if (follow > full) {
+        view->scrollRangeToVisible({view->stringLength(), 0});
+        return true;
+    }
+    return false;
+}
+
+// Writes lines[from...] to a view that follows the end of the log (the last
+// line written followed). Each later line would follow too: at the end of
+// the text, a trim only pulls the end up to the visible area, and an append
+// is scrolled to. So the result is the text after every trim and append, at
+// the end: worked out on the strings, then made with one cut at the top and
+// one append.
+void writeLinesFollowing(kv::ui::TextView *view, const std::vector<QString> &lines, size_t from)
+{
+    if (from >= lines.size())
+        return;
+    // The log is the view's text from viewCut on, then pending from pendingCut on.
+    const qsizetype viewLength = view->stringLength();
+    qsizetype viewCut = 0;
+    QString pending;
+    qsizetype pendingCut = 0;
+    for (size_t i = from; i < lines.size(); ++i) {
+        const qsizetype inView = viewLength - viewCut;
+        if (inView + (pending.size() - pendingCut) > TrimThreshold) {
+            if (TrimChunk - 1 < inView) {
+                const qsizetype end = lineEndInView(view, viewCut + TrimChunk - 1);
+                if (end >= 0) {
+                    viewCut = end;
+                } else {
+                    // The view's last line has no terminator: it goes on in pending.
+                    viewCut = viewLength;
+                    pendingCut = lineEndInString(pending, pendingCut);
+                }
+            } else {
+                viewCut = viewLength;
+                pendingCut = lineEndInString(pending, pendingCut + (TrimChunk - 1 - inView));
+            }
+        }
+        if (pendingCut > 65536 && pendingCut > pending.size() / 2) {
+            pending.remove(0, pendingCut);
+            pendingCut = 0;
+        }
+        pending += asStoredInView(lines[i]);
+    }
+    if (viewCut > 0)
+        view->replaceCharactersInRange({0, viewCut}, QString());
+    view->replaceCharactersInRange({view->stringLength(), 0}, pending.mid(pendingCut));
+    view->scrollRangeToVisible({view->stringLength(), 0});
+}
+
+LogBatch *activeBatch = nullptr;
+
 } // namespace
+
+LogBatch::LogBatch(KVNController *controller) : m_controller(controller), m_previous(activeBatch)
+{
+    activeBatch = this;
+}
+
+LogBatch::~LogBatch()
+{
+    activeBatch = m_previous;
+    if (m_lines.empty())
+        return;
+    if (LogBatch *outer = active(m_controller)) {
+        for (QString &line : m_lines)
+            outer->add(std::move(line));
+        return;
+    }
+    kv::ui::TextView *view = m_controller->consoleView;
+    if (!view)
+        return;
+    // Line by line until one follows the end; the rest at once.
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        if (writeLine(view, m_controller->consoleClipView, m_lines[i])) {
+            writeLinesFollowing(view, m_lines, i + 1);
+            return;
+        }
+    }
+}
+
+LogBatch *LogBatch::active(const KVNController *controller)
+{
+    for (LogBatch *batch = activeBatch; batch; batch = batch->m_previous) {
+        if (batch->m_controller == controller)
+            return batch;
+    }
+    return nullptr;
+}
 
 } // namespace kv::console
 
@@ -96,28 +263,18 @@ void KVNController::updateLog(const QString &message, qint32 type)
     if (!consoleView)
         return;
 
-    QString line = timestamp(currentDateTime());
-    line += prefixForType(type);
+    const QString prefix = prefixForType(type);
+    QString line;
+    line.reserve(32 + prefix.size() + message.size());
+    appendCurrentTimestamp(line);
+    line += prefix;
     line += message;
     line += u'\n';
 
-    // Keep the log bounded: drop whole lines from the top, at least
-    // TrimChunk characters, once the text is longer than TrimThreshold.
-    const qsizetype length = consoleView->stringLength();
-    if (length > TrimThreshold)
-        consoleView->replaceCharactersInRange({0, trimEnd(consoleView, length)}, QString());
-
-    // Whether the user is looking at the end of the log: measured after the
-    // trim and before the new line.
-    const QRectF visible = consoleClipView ? consoleClipView->contentView().documentVisibleRect() : QRectF();
-    float follow = FollowMargin + float(visible.y());
-    follow = follow + float(visible.height());
-    const float full = float(consoleView->bounds().height());
-
-    consoleView->replaceCharactersInRange({consoleView->stringLength(), 0}, line);
-
-    if (follow > full)
-        consoleView->scrollRangeToVisible({consoleView->stringLength(), 0});
+    if (LogBatch *batch = LogBatch::active(this))
+        batch->add(std::move(line));
+    else
+        writeLine(consoleView, consoleClipView, line);
 }
 
 void KVNController::showConsole(QObject *)

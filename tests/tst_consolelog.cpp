@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -65,6 +67,10 @@ private Q_SLOTS:
     void followIsMeasuredAfterTheTrim();
     void followIsMeasuredBeforeTheAppend();
     void shortLogAlwaysFollows();
+    void batchWritesWhatSingleLinesWrite_data();
+    void batchWritesWhatSingleLinesWrite();
+    void nestedBatchesWriteOnce();
+    void currentTimestampFollowsTheClock();
     void bannerAndFont();
     void showConsoleOrdersFront();
     void loggingWhileHidden();
@@ -376,6 +382,156 @@ void ConsoleLogTest::shortLogAlwaysFollows()
     controller->updateLog(QStringLiteral("first"), LogNote);
     QCOMPARE(controller->consoleView->verticalScrollBar()->value(), 0);
     QCOMPARE(controller->consoleView->string(), FixedStamp + QStringLiteral("first\n"));
+}
+
+void ConsoleLogTest::batchWritesWhatSingleLinesWrite_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<int>("distanceFromEnd"); // -1: scrolled to the top
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("seed");
+    QTest::addColumn<int>("aligned"); // 1: every line 100 long; 2: the same, with "\r\n" inside
+
+    QTest::newRow("aligned, hidden, empty") << false << QString() << 0 << 700 << 0 << 1;
+    QTest::newRow("aligned with CRLF, hidden, empty") << false << QString() << 0 << 700 << 0 << 2;
+    QTest::newRow("aligned, shown, with text") << true << linesOf(19900, 100) << 0 << 700 << 0 << 1;
+    QTest::newRow("aligned with CRLF, shown, with text") << true << linesOf(15000, 100) << 0 << 700 << 0 << 2;
+    QTest::newRow("aligned, shown, 100 above the end") << true << linesOf(19900, 100) << 100 << 700 << 0 << 1;
+    QTest::newRow("hidden, empty") << false << QString() << 0 << 3000 << 1 << 0;
+    QTest::newRow("hidden, long text") << false << linesOf(23000, 70) << 0 << 800 << 2 << 0;
+    QTest::newRow("shown, at the end") << true << linesOf(5000, 60) << 0 << 1500 << 3 << 0;
+    QTest::newRow("shown, 79 above the end") << true << linesOf(12000, 60) << 79 << 700 << 4 << 0;
+    QTest::newRow("shown, 81 above the end") << true << linesOf(12000, 60) << 81 << 700 << 5 << 0;
+    QTest::newRow("shown, 150 above the end") << true << linesOf(19500, 40) << 150 << 300 << 6 << 0;
+    QTest::newRow("shown, 400 above the end") << true << linesOf(19900, 60) << 400 << 300 << 7 << 0;
+    QTest::newRow("shown, at the top") << true << linesOf(19900, 60) << -1 << 300 << 8 << 0;
+    QTest::newRow("shown, last line unterminated") << true << linesOf(19990, 100) + QString(300, u'q') << 0 << 400 << 9 << 0;
+    QTest::newRow("hidden, last line unterminated") << false << QString(19995, u'w') << 0 << 400 << 10 << 0;
+    QTest::newRow("shown, text over the threshold") << true << linesOf(26000, 100) << 0 << 400 << 11 << 0;
+}
+
+void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
+{
+    QFETCH(bool, shown);
+    QFETCH(QString, initial);
+    QFETCH(int, distanceFromEnd);
+    QFETCH(int, lines);
+    QFETCH(int, seed);
+    QFETCH(int, aligned);
+
+    // Messages of many kinds: short and long (wrapping, longer than a trim
+    // chunk), with line breaks of every sort inside.
+    QRandomGenerator random{quint32(seed)};
+    QStringList messages;
+    QList<int> types;
+    static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
+                                     QString(QChar::LineSeparator), QString(QChar::ParagraphSeparator),
+                                     QString(QChar(0x0085))};
+    for (int i = 0; i < lines; ++i) {
+        QString message = QStringLiteral("State:/Network/Service/%1/IPv4").arg(random.generate(), 8, 16, QChar(u'0'));
+        const int kind = random.bounded(40);
+        if (kind == 0)
+            message += QString(random.bounded(100, 2600), u'x');
+        else if (kind < 4)
+            message += breaks[random.bounded(6)] + QStringLiteral("more");
+        else if (kind < 8)
+            message += QString(random.bounded(40, 160), u'y');
+        else if (kind == 8)
+            message += u'\r'; // the "\n" that ends the line follows it
+        messages << message;
+        types << random.bounded(-1, 5);
+        if (aligned) {
+            // The whole line (as the view stores it) 100 characters long.
+            const int room = 100 - int(FixedStamp.size()) - int(QStringLiteral("Key Added: ").size()) - 1;
+            messages.last() = aligned == 1 ? QString(room, u'a')
+                                           : QString(room / 2, u'c') + QStringLiteral("\r\n") + QString(room - room / 2 - 1, u'd');
+            types.last() = LogKeyAdded;
+        }
+    }
+
+    qint64 tick = 0;
+    kv::console::clockOverride = [&tick] { return fixedTime().addMSecs(tick++); };
+    auto run = [&](KVNController *c, bool batched) {
+        if (shown) {
+            c->consoleWindow->resize(500, 300);
+            c->consoleWindow->show();
+            QVERIFY(QTest::qWaitForWindowExposed(c->consoleWindow));
+        }
+        c->consoleView->setString(initial);
+        QScrollBar *bar = c->consoleView->verticalScrollBar();
+        bar->setValue(distanceFromEnd < 0 ? 0 : bar->maximum() - distanceFromEnd);
+        tick = 0;
+        std::optional<kv::console::LogBatch> batch;
+        if (batched)
+            batch.emplace(c);
+        for (int i = 0; i < lines; ++i)
+            c->updateLog(messages.at(i), types.at(i));
+        if (batched)
+            QCOMPARE(c->consoleView->string(), initial); // held back
+        batch.reset();
+    };
+
+    auto other = std::make_unique<KVNController>();
+    auto otherUi = loadMainInterface(other.get());
+    run(other.get(), false);
+    run(controller.get(), true);
+    kv::ui::TextView *single = other->consoleView;
+    kv::ui::TextView *batched = controller->consoleView;
+    QCOMPARE(batched->stringLength(), single->stringLength());
+    QCOMPARE(batched->string(), single->string());
+    // The scroll range follows the layout, which may finish from the event loop.
+    QTest::qWait(50);
+    QCOMPARE(batched->verticalScrollBar()->maximum(), single->verticalScrollBar()->maximum());
+    QCOMPARE(batched->verticalScrollBar()->value(), single->verticalScrollBar()->value());
+    QVERIFY(single->stringLength() < 20000 + 3000);
+}
+
+void ConsoleLogTest::nestedBatchesWriteOnce()
+{
+    controller->consoleView->setString(QStringLiteral("start\n"));
+    {
+        kv::console::LogBatch outer(controller.get());
+        controller->updateLog(QStringLiteral("one"), LogKeyAdded);
+        {
+            kv::console::LogBatch inner(controller.get());
+            controller->updateLog(QStringLiteral("two"), LogKeyRemoved);
+            // Another controller's lines are not held back.
+            KVNController other;
+            auto otherUi = loadMainInterface(&other);
+            other.updateLog(QStringLiteral("elsewhere"), LogNote);
+            QCOMPARE(other.consoleView->string(), FixedStamp + QStringLiteral("elsewhere\n"));
+        }
+        QCOMPARE(controller->consoleView->string(), QStringLiteral("start\n"));
+        controller->updateLog(QString(), LogKeyAdded);
+        controller->updateLog(QStringLiteral("three"), LogKeyUpdated);
+    }
+    QCOMPARE(controller->consoleView->string(),
+             QStringLiteral("start\n") + FixedStamp + QStringLiteral("Key Added: one\n") + FixedStamp +
+                 QStringLiteral("Key Removed: two\n") + FixedStamp + QStringLiteral("Key Updated: three\n"));
+}
+
+void ConsoleLogTest::currentTimestampFollowsTheClock()
+{
+    QCOMPARE(kv::console::currentTimestamp(), FixedStamp);
+    kv::console::clockOverride = {};
+    const QRegularExpression format(QStringLiteral(
+        "^(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ([1-9]|[12][0-9]|3[01]) "
+        "[0-9]{2} ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\.[0-9]{3} : $"));
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const QDateTime before = QDateTime::currentDateTime();
+        const QString stamp = kv::console::currentTimestamp();
+        const QDateTime after = QDateTime::currentDateTime();
+        QVERIFY2(format.match(stamp).hasMatch(), qPrintable(stamp));
+        // Within the same second the text up to the seconds is that of the clock.
+        const QString head = kv::console::timestamp(before).left(stamp.size() - 6);
+        if (kv::console::timestamp(after).left(stamp.size() - 6) == head)
+            QCOMPARE(stamp.left(stamp.size() - 6), head);
+        const int ms = stamp.mid(stamp.size() - 6, 3).toInt();
+        if (before.time().msec() <= after.time().msec())
+            QVERIFY(ms >= before.time().msec() && ms <= after.time().msec());
+        QTest::qWait(7);
+    }
 }
 
 void ConsoleLogTest::bannerAndFont()

@@ -21,6 +21,20 @@ TextView::TextView(QWidget *parent) : QTextEdit(parent)
 void TextView::setString(const QString &string)
 {
     setPlainText(string);
+    syncScrollRange();
+}
+
+void TextView::syncScrollRange()
+{
+    // The text edit adjusts its scroll range as the layout reports sizes,
+    // partly from the event loop; until then the range may be that of an
+    // earlier text. Bring it up to date now, so that the visible area and
+    // scrolling to the end agree with the text as it is.
+    if (!isVisible())
+        return;
+    const QSizeF size = document()->documentLayout()->documentSize();
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, qRound(size.height()) - viewport()->height()));
 }
 
 QString TextView::string() const
@@ -51,10 +65,12 @@ void TextView::replaceCharactersInRange(TextRange range, const QString &string)
     QTextCharFormat format;
     format.setFont(textFont());
     cursor.insertText(string, format);
+    syncScrollRange();
 }
 
 void TextView::scrollRangeToVisible(TextRange range)
 {
+    syncScrollRange();
     const qsizetype position = std::clamp<qsizetype>(range.location, 0, stringLength());
     QTextCursor cursor(document());
     cursor.setPosition(int(position));

@@ -42,6 +42,9 @@ public:
     // The visible part of the text view, in the text view's coordinates
     // (y grows downwards from the top of the text).
     QRectF documentVisibleRect() const;
+
+private:
+    void syncScrollRange();
 };
 
 // The clip view of a scroll view: what part of its document is visible.
