@@ -111,6 +111,7 @@ private Q_SLOTS:
     void matchesKeyByKeyWalk();
     void keyListEditMatchesImmediateEdits_data();
     void keyListEditMatchesImmediateEdits();
+    void keyListEditEdges();
     void snapshotRewriteIsMerged();
 
 private:
@@ -480,31 +481,32 @@ void ChangeMergingTest::matchesKeyByKeyWalk()
 void ChangeMergingTest::keyListEditMatchesImmediateEdits_data()
 {
     QTest::addColumn<quint32>("seed");
-    QTest::addColumn<bool>("sorted");
+    QTest::addColumn<bool>("duplicates");
     for (quint32 seed = 1; seed <= 6; ++seed) {
-        QTest::newRow(qPrintable(QStringLiteral("sorted %1").arg(seed))) << seed << true;
-        QTest::newRow(qPrintable(QStringLiteral("unsorted %1").arg(seed))) << seed << false;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed << false;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, repeated entries").arg(seed))) << seed << true;
     }
 }
 
 void ChangeMergingTest::keyListEditMatchesImmediateEdits()
 {
     QFETCH(quint32, seed);
-    QFETCH(bool, sorted);
+    QFETCH(bool, duplicates);
     QRandomGenerator random(seed);
     auto randomKey = [&random] {
         return QString(QChar(u'A' + random.bounded(40))) + QString(QChar(u'a' + random.bounded(3)));
     };
-    QSet<QString> start;
-    for (int i = 0; i < 60; ++i)
-        start.insert(randomKey());
-    QStringList list = start.values();
-    if (sorted)
-        std::sort(list.begin(), list.end());
-    else
-        std::sort(list.begin(), list.end(), std::greater<>());
+    QStringList list;
+    for (int i = 0; i < 60; ++i) {
+        const QString key = randomKey();
+        if (duplicates || !list.contains(key))
+            list << key;
+    }
+    std::sort(list.begin(), list.end());
     QStringList expected = list;
 
+    // Each step as the merge makes it: ask, then remove a listed key or
+    // insert one that is not listed.
     kv::KeyListEdit edit(list);
     for (int step = 0; step < 400; ++step) {
         const QString key = randomKey();
@@ -527,6 +529,37 @@ void ChangeMergingTest::keyListEditMatchesImmediateEdits()
     }
     edit.apply();
     QCOMPARE(list, expected);
+}
+
+void ChangeMergingTest::keyListEditEdges()
+{
+    QStringList list{"b", "d", "d", "f"};
+    {
+        kv::KeyListEdit edit(list);
+        edit.insert(QStringLiteral("a")); // before everything
+        edit.insert(QStringLiteral("g")); // after everything
+        edit.insert(QStringLiteral("c")); // between
+        edit.insert(QStringLiteral("e")); // right after a removed run
+        edit.remove(QStringLiteral("d")); // every equal entry
+        edit.remove(QStringLiteral("b"));
+        edit.insert(QStringLiteral("b")); // back in its place
+        edit.remove(QStringLiteral("g")); // added, then removed: never there
+        QVERIFY(edit.isListed(QStringLiteral("b")));
+        QVERIFY(!edit.isListed(QStringLiteral("d")));
+        QVERIFY(!edit.isListed(QStringLiteral("g")));
+        QCOMPARE(list, (QStringList{"b", "d", "d", "f"})); // held back
+    }
+    QCOMPARE(list, (QStringList{"a", "b", "c", "e", "f"}));
+
+    QStringList empty;
+    kv::KeyListEdit edit(empty);
+    edit.insert(QStringLiteral("z"));
+    edit.insert(QStringLiteral("y"));
+    edit.apply();
+    QCOMPARE(empty, (QStringList{"y", "z"}));
+    edit.remove(QStringLiteral("y"));
+    edit.apply();
+    QCOMPARE(empty, QStringList{"z"});
 }
 
 void ChangeMergingTest::snapshotRewriteIsMerged()

@@ -1,0 +1,166 @@
+// Merging one change list of many keys (added, removed and updated, mixed)
+// into a large key list, with the console lines, the browser rebuild and the
+// path restore, against one load of the browser's column zero of the same keys.
+//
+// Usage: bench_change_merging [number of keys, default 100000]
+//                             [changes per list, default 10000] [rounds, default 5]
+// Prints the best time of each over the rounds and their ratio.
+
+#include "app/KVNController.h"
+#include "app/MainInterface.h"
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/ui/ColumnBrowser.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/Window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+
+namespace {
+
+const QString Separator = QStringLiteral("{|}~@!@");
+
+// Store-shaped keys: a few domains, services and interfaces with identifiers.
+QString makeKey(QRandomGenerator &random, int i)
+{
+    static const char *const domains[] = {"State:", "Setup:", "State:", "Plugin:"};
+    static const char *const leaves[] = {"IPv4", "IPv6", "DNS", "Proxies", "Link", "Ethernet", "Interface", "PPP"};
+    QString key = QString::fromLatin1(domains[random.bounded(4)]);
+    switch (i % 3) {
+    case 0:
+        key += QStringLiteral("/Network/Interface/en%1/").arg(i);
+        break;
+    case 1:
+        key += QStringLiteral("/Network/Service/%1-4E2B/").arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0')).toUpper();
+        break;
+    default:
+        key += QStringLiteral("/Network/Global/%1/").arg(i);
+        break;
+    }
+    key += QLatin1String(leaves[random.bounded(8)]);
+    return key;
+}
+
+double milliseconds(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int changes = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+
+    kv::StoreEngine engine;
+    kv::StoreEngine::setInstance(&engine);
+    QRandomGenerator random(5);
+    int nextIndex = 0;
+    engine.beginBatch();
+    for (; nextIndex < count; ++nextIndex)
+        engine.setValue(makeKey(random, nextIndex), kv::PropertyListValue::fromInteger(nextIndex));
+    engine.endBatch();
+
+    KVNController controller;
+    std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+    controller.consoleWindow->resize(640, 360);
+    if (!qEnvironmentVariableIsSet("BENCH_HIDE_CONSOLE"))
+        controller.consoleWindow->show();
+    controller.awakeFromNib();
+    QApplication::processEvents();
+
+    // A selection three columns deep, kept through the rebuilds.
+    const QString selected = controller.storeKeysList.at(controller.storeKeysList.size() / 2);
+    controller.kvnBrowser->setPath(Separator + selected.section(u':', 0, 0) + Separator
+                                   + selected.section(u':', 1).mid(1).split(u'/').mid(0, 2).join(Separator));
+    controller.browserSingleClick(controller.kvnBrowser);
+    const QString path = controller.kvnBrowser->path();
+
+    double bestLoad = std::numeric_limits<double>::max();
+    double bestMerge = std::numeric_limits<double>::max();
+    double bestFetch = std::numeric_limits<double>::max();
+    double bestRebuild = std::numeric_limits<double>::max();
+    for (int round = 0; round < rounds; ++round) {
+        // One load of column zero of the current keys (and the path again).
+        QElapsedTimer timer;
+        timer.start();
+        controller.kvnBrowser->loadColumnZero();
+        bestLoad = std::min(bestLoad, milliseconds(timer));
+        controller.kvnBrowser->setPath(path);
+
+        // A third each of added, removed and updated keys, shuffled.
+        QStringList changed;
+        changed.reserve(changes);
+        // A copy, dropped before the merge: the controller's list is then
+        // not shared, as in the program.
+        std::optional<QStringList> listed = controller.storeKeysList;
+        controller.browserUpdatePolicy = 0; // the engine's own list is not merged
+        engine.beginBatch();
+        for (int i = 0; i < changes; ++i) {
+            QString key;
+            switch (i % 3) {
+            case 0:
+                key = makeKey(random, nextIndex++);
+                engine.setValue(key, kv::PropertyListValue::fromInteger(i));
+                break;
+            case 1:
+                do {
+                    key = listed->at(random.bounded(int(listed->size())));
+                } while (!engine.contains(key) || key == selected);
+                engine.removeValue(key);
+                break;
+            default:
+                key = listed->at(random.bounded(int(listed->size())));
+                engine.setValue(key, kv::PropertyListValue::fromInteger(-i));
+                break;
+            }
+            changed << key;
+        }
+        engine.endBatch();
+        listed.reset();
+        QApplication::processEvents();
+        controller.browserUpdatePolicy = 1;
+
+        timer.restart();
+        controller.storeNotification(changed);
+        bestMerge = std::min(bestMerge, milliseconds(timer));
+
+        // The parts the merge shares with other operations: fetching the
+        // values, and rebuilding the columns with the path and selection.
+        timer.restart();
+        const auto values = kv::storeCopyMultiple(controller.store.get(), &changed, nullptr);
+        bestFetch = std::min(bestFetch, milliseconds(timer));
+        timer.restart();
+        const QString current = controller.kvnBrowser->path();
+        controller.kvnBrowser->loadColumnZero();
+        controller.kvnBrowser->setPath(current);
+        controller.browserSingleClick(controller.kvnBrowser);
+        bestRebuild = std::min(bestRebuild, milliseconds(timer));
+
+        if (controller.kvnBrowser->path() != path)
+            std::fprintf(stderr, "path not restored: %s\n", qPrintable(controller.kvnBrowser->path()));
+        if (!std::is_sorted(controller.storeKeysList.cbegin(), controller.storeKeysList.cend())
+            || controller.storeKeysList.size() != engine.keyCount())
+            std::fprintf(stderr, "key list out of step with the store\n");
+    }
+
+    std::printf("keys: %lld, changes per list: %d, rounds: %d\n", qlonglong(controller.storeKeysList.size()), changes,
+                rounds);
+    std::printf("load column zero:          %9.2f ms\n", bestLoad);
+    std::printf("merge one change list:     %9.2f ms (log, edit, rebuild, path, selection)\n", bestMerge);
+    std::printf("  of which fetch values:   %9.2f ms\n", bestFetch);
+    std::printf("  of which rebuild:        %9.2f ms (column zero, path, selection)\n", bestRebuild);
+    std::printf("ratio merge / column zero: %9.2f (limit 3)\n", bestMerge / bestLoad);
+    return 0;
+}
