@@ -61,6 +61,7 @@ private Q_SLOTS:
     void depth_data();
     void depth();
     void deepValueDepthIsIterative();
+    void veryDeepValuesAreDestroyedWithoutRecursion();
 };
 
 void TestPropertyListValue::kinds_data()
@@ -318,6 +319,22 @@ void TestPropertyListValue::deepValueDepthIsIterative()
     for (int i = 1; i < 5000; ++i)
         v = arr({v});
     QCOMPARE(v.depth(), 5000);
+}
+
+void TestPropertyListValue::veryDeepValuesAreDestroyedWithoutRecursion()
+{
+    // Far deeper than any reader or the store accepts: values built in code
+    // must still be destroyed without one stack frame per level.
+    PropertyListValue inner = str("leaf");
+    for (int i = 0; i < 200000; ++i)
+        inner = (i % 2) ? arr({inner}) : dict({{"k", inner}});
+    PropertyListValue shared = inner;
+    QCOMPARE(shared.depth(), 200001);
+    inner = PropertyListValue();
+    // The other holder still sees the whole value.
+    QCOMPARE(shared.depth(), 200001);
+    shared = PropertyListValue();
+    QVERIFY(shared.isNone());
 }
 
 QTEST_MAIN(TestPropertyListValue)

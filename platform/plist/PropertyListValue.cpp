@@ -15,7 +15,46 @@ struct PropertyListValue::Data
     std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64,
                  double, bool, QByteArray, QDateTime>
         payload;
+
+    ~Data();
 };
+
+// Destroying a deeply nested value must not recurse once per level: the
+// children of a container this value alone holds are handed to a work list
+// that the outermost destruction drains.
+PropertyListValue::Data::~Data()
+{
+    // The work list of the outermost destruction on this thread. A plain
+    // pointer, so that it stays usable while static values are destroyed at exit.
+    thread_local std::vector<std::shared_ptr<const Data>> *pending = nullptr;
+
+    std::vector<std::shared_ptr<const Data>> work;
+    std::vector<std::shared_ptr<const Data>> &list = pending ? *pending : work;
+    if (auto *dictionary = std::get_if<PropertyListDictionary>(&payload)) {
+        if (dictionary->isDetached()) {
+            for (auto it = dictionary->begin(); it != dictionary->end(); ++it) {
+                if (it.value().d)
+                    list.push_back(std::move(it.value().d));
+            }
+        }
+    } else if (auto *array = std::get_if<PropertyListArray>(&payload)) {
+        if (array->isDetached()) {
+            for (PropertyListValue &child : *array) {
+                if (child.d)
+                    list.push_back(std::move(child.d));
+            }
+        }
+    }
+    if (pending)
+        return;
+    pending = &work;
+    while (!work.empty()) {
+        std::shared_ptr<const Data> next = std::move(work.back());
+        work.pop_back();
+        next.reset();
+    }
+    pending = nullptr;
+}
 
 namespace {
 
