@@ -448,11 +448,21 @@ void StoreEngine::flush()
 
 namespace {
 
+// Why the last attempt to open a connection on this thread failed (empty
+// when it succeeded), so that later calls without a connection can say why.
+QString &lastOpenFailure()
+{
+    thread_local QString reason;
+    return reason;
+}
+
 // The connection's engine, or none with the error set.
 StoreEngine *engineOf(StoreConnection *store)
 {
     if (!store) {
-        setError(StoreNoConnection);
+        const QString &reason = lastOpenFailure();
+        setError(StoreNoConnection,
+                 reason.isEmpty() ? QString() : QStringLiteral("No connection to the store: ") + reason);
         return nullptr;
     }
     StoreEngine *engine = StoreConnectionAccess::of(store).engine;
@@ -469,8 +479,10 @@ std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout c
     QString error;
     if (!engine->ensureStarted(&error)) {
         setError(StoreSourceFailed, error);
+        lastOpenFailure() = error;
         return nullptr;
     }
+    lastOpenFailure().clear();
     std::unique_ptr<StoreConnection> connection = StoreConnectionAccess::make();
     auto &c = StoreConnectionAccess::of(connection.get());
     c.name = name;
