@@ -162,5 +162,6 @@ int main(int argc, char **argv)
     std::printf("  of which fetch values:   %9.2f ms\n", bestFetch);
     std::printf("  of which rebuild:        %9.2f ms (column zero, path, selection)\n", bestRebuild);
     std::printf("ratio merge / column zero: %9.2f (limit 3)\n", bestMerge / bestLoad);
+    std::printf("RESULT name=change_merging ratio=%.3f goal=3\n", bestMerge / bestLoad);
     return 0;
 }

@@ -64,6 +64,7 @@ int main(int argc, char **argv)
                     "ratio %.2f (limit 2)\n",
                     shown ? "shown " : "hidden", empty, steady, qlonglong(controller.consoleView->stringLength()),
                     steady / empty);
+        std::printf("RESULT name=console_%s ratio=%.3f goal=2\n", shown ? "shown" : "hidden", steady / empty);
     }
     return 0;
 }

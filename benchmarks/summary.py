@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Reads benchmark output on standard input and prints the table of the
+RESULT lines: each figure, its goal, and whether the goal is met.
+Exit status 1 when a goal is missed or an expected figure is absent."""
+import re
+import sys
+
+FIGURES = [
+    ("column_zero", "column-zero load of 1,000,000 keys / sorting them"),
+    ("change_merging", "one notification of 10,000 changes into 100,000 keys (rebuild incl.) / one column-zero load"),
+    ("value_tree", "100,000-item value: select + expand all + first paint / eager QTreeWidget + expandAll"),
+    ("startup", "start -> main window shown, 10,000-key snapshot / minimal Qt Widgets window"),
+    ("console_shown", "console append at 20,000-char steady state / append into empty log (window shown)"),
+    ("console_hidden", "console append at 20,000-char steady state / append into empty log (window hidden)"),
+    ("memory_per_key", "resident memory per key: 1,000,000 keys in engine + key list + column zero"),
+]
+
+results = {}
+for line in sys.stdin:
+    sys.stdout.write(line)
+    if not line.startswith("RESULT "):
+        continue
+    fields = dict(re.findall(r'(\w+)=("[^"]*"|\S+)', line[len("RESULT "):]))
+    if "name" in fields:
+        results[fields["name"]] = fields
+
+names = [name for name, _ in FIGURES] + sorted(set(results) - {name for name, _ in FIGURES})
+described = dict(FIGURES)
+missed = 0
+print()
+print("== Summary (ratios measured side by side in this run)")
+print(f"{'figure':<100} {'value':>10} {'goal':>8}  result")
+for name in names:
+    text = described.get(name, name)
+    fields = results.get(name)
+    if fields is None:
+        print(f"{text:<100} {'-':>10} {'':>8}  not measured")
+        missed += 1
+        continue
+    if "bytes" in fields:
+        print(f"{text:<100} {fields['bytes'] + ' B':>10} {'-':>8}  (figure only)")
+        continue
+    ratio = float(fields["ratio"])
+    goal = float(fields["goal"])
+    met = ratio <= goal
+    missed += 0 if met else 1
+    print(f"{text:<100} {ratio:>9.2f}x {'<= ' + fields['goal'] + 'x':>8}  {'met' if met else 'MISSED'}")
+sys.exit(1 if missed else 0)
