@@ -81,7 +81,7 @@ void benchLatency()
         }
         const QString key = QStringLiteral("State:/Network/Interface/veth0/IPv4");
         std::vector<double> times;
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 100; ++i) {
             const QString address = QStringLiteral("198.51.100.%1/24").arg(i + 1);
             QElapsedTimer timer;
             timer.start();
