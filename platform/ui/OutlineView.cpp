@@ -88,6 +88,16 @@ public:
             m_view, column(index.column()), index.internalPointer());
         if (text.isNull())
             return QVariant();
+        // A cell shows at most MaximumCellText characters: laying out a
+        // megabyte-long text (with its line breaks) for one row would hold
+        // the window for minutes.
+        constexpr qsizetype MaximumCellText = 10000;
+        if (text.size() > MaximumCellText) {
+            qsizetype cut = MaximumCellText - 1;
+            if (text.at(cut - 1).isHighSurrogate())
+                --cut;
+            return QString(text.left(cut) + QChar(0x2026));
+        }
         return text;
     }
 

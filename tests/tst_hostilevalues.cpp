@@ -1,0 +1,256 @@
+// Hostile values in the store: the nesting limit, and every rendering of the
+// deepest allowed value and of very large values (description, the value tree
+// fully expanded and painted, XML export) completes. Each rendering's time is
+// printed; the bounds asserted are generous (the tests also run under ASan).
+
+#include "app/KVNController.h"
+#include "inspector/KVNItem.h"
+#include "platform/SystemLog.h"
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/plist/PropertyListFile.h"
+#include "platform/ui/OutlineView.h"
+
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QTest>
+
+using kv::PropertyListValue;
+
+namespace {
+
+// A value `levels` deep: arrays and dictionaries alternating around a string.
+PropertyListValue nestedValue(int levels)
+{
+    PropertyListValue value = PropertyListValue::fromString(QStringLiteral("bottom"));
+    for (int level = 2; level <= levels; ++level) {
+        if (level % 2)
+            value = PropertyListValue::fromDictionary({{QStringLiteral("Level%1").arg(level), value}});
+        else
+            value = PropertyListValue::fromArray({value});
+    }
+    return value;
+}
+
+PropertyListValue largeString()
+{
+    QString text(10 * 1024 * 1024, QChar(u'x'));
+    for (qsizetype i = 0; i < text.size(); i += 80)
+        text[i] = QChar(u'\n');
+    return PropertyListValue::fromString(text);
+}
+
+PropertyListValue largeArray(int count)
+{
+    kv::PropertyListArray array;
+    array.reserve(count);
+    for (int i = 0; i < count; ++i)
+        array.append(PropertyListValue::fromInteger(i));
+    return PropertyListValue::fromArray(array);
+}
+
+// Number of rows of a fully expanded value tree of `value` (the root included).
+qsizetype expandedRows(const PropertyListValue &value)
+{
+    qsizetype rows = 1;
+    if (value.isDictionary()) {
+        for (const PropertyListValue &child : value.dictionary())
+            rows += expandedRows(child);
+    } else if (value.isArray()) {
+        for (const PropertyListValue &child : value.array())
+            rows += expandedRows(child);
+    }
+    return rows;
+}
+
+double elapsedMs(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
+
+constexpr double GenerousMs = 10000; // no tight timing: CI runs this under ASan
+
+} // namespace
+
+class TestHostileValues : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nestingLimit_data();
+    void nestingLimit();
+    void renderings_data();
+    void renderings();
+    void xmlOfDeepestValueReadsBack();
+    void longTextCellIsCut_data();
+    void longTextCellIsCut();
+};
+
+void TestHostileValues::nestingLimit_data()
+{
+    QTest::addColumn<int>("levels");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("1") << 1 << true;
+    QTest::newRow("511") << 511 << true;
+    QTest::newRow("512") << 512 << true;
+    QTest::newRow("513") << 513 << false;
+    QTest::newRow("2000") << 2000 << false;
+}
+
+void TestHostileValues::nestingLimit()
+{
+    QFETCH(int, levels);
+    QFETCH(bool, accepted);
+    const PropertyListValue value = nestedValue(levels);
+    QCOMPARE(value.depth(), levels);
+
+    kv::StoreEngine engine;
+    kv::SystemLogCapture log;
+    const QString key = QStringLiteral("State:/Deep");
+    const PropertyListValue old = PropertyListValue::fromString(QStringLiteral("old"));
+    engine.setValue(key, old);
+    engine.setValue(key, value);
+    if (accepted) {
+        QVERIFY(engine.value(key) == value);
+        QVERIFY(log.lines().isEmpty());
+    } else {
+        QVERIFY(engine.value(key) == old); // refused: the old value stays
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY2(log.lines().first().contains(key), qPrintable(log.lines().first()));
+    }
+    // A new key with too deep a value is not created at all.
+    engine.setValue(QStringLiteral("State:/New"), value);
+    QCOMPARE(engine.contains(QStringLiteral("State:/New")), accepted);
+}
+
+void TestHostileValues::renderings_data()
+{
+    QTest::addColumn<PropertyListValue>("value");
+    QTest::newRow("512 levels deep") << nestedValue(512);
+    QTest::newRow("10 MB string") << largeString();
+    QTest::newRow("1,000,000-element array") << largeArray(1000000);
+}
+
+void TestHostileValues::renderings()
+{
+    QFETCH(PropertyListValue, value);
+
+    // The store takes it.
+    kv::StoreEngine engine;
+    engine.setValue(QStringLiteral("State:/Hostile"), value);
+    QVERIFY(engine.contains(QStringLiteral("State:/Hostile")));
+
+    // The inspector's text.
+    QElapsedTimer timer;
+    timer.start();
+    const QString description = value.description();
+    const double describeMs = elapsedMs(timer);
+    QVERIFY(!description.isEmpty());
+    if (value.isString())
+        QVERIFY(description.size() >= value.string().size());
+
+    // The value tree, as a selection fills it: reload, expand all, paint.
+    KVNController controller;
+    kv::ui::OutlineView outline;
+    controller.kvnOutlineViewKeyColumn = outline.addTableColumn(QStringLiteral("key"), QStringLiteral("Key"));
+    controller.kvnOutlineViewTypeColumn = outline.addTableColumn(QStringLiteral("type"), QStringLiteral("Type"));
+    controller.kvnOutlineViewValueColumn = outline.addTableColumn(QStringLiteral("value"), QStringLiteral("Value"));
+    controller.kvnOutlineView = &outline;
+    outline.setDataSource(&controller);
+    outline.setDelegate(&controller);
+    outline.resize(800, 600);
+    outline.show();
+    QCoreApplication::processEvents();
+
+    timer.restart();
+    controller.selectedKeyContents = engine.value(QStringLiteral("State:/Hostile"));
+    KVNItem::releaseRootItem();
+    KVNItem::setRootItem(&controller.selectedKeyContents);
+    outline.reloadData();
+    outline.expandItem(KVNItem::rootItem(), true);
+    QCoreApplication::processEvents();
+    const QPixmap shot = outline.grab();
+    const double treeMs = elapsedMs(timer);
+    QVERIFY(!shot.isNull());
+    QCOMPARE(qsizetype(outline.numberOfRows()), expandedRows(value));
+    QCOMPARE(outline.textAt(0, 0), QStringLiteral("Root"));
+
+    // Scrolling to the last row paints the deepest or last item.
+    timer.restart();
+    outline.scrollToBottom();
+    QCoreApplication::processEvents();
+    const QPixmap bottom = outline.grab();
+    const double scrollMs = elapsedMs(timer);
+    QVERIFY(!bottom.isNull());
+
+    timer.restart();
+    KVNItem::releaseRootItem();
+    KVNItem::setRootItem(nullptr);
+    outline.reloadData();
+    QCoreApplication::processEvents();
+    const double releaseMs = elapsedMs(timer);
+
+    // Export.
+    timer.restart();
+    QString error;
+    const QByteArray xml = kv::writePropertyListXml(value, &error);
+    const double xmlMs = elapsedMs(timer);
+    QVERIFY2(!xml.isEmpty(), qPrintable(error));
+
+    qInfo("%s: description %.1f ms, value tree (reload + expand all + paint) %.1f ms (%d rows), scroll to end %.1f ms, "
+          "release %.1f ms, XML %.1f ms (%lld bytes)",
+          QTest::currentDataTag(), describeMs, treeMs, outline.numberOfRows() ? int(expandedRows(value)) : 0, scrollMs,
+          releaseMs, xmlMs, qlonglong(xml.size()));
+    QVERIFY2(describeMs < GenerousMs, "description");
+    QVERIFY2(treeMs < GenerousMs, "value tree");
+    QVERIFY2(xmlMs < GenerousMs, "XML export");
+}
+
+void TestHostileValues::xmlOfDeepestValueReadsBack()
+{
+    const PropertyListValue value = nestedValue(512);
+    QString error;
+    const QByteArray xml = kv::writePropertyListXml(value, &error);
+    QVERIFY2(!xml.isEmpty(), qPrintable(error));
+    const PropertyListValue again = kv::readPropertyList(xml, &error);
+    QVERIFY2(again == value, qPrintable(error));
+}
+
+void TestHostileValues::longTextCellIsCut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const QString exact(10000, QChar(u'a'));
+    QTest::newRow("short") << QStringLiteral("eth0") << QStringLiteral("eth0");
+    QTest::newRow("exactly the limit") << exact << exact;
+    QTest::newRow("one more") << exact + u'b' << QString(9999, QChar(u'a')) + QChar(0x2026);
+    // A character outside the basic plane is not split at the cut.
+    const QString pair = QString(9998, QChar(u'a')) + QString::fromUcs4(U"\U0001F600") + u'z';
+    QTest::newRow("surrogate pair at the cut") << pair << QString(9998, QChar(u'a')) + QChar(0x2026);
+    QTest::newRow("10 MB") << QString(10 * 1024 * 1024, QChar(u'x')) << QString(9999, QChar(u'x')) + QChar(0x2026);
+}
+
+// A cell of the value tree shows at most 10,000 characters: a 10 MB string
+// once took minutes to lay out and paint in one row.
+void TestHostileValues::longTextCellIsCut()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    KVNController controller;
+    kv::ui::OutlineView outline;
+    controller.kvnOutlineViewKeyColumn = outline.addTableColumn(QStringLiteral("key"), QStringLiteral("Key"));
+    controller.kvnOutlineViewTypeColumn = outline.addTableColumn(QStringLiteral("type"), QStringLiteral("Type"));
+    controller.kvnOutlineViewValueColumn = outline.addTableColumn(QStringLiteral("value"), QStringLiteral("Value"));
+    controller.kvnOutlineView = &outline;
+    outline.setDataSource(&controller);
+    outline.setDelegate(&controller);
+    controller.selectedKeyContents = PropertyListValue::fromArray({PropertyListValue::fromString(text)});
+    KVNItem::releaseRootItem();
+    KVNItem::setRootItem(&controller.selectedKeyContents);
+    outline.reloadData();
+    outline.expandItem(KVNItem::rootItem(), true);
+    QCOMPARE(outline.numberOfRows(), 2);
+    QCOMPARE(outline.textAt(1, 2), shown);
+    QCOMPARE(outline.textAt(1, 0), QStringLiteral("0"));
+    KVNItem::releaseRootItem();
+    KVNItem::setRootItem(nullptr);
+}
+
+QTEST_MAIN(TestHostileValues)
+#include "tst_hostilevalues.moc"
