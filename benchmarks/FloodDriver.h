@@ -54,6 +54,7 @@ struct Figures
     qsizetype keysAtEnd = 0;
     bool keyListMatches = false;  // the controller's key list equals the engine's keys
     bool columnZeroMatches = false; // its column zero equals one built afresh
+    QString pathAtEnd;            // the browser path after the flood
 };
 
 class Driver
@@ -78,10 +79,11 @@ public:
         // A selection two pieces deep, kept through the rebuilds.
         const QString selected = m_controller.storeKeysList.value(m_controller.storeKeysList.size() / 2);
         if (!selected.isEmpty()) {
-            const QString separator = QStringLiteral("/");
+            const QString separator = m_controller.kvnBrowser->pathSeparator();
             m_controller.kvnBrowser->setPath(separator + selected.section(u':', 0, 0) + separator
                                              + selected.section(u':', 1).mid(1).split(u'/').mid(0, 2).join(separator));
             m_controller.browserSingleClick(m_controller.kvnBrowser);
+            m_path = m_controller.kvnBrowser->path();
         }
         QApplication::processEvents();
     }
@@ -154,6 +156,7 @@ public:
         figures.residentEnd = residentBytes();
         figures.consoleEnd = m_controller.consoleView->stringLength();
         figures.keysAtEnd = m_engine.keyCount();
+        figures.pathAtEnd = m_controller.kvnBrowser->path();
 
         const QStringList engineKeys = m_engine.keys();
         figures.keyListMatches = m_controller.storeKeysList == engineKeys;
@@ -166,6 +169,8 @@ public:
     }
 
     kv::StoreEngine &engine() { return m_engine; }
+    // The browser path selected before the flood (empty for an empty store).
+    const QString &selectedPath() const { return m_path; }
     KVNController &controller() { return m_controller; }
 
 private:
@@ -211,6 +216,7 @@ private:
     qint64 m_rate;
     QRandomGenerator m_random;
     QStringList m_live;
+    QString m_path;
     int m_next = 0;
     qint64 m_changes = 0;
 };

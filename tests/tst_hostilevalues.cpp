@@ -4,11 +4,15 @@
 // printed; the bounds asserted are generous (the tests also run under ASan).
 
 #include "app/KVNController.h"
+#include "app/MainInterface.h"
 #include "inspector/KVNItem.h"
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListFile.h"
+#include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
+#include "platform/ui/TextView.h"
+#include "platform/ui/Window.h"
 
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -62,9 +66,28 @@ qsizetype expandedRows(const PropertyListValue &value)
     return rows;
 }
 
+// A browser path of the given row titles.
+QString pathOf(const KVNController &controller, std::initializer_list<QStringView> titles)
+{
+    const QString separator = controller.kvnBrowser->pathSeparator();
+    QString path;
+    for (QStringView title : titles)
+        path += separator + title.toString();
+    return path;
+}
+
 double elapsedMs(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
 constexpr double GenerousMs = 10000; // no tight timing: CI runs this under ASan
+// Selecting a million-element value in the program takes several seconds in a
+// Release build (the inspector's text); bounded only against a hang.
+constexpr double SelectionBoundMs = 60000;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool UnderAddressSanitizer = true;
+#else
+constexpr bool UnderAddressSanitizer = false;
+#endif
 
 } // namespace
 
@@ -78,6 +101,8 @@ private Q_SLOTS:
     void renderings_data();
     void renderings();
     void xmlOfDeepestValueReadsBack();
+    void selectedInTheProgram_data();
+    void selectedInTheProgram();
     void longTextCellIsCut_data();
     void longTextCellIsCut();
 };
@@ -210,6 +235,62 @@ void TestHostileValues::xmlOfDeepestValueReadsBack()
     QVERIFY2(!xml.isEmpty(), qPrintable(error));
     const PropertyListValue again = kv::readPropertyList(xml, &error);
     QVERIFY2(again == value, qPrintable(error));
+}
+
+void TestHostileValues::selectedInTheProgram_data()
+{
+    QTest::addColumn<PropertyListValue>("value");
+    QTest::newRow("512 levels deep") << nestedValue(512);
+    QTest::newRow("10 MB string") << largeString();
+    // The inspector's text of a million elements takes seconds even in a
+    // Release build; under ASan a quarter of it keeps the run short.
+    QTest::newRow("large array") << largeArray(UnderAddressSanitizer ? 250000 : 1000000);
+}
+
+// Selected in the real main window with the inspector shown: the value tree
+// and the inspector's text are filled and painted.
+void TestHostileValues::selectedInTheProgram()
+{
+    QFETCH(PropertyListValue, value);
+    kv::StoreEngine engine;
+    kv::StoreEngine::setInstance(&engine);
+    const QString key = QStringLiteral("State:/Hostile/Value");
+    engine.setValue(QStringLiteral("State:/Hostile/Other"), PropertyListValue::fromInteger(1));
+    engine.setValue(key, value);
+    {
+        KVNController controller;
+        std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+        ui->mainWindow->resize(900, 700);
+        ui->mainWindow->show();
+        controller.awakeFromNib();
+        controller.showInspector(nullptr);
+        QCoreApplication::processEvents();
+
+        QElapsedTimer timer;
+        timer.start();
+        controller.kvnBrowser->setPath(pathOf(controller, {u"State", u"Hostile", u"Value"}));
+        controller.browserSingleClick(controller.kvnBrowser);
+        QCoreApplication::processEvents();
+        const QPixmap window = ui->mainWindow->grab();
+        const QPixmap inspector = ui->inspectorPanel->grab();
+        const double selectMs = elapsedMs(timer);
+        QVERIFY(!window.isNull() && !inspector.isNull());
+        QVERIFY2(controller.selectedKeyContents == value, qPrintable(controller.kvnBrowser->path() + u' ' + controller.storeKeysList.join(u',')));
+        QCOMPARE(qsizetype(controller.kvnOutlineView->numberOfRows()), expandedRows(value));
+        QVERIFY(controller.inspectorView->stringLength() > 0);
+
+        timer.restart();
+        controller.kvnBrowser->setPath(pathOf(controller, {u"State", u"Hostile", u"Other"}));
+        controller.browserSingleClick(controller.kvnBrowser);
+        QCoreApplication::processEvents();
+        const double leaveMs = elapsedMs(timer);
+        QCOMPARE(controller.kvnOutlineView->numberOfRows(), 1);
+        qInfo("%s: select (value tree + inspector, painted) %.1f ms, select another key %.1f ms",
+              QTest::currentDataTag(), selectMs, leaveMs);
+        QVERIFY2(selectMs < SelectionBoundMs, "selection");
+        ui.reset();
+    }
+    kv::StoreEngine::setInstance(nullptr);
 }
 
 void TestHostileValues::longTextCellIsCut_data()
