@@ -2,6 +2,9 @@
 // once stopped a harness; the behaviour checked here is the one settled on.
 
 #include "fuzz/FuzzSupport.h"
+#include "platform/SystemLog.h"
+#include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QDir>
@@ -43,6 +46,7 @@ class TestFuzzRegressions : public QObject
 private Q_SLOTS:
     void characterXmlCannotCarry();
     void dateWithFractionOfASecond();
+    void snapshotRewrittenWithAnEmptyKey();
 };
 
 // A binary list whose dictionary key holds U+0000: read, but refused for XML
@@ -92,6 +96,44 @@ void TestFuzzRegressions::dateWithFractionOfASecond()
     QCOMPARE(readBack.size(), dates.size());
     for (qsizetype i = 0; i < dates.size(); ++i)
         QCOMPARE(readBack.at(i).toSecsSinceEpoch(), dates.at(i).toSecsSinceEpoch());
+}
+
+// A snapshot rewritten into one with an empty key (the input holds the two
+// files, the first two bytes giving the first one's length): the store serves
+// every other key of the new file and refuses the empty one with a log line.
+void TestFuzzRegressions::snapshotRewrittenWithAnEmptyKey()
+{
+    const QByteArray input = regressionInput("snapshot-empty-key.pair");
+    QVERIFY(input.size() > 2);
+    const qsizetype split = qsizetype(uchar(input.at(0))) | qsizetype(uchar(input.at(1))) << 8;
+    const QByteArray first = input.mid(2, split);
+    const QByteArray second = input.mid(2 + split);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("snapshot.plist"));
+    auto writeFile = [&](const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(writeFile(first));
+    kv::StoreEngine engine;
+    kv::SnapshotSource source(path);
+    QString error;
+    QVERIFY2(source.start(engine, &error), qPrintable(error));
+    QCOMPARE(engine.keyCount(), 11);
+
+    kv::SystemLogCapture log;
+    QVERIFY(writeFile(second));
+    source.reload();
+    kv::PropertyListDictionary expected;
+    QVERIFY2(kv::SnapshotSource::readSnapshot(path, &expected, &error), qPrintable(error));
+    QVERIFY(expected.contains(QString()));
+    expected.remove(QString());
+    QCOMPARE(engine.keys(), expected.keys());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QVERIFY2(engine.value(it.key()) == it.value(), qPrintable(it.key()));
+    QCOMPARE(log.lines().size(), 1);
+    QVERIFY2(log.lines().first().contains(QStringLiteral("empty key")), qPrintable(log.lines().first()));
 }
 
 QTEST_MAIN(TestFuzzRegressions)
