@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,6 +88,7 @@ private Q_SLOTS:
     void exportIntoReadOnlyFolder();
     void exportOntoFolder();
     void exportOntoFullFileSystem();
+    void exportOntoFullTmpfs();
 };
 
 enum class Fault { Vanish, Truncate, Directory, Unreadable };
@@ -266,7 +268,33 @@ void TestFaults::exportOntoFullFileSystem()
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 1); // false: not written
     QVERIFY2(reason.contains(path.toUtf8()), reason.constData());
+    QVERIFY2(reason.contains("too large"), reason.constData()); // says why
     qInfo("reported: %s", reason.constData());
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(entriesOf(folder.path()), QStringList{QStringLiteral("export.plist")});
+}
+
+// A really full file system: a 64 KiB tmpfs (where mounting is permitted).
+void TestFaults::exportOntoFullTmpfs()
+{
+    QTemporaryDir folder;
+    const QByteArray mountPoint = QFile::encodeName(folder.path());
+    if (mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("cannot mount a tmpfs here");
+    struct Unmount
+    {
+        QByteArray point;
+        ~Unmount() { umount(point.constData()); }
+    } unmount{mountPoint};
+
+    const QString path = folder.filePath(QStringLiteral("export.plist"));
+    const QByteArray old = xmlOf(contents(0, 2));
+    QVERIFY(writeBytes(path, old));
+    QString error;
+    QVERIFY(!kv::writePropertyListFile(path, PropertyListValue::fromDictionary(contents(1, 5000)), &error));
+    qInfo("reported: %s", qPrintable(error));
+    QVERIFY2(error.contains(path), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("No space left")), qPrintable(error));
     QCOMPARE(readBytes(path), old);
     QCOMPARE(entriesOf(folder.path()), QStringList{QStringLiteral("export.plist")});
 }

@@ -90,11 +90,21 @@ bool writePropertyListFile(const QString &path, const PropertyListValue &value, 
     // target keeps its old content.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, and written until done or refused: a write that stops part
+    // of the way (a full disk) is then retried and fails with its reason,
+    // which a buffered write loses ("Unknown error").
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
         return false;
     }
-    if (file.write(text) != text.size()) {
+    qint64 written = 0;
+    while (written < text.size()) {
+        const qint64 n = file.write(text.constData() + written, text.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written != text.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason));
