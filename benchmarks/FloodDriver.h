@@ -55,6 +55,7 @@ struct Figures
     bool keyListMatches = false;  // the controller's key list equals the engine's keys
     bool columnZeroMatches = false; // its column zero equals one built afresh
     QString pathAtEnd;            // the browser path after the flood
+    QList<QPair<double, qint64>> residentSamples; // (seconds, bytes), ten over the run
 };
 
 class Driver
@@ -72,7 +73,8 @@ public:
         m_ui->mainWindow->resize(900, 700);
         m_ui->mainWindow->show();
         m_controller.consoleWindow->resize(640, 360);
-        m_controller.consoleWindow->show();
+        if (!qEnvironmentVariableIsSet("FLOOD_HIDE_CONSOLE"))
+            m_controller.consoleWindow->show();
         m_controller.awakeFromNib();
         QApplication::processEvents();
 
@@ -129,6 +131,8 @@ public:
             figures.worstGapMs = std::max(figures.worstGapMs, gap);
             gapSum += gap;
             ++ticks;
+            if (clock.elapsed() >= qint64(figures.residentSamples.size() + 1) * milliseconds / 10)
+                figures.residentSamples.append({double(clock.elapsed()) / 1000.0, residentBytes()});
             const qsizetype length = m_controller.consoleView->stringLength();
             if (clock.elapsed() >= warmup) {
                 if (figures.residentStart == 0)

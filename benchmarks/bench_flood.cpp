@@ -6,11 +6,13 @@
 // Usage: bench_flood [seconds, default 60] [changes per minute, default 100000]
 //                    [initial keys, default 10000]
 // For a ten-minute soak: bench_flood 600
+// FLOOD_HIDE_CONSOLE=1 leaves the console window closed (it still logs).
 
 #include "benchmarks/FloodDriver.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 
 int main(int argc, char **argv)
 {
@@ -32,6 +34,11 @@ int main(int argc, char **argv)
     std::printf("resident: %.1f MB before, %.1f MB after the first fifth, %.1f MB at the end (%+.1f MB)\n",
                 f.residentBefore / 1048576.0, f.residentStart / 1048576.0, f.residentEnd / 1048576.0,
                 (f.residentEnd - f.residentStart) / 1048576.0);
+    std::printf("resident over the run:");
+    for (const auto &[seconds, bytes] : f.residentSamples)
+        std::printf(" %.0fs %.1f MB;", seconds, bytes / 1048576.0);
+    malloc_trim(0);
+    std::printf(" after returning free heap to the system: %.1f MB\n", flood::residentBytes() / 1048576.0);
     std::printf("key list equals the store's keys: %s; column zero equals a fresh one: %s\n",
                 f.keyListMatches ? "yes" : "NO", f.columnZeroMatches ? "yes" : "NO");
     std::printf("RESULT name=flood_worst_stall_ms value=%.1f\n", f.worstGapMs);
