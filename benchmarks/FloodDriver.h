@@ -13,6 +13,7 @@
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/Window.h"
+#include "benchmarks/ResidentMemory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,17 +27,7 @@
 
 namespace flood {
 
-inline qint64 residentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
+using ::residentBytes;
 
 struct Figures
 {

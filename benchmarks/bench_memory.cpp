@@ -6,28 +6,13 @@
 
 #include "browser/ColumnTree.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "benchmarks/ResidentMemory.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-qint64 residentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
