@@ -243,6 +243,72 @@ private Q_SLOTS:
         QVERIFY(log.lines().isEmpty());
     }
 
+    // A rewrite is told apart from the last read by its whole contents: a
+    // change of a single byte that keeps the file's size is a change.
+    void sameSizeRewriteIsNoticed_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<Rewrite>("how");
+        QTest::newRow("first value, in place") << "Setup:/System" << "workstatioN" << Rewrite::InPlace;
+        QTest::newRow("middle value, in place")
+            << "State:/Network/Interface/eth0/IPv4" << "192.168.1.24" << Rewrite::InPlace;
+        QTest::newRow("last value, in place") << "State:/Network/Interface/lo/IPv4" << "127.0.0.2" << Rewrite::InPlace;
+        QTest::newRow("last value, renamed over")
+            << "State:/Network/Interface/lo/IPv4" << "127.0.0.2" << Rewrite::Rename;
+    }
+
+    void sameSizeRewriteIsNoticed()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(Rewrite, how);
+        QVERIFY(serve(path));
+        PropertyListDictionary next = initialContents();
+        QVERIFY(next.contains(key));
+        next.insert(key, str(value));
+        const QByteArray before = xmlOf(initialContents());
+        const QByteArray after = xmlOf(next);
+        QCOMPARE(after.size(), before.size());
+        int differing = 0;
+        for (qsizetype i = 0; i < after.size(); ++i)
+            differing += after[i] != before[i];
+        QCOMPARE(differing, 1);
+
+        QVERIFY(rewrite(path, after, how));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        settle();
+        QCOMPARE(recorder.lists, QList<QStringList>{QStringList{key}});
+        QCOMPARE(storeCopyValue(store.get(), key), str(value));
+    }
+
+    // A bad file rewritten with the same bytes is the same event (one log
+    // line); a bad file rewritten with other bytes of the same size is a new
+    // one; the last good bytes coming back publish nothing (nothing changed
+    // since the last good contents).
+    void badFileComparedByItsBytes()
+    {
+        QVERIFY(serve(path));
+        SystemLogCapture log;
+        QVERIFY(writeBytes(path, "<plist><dict><key>one"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 1, 5000);
+        settle();
+        QVERIFY(rewrite(path, "<plist><dict><key>one", Rewrite::Rename));
+        settle();
+        settle();
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY(writeBytes(path, "<plist><dict><key>owe"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 2, 5000);
+        settle();
+        QCOMPARE(log.lines().size(), 2);
+        QVERIFY(writeBytes(path, xmlOf(initialContents())));
+        settle();
+        settle();
+        QCOMPARE(log.lines().size(), 2);
+        QVERIFY(recorder.lists.isEmpty());
+        QCOMPARE(storeCopyValue(store.get(), QStringLiteral("Setup:/System")), str("workstation"));
+    }
+
     void writeInSeveralStepsIsReadOnce()
     {
         QVERIFY(serve(path));

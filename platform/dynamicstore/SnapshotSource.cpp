@@ -3,7 +3,6 @@
 #include "platform/SystemLog.h"
 #include "platform/plist/PropertyListFile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -22,62 +21,73 @@ SnapshotSource::~SnapshotSource() = default;
 
 bool SnapshotSource::readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error)
 {
-    QByteArray fingerprint;
-    SnapshotSource reader(path);
-    return reader.read(contents, &fingerprint, error);
+    return contentsOf(path, readFile(path), contents, error);
 }
 
-bool SnapshotSource::read(PropertyListDictionary *contents, QByteArray *fingerprint, QString *error) const
+SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
 {
-    auto fail = [&](const QString &reason) {
-        *error = reason;
-        *fingerprint = "error:" + reason.toUtf8();
-        return false;
-    };
-    if (m_path.isEmpty())
-        return fail(QStringLiteral("no snapshot file given"));
-    const QFileInfo info(m_path);
-    if (!info.exists())
-        return fail(QStringLiteral("%1: no such file").arg(m_path));
-    if (info.isDir())
-        return fail(QStringLiteral("%1: is a directory, not a property-list file").arg(m_path));
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: cannot be read: %2").arg(m_path, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("%1: cannot be read: %2").arg(m_path, file.errorString()));
+    FileState state;
+    if (path.isEmpty()) {
+        state.failure = QStringLiteral("no snapshot file given");
+        return state;
+    }
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        state.failure = QStringLiteral("%1: no such file").arg(path);
+        return state;
+    }
+    if (info.isDir()) {
+        state.failure = QStringLiteral("%1: is a directory, not a property-list file").arg(path);
+        return state;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+        return state;
+    }
+    state.bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+        state.bytes.clear();
+        return state;
+    }
+    state.readable = true;
+    return state;
+}
 
+bool SnapshotSource::contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
+                                QString *error)
+{
+    if (!state.readable) {
+        *error = state.failure;
+        return false;
+    }
     QString parseError;
-    const PropertyListValue root = readPropertyList(bytes, &parseError, m_path);
-    const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    const PropertyListValue root = readPropertyList(state.bytes, &parseError, path);
     if (root.isNone()) {
-        *error = parseError.isEmpty() ? QStringLiteral("%1: not a property list").arg(m_path) : parseError;
-        *fingerprint = "bad:" + digest;
+        *error = parseError.isEmpty() ? QStringLiteral("%1: not a property list").arg(path) : parseError;
         return false;
     }
     if (!root.isDictionary()) {
-        *error = QStringLiteral("%1: the top-level value is not a dictionary (%2)").arg(m_path, root.typeName());
-        *fingerprint = "bad:" + digest;
+        *error = QStringLiteral("%1: the top-level value is not a dictionary (%2)").arg(path, root.typeName());
         return false;
     }
     *contents = root.dictionary();
-    *fingerprint = "good:" + digest;
     return true;
 }
 
 bool SnapshotSource::start(StoreEngine &engine, QString *error)
 {
+    FileState state = readFile(m_path);
     PropertyListDictionary contents;
-    QByteArray fingerprint;
     QString reason;
-    if (!read(&contents, &fingerprint, &reason)) {
+    if (!contentsOf(m_path, state, &contents, &reason)) {
         if (error)
             *error = reason;
         return false;
     }
     m_engine = &engine;
-    m_fingerprint = fingerprint;
+    m_lastRead = std::move(state);
     publish(contents);
     watch();
     return true;
@@ -103,16 +113,15 @@ void SnapshotSource::reload()
     if (!m_engine)
         return;
     watch();
-    PropertyListDictionary contents;
-    QByteArray fingerprint;
-    QString reason;
-    const bool good = read(&contents, &fingerprint, &reason);
-    if (fingerprint == m_fingerprint) {
+    FileState state = readFile(m_path);
+    if (state == m_lastRead) {
         Q_EMIT reloaded();
         return; // the file is as it was when last read: nothing new to say
     }
-    m_fingerprint = fingerprint;
-    if (good)
+    m_lastRead = std::move(state);
+    PropertyListDictionary contents;
+    QString reason;
+    if (contentsOf(m_path, m_lastRead, &contents, &reason))
         publish(contents);
     else
         systemLog(QStringLiteral("Snapshot %1; keeping the last good contents").arg(reason));

@@ -45,15 +45,34 @@ Q_SIGNALS:
     void reloaded();
 
 private:
-    // Reads the file; *fingerprint tells whether it is the same as last time.
-    bool read(PropertyListDictionary *contents, QByteArray *fingerprint, QString *error) const;
+    // What one read of the file found: its whole contents, or why it could
+    // not be read. Two reads are the same exactly when they failed for the
+    // same reason or read the same bytes; the bytes are compared in full, so
+    // no change to the file can go unnoticed, and keeping them costs nothing
+    // more than the buffer that was read anyway.
+    struct FileState
+    {
+        bool readable = false;
+        QString failure;  // when not readable: the one-line reason
+        QByteArray bytes; // when readable: the file's contents
+        bool operator==(const FileState &other) const
+        {
+            return readable == other.readable && (readable ? bytes == other.bytes : failure == other.failure);
+        }
+    };
+
+    static FileState readFile(const QString &path);
+    // The top-level dictionary of what was read; false with *error when the
+    // file cannot serve.
+    static bool contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
+                           QString *error);
     void watch();
     void publish(const PropertyListDictionary &contents);
 
     QString m_path;
     StoreEngine *m_engine = nullptr;
     PropertyListDictionary m_contents; // the last good contents, as published
-    QByteArray m_fingerprint;          // of the last file state read, good or bad
+    FileState m_lastRead;              // the last file state read, good or bad
     QFileSystemWatcher m_watcher;
     QTimer m_debounce;
 };
