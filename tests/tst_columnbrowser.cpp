@@ -6,7 +6,9 @@
 #include <QAbstractItemView>
 #include <QListView>
 #include <QScrollBar>
+#include <QPixmapCache>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 
 using kv::ui::BrowserCell;
@@ -133,6 +135,38 @@ QListView *listOf(ColumnBrowser &browser, int column)
     return qobject_cast<QListView *>(browser.columnView(column));
 }
 
+// The style option a column's item delegate draws a row with.
+class OptionReader : public QStyledItemDelegate
+{
+public:
+    static QStyleOptionViewItem read(QListView *view, int row)
+    {
+        auto *delegate = qobject_cast<QStyledItemDelegate *>(view->itemDelegate());
+        Q_ASSERT(delegate);
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        option.widget = view;
+        const QModelIndex index = view->model()->index(row, 0);
+        (delegate->*(&OptionReader::initStyleOption))(&option, index);
+        return option;
+    }
+};
+
+// How many pixels of `image` have (about) the colour `color`.
+int pixelsOf(const QImage &image, const QColor &color)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() > 128 && qAbs(pixel.red() - color.red()) < 48 && qAbs(pixel.green() - color.green()) < 48
+                && qAbs(pixel.blue() - color.blue()) < 48)
+                ++count;
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 class TestColumnBrowser : public QObject
@@ -165,6 +199,10 @@ private Q_SLOTS:
     void accessibleNames();
     void newestColumnScrolledIntoView();
     void paintedRowsAreAskedBeforeShown();
+    void chevronOnRowsWithRowsBelow_data();
+    void chevronOnRowsWithRowsBelow();
+    void reloadedColumnsShareOneChevron();
+    void chevronFollowsThePalette();
 };
 
 void TestColumnBrowser::loadColumnZeroAsksCountOnce()
@@ -700,6 +738,115 @@ void TestColumnBrowser::paintedRowsAreAskedBeforeShown()
         QCOMPARE(delegate.calls.count(QStringLiteral("cell %1 0").arg(r)), 1);
     QCOMPARE(delegate.calls.count(QStringLiteral("rows 0")), 1);
     QCOMPARE(delegate.calls.first(), QStringLiteral("rows 0"));
+}
+
+void TestColumnBrowser::chevronOnRowsWithRowsBelow_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("chevron");
+    QTest::newRow("Setup") << QString() << 0 << 0 << true;
+    QTest::newRow("Solo") << QString() << 0 << 2 << false;
+    QTest::newRow("A/B") << QString() << 0 << 3 << true;
+    QTest::newRow("State/Network") << Separator + "State" << 1 << 0 << true;
+    QTest::newRow("State/Users") << Separator + "State" << 1 << 1 << false;
+    QTest::newRow("State/Network/Global") << Separator + "State" + Separator + "Network" << 2 << 1 << false;
+}
+
+void TestColumnBrowser::chevronOnRowsWithRowsBelow()
+{
+    QFETCH(QString, path);
+    QFETCH(int, column);
+    QFETCH(int, row);
+    QFETCH(bool, chevron);
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setPathSeparator(Separator);
+    browser.setDelegate(&delegate);
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    QVERIFY(browser.setPath(path));
+    QListView *view = listOf(browser, column);
+    QVERIFY(view);
+    const QStyleOptionViewItem option = OptionReader::read(view, row);
+    QCOMPARE(bool(option.features & QStyleOptionViewItem::HasDecoration), chevron);
+    QCOMPARE(option.icon.isNull(), !chevron);
+    if (chevron) {
+        QCOMPARE(option.decorationPosition, QStyleOptionViewItem::Right);
+        QCOMPARE(option.decorationSize, QSize(8, 12));
+        // Drawn in the text colour, and in the selected text colour when selected.
+        const QImage plain = option.icon.pixmap(QSize(8, 12), QIcon::Normal).toImage();
+        const QImage selected = option.icon.pixmap(QSize(8, 12), QIcon::Selected).toImage();
+        QVERIFY(pixelsOf(plain, view->palette().color(QPalette::Text)) >= 6);
+        QVERIFY(pixelsOf(selected, view->palette().color(QPalette::HighlightedText)) >= 6);
+    }
+
+    // The row is painted with its chevron at the right edge, or without.
+    const QRect rect = view->visualRect(view->model()->index(row, 0));
+    const QImage shot = view->viewport()->grab().toImage();
+    const QImage edge = shot.copy(QRect(rect.right() - 16, rect.top(), 16, rect.height()));
+    const QColor ink = browser.selectedRowInColumn(column) == row ? view->palette().color(QPalette::HighlightedText)
+                                                                   : view->palette().color(QPalette::Text);
+    QCOMPARE(pixelsOf(edge, ink) >= 6, chevron);
+}
+
+void TestColumnBrowser::reloadedColumnsShareOneChevron()
+{
+    // Columns are made afresh on every reload; they all draw one icon, so the
+    // copies the pixmap cache keeps of drawn icons do not pile up.
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setPathSeparator(Separator);
+    browser.setDelegate(&delegate);
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    const QString path = Separator + "State" + Separator + "Network";
+    QVERIFY(browser.setPath(path));
+    const qint64 icon = OptionReader::read(listOf(browser, 0), 0).icon.cacheKey();
+    const qint64 pixmap = OptionReader::read(listOf(browser, 0), 0).icon.pixmap(QSize(8, 12)).cacheKey();
+    QCOMPARE(OptionReader::read(listOf(browser, 1), 0).icon.cacheKey(), icon);
+    QCOMPARE(OptionReader::read(listOf(browser, 2), 0).icon.cacheKey(), icon);
+    for (int i = 0; i < 20; ++i) {
+        QPointer<QListView> old = listOf(browser, 0);
+        browser.loadColumnZero();
+        QVERIFY(browser.setPath(path));
+        for (int c = 0; c < browser.numberOfColumns(); ++c)
+            listOf(browser, c)->viewport()->repaint();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(old.isNull()); // the column really was made afresh
+        for (int c = 0; c < 3; ++c) {
+            const QStyleOptionViewItem option = OptionReader::read(listOf(browser, c), 0);
+            QCOMPARE(option.icon.cacheKey(), icon);
+            QCOMPARE(option.icon.pixmap(QSize(8, 12)).cacheKey(), pixmap);
+        }
+    }
+}
+
+void TestColumnBrowser::chevronFollowsThePalette()
+{
+    TreeDelegate delegate(sampleTree());
+    ColumnBrowser browser;
+    browser.setDelegate(&delegate);
+    browser.resize(700, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    browser.loadColumnZero();
+    const QStyleOptionViewItem before = OptionReader::read(listOf(browser, 0), 0);
+
+    QPalette palette = browser.palette();
+    palette.setColor(QPalette::Text, QColor(220, 20, 20));
+    palette.setColor(QPalette::HighlightedText, QColor(20, 200, 20));
+    browser.setPalette(palette);
+    browser.loadColumnZero();
+    const QStyleOptionViewItem after = OptionReader::read(listOf(browser, 0), 0);
+    QVERIFY(after.icon.cacheKey() != before.icon.cacheKey());
+    QVERIFY(pixelsOf(after.icon.pixmap(QSize(8, 12), QIcon::Normal).toImage(), QColor(220, 20, 20)) >= 6);
+    QVERIFY(pixelsOf(after.icon.pixmap(QSize(8, 12), QIcon::Selected).toImage(), QColor(20, 200, 20)) >= 6);
+    // Asked again with the same colours: the same icon.
+    QCOMPARE(browser.chevronIcon(palette, listOf(browser, 0)->devicePixelRatioF()).cacheKey(), after.icon.cacheKey());
 }
 
 QTEST_MAIN(TestColumnBrowser)

@@ -42,21 +42,17 @@ QPixmap chevronPixmap(const QColor &color, qreal devicePixelRatio)
 class BrowserItemDelegate : public QStyledItemDelegate
 {
 public:
-    explicit BrowserItemDelegate(QWidget *view) : QStyledItemDelegate(view)
-    {
-        const QPalette palette = view->palette();
-        const qreal ratio = view->devicePixelRatioF();
-        m_chevron.addPixmap(chevronPixmap(palette.color(QPalette::Text), ratio), QIcon::Normal);
-        m_chevron.addPixmap(chevronPixmap(palette.color(QPalette::HighlightedText), ratio), QIcon::Selected);
-    }
+    BrowserItemDelegate(const ColumnBrowser *browser, QWidget *view) : QStyledItemDelegate(view), m_browser(browser) {}
 
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
         if (!index.data(LeafRole).toBool()) {
+            const QWidget *view = option->widget;
             option->features |= QStyleOptionViewItem::HasDecoration;
-            option->icon = m_chevron;
+            option->icon = m_browser->chevronIcon(view ? view->palette() : option->palette,
+                                                  view ? view->devicePixelRatioF() : 1.0);
             option->decorationSize = QSize(8, 12);
             option->decorationPosition = QStyleOptionViewItem::Right;
             option->decorationAlignment = Qt::AlignRight | Qt::AlignVCenter;
@@ -64,7 +60,7 @@ protected:
     }
 
 private:
-    QIcon m_chevron;
+    const ColumnBrowser *m_browser;
 };
 
 } // namespace
@@ -150,7 +146,7 @@ public:
         setTextElideMode(Qt::ElideMiddle);
         setDragEnabled(false);
         setFocusPolicy(Qt::StrongFocus);
-        setItemDelegate(new BrowserItemDelegate(this));
+        setItemDelegate(new BrowserItemDelegate(browser, this));
         setAccessibleName(QStringLiteral("Column %1").arg(column + 1));
     }
 
@@ -303,6 +299,23 @@ void ColumnBrowser::setColumnWidth(int width)
 {
     m_columnWidth = qMax(40, width);
     layoutColumns();
+}
+
+QIcon ColumnBrowser::chevronIcon(const QPalette &palette, qreal devicePixelRatio) const
+{
+    const QColor plain = palette.color(QPalette::Text);
+    const QColor selected = palette.color(QPalette::HighlightedText);
+    if (m_chevron.isNull() || plain != m_chevronColor || selected != m_chevronSelectedColor
+        || devicePixelRatio != m_chevronRatio) {
+        QIcon icon;
+        icon.addPixmap(chevronPixmap(plain, devicePixelRatio), QIcon::Normal);
+        icon.addPixmap(chevronPixmap(selected, devicePixelRatio), QIcon::Selected);
+        m_chevron = icon;
+        m_chevronColor = plain;
+        m_chevronSelectedColor = selected;
+        m_chevronRatio = devicePixelRatio;
+    }
+    return m_chevron;
 }
 
 void ColumnBrowser::loadColumnZero()

@@ -15,7 +15,10 @@
 #include "platform/ui/Action.h"
 
 #include <QByteArray>
+#include <QColor>
+#include <QIcon>
 #include <QList>
+#include <QPalette>
 #include <QScrollArea>
 #include <QString>
 
@@ -107,6 +110,14 @@ public:
     int columnWidth() const { return m_columnWidth; }
     void setColumnWidth(int width);
 
+    // The chevron drawn at the right of each row that is not a leaf, in the
+    // text colours of `palette` (plain and selected) at `devicePixelRatio`.
+    // Every column is drawn with the same icon while these stay the same:
+    // the pixmap cache keeps a drawn copy of an icon under its pixmaps, so
+    // an icon of its own for each column, made afresh on every reload,
+    // would leave one more copy in the cache each time.
+    QIcon chevronIcon(const QPalette &palette, qreal devicePixelRatio) const;
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -141,6 +152,11 @@ private:
     int m_columnWidth = 200;
     QWidget *m_container = nullptr;
     std::vector<Column> m_columns;
+    // The last chevron icon made, and what it was made for.
+    mutable QIcon m_chevron;
+    mutable QColor m_chevronColor;
+    mutable QColor m_chevronSelectedColor;
+    mutable qreal m_chevronRatio = 0;
 };
 
 } // namespace kv::ui
