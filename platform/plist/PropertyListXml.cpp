@@ -3,6 +3,7 @@
 
 #include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListReaders_p.h"
+#include "platform/plist/PropertyListXmlFast.h"
 
 #include <QDate>
 #include <QLocale>
@@ -322,6 +323,41 @@ QString excerpt(QStringView text)
     return quotedForMessage(shown);
 }
 
+locale_t cNumericLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    return c;
+}
+
+int digitsAt(QStringView s, qsizetype at, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = s[at + i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+int base64Value(char16_t c)
+{
+    if (c >= u'A' && c <= u'Z')
+        return c - u'A';
+    if (c >= u'a' && c <= u'z')
+        return c - u'a' + 26;
+    if (c >= u'0' && c <= u'9')
+        return c - u'0' + 52;
+    if (c == u'+')
+        return 62;
+    if (c == u'/')
+        return 63;
+    return -1;
+}
+
+} // namespace
+
 // Decimal (optionally signed) or 0x-prefixed hexadecimal integers from
 // -2^63 to 2^64 - 1.
 bool parseInteger(QStringView text, PropertyListValue *out)
@@ -367,12 +403,6 @@ bool parseInteger(QStringView text, PropertyListValue *out)
     return true;
 }
 
-locale_t cNumericLocale()
-{
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    return c;
-}
-
 // Decimal reals ("0.1", "-1e300", ".5"), and nan / inf / infinity in any case
 // with an optional sign. Values beyond the range of a double become infinite
 // or zero, as C's strtod makes them.
@@ -415,18 +445,6 @@ bool parseReal(QStringView text, double *out)
     return true;
 }
 
-int digitsAt(QStringView s, qsizetype at, int count)
-{
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const char16_t c = s[at + i].unicode();
-        if (c < u'0' || c > u'9')
-            return -1;
-        value = value * 10 + (c - u'0');
-    }
-    return value;
-}
-
 // Exactly YYYY-MM-DDTHH:MM:SSZ, UTC.
 bool parseDate(QStringView text, QDateTime *out)
 {
@@ -444,21 +462,6 @@ bool parseDate(QStringView text, QDateTime *out)
         return false;
     *out = QDateTime(date, QTime(hour, minute, second), Qt::UTC);
     return out->isValid();
-}
-
-int base64Value(char16_t c)
-{
-    if (c >= u'A' && c <= u'Z')
-        return c - u'A';
-    if (c >= u'a' && c <= u'z')
-        return c - u'a' + 26;
-    if (c >= u'0' && c <= u'9')
-        return c - u'0' + 52;
-    if (c == u'+')
-        return 62;
-    if (c == u'/')
-        return 63;
-    return -1;
 }
 
 // Standard base64; whitespace anywhere is skipped; '=' padding, when present,
@@ -507,6 +510,8 @@ bool decodeBase64(QStringView text, QByteArray *out)
     *out = std::move(result);
     return true;
 }
+
+namespace {
 
 class XmlReader
 {
@@ -740,10 +745,21 @@ private:
 
 } // namespace
 
-PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source)
+PropertyListValue readXmlPropertyListStrict(const QByteArray &bytes, QString *error, const QString &source)
 {
     XmlReader reader(bytes, source);
     return reader.read(error);
+}
+
+PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source)
+{
+    // The fast reader takes the documents it reads in full; everything else,
+    // errors included, is read by the strict reader, which gives the same
+    // value for any document both read and every error message.
+    PropertyListValue value = readXmlPropertyListFast(bytes);
+    if (!value.isNone())
+        return value;
+    return readXmlPropertyListStrict(bytes, error, source);
 }
 
 } // namespace plistdetail

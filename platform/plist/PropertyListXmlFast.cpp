@@ -1,0 +1,631 @@
+// The fast XML property-list reader (see PropertyListXmlFast.h): a direct
+// scan of the UTF-8 bytes that gives up, returning none, on anything it does
+// not read in full, so that the strict reader can read the document instead.
+
+#include "platform/plist/PropertyListXmlFast.h"
+
+#include "platform/plist/PropertyListFile.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+namespace kv::plistdetail {
+
+namespace {
+
+// Bytes that stand for themselves in element text: printable ASCII other
+// than '<', '&' and ']' (which may start "]]>"), and tab and newline.
+// Everything else (carriage returns, controls, DEL, non-ASCII, markup) needs
+// a closer look.
+constexpr std::array<bool, 256> plainTextBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0x20; c < 0x7f; ++c)
+        table[size_t(c)] = c != '<' && c != '&' && c != ']';
+    table[size_t('\t')] = true;
+    table[size_t('\n')] = true;
+    return table;
+}();
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Characters the fast reader lets through. XML allows more than this (C1
+// controls, DEL, the non-characters other than U+FFFE and U+FFFF); documents
+// holding those are left to the strict reader.
+bool isCommonCharacter(char32_t c)
+{
+    if (c < 0x20)
+        return c == '\t' || c == '\n' || c == '\r';
+    if (c < 0x7f)
+        return true;
+    if (c < 0xa0)
+        return false;
+    if (c >= 0xd800 && c < 0xe000)
+        return false;
+    if (c >= 0xfdd0 && c <= 0xfdef)
+        return false;
+    if ((c & 0xfffe) == 0xfffe)
+        return false;
+    return c <= 0x10ffff;
+}
+
+enum class Tag { Dict, Array, Key, String, Integer, Real, True, False, Data, Date };
+
+class FastXmlReader
+{
+public:
+    explicit FastXmlReader(const QByteArray &bytes) : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size()) {}
+
+    PropertyListValue read()
+    {
+        if (startsWith("\xef\xbb\xbf"))
+            m_p += 3;
+        if (startsWith("<?xml") && !readDeclaration())
+            return {};
+        bool sawDocumentType = false;
+        for (;;) {
+            if (!skipMisc())
+                return {};
+            if (!startsWith("<!DOCTYPE"))
+                break;
+            if (sawDocumentType || !readDocumentType())
+                return {};
+            sawDocumentType = true;
+        }
+        if (!skipLiteral("<plist>") && !skipLiteral("<plist version=\"1.0\">"))
+            return {};
+        PropertyListValue root;
+        if (!skipMisc() || !readValue(0, &root) || !skipMisc() || !skipLiteral("</plist>") || !skipMisc()
+            || m_p != m_end)
+            return {};
+        return root;
+    }
+
+private:
+    bool startsWith(const char *literal) const
+    {
+        const size_t n = std::strlen(literal);
+        return size_t(m_end - m_p) >= n && std::memcmp(m_p, literal, n) == 0;
+    }
+
+    bool skipLiteral(const char *literal)
+    {
+        if (!startsWith(literal))
+            return false;
+        m_p += std::strlen(literal);
+        return true;
+    }
+
+    bool skipSpaces()
+    {
+        const char *start = m_p;
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        return m_p != start;
+    }
+
+    // One UTF-8 sequence at m_p (whose first byte is not ASCII) that encodes
+    // a character the reader lets through.
+    bool decodeUtf8(char32_t *out)
+    {
+        const auto *p = reinterpret_cast<const unsigned char *>(m_p);
+        const qsizetype left = m_end - m_p;
+        const unsigned c = p[0];
+        char32_t code;
+        int length;
+        if (c >= 0xc2 && c < 0xe0) {
+            if (left < 2 || (p[1] & 0xc0) != 0x80)
+                return false;
+            code = ((c & 0x1f) << 6) | (p[1] & 0x3f);
+            length = 2;
+        } else if (c >= 0xe0 && c < 0xf0) {
+            if (left < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80)
+                return false;
+            code = ((c & 0x0f) << 12) | ((p[1] & 0x3f) << 6) | (p[2] & 0x3f);
+            if (code < 0x800)
+                return false; // overlong
+            length = 3;
+        } else if (c >= 0xf0 && c < 0xf5) {
+            if (left < 4 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80 || (p[3] & 0xc0) != 0x80)
+                return false;
+            code = ((c & 0x07) << 18) | ((p[1] & 0x3f) << 12) | ((p[2] & 0x3f) << 6) | (p[3] & 0x3f);
+            if (code < 0x10000)
+                return false; // overlong
+            length = 4;
+        } else {
+            return false; // a continuation byte, an overlong lead byte or beyond U+10FFFF
+        }
+        if (!isCommonCharacter(code))
+            return false;
+        *out = code;
+        m_p += length;
+        return true;
+    }
+
+    // Skips one character that may appear in a comment or a literal.
+    bool skipCharacter()
+    {
+        const unsigned char c = static_cast<unsigned char>(*m_p);
+        if (c < 0x80) {
+            if (!isCommonCharacter(c))
+                return false;
+            ++m_p;
+            return true;
+        }
+        char32_t code;
+        return decodeUtf8(&code);
+    }
+
+    // At "<!--": skips the comment, which may not hold "--".
+    bool skipComment()
+    {
+        m_p += 4;
+        for (;;) {
+            if (m_p >= m_end)
+                return false;
+            if (*m_p == '-' && m_end - m_p >= 2 && m_p[1] == '-') {
+                if (m_end - m_p < 3 || m_p[2] != '>')
+                    return false;
+                m_p += 3;
+                return true;
+            }
+            if (!skipCharacter())
+                return false;
+        }
+    }
+
+    // Whitespace and comments, as may stand between elements.
+    bool skipMisc()
+    {
+        for (;;) {
+            skipSpaces();
+            if (!startsWith("<!--"))
+                return true;
+            if (!skipComment())
+                return false;
+        }
+    }
+
+    // Eq in XML: optional spaces, '=', optional spaces.
+    bool skipEquals()
+    {
+        skipSpaces();
+        if (m_p >= m_end || *m_p != '=')
+            return false;
+        ++m_p;
+        skipSpaces();
+        return true;
+    }
+
+    // A quoted value (either quote) holding only ASCII letters, digits, '.',
+    // '-' and '_'.
+    bool readPseudoAttributeValue(std::string *value)
+    {
+        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
+            return false;
+        const char quote = *m_p++;
+        value->clear();
+        while (m_p < m_end && *m_p != quote) {
+            const char c = *m_p;
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
+                  || c == '_'))
+                return false;
+            value->push_back(c);
+            ++m_p;
+        }
+        if (m_p >= m_end)
+            return false;
+        ++m_p;
+        return true;
+    }
+
+    // <?xml version="1.0" encoding="UTF-8" standalone="yes"?>, encoding and
+    // standalone optional, at the very start of the document.
+    bool readDeclaration()
+    {
+        m_p += 5;
+        std::string value;
+        if (!skipSpaces() || !skipLiteral("version") || !skipEquals() || !readPseudoAttributeValue(&value)
+            || value != "1.0")
+            return false;
+        bool spaced = skipSpaces();
+        if (spaced && skipLiteral("encoding")) {
+            if (!skipEquals() || !readPseudoAttributeValue(&value) || value.size() != 5)
+                return false;
+            for (char &c : value)
+                c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            if (value != "UTF-8")
+                return false;
+            spaced = skipSpaces();
+        }
+        if (spaced && skipLiteral("standalone")) {
+            if (!skipEquals() || !readPseudoAttributeValue(&value) || (value != "yes" && value != "no"))
+                return false;
+            skipSpaces();
+        }
+        return skipLiteral("?>");
+    }
+
+    // A quoted literal of a document type declaration: for a public
+    // identifier only the characters XML allows there; for a system
+    // identifier the characters of a plain URL or file name.
+    bool readIdentifierLiteral(bool publicIdentifier)
+    {
+        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
+            return false;
+        const char quote = *m_p++;
+        while (m_p < m_end && *m_p != quote) {
+            const char c = *m_p;
+            const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            if (publicIdentifier) {
+                if (!alphanumeric && (c == 0 || !std::strchr(" -'()+,./:=?;!*@$_%", c)))
+                    return false;
+            } else if (!alphanumeric && (c == 0 || !std::strchr("-._~:/+,;=@!$()*%", c))) {
+                return false;
+            }
+            ++m_p;
+        }
+        if (m_p >= m_end)
+            return false;
+        ++m_p;
+        return true;
+    }
+
+    // <!DOCTYPE plist>, <!DOCTYPE plist SYSTEM "...">, <!DOCTYPE plist PUBLIC
+    // "..." "...">.
+    bool readDocumentType()
+    {
+        m_p += 9;
+        if (!skipSpaces() || !skipLiteral("plist"))
+            return false;
+        bool spaced = skipSpaces();
+        if (spaced && skipLiteral("SYSTEM")) {
+            if (!skipSpaces() || !readIdentifierLiteral(false))
+                return false;
+            skipSpaces();
+        } else if (spaced && skipLiteral("PUBLIC")) {
+            if (!skipSpaces() || !readIdentifierLiteral(true) || !skipSpaces() || !readIdentifierLiteral(false))
+                return false;
+            skipSpaces();
+        }
+        return skipLiteral(">");
+    }
+
+    // At '<' of a start tag without attributes: <name> or <name/>.
+    bool readStartTag(Tag *tag, bool *empty)
+    {
+        if (m_p >= m_end || *m_p != '<')
+            return false;
+        const char *name = m_p + 1;
+        const char *q = name;
+        while (q < m_end && *q >= 'a' && *q <= 'z')
+            ++q;
+        const qsizetype length = q - name;
+        if (q < m_end && *q == '>') {
+            *empty = false;
+            m_p = q + 1;
+        } else if (m_end - q >= 2 && q[0] == '/' && q[1] == '>') {
+            *empty = true;
+            m_p = q + 2;
+        } else {
+            return false;
+        }
+        auto is = [&](const char *candidate) {
+            return qsizetype(std::strlen(candidate)) == length && std::memcmp(name, candidate, size_t(length)) == 0;
+        };
+        switch (length) {
+        case 3:
+            if (is("key"))
+                return *tag = Tag::Key, true;
+            break;
+        case 4:
+            if (is("dict"))
+                return *tag = Tag::Dict, true;
+            if (is("real"))
+                return *tag = Tag::Real, true;
+            if (is("true"))
+                return *tag = Tag::True, true;
+            if (is("data"))
+                return *tag = Tag::Data, true;
+            if (is("date"))
+                return *tag = Tag::Date, true;
+            break;
+        case 5:
+            if (is("array"))
+                return *tag = Tag::Array, true;
+            if (is("false"))
+                return *tag = Tag::False, true;
+            break;
+        case 6:
+            if (is("string"))
+                return *tag = Tag::String, true;
+            break;
+        case 7:
+            if (is("integer"))
+                return *tag = Tag::Integer, true;
+            break;
+        }
+        return false;
+    }
+
+    static const char *endTagOf(Tag tag)
+    {
+        switch (tag) {
+        case Tag::Dict: return "</dict>";
+        case Tag::Array: return "</array>";
+        case Tag::Key: return "</key>";
+        case Tag::String: return "</string>";
+        case Tag::Integer: return "</integer>";
+        case Tag::Real: return "</real>";
+        case Tag::True: return "</true>";
+        case Tag::False: return "</false>";
+        case Tag::Data: return "</data>";
+        case Tag::Date: return "</date>";
+        }
+        return "";
+    }
+
+    void appendCode(char32_t c)
+    {
+        if (c < 0x10000) {
+            m_text.push_back(char16_t(c));
+        } else {
+            m_text.push_back(char16_t(0xd800 + ((c - 0x10000) >> 10)));
+            m_text.push_back(char16_t(0xdc00 + ((c - 0x10000) & 0x3ff)));
+        }
+    }
+
+    // At '&': a predefined entity or a character reference, appended.
+    bool readReference()
+    {
+        ++m_p;
+        static constexpr struct
+        {
+            const char *name;
+            char16_t character;
+        } predefined[] = {{"lt;", u'<'}, {"gt;", u'>'}, {"amp;", u'&'}, {"quot;", u'"'}, {"apos;", u'\''}};
+        for (const auto &entity : predefined) {
+            if (skipLiteral(entity.name)) {
+                m_text.push_back(entity.character);
+                return true;
+            }
+        }
+        if (m_p >= m_end || *m_p != '#')
+            return false;
+        ++m_p;
+        const bool hex = m_p < m_end && *m_p == 'x';
+        if (hex)
+            ++m_p;
+        char32_t code = 0;
+        int digits = 0;
+        for (; m_p < m_end && *m_p != ';'; ++m_p, ++digits) {
+            const char c = *m_p;
+            int digit;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            else
+                return false;
+            code = code * (hex ? 16 : 10) + char32_t(digit);
+            if (code > 0x10ffff)
+                return false;
+        }
+        if (m_p >= m_end || digits == 0)
+            return false;
+        ++m_p; // ';'
+        if (!isCommonCharacter(code))
+            return false;
+        appendCode(code);
+        return true;
+    }
+
+    // After the start tag of an element that holds only text: the text up to
+    // and including the end tag. Plain text (printable ASCII, tabs and
+    // newlines, nothing to replace) is left in the input (m_plain); any other
+    // text is decoded into m_text.
+    bool readText(Tag tag)
+    {
+        const char *endTag = endTagOf(tag);
+        const char *start = m_p;
+        while (m_p < m_end && plainTextBytes[static_cast<unsigned char>(*m_p)])
+            ++m_p;
+        if (skipLiteral(endTag)) {
+            m_plain = true;
+            m_plainBegin = start;
+            m_plainSize = m_p - start - qsizetype(std::strlen(endTag));
+            return true;
+        }
+        m_plain = false;
+        m_text.assign(start, m_p);
+        while (m_p < m_end) {
+            const unsigned char c = static_cast<unsigned char>(*m_p);
+            if (plainTextBytes[c]) {
+                m_text.push_back(char16_t(c));
+                ++m_p;
+                continue;
+            }
+            switch (c) {
+            case '<':
+                if (startsWith("<!--")) {
+                    if (!skipComment())
+                        return false;
+                    continue;
+                }
+                return skipLiteral(endTag);
+            case '&':
+                if (!readReference())
+                    return false;
+                continue;
+            case '\r':
+                // Line ends: CR LF and a lone CR both read as LF.
+                m_text.push_back(u'\n');
+                ++m_p;
+                if (m_p < m_end && *m_p == '\n')
+                    ++m_p;
+                continue;
+            case ']':
+                if (startsWith("]]>"))
+                    return false;
+                m_text.push_back(u']');
+                ++m_p;
+                continue;
+            default: {
+                if (c < 0x80)
+                    return false; // a control character or DEL
+                char32_t code;
+                if (!decodeUtf8(&code))
+                    return false;
+                appendCode(code);
+                continue;
+            }
+            }
+        }
+        return false;
+    }
+
+    QString textString() const
+    {
+        if (m_plain)
+            return QString::fromLatin1(m_plainBegin, m_plainSize);
+        return QString(reinterpret_cast<const QChar *>(m_text.data()), qsizetype(m_text.size()));
+    }
+
+    QStringView textView()
+    {
+        if (m_plain) {
+            m_text.assign(m_plainBegin, m_plainBegin + m_plainSize);
+            m_plain = false;
+        }
+        return QStringView(m_text.data(), qsizetype(m_text.size()));
+    }
+
+    // At the start tag of a value inside `openContainers` containers.
+    bool readValue(int openContainers, PropertyListValue *out)
+    {
+        Tag tag;
+        bool empty;
+        if (!readStartTag(&tag, &empty) || tag == Tag::Key || openContainers + 1 > PropertyListMaximumDepth)
+            return false;
+        if (tag == Tag::Dict)
+            return readDictionary(openContainers + 1, empty, out);
+        if (tag == Tag::Array)
+            return readArray(openContainers + 1, empty, out);
+        if (empty) {
+            m_plain = true;
+            m_plainBegin = m_p;
+            m_plainSize = 0;
+        } else if (!readText(tag)) {
+            return false;
+        }
+        switch (tag) {
+        case Tag::String: *out = PropertyListValue::fromString(textString()); return true;
+        case Tag::Integer: return parseInteger(textView(), out);
+        case Tag::Real: {
+            double real = 0;
+            if (!parseReal(textView(), &real))
+                return false;
+            *out = PropertyListValue::fromReal(real);
+            return true;
+        }
+        case Tag::True:
+        case Tag::False: {
+            for (const QChar c : textView()) {
+                if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
+                    return false;
+            }
+            *out = PropertyListValue::fromBoolean(tag == Tag::True);
+            return true;
+        }
+        case Tag::Data: {
+            QByteArray data;
+            if (!decodeBase64(textView(), &data))
+                return false;
+            *out = PropertyListValue::fromData(std::move(data));
+            return true;
+        }
+        case Tag::Date: {
+            QDateTime date;
+            if (!parseDate(textView(), &date))
+                return false;
+            *out = PropertyListValue::fromDate(date);
+            return true;
+        }
+        default: return false;
+        }
+    }
+
+    bool readDictionary(int openContainers, bool empty, PropertyListValue *out)
+    {
+        PropertyListDictionary dictionary;
+        while (!empty) {
+            if (!skipMisc())
+                return false;
+            if (skipLiteral("</dict>"))
+                break;
+            Tag tag;
+            bool emptyKey;
+            if (!readStartTag(&tag, &emptyKey) || tag != Tag::Key)
+                return false;
+            QString key;
+            if (!emptyKey) {
+                if (!readText(Tag::Key))
+                    return false;
+                key = textString();
+            }
+            PropertyListValue value;
+            if (!skipMisc() || !readValue(openContainers, &value))
+                return false;
+            // Keys usually come sorted: then each goes in at the end without
+            // a search, and cannot be a repeat.
+            if (dictionary.isEmpty() || dictionary.lastKey() < key)
+                dictionary.insert(dictionary.cend(), key, value);
+            else if (dictionary.contains(key))
+                return false;
+            else
+                dictionary.insert(key, value);
+        }
+        *out = PropertyListValue::fromDictionary(std::move(dictionary));
+        return true;
+    }
+
+    bool readArray(int openContainers, bool empty, PropertyListValue *out)
+    {
+        PropertyListArray array;
+        while (!empty) {
+            if (!skipMisc())
+                return false;
+            if (skipLiteral("</array>"))
+                break;
+            PropertyListValue value;
+            if (!readValue(openContainers, &value))
+                return false;
+            array.append(std::move(value));
+        }
+        *out = PropertyListValue::fromArray(std::move(array));
+        return true;
+    }
+
+    const char *m_p;
+    const char *m_end;
+    // The text of the last element read: in the input, or decoded.
+    bool m_plain = true;
+    const char *m_plainBegin = nullptr;
+    qsizetype m_plainSize = 0;
+    std::u16string m_text;
+};
+
+} // namespace
+
+PropertyListValue readXmlPropertyListFast(const QByteArray &bytes)
+{
+    FastXmlReader reader(bytes);
+    return reader.read();
+}
+
+} // namespace kv::plistdetail
