@@ -138,6 +138,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     inspectorText->setAccessibleName(QObject::tr("Inspector text"));
     inspectorText->setEditable(false);
     inspectorText->setLineWrapMode(QTextEdit::NoWrap);
+    inspectorText->setUsesTextViewer(true);
     inspector->setCentralWidget(inspectorText);
     controller->inspectorPanel = inspector;
     controller->inspectorView = inspectorText;

@@ -54,9 +54,14 @@ void KVNController::browserSingleClick(QObject *sender)
             kv::PropertyListValue value = kv::storeCopyValue(store.get(), key);
             if (!value.isNone()) {
                 selectedKeyContents = std::move(value);
-                if (inspectorView)
-                    inspectorView->setString(selectedKeyContents.typeName() + QStringLiteral(": ")
-                                             + selectedKeyContents.description());
+                // The text of a large value takes a while to make: it is made
+                // apart from the value tree's work below, on the next turn of
+                // the event loop (or when the text is asked for first).
+                if (inspectorView) {
+                    inspectorView->setDeferredString([shown = selectedKeyContents] {
+                        return shown.typeName() + QStringLiteral(": ") + shown.description();
+                    });
+                }
             }
         }
     }

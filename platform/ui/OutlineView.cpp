@@ -1,7 +1,6 @@
 #include "platform/ui/OutlineView.h"
 
 #include <QAbstractItemModel>
-#include <QHash>
 #include <QHeaderView>
 
 #include <algorithm>
@@ -15,44 +14,62 @@ constexpr int OtherColumnWidth = 100;
 } // namespace
 
 // A thin item model over the outline view's data source. Each model index
-// carries the data source's item as its internal pointer; the items' places
-// (parent item and row) are remembered as they are handed out, so that
-// parent() can answer without asking the data source, and forgotten when the
-// data is reloaded.
+// carries a node that holds the data source's item and the item's place
+// (parent node and row), so that parent() answers without asking the data
+// source. A parent's child nodes are made together, the first time one of
+// them is asked for, and all are forgotten when the data is reloaded.
 class OutlineModel : public QAbstractItemModel
 {
 public:
     explicit OutlineModel(OutlineView *view) : QAbstractItemModel(view), m_view(view) {}
+    ~OutlineModel() override { clearNodes(); }
 
-    struct Place
+    struct Node
     {
-        OutlineItem parent = nullptr;
+        OutlineItem item = nullptr;
+        Node *parent = nullptr;
         int row = 0;
+        int childCount = -1; // -1: the children have not been made yet
+        std::unique_ptr<Node[]> children;
     };
+
+    static OutlineItem itemOf(const QModelIndex &index)
+    {
+        return index.isValid() ? static_cast<Node *>(index.internalPointer())->item : nullptr;
+    }
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
     {
         if (!hasIndex(row, column, parent))
             return QModelIndex();
-        OutlineItem parentItem = parent.isValid() ? parent.internalPointer() : nullptr;
-        OutlineItem item = m_view->m_dataSource->outlineViewChild(m_view, row, parentItem);
-        if (!item)
+        Node *parentNode = parent.isValid() ? static_cast<Node *>(parent.internalPointer()) : &m_root;
+        if (parentNode->childCount < 0) {
+            const int count = rowCount(parent);
+            parentNode->children.reset(new Node[size_t(count)]);
+            parentNode->childCount = count;
+        }
+        // A count that grew without a reload has no nodes for the new rows.
+        if (row >= parentNode->childCount)
             return QModelIndex();
-        m_places.insert(item, Place{parentItem, row});
-        return createIndex(row, column, item);
+        Node &node = parentNode->children[size_t(row)];
+        if (!node.item) {
+            node.item = m_view->m_dataSource->outlineViewChild(m_view, row, parentNode->item);
+            if (!node.item)
+                return QModelIndex();
+            node.parent = parentNode;
+            node.row = row;
+        }
+        return createIndex(row, column, &node);
     }
 
     QModelIndex parent(const QModelIndex &child) const override
     {
         if (!child.isValid())
             return QModelIndex();
-        const auto it = m_places.constFind(child.internalPointer());
-        if (it == m_places.cend() || !it->parent)
+        const Node *parentNode = static_cast<Node *>(child.internalPointer())->parent;
+        if (!parentNode || parentNode == &m_root)
             return QModelIndex();
-        const auto parentPlace = m_places.constFind(it->parent);
-        if (parentPlace == m_places.cend())
-            return QModelIndex();
-        return createIndex(parentPlace->row, 0, it->parent);
+        return createIndex(parentNode->row, 0, const_cast<Node *>(parentNode));
     }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override
@@ -60,7 +77,7 @@ public:
         OutlineViewDataSource *dataSource = m_view->m_dataSource;
         if (!dataSource || parent.column() > 0)
             return 0;
-        OutlineItem item = parent.isValid() ? parent.internalPointer() : nullptr;
+        OutlineItem item = itemOf(parent);
         // Only the top and items said to be expandable are asked for a count:
         // an item without children may answer -1.
         if (item && !dataSource->outlineViewIsItemExpandable(m_view, item))
@@ -77,7 +94,7 @@ public:
             return false;
         if (!parent.isValid())
             return rowCount(parent) > 0;
-        return dataSource->outlineViewIsItemExpandable(m_view, parent.internalPointer());
+        return dataSource->outlineViewIsItemExpandable(m_view, itemOf(parent));
     }
 
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override
@@ -85,7 +102,7 @@ public:
         if (!index.isValid() || !m_view->m_dataSource || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
             return QVariant();
         const QString text = m_view->m_dataSource->outlineViewObjectValueForTableColumn(
-            m_view, column(index.column()), index.internalPointer());
+            m_view, column(index.column()), itemOf(index));
         if (text.isNull())
             return QVariant();
         // A cell shows at most MaximumCellText characters: laying out a
@@ -114,7 +131,7 @@ public:
         if (!index.isValid() || !m_view->m_dataSource)
             return Qt::NoItemFlags;
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-        OutlineItem item = index.internalPointer();
+        OutlineItem item = itemOf(index);
         // Telling the view that leaves never have children keeps it from
         // asking about them again while it lays out and expands.
         if (!m_view->m_dataSource->outlineViewIsItemExpandable(m_view, item))
@@ -130,22 +147,54 @@ public:
     void reset(F &&change)
     {
         beginResetModel();
-        m_places.clear();
+        clearNodes();
         change();
         endResetModel();
     }
 
-    const Place *placeOf(OutlineItem item) const
+    // The index of a node made so far for `item` (searched in the order the
+    // rows are shown), or an invalid index.
+    QModelIndex indexOfMadeItem(OutlineItem item) const
     {
-        const auto it = m_places.constFind(item);
-        return it == m_places.cend() ? nullptr : &*it;
+        std::vector<const Node *> pending{&m_root};
+        while (!pending.empty()) {
+            const Node *node = pending.back();
+            pending.pop_back();
+            for (int row = 0; row < node->childCount; ++row) {
+                const Node &child = node->children[size_t(row)];
+                if (child.item == item)
+                    return createIndex(row, 0, const_cast<Node *>(&child));
+            }
+            for (int row = node->childCount - 1; row >= 0; --row) {
+                if (node->children[size_t(row)].childCount > 0)
+                    pending.push_back(&node->children[size_t(row)]);
+            }
+        }
+        return QModelIndex();
     }
 
 private:
     TableColumn *column(int section) const { return m_view->m_columns[size_t(section)].get(); }
 
+    // Without one stack frame per level of the tree.
+    void clearNodes()
+    {
+        std::vector<std::pair<std::unique_ptr<Node[]>, int>> pending;
+        if (m_root.childCount > 0)
+            pending.emplace_back(std::move(m_root.children), m_root.childCount);
+        m_root = Node();
+        while (!pending.empty()) {
+            auto [nodes, count] = std::move(pending.back());
+            pending.pop_back();
+            for (int i = 0; i < count; ++i) {
+                if (nodes[size_t(i)].childCount > 0)
+                    pending.emplace_back(std::move(nodes[size_t(i)].children), nodes[size_t(i)].childCount);
+            }
+        }
+    }
+
     OutlineView *m_view;
-    mutable QHash<OutlineItem, Place> m_places;
+    mutable Node m_root;
 };
 
 OutlineView::OutlineView(QWidget *parent) : QTreeView(parent), m_model(new OutlineModel(this))
@@ -199,30 +248,16 @@ void OutlineView::reloadData()
 
 QModelIndex OutlineView::indexForItem(OutlineItem item) const
 {
-    if (!item)
+    if (!item || !m_dataSource)
         return QModelIndex();
-    if (!m_model->placeOf(item)) {
-        // Top-level items may not have been asked for yet (after a reload).
-        const int rows = m_model->rowCount();
-        for (int row = 0; row < rows && !m_model->placeOf(item); ++row)
-            m_model->index(row, 0);
+    // Top-level items may not have been asked for yet (after a reload).
+    const int rows = m_model->rowCount();
+    for (int row = 0; row < rows; ++row) {
+        const QModelIndex index = m_model->index(row, 0);
+        if (index.isValid() && OutlineModel::itemOf(index) == item)
+            return index;
     }
-    // The chain of places from the item up to the top, then down again.
-    std::vector<int> rows;
-    for (OutlineItem current = item; current;) {
-        const OutlineModel::Place *place = m_model->placeOf(current);
-        if (!place)
-            return QModelIndex();
-        rows.push_back(place->row);
-        current = place->parent;
-    }
-    QModelIndex index;
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        index = m_model->index(*it, 0, index);
-        if (!index.isValid())
-            return QModelIndex();
-    }
-    return index.internalPointer() == item ? index : QModelIndex();
+    return m_model->indexOfMadeItem(item);
 }
 
 void OutlineView::expandItem(OutlineItem item, bool expandChildren)
@@ -248,13 +283,13 @@ void OutlineView::expandItem(OutlineItem item, bool expandChildren)
     while (!pending.empty()) {
         const QModelIndex index = pending.back();
         pending.pop_back();
-        if (!m_dataSource->outlineViewIsItemExpandable(this, index.internalPointer()))
+        if (!m_dataSource->outlineViewIsItemExpandable(this, OutlineModel::itemOf(index)))
             continue;
         expand(index);
         const int rows = m_model->rowCount(index);
         for (int row = 0; row < rows; ++row) {
             const QModelIndex child = m_model->index(row, 0, index);
-            if (child.isValid() && m_dataSource->outlineViewIsItemExpandable(this, child.internalPointer()))
+            if (child.isValid() && m_dataSource->outlineViewIsItemExpandable(this, OutlineModel::itemOf(child)))
                 pending.push_back(child);
         }
     }
@@ -310,7 +345,7 @@ int OutlineView::numberOfRows() const
 
 OutlineItem OutlineView::itemAtRow(int row) const
 {
-    return indexAtRow(row).internalPointer();
+    return OutlineModel::itemOf(indexAtRow(row));
 }
 
 QString OutlineView::textAt(int row, int column) const

@@ -1,10 +1,13 @@
 #include "platform/ui/TextView.h"
 
+#include "platform/ui/TextViewer.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -18,10 +21,59 @@ TextView::TextView(QWidget *parent) : QTextEdit(parent)
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
+TextView::~TextView() = default;
+
+void TextView::setUsesTextViewer(bool uses)
+{
+    if (uses == bool(m_viewer))
+        return;
+    if (uses) {
+        const QString text = string();
+        m_viewer = new TextViewer(this);
+        m_viewer->setObjectName(objectName().isEmpty() ? QString() : objectName() + QStringLiteral("Viewer"));
+        m_viewer->setFont(textFont());
+        m_viewer->setAccessibleName(accessibleName());
+        m_viewer->setAccessibleDescription(accessibleDescription());
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(m_viewer);
+        // The text edit underneath keeps nothing and shows nothing.
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFrameShape(QFrame::NoFrame);
+        setReadOnly(true);
+        setPlainText(QString());
+        setFocusProxy(m_viewer);
+        m_viewer->setString(text);
+    } else {
+        const QString text = m_viewer->string();
+        setFocusProxy(nullptr);
+        delete layout();
+        delete m_viewer;
+        m_viewer = nullptr;
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setFrameShape(QFrame::StyledPanel);
+        setString(text);
+    }
+}
+
 void TextView::setString(const QString &string)
 {
+    if (m_viewer) {
+        m_viewer->setString(string);
+        return;
+    }
     setPlainText(string);
     syncScrollRange();
+}
+
+void TextView::setDeferredString(std::function<QString()> make)
+{
+    if (m_viewer)
+        m_viewer->setDeferredString(std::move(make));
+    else
+        setString(make ? make() : QString());
 }
 
 void TextView::syncScrollRange()
@@ -39,6 +91,8 @@ void TextView::syncScrollRange()
 
 QString TextView::string() const
 {
+    if (m_viewer)
+        return m_viewer->string();
     // The characters as given, with each paragraph break read back as "\n"
     // (toPlainText would also turn line separators into "\n" and no-break
     // spaces into spaces).
@@ -49,6 +103,8 @@ QString TextView::string() const
 
 qsizetype TextView::stringLength() const
 {
+    if (m_viewer)
+        return m_viewer->stringLength();
     // The document holds one paragraph separator per block boundary; its
     // character count includes one final separator that the text lacks.
     return std::max(0, document()->characterCount() - 1);
@@ -56,6 +112,10 @@ qsizetype TextView::stringLength() const
 
 void TextView::replaceCharactersInRange(TextRange range, const QString &string)
 {
+    if (m_viewer) {
+        m_viewer->replaceCharactersInRange(range, string);
+        return;
+    }
     const qsizetype length = stringLength();
     const qsizetype start = std::clamp<qsizetype>(range.location, 0, length);
     const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, length);
@@ -70,6 +130,10 @@ void TextView::replaceCharactersInRange(TextRange range, const QString &string)
 
 void TextView::scrollRangeToVisible(TextRange range)
 {
+    if (m_viewer) {
+        m_viewer->scrollRangeToVisible(range);
+        return;
+    }
     syncScrollRange();
     const qsizetype position = std::clamp<qsizetype>(range.location, 0, stringLength());
     QTextCursor cursor(document());
@@ -87,6 +151,8 @@ void TextView::scrollRangeToVisible(TextRange range)
 
 void TextView::setTextFont(const QFont &font)
 {
+    if (m_viewer)
+        m_viewer->setTextFont(font);
     setFont(font);
     document()->setDefaultFont(font);
     QTextCursor cursor(document());
@@ -103,11 +169,13 @@ QFont TextView::textFont() const
 
 void TextView::setEditable(bool editable)
 {
-    setReadOnly(!editable);
+    setReadOnly(!editable || m_viewer);
 }
 
 void TextView::setDrawsBackground(bool draws)
 {
+    if (m_viewer)
+        m_viewer->setDrawsBackground(draws);
     viewport()->setAutoFillBackground(draws);
     if (!draws) {
         setFrameShape(QFrame::NoFrame);
@@ -119,12 +187,16 @@ void TextView::setDrawsBackground(bool draws)
 
 QRectF TextView::bounds() const
 {
+    if (m_viewer)
+        return m_viewer->bounds();
     const QSizeF docSize = document()->documentLayout()->documentSize();
     return QRectF(0, 0, viewport()->width(), std::max<qreal>(docSize.height(), viewport()->height()));
 }
 
 QRectF TextView::documentVisibleRect() const
 {
+    if (m_viewer)
+        return m_viewer->documentVisibleRect();
     return QRectF(horizontalScrollBar()->value(), verticalScrollBar()->value(), viewport()->width(),
                   viewport()->height());
 }

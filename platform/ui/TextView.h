@@ -1,26 +1,39 @@
 #pragma once
 
+#include "platform/ui/TextRange.h"
+
 #include <QRectF>
 #include <QTextEdit>
 
+#include <functional>
+
 namespace kv::ui {
 
-// A range of UTF-16 code units in a text.
-struct TextRange
-{
-    qsizetype location = 0;
-    qsizetype length = 0;
-};
+class TextViewer;
 
 // A multi-line text view that scrolls by pixel. Its string is plain text in
 // one font (the view's font).
+//
+// With setUsesTextViewer(true) the view shows its text read-only in a
+// TextViewer laid over it instead, whose work grows with what is visible
+// rather than with the text's size; the methods below then act on the
+// viewer, and string() gives the text exactly as it was set.
 class TextView : public QTextEdit
 {
     Q_OBJECT
 public:
     explicit TextView(QWidget *parent = nullptr);
+    ~TextView() override;
+
+    void setUsesTextViewer(bool uses);
+    // The viewer in use, or null.
+    TextViewer *textViewer() const { return m_viewer; }
 
     void setString(const QString &string);
+    // Sets the text that `make` returns. A view using a text viewer calls it
+    // on the next turn of the event loop, or at once when the text is asked
+    // for first; otherwise it is called at once.
+    void setDeferredString(std::function<QString()> make);
     // The text; every paragraph break reads as "\n" (a "\r\n" or "\r" given
     // to setString or replaceCharactersInRange is stored as one break).
     QString string() const;
@@ -33,6 +46,7 @@ public:
     // The font of all text, present and future.
     void setTextFont(const QFont &font);
     QFont textFont() const;
+    // A view using a text viewer stays read-only.
     void setEditable(bool editable);
     bool isEditable() const { return !isReadOnly(); }
     void setDrawsBackground(bool draws);
@@ -45,6 +59,8 @@ public:
 
 private:
     void syncScrollRange();
+
+    TextViewer *m_viewer = nullptr;
 };
 
 // The clip view of a scroll view: what part of its document is visible.
