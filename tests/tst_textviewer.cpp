@@ -1,0 +1,424 @@
+// The read-only text viewer: rows of a text (line breaks, long lines cut into
+// rows), the text kept exactly, selection with the mouse and keyboard, copy,
+// scrolling to the end, a deferred text, accessibility, and a text view that
+// shows its text in a viewer.
+
+#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
+
+using kv::ui::TextRange;
+using kv::ui::TextView;
+using kv::ui::TextViewer;
+
+namespace {
+
+QList<QString> rowTexts(const TextViewer &viewer)
+{
+    QList<QString> rows;
+    for (qsizetype row = 0; row < viewer.rowCount(); ++row) {
+        const TextRange range = viewer.rowRange(row);
+        rows.append(viewer.string().mid(range.location, range.length));
+    }
+    return rows;
+}
+
+// A multi-line text: "line 0" ... "line <count - 1>".
+QString numberedLines(int count)
+{
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines.append(QStringLiteral("line %1").arg(i));
+    return lines.join(u'\n');
+}
+
+// Number of pixels in `rect` of `image` that differ from the viewer's background.
+int inkIn(const QImage &image, const QRect &rect, QRgb background)
+{
+    int ink = 0;
+    const QRect area = rect.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ink += image.pixel(x, y) != background;
+    }
+    return ink;
+}
+
+} // namespace
+
+class TestTextViewer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QGuiApplication::clipboard()->clear(); }
+    void rows_data();
+    void rows();
+    void longLineIsCutIntoRows_data();
+    void longLineIsCutIntoRows();
+    void selectAllAndCopyGiveTheWholeText_data();
+    void selectAllAndCopyGiveTheWholeText();
+    void copyWithoutSelectionLeavesClipboard();
+    void mouseDragSelects();
+    void doubleClickSelectsWord();
+    void scrollingToTheEndShowsTheLastLine_data();
+    void scrollingToTheEndShowsTheLastLine();
+    void newTextStartsAtTheTop();
+    void replaceCharacters_data();
+    void replaceCharacters();
+    void deferredText();
+    void deferredTextReplacedUnmade();
+    void accessibleText();
+    void textViewUsingViewer();
+};
+
+void TestTextViewer::rows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<QString>>("rows");
+    QTest::newRow("empty") << QString() << QList<QString>{QString()};
+    QTest::newRow("one line") << QStringLiteral("abc") << QList<QString>{QStringLiteral("abc")};
+    QTest::newRow("newlines") << QStringLiteral("a\nbc\n\nd") << QList<QString>{"a", "bc", "", "d"};
+    QTest::newRow("final newline") << QStringLiteral("a\n") << QList<QString>{"a", ""};
+    QTest::newRow("CRLF and CR") << QStringLiteral("a\r\nb\rc\n\rd") << QList<QString>{"a", "b", "c", "", "d"};
+    QTest::newRow("line and paragraph separators")
+        << (QStringLiteral("a") + QChar(0x2028) + u'b' + QChar(0x2029) + u'c') << QList<QString>{"a", "b", "c"};
+    QTest::newRow("tabs stay in the row") << QStringLiteral("a\tb") << QList<QString>{"a\tb"};
+    QTest::newRow("outside the basic plane") << QString::fromUcs4(U"\U0001F600x\ny") << QList<QString>{QString::fromUcs4(U"\U0001F600x"), "y"};
+}
+
+void TestTextViewer::rows()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<QString>, rows);
+    TextViewer viewer;
+    viewer.setString(text);
+    QCOMPARE(viewer.string(), text);
+    QCOMPARE(viewer.stringLength(), text.size());
+    QCOMPARE(rowTexts(viewer), rows);
+}
+
+void TestTextViewer::longLineIsCutIntoRows_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qsizetype>("rowsOfLine");
+    constexpr qsizetype max = TextViewer::MaximumRowLength;
+    QTest::newRow("exactly the maximum") << QString(max, u'a') << qsizetype(1);
+    QTest::newRow("one more") << QString(max + 1, u'a') << qsizetype(2);
+    QTest::newRow("10 MB") << QString(10 * 1024 * 1024, u'x') << qsizetype(10 * 1024 * 1024 / max);
+    // A pair astride the cut goes whole into the next row.
+    QTest::newRow("surrogate pair at the cut")
+        << QString(max - 1, u'a') + QString::fromUcs4(U"\U0001F600") + QString(10, u'b') << qsizetype(2);
+    // A mark stays with the character it belongs to.
+    QTest::newRow("combining mark at the cut") << QString(max, u'e') + QChar(0x0301) + QString(10, u'b')
+                                               << qsizetype(2);
+}
+
+void TestTextViewer::longLineIsCutIntoRows()
+{
+    QFETCH(QString, line);
+    QFETCH(qsizetype, rowsOfLine);
+    TextViewer viewer;
+    const QString text = QStringLiteral("first\n") + line + QStringLiteral("\nlast");
+    viewer.setString(text);
+    QCOMPARE(viewer.string(), text);
+    const QList<QString> rows = rowTexts(viewer);
+    QCOMPARE(rows.first(), QStringLiteral("first"));
+    QCOMPARE(rows.last(), QStringLiteral("last"));
+    QString joined;
+    for (qsizetype row = 1; row + 1 < rows.size(); ++row) {
+        QVERIFY(rows[row].size() <= TextViewer::MaximumRowLength);
+        QVERIFY(!rows[row].isEmpty());
+        QVERIFY2(!rows[row].front().isLowSurrogate() && !rows[row].front().isMark(), qPrintable(QString::number(row)));
+        joined += rows[row];
+    }
+    QCOMPARE(joined, line);
+    QCOMPARE(rows.size() - 2, rowsOfLine);
+}
+
+void TestTextViewer::selectAllAndCopyGiveTheWholeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("lines") << numberedLines(1000);
+    QTest::newRow("CRLF kept") << QStringLiteral("a\r\nb\r\n");
+    QTest::newRow("one long line") << QString(100000, u'z');
+}
+
+void TestTextViewer::selectAllAndCopyGiveTheWholeText()
+{
+    QFETCH(QString, text);
+    TextViewer viewer;
+    viewer.resize(300, 200);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(text);
+    viewer.setFocus();
+    QTest::keyClick(&viewer, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(viewer.selectedText(), text);
+    QCOMPARE(viewer.selectedRange().location, 0);
+    QCOMPARE(viewer.selectedRange().length, text.size());
+    QTest::keyClick(&viewer, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+}
+
+void TestTextViewer::copyWithoutSelectionLeavesClipboard()
+{
+    TextViewer viewer;
+    viewer.setString(QStringLiteral("text"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    viewer.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    viewer.setSelectedRange({1, 2});
+    QCOMPARE(viewer.selectedText(), QStringLiteral("ex"));
+    viewer.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ex"));
+    // A range past the end is clamped to the text.
+    viewer.setSelectedRange({2, 100});
+    QCOMPARE(viewer.selectedText(), QStringLiteral("xt"));
+}
+
+void TestTextViewer::mouseDragSelects()
+{
+    TextViewer viewer;
+    viewer.resize(400, 300);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(QStringLiteral("alpha beta\ngamma delta\nepsilon"));
+    // From the start of row 0 to just before "delta" in row 1.
+    const QPoint from = viewer.positionRect(0).center();
+    const qsizetype target = viewer.string().indexOf(QStringLiteral("delta"));
+    const QPoint to = viewer.positionRect(target).center();
+    QTest::mousePress(viewer.viewport(), Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, viewer.viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(viewer.viewport(), &move);
+    QTest::mouseRelease(viewer.viewport(), Qt::LeftButton, {}, to);
+    QCOMPARE(viewer.selectedText(), QStringLiteral("alpha beta\ngamma "));
+    QCOMPARE(viewer.positionAt(to), target);
+}
+
+void TestTextViewer::doubleClickSelectsWord()
+{
+    TextViewer viewer;
+    viewer.resize(400, 300);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(QStringLiteral("alpha beta\ngamma delta"));
+    const qsizetype inside = viewer.string().indexOf(QStringLiteral("elta")) + 1;
+    const QPoint point = viewer.positionRect(inside).center();
+    QTest::mouseDClick(viewer.viewport(), Qt::LeftButton, {}, point);
+    QCOMPARE(viewer.selectedText(), QStringLiteral("delta"));
+}
+
+void TestTextViewer::scrollingToTheEndShowsTheLastLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("lastRow");
+    QTest::newRow("many lines") << numberedLines(100000) << QStringLiteral("line 99999");
+    QTest::newRow("one long line") << QString(200000, u'x') + QStringLiteral("END") << QString();
+}
+
+void TestTextViewer::scrollingToTheEndShowsTheLastLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, lastRow);
+    TextViewer viewer;
+    viewer.resize(300, 200);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(text);
+    const qsizetype last = viewer.rowCount() - 1;
+    if (!lastRow.isEmpty())
+        QCOMPARE(rowTexts(viewer).last(), lastRow);
+    QVERIFY(viewer.firstVisibleRow() + viewer.visibleRowCount() <= last);
+
+    viewer.setFocus();
+    QTest::keyClick(&viewer, Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(viewer.firstVisibleRow() <= last);
+    QVERIFY(viewer.firstVisibleRow() + viewer.visibleRowCount() > last);
+    const QRect end = viewer.positionRect(text.size());
+    QVERIFY2(viewer.viewport()->rect().contains(end.center()),
+             qPrintable(QStringLiteral("%1,%2").arg(end.x()).arg(end.y())));
+    // The visible rectangle reaches the bottom of the text.
+    QVERIFY(viewer.documentVisibleRect().bottom() >= viewer.bounds().bottom() - viewer.viewport()->height());
+
+    // The last characters are drawn where they are said to be.
+    const QImage image = viewer.viewport()->grab().toImage();
+    const QRgb background = image.pixel(image.width() - 1, 0);
+    const QRect lastText(viewer.positionRect(text.size() - 3).topLeft(), end.bottomLeft());
+    QVERIFY(inkIn(image, lastText, background) > 0);
+
+    // And back to the top.
+    QTest::keyClick(&viewer, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(viewer.firstVisibleRow(), 0);
+    QCOMPARE(viewer.documentVisibleRect().topLeft(), QPointF(0, 0));
+}
+
+void TestTextViewer::newTextStartsAtTheTop()
+{
+    TextViewer viewer;
+    viewer.resize(300, 200);
+    viewer.show();
+    viewer.setString(numberedLines(1000));
+    viewer.scrollRangeToVisible({viewer.stringLength(), 0});
+    viewer.selectAll();
+    QVERIFY(viewer.firstVisibleRow() > 0);
+    viewer.setString(QStringLiteral("other\ntext"));
+    QCOMPARE(viewer.firstVisibleRow(), 0);
+    QCOMPARE(viewer.selectedRange().length, 0);
+    QCOMPARE(viewer.rowCount(), 2);
+    viewer.setString(QString());
+    QCOMPARE(viewer.string(), QString());
+    QCOMPARE(viewer.rowCount(), 1);
+}
+
+void TestTextViewer::replaceCharacters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("location");
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("append") << QStringLiteral("a\nb") << qsizetype(3) << qsizetype(0) << QStringLiteral("\nc") << QStringLiteral("a\nb\nc");
+    QTest::newRow("middle") << QStringLiteral("abc") << qsizetype(1) << qsizetype(1) << QStringLiteral("XY") << QStringLiteral("aXYc");
+    QTest::newRow("past the end") << QStringLiteral("abc") << qsizetype(10) << qsizetype(5) << QStringLiteral("d") << QStringLiteral("abcd");
+    QTest::newRow("negative") << QStringLiteral("abc") << qsizetype(-5) << qsizetype(6) << QStringLiteral("z") << QStringLiteral("zbc");
+}
+
+void TestTextViewer::replaceCharacters()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, location);
+    QFETCH(qsizetype, length);
+    QFETCH(QString, replacement);
+    QFETCH(QString, result);
+    TextViewer viewer;
+    viewer.setString(text);
+    viewer.replaceCharactersInRange({location, length}, replacement);
+    QCOMPARE(viewer.string(), result);
+    QCOMPARE(rowTexts(viewer), result.split(u'\n'));
+}
+
+void TestTextViewer::deferredText()
+{
+    TextViewer viewer;
+    viewer.resize(300, 200);
+    viewer.show();
+    viewer.setString(QStringLiteral("old"));
+    int made = 0;
+    viewer.setDeferredString([&made] {
+        ++made;
+        return QStringLiteral("new\ntext");
+    });
+    QVERIFY(viewer.hasDeferredString());
+    QCOMPARE(made, 0);
+    // Made when the event loop turns.
+    QTRY_VERIFY(!viewer.hasDeferredString());
+    QCOMPARE(made, 1);
+    QCOMPARE(viewer.string(), QStringLiteral("new\ntext"));
+
+    // Made at once when asked for first, and only once.
+    viewer.setDeferredString([&made] {
+        ++made;
+        return QStringLiteral("asked");
+    });
+    QCOMPARE(viewer.stringLength(), 5);
+    QCOMPARE(viewer.string(), QStringLiteral("asked"));
+    QCOMPARE(made, 2);
+    QTest::qWait(30);
+    QCOMPARE(made, 2);
+}
+
+void TestTextViewer::deferredTextReplacedUnmade()
+{
+    TextViewer viewer;
+    bool made = false;
+    viewer.setDeferredString([&made] {
+        made = true;
+        return QStringLiteral("never");
+    });
+    viewer.setString(QStringLiteral("instead"));
+    QTest::qWait(30);
+    QVERIFY(!made);
+    QCOMPARE(viewer.string(), QStringLiteral("instead"));
+}
+
+void TestTextViewer::accessibleText()
+{
+    QWidget parent;
+    parent.setAccessibleName(QStringLiteral("Inspector text"));
+    auto *viewer = new TextViewer(&parent);
+    viewer->setString(QStringLiteral("one\ntwo"));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(viewer);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
+    QVERIFY(accessible->state().readOnly);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Inspector text"));
+    QAccessibleTextInterface *text = accessible->textInterface();
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), 7);
+    QCOMPARE(text->text(0, 7), QStringLiteral("one\ntwo"));
+    QCOMPARE(text->text(4, 100), QStringLiteral("two"));
+    text->setSelection(0, 4, 7);
+    QCOMPARE(viewer->selectedText(), QStringLiteral("two"));
+    int start = -1, end = -1;
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 4);
+    QCOMPARE(end, 7);
+    viewer->setAccessibleName(QStringLiteral("Own name"));
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Own name"));
+}
+
+void TestTextViewer::textViewUsingViewer()
+{
+    TextView view;
+    view.setAccessibleName(QStringLiteral("Inspector text"));
+    view.setString(QStringLiteral("before"));
+    view.setUsesTextViewer(true);
+    TextViewer *viewer = view.textViewer();
+    QVERIFY(viewer);
+    // The text moves into the viewer; the text edit underneath keeps none.
+    QCOMPARE(view.string(), QStringLiteral("before"));
+    QVERIFY(view.document()->isEmpty());
+    QCOMPARE(viewer->accessibleName(), QStringLiteral("Inspector text"));
+    QCOMPARE(view.focusProxy(), viewer);
+    QVERIFY(!view.isEditable());
+    view.setEditable(true);
+    QVERIFY(!view.isEditable());
+
+    // Every text call acts on the viewer; "\r\n" is kept as given.
+    view.setString(QStringLiteral("a\r\nb"));
+    QCOMPARE(viewer->string(), QStringLiteral("a\r\nb"));
+    QCOMPARE(view.string(), QStringLiteral("a\r\nb"));
+    QCOMPARE(view.stringLength(), 4);
+    QVERIFY(view.document()->isEmpty());
+    view.replaceCharactersInRange({4, 0}, QStringLiteral("c"));
+    QCOMPARE(view.string(), QStringLiteral("a\r\nbc"));
+    view.setDeferredString([] { return QStringLiteral("later"); });
+    QCOMPARE(view.string(), QStringLiteral("later"));
+    view.resize(300, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCOMPARE(viewer->geometry(), view.rect());
+    QCOMPARE(view.documentVisibleRect(), viewer->documentVisibleRect());
+    QCOMPARE(view.bounds(), viewer->bounds());
+
+    // Back to the text edit, with the text.
+    view.setUsesTextViewer(false);
+    QVERIFY(!view.textViewer());
+    QCOMPARE(view.string(), QStringLiteral("later"));
+    QCOMPARE(view.document()->toPlainText(), QStringLiteral("later"));
+
+    // Without a viewer a deferred text is made at once.
+    view.setDeferredString([] { return QStringLiteral("now"); });
+    QCOMPARE(view.document()->toPlainText(), QStringLiteral("now"));
+}
+
+QTEST_MAIN(TestTextViewer)
+#include "tst_textviewer.moc"
