@@ -5,8 +5,11 @@
 #include "platform/ui/OutlineView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTest>
 
 #include <algorithm>
@@ -76,6 +79,8 @@ struct Fixture
         kv::StoreEngine::setInstance(&engine);
         for (const auto &[key, value] : storeContents())
             engine.setValue(key, value);
+        // As the main interface makes it: the text in a read-only viewer.
+        inspectorView.setUsesTextViewer(true);
 
         controller.kvnBrowser = &browser;
         controller.kvnKey = &keyField;
@@ -187,6 +192,12 @@ private Q_SLOTS:
     void browserActionRunsSelection();
     void previousValueReplaced();
     void showInspectorBringsPanelToFront();
+    void inspectorTextCopiedWhole_data();
+    void inspectorTextCopiedWhole();
+    void inspectorScrollsToLastLine();
+    void anotherKeyReplacesInspectorText();
+    void intermediateComponentClearsInspector();
+    void inspectorTextMadeWhenLoopTurns();
 };
 
 void TestSelection::displaysAfterSelection_data()
@@ -439,6 +450,120 @@ void TestSelection::showInspectorBringsPanelToFront()
     f.controller.showInspector(nullptr);
     QVERIFY(f.inspectorPanel.isVisible());
     QCOMPARE(f.displays(), before);
+}
+
+void TestSelection::inspectorTextCopiedWhole_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("nested") << QStringList{"State", "Network", "Interface", "eth0", "IPv4"}
+                            << QStringLiteral("State:/Network/Interface/eth0/IPv4");
+    QTest::newRow("string") << QStringList{"State", "Users", "ConsoleUser"} << QStringLiteral("State:/Users/ ConsoleUser");
+    QTest::newRow("number") << QStringList{"plainkey"} << QStringLiteral("plainkey");
+}
+
+// Select all and copy in the inspector give its whole text.
+void TestSelection::inspectorTextCopiedWhole()
+{
+    QFETCH(QStringList, path);
+    QFETCH(QString, key);
+    Fixture f;
+    f.inspectorView.resize(400, 300);
+    f.inspectorView.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.inspectorView));
+    QVERIFY(f.selectPath(path));
+    f.controller.browserSingleClick(&f.browser);
+    const PropertyListValue value = f.engine.value(key);
+    const QString expected = value.typeName() + QStringLiteral(": ") + value.description();
+    QCOMPARE(f.inspectorView.string(), expected);
+    QGuiApplication::clipboard()->clear();
+    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    QVERIFY(viewer);
+    QTest::keyClick(viewer, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(viewer, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+}
+
+// A value of many lines: scrolling the inspector to the end shows its last line.
+void TestSelection::inspectorScrollsToLastLine()
+{
+    Fixture f;
+    kv::PropertyListArray numbers;
+    for (int i = 0; i < 5000; ++i)
+        numbers.append(PropertyListValue::fromInteger(i));
+    f.engine.setValue(QStringLiteral("State:/Gone"), PropertyListValue::fromArray(numbers));
+    f.inspectorView.resize(400, 300);
+    f.inspectorView.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.inspectorView));
+    QVERIFY(f.selectPath({"State", "Gone"}));
+    f.controller.browserSingleClick(&f.browser);
+    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    QCOMPARE(viewer->rowCount(), 5000 + 2);
+    QCOMPARE(viewer->firstVisibleRow(), 0);
+    QTest::keyClick(viewer, Qt::Key_End, Qt::ControlModifier);
+    const qsizetype last = viewer->rowCount() - 1;
+    QVERIFY(viewer->firstVisibleRow() + viewer->visibleRowCount() > last);
+    const kv::ui::TextRange lastRow = viewer->rowRange(last);
+    QCOMPARE(f.inspectorView.string().mid(lastRow.location, lastRow.length), QStringLiteral(")"));
+    const kv::ui::TextRange before = viewer->rowRange(last - 1);
+    QCOMPARE(f.inspectorView.string().mid(before.location, before.length), QStringLiteral("    4999"));
+    QVERIFY(viewer->viewport()->rect().contains(viewer->positionRect(f.inspectorView.stringLength()).center()));
+}
+
+// Selecting another key replaces the text, from its top, with nothing selected.
+void TestSelection::anotherKeyReplacesInspectorText()
+{
+    Fixture f;
+    f.inspectorView.resize(400, 120);
+    f.inspectorView.show();
+    QVERIFY(f.selectPath({"State", "Network", "Interface", "eth0", "IPv4"}));
+    f.controller.browserSingleClick(&f.browser);
+    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    viewer->scrollRangeToVisible({f.inspectorView.stringLength(), 0});
+    viewer->selectAll();
+    QVERIFY(viewer->firstVisibleRow() > 0);
+    QVERIFY(f.selectPath({"plainkey"}));
+    f.controller.browserSingleClick(&f.browser);
+    QCOMPARE(f.inspectorView.string(), QStringLiteral("Number: 7"));
+    QCOMPARE(viewer->rowCount(), 1);
+    QCOMPARE(viewer->firstVisibleRow(), 0);
+    QCOMPARE(viewer->selectedRange().length, 0);
+}
+
+// A row without a key empties the inspector.
+void TestSelection::intermediateComponentClearsInspector()
+{
+    Fixture f;
+    QVERIFY(f.selectPath({"State", "Users", "ConsoleUser"}));
+    f.controller.browserSingleClick(&f.browser);
+    QCOMPARE(f.inspectorView.string(), QStringLiteral("String: alice"));
+    QVERIFY(f.selectPath({"State", "Network"}));
+    f.controller.browserSingleClick(&f.browser);
+    QCOMPARE(f.inspectorView.string(), QString());
+    QCOMPARE(f.inspectorView.stringLength(), 0);
+    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    QCOMPARE(viewer->rowCount(), 1);
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    viewer->selectAll();
+    viewer->copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+}
+
+// The text is made apart from the selection's other work, when the event
+// loop turns; a selection made before that replaces it unmade.
+void TestSelection::inspectorTextMadeWhenLoopTurns()
+{
+    Fixture f;
+    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    QVERIFY(f.selectPath({"State", "Network", "Global", "IPv4"}));
+    f.controller.browserSingleClick(&f.browser);
+    QVERIFY(viewer->hasDeferredString());
+    QVERIFY(f.selectPath({"plainkey"}));
+    f.controller.browserSingleClick(&f.browser);
+    QVERIFY(viewer->hasDeferredString());
+    QTRY_VERIFY(!viewer->hasDeferredString());
+    QCOMPARE(viewer->string(), QStringLiteral("Number: 7"));
+    QCOMPARE(f.controller.selectedKeyContents, PropertyListValue::fromInteger(7));
 }
 
 QTEST_MAIN(TestSelection)
