@@ -49,8 +49,10 @@ void KVNController::getStoreKeysList()
         return;
     }
     storeKeysList = std::move(*keys);
-    // Case-sensitive, code unit by code unit: upper case before lower case.
-    std::sort(storeKeysList.begin(), storeKeysList.end());
+    // Case-sensitive, code unit by code unit: upper case before lower case
+    // (the store lists its keys in this order already).
+    if (!std::is_sorted(storeKeysList.cbegin(), storeKeysList.cend()))
+        std::sort(storeKeysList.begin(), storeKeysList.end());
 }
 
 void KVNController::reloadKeys(QObject *)

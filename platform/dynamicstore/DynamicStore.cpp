@@ -83,6 +83,22 @@ bool compilePatterns(const QStringList &patterns, QList<QRegularExpression> *com
     return true;
 }
 
+// Whether the whole-key pattern ".*" matches the key, told without running
+// the expression where that is sure: '.' matches every character but the line
+// ends, so a key without line-end characters (under any line-end convention:
+// NUL, LF, VT, FF, CR, NEL, LS, PS) and without surrogates (invalid UTF-16 is
+// never matched) is matched. Other keys are left to the expression.
+bool matchesEveryKeyPattern(const QString &key, const QRegularExpression &expression)
+{
+    for (const QChar ch : key) {
+        const char16_t c = ch.unicode();
+        if ((c < 0x20 && (c == 0 || (c >= u'\n' && c <= u'\r'))) || c == 0x85 || c == 0x2028 || c == 0x2029
+            || QChar::isSurrogate(c))
+            return expression.match(key).hasMatch();
+    }
+    return true;
+}
+
 bool matchesAny(const QList<QRegularExpression> &expressions, const QString &key)
 {
     return std::any_of(expressions.cbegin(), expressions.cend(),
@@ -294,13 +310,20 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
                       .arg(MaximumDepth));
         return;
     }
-    auto it = d->values.find(key);
-    if (it != d->values.end()) {
-        if (it.value() == value)
-            return;
-        it.value() = value;
+    QMap<QString, PropertyListValue> &values = d->values;
+    if (values.isEmpty() || values.lastKey() < key) {
+        // Keys published in order (a snapshot's) go in at the end, unsearched.
+        values.insert(values.cend(), key, value);
     } else {
-        d->values.insert(key, value);
+        // One search finds the key or the place it goes.
+        const auto it = values.lowerBound(key);
+        if (it != values.end() && it.key() == key) {
+            if (it.value() == value)
+                return;
+            it.value() = value;
+        } else {
+            values.insert(it, key, value);
+        }
     }
     changed(key);
 }
@@ -542,7 +565,11 @@ std::optional<QStringList> storeCopyKeyList(StoreConnection *store, const QStrin
     if (!compilePatterns({pattern}, &compiled))
         return std::nullopt;
     QStringList result = engine->keys();
-    result.removeIf([&compiled](const QString &key) { return !compiled.first().match(key).hasMatch(); });
+    const QRegularExpression &expression = compiled.first();
+    if (pattern == QLatin1String(".*"))
+        result.removeIf([&expression](const QString &key) { return !matchesEveryKeyPattern(key, expression); });
+    else
+        result.removeIf([&expression](const QString &key) { return !expression.match(key).hasMatch(); });
     clearError();
     return result;
 }

@@ -1,0 +1,218 @@
+// Publishing into the store engine in any key order, and the list of every
+// key (pattern ".*"): keys published in order go in at the end without a
+// search, others in their place, with exactly the same store, change lists
+// and values either way; the list of every key is exactly the keys the
+// whole-key expression ".*" matches, for keys with line ends, controls,
+// astral characters and broken UTF-16 alike.
+
+#include "platform/dynamicstore/DynamicStore.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace kv;
+
+namespace {
+
+struct Recorder
+{
+    QList<QStringList> lists;
+};
+
+void recordCallout(StoreConnection *, const QStringList *changedKeys, void *context)
+{
+    static_cast<Recorder *>(context)->lists.append(*changedKeys);
+}
+
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
+
+// Publishes a list of (key, value) pairs, in the order given, when started.
+class OrderedSource : public StoreSource
+{
+public:
+    explicit OrderedSource(QList<std::pair<QString, PropertyListValue>> entries) : m_entries(std::move(entries)) {}
+    bool start(StoreEngine &engine, QString *) override
+    {
+        engine.beginBatch();
+        for (const auto &[key, value] : std::as_const(m_entries))
+            engine.setValue(key, value);
+        engine.endBatch();
+        return true;
+    }
+
+private:
+    QList<std::pair<QString, PropertyListValue>> m_entries;
+};
+
+QStringList keysMatchedByExpression(const QStringList &keys, const QString &pattern)
+{
+    const QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+    QStringList matched;
+    for (const QString &key : keys) {
+        if (expression.match(key).hasMatch())
+            matched.append(key);
+    }
+    return matched;
+}
+
+} // namespace
+
+class TestStorePublishing : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<StoreEngine> engine;
+
+private Q_SLOTS:
+    void init()
+    {
+        engine = std::make_unique<StoreEngine>();
+        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Empty, QString()});
+        StoreEngine::setInstance(engine.get());
+    }
+
+    void cleanup()
+    {
+        StoreEngine::setInstance(nullptr);
+        engine.reset();
+    }
+
+    void anyOrderMakesTheSameStore_data()
+    {
+        QTest::addColumn<QString>("order");
+        QTest::newRow("ascending") << "ascending";
+        QTest::newRow("descending") << "descending";
+        QTest::newRow("shuffled") << "shuffled";
+        QTest::newRow("ascending with repeats") << "repeats";
+    }
+
+    // The same keys and values published in different orders (and with a key
+    // set twice, the second value winning) make the same store.
+    void anyOrderMakesTheSameStore()
+    {
+        QFETCH(QString, order);
+        QList<std::pair<QString, PropertyListValue>> entries;
+        QStringList expectedKeys;
+        for (int i = 0; i < 500; ++i) {
+            const QString key = QStringLiteral("State:/Network/Service/%1/IPv4").arg(i, 4, 10, QLatin1Char('0'));
+            entries.append({key, PropertyListValue::fromInteger(i)});
+            expectedKeys.append(key);
+        }
+        // Keys that sort before and between the others, and differ in case only.
+        for (const QString &key : {QStringLiteral("Setup:/"), QStringLiteral("state:/a"), QStringLiteral("State:/Network/Service/0100/IPv4x"),
+                                   QStringLiteral("\u00e9"), QStringLiteral("\U0001F600"), QStringLiteral("A")}) {
+            entries.append({key, str(key)});
+            expectedKeys.append(key);
+        }
+        std::sort(expectedKeys.begin(), expectedKeys.end());
+        if (order == QLatin1String("ascending") || order == QLatin1String("repeats"))
+            std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        else if (order == QLatin1String("descending"))
+            std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return b.first < a.first; });
+        else
+            std::shuffle(entries.begin(), entries.end(), *QRandomGenerator::global());
+        if (order == QLatin1String("repeats")) {
+            // The same key again right after itself, and again at the end with another value.
+            entries.insert(10, entries[9]);
+            entries.append({entries[3].first, str(QStringLiteral("last"))});
+        }
+        engine->addSource(std::make_unique<OrderedSource>(entries));
+        Recorder recorder;
+        auto store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
+        QVERIFY(store);
+
+        QCOMPARE(engine->keys(), expectedKeys);
+        QCOMPARE(engine->keyCount(), qsizetype(expectedKeys.size()));
+        PropertyListDictionary expected;
+        for (const auto &[key, value] : std::as_const(entries))
+            expected.insert(key, value); // the last value set wins
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(engine->value(it.key()), it.value());
+
+        // Changing, keeping and adding keys afterwards reports exactly the real changes.
+        const QStringList patterns{QStringLiteral(".*")};
+        QVERIFY(storeSetNotificationKeys(store.get(), nullptr, &patterns));
+        storeRunLoopAddSource(storeCreateRunLoopSource(store.get(), 0));
+        engine->beginBatch();
+        engine->setValue(expectedKeys.first(), engine->value(expectedKeys.first()));        // unchanged
+        engine->setValue(expectedKeys.last(), str(QStringLiteral("changed")));             // changed, last key
+        engine->setValue(expectedKeys[5], str(QStringLiteral("changed")));                 // changed, inside
+        engine->setValue(QStringLiteral("State:/Network/Service/0100/IPv"), str("new"));   // new, inside
+        engine->setValue(QStringLiteral("~"), str("new"));                                 // new, at the end
+        engine->setValue(QStringLiteral("!"), str("new"));                                 // new, at the front
+        engine->endBatch();
+        QTRY_COMPARE(recorder.lists.size(), 1);
+        QCOMPARE(recorder.lists.first(),
+                 (QStringList{expectedKeys.last(), expectedKeys[5], QStringLiteral("State:/Network/Service/0100/IPv"),
+                              QStringLiteral("~"), QStringLiteral("!")}));
+        QStringList keysNow = expectedKeys;
+        keysNow << QStringLiteral("State:/Network/Service/0100/IPv") << QStringLiteral("~") << QStringLiteral("!");
+        std::sort(keysNow.begin(), keysNow.end());
+        QCOMPARE(engine->keys(), keysNow);
+        QCOMPARE(engine->value(expectedKeys[5]), str(QStringLiteral("changed")));
+        QCOMPARE(engine->value(QStringLiteral("!")), str(QStringLiteral("new")));
+    }
+
+    void everyKeyListMatchesTheExpression_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("every key") << ".*";
+        QTest::newRow("every key, spelt otherwise") << "(.*)";
+        QTest::newRow("a prefix") << "State:.*";
+    }
+
+    // The key list of a pattern is the keys its whole-key expression matches,
+    // whichever way the list is made.
+    void everyKeyListMatchesTheExpression()
+    {
+        QFETCH(QString, pattern);
+        const QStringList keys{
+            QStringLiteral("State:/plain"),
+            QStringLiteral("State:/line\nfeed"),
+            QStringLiteral("State:/carriage\rreturn"),
+            QStringLiteral("State:/both\r\n"),
+            QStringLiteral("State:/tab\there"),
+            QStringLiteral("State:/vertical\vtab"),
+            QStringLiteral("State:/form\ffeed"),
+            QString(QStringLiteral("State:/nul")) + QChar(0) + QStringLiteral("inside"),
+            QStringLiteral("State:/escape\x1b"),
+            QStringLiteral("State:/next line\u0085"),
+            QStringLiteral("State:/line separator\u2028"),
+            QStringLiteral("State:/paragraph separator\u2029"),
+            QStringLiteral("State:/astral \U0001F600"),
+            QStringLiteral("State:/lone high ") + QChar(0xD800),
+            QStringLiteral("State:/lone low ") + QChar(0xDC00) + QStringLiteral("x"),
+            QStringLiteral("State:/non-character \uFFFF"),
+            QStringLiteral("Setup:/other"),
+            QStringLiteral("\n"),
+        };
+        QList<std::pair<QString, PropertyListValue>> entries;
+        for (const QString &key : keys)
+            entries.append({key, str(QStringLiteral("v"))});
+        engine->addSource(std::make_unique<OrderedSource>(entries));
+        auto store = storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr);
+        QVERIFY(store);
+        QCOMPARE(engine->keyCount(), qsizetype(keys.size()));
+
+        const std::optional<QStringList> listed = storeCopyKeyList(store.get(), pattern);
+        QVERIFY(listed);
+        QCOMPARE(*listed, keysMatchedByExpression(engine->keys(), pattern));
+        if (pattern == QLatin1String(".*")) {
+            // Keys without line ends are all listed; one made of a line end is not.
+            QVERIFY(listed->contains(QStringLiteral("State:/plain")));
+            QVERIFY(listed->contains(QStringLiteral("State:/tab\there")));
+            QVERIFY(listed->contains(QStringLiteral("State:/astral \U0001F600")));
+            QVERIFY(!listed->contains(QStringLiteral("\n")));
+        }
+    }
+};
+
+QTEST_MAIN(TestStorePublishing)
+#include "tst_storepublishing.moc"
