@@ -3,7 +3,8 @@
 // A flood of store changes into the real controller and main interface (shown
 // offscreen): a source publishes at a given rate of changes per minute (a
 // third each added, removed and updated keys) while a 10 ms ticker measures
-// how long the event loop goes unanswered. Shared by tests/tst_flood (short)
+// how long the event loop goes unanswered and samples the resident size and
+// the heap in use. Shared by tests/tst_flood (short)
 // and benchmarks/bench_flood (soak).
 
 #include "app/KVNController.h"
@@ -25,9 +26,19 @@
 #include <algorithm>
 #include <memory>
 
+#include <malloc.h>
+
 namespace flood {
 
 using ::residentBytes;
+
+// Bytes the allocator has handed out and not had back (small blocks and
+// mapped ones): what the heap holds, whatever the resident size.
+inline qint64 heapInUseBytes()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
 
 struct Figures
 {
@@ -46,7 +57,10 @@ struct Figures
     bool keyListMatches = false;  // the controller's key list equals the engine's keys
     bool columnZeroMatches = false; // its column zero equals one built afresh
     QString pathAtEnd;            // the browser path after the flood
-    QList<QPair<double, qint64>> residentSamples; // (seconds, bytes), ten over the run
+    // (seconds, bytes): ten over the run, then one when the last change list
+    // has arrived (with residentEnd)
+    QList<QPair<double, qint64>> residentSamples;
+    QList<qint64> heapSamples;    // heapInUseBytes() at the same moments
 };
 
 class Driver
@@ -122,8 +136,10 @@ public:
             figures.worstGapMs = std::max(figures.worstGapMs, gap);
             gapSum += gap;
             ++ticks;
-            if (clock.elapsed() >= qint64(figures.residentSamples.size() + 1) * milliseconds / 10)
+            if (clock.elapsed() >= qint64(figures.residentSamples.size() + 1) * milliseconds / 10) {
                 figures.residentSamples.append({double(clock.elapsed()) / 1000.0, residentBytes()});
+                figures.heapSamples.append(heapInUseBytes());
+            }
             const qsizetype length = m_controller.consoleView->stringLength();
             if (clock.elapsed() >= warmup) {
                 if (figures.residentStart == 0)
@@ -149,6 +165,8 @@ public:
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         }
         figures.residentEnd = residentBytes();
+        figures.residentSamples.append({double(clock.elapsed()) / 1000.0, figures.residentEnd});
+        figures.heapSamples.append(heapInUseBytes());
         figures.consoleEnd = m_controller.consoleView->stringLength();
         figures.keysAtEnd = m_engine.keyCount();
         figures.pathAtEnd = m_controller.kvnBrowser->path();

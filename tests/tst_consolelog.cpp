@@ -70,6 +70,8 @@ private Q_SLOTS:
     void batchWritesWhatSingleLinesWrite_data();
     void batchWritesWhatSingleLinesWrite();
     void nestedBatchesWriteOnce();
+    void linesWriteWhatTheTextViewCallsWrite_data();
+    void linesWriteWhatTheTextViewCallsWrite();
     void currentTimestampFollowsTheClock();
     void bannerAndFont();
     void showConsoleOrdersFront();
@@ -485,6 +487,101 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
     QCOMPARE(batched->verticalScrollBar()->maximum(), single->verticalScrollBar()->maximum());
     QCOMPARE(batched->verticalScrollBar()->value(), single->verticalScrollBar()->value());
     QVERIFY(single->stringLength() < 20000 + 3000);
+}
+
+void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite_data()
+{
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<int>("distanceFromEnd"); // -1: scrolled to the top
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("seed");
+
+    QTest::newRow("empty") << QString() << 0 << 500 << 21;
+    QTest::newRow("at the end") << linesOf(19000, 60) << 0 << 400 << 22;
+    QTest::newRow("over the threshold") << linesOf(24000, 90) << 0 << 300 << 23;
+    QTest::newRow("79 above the end") << linesOf(12000, 60) << 79 << 300 << 24;
+    QTest::newRow("81 above the end") << linesOf(12000, 60) << 81 << 300 << 25;
+    QTest::newRow("300 above the end, trimming") << linesOf(19900, 40) << 300 << 300 << 26;
+    QTest::newRow("at the top") << linesOf(19900, 60) << -1 << 300 << 27;
+    QTest::newRow("last line unterminated") << linesOf(19990, 100) + QString(300, u'q') << 0 << 200 << 28;
+}
+
+void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
+{
+    // Each line, written alone, against the same steps made with the text
+    // view's own calls: trim, measure, append, scrollRangeToVisible of the
+    // end when following. Text, scroll range and position agree after every line.
+    QFETCH(QString, initial);
+    QFETCH(int, distanceFromEnd);
+    QFETCH(int, lines);
+    QFETCH(int, seed);
+
+    QRandomGenerator random{quint32(seed)};
+    static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QString(QChar::LineSeparator)};
+    auto reference = std::make_unique<KVNController>();
+    auto referenceUi = loadMainInterface(reference.get());
+    for (KVNController *c : {controller.get(), reference.get()}) {
+        c->consoleWindow->resize(500, 300);
+        c->consoleWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(c->consoleWindow));
+        c->consoleView->setString(initial);
+        QScrollBar *bar = c->consoleView->verticalScrollBar();
+        bar->setValue(distanceFromEnd < 0 ? 0 : bar->maximum() - distanceFromEnd);
+    }
+    kv::ui::TextView *view = controller->consoleView;
+    kv::ui::TextView *expected = reference->consoleView;
+    QScrollBar *bar = view->verticalScrollBar();
+    QScrollBar *expectedBar = expected->verticalScrollBar();
+    QCOMPARE(bar->value(), expectedBar->value());
+
+    int followed = 0;
+    for (int i = 0; i < lines; ++i) {
+        QString message = QStringLiteral("State:/Network/Service/%1/IPv4").arg(random.generate(), 8, 16, QChar(u'0'));
+        const int kind = random.bounded(20);
+        if (kind == 0)
+            message += QString(random.bounded(100, 2600), u'x');
+        else if (kind < 3)
+            message += breaks[random.bounded(3)] + QStringLiteral("more");
+        else if (kind < 6)
+            message += QString(random.bounded(40, 160), u'y');
+        const int type = random.bounded(-1, 5);
+        controller->updateLog(message, type);
+
+        // The same line with the text view's calls.
+        const QString line = FixedStamp + kv::console::prefixForType(type) + message + u'\n';
+        const qsizetype length = expected->stringLength();
+        if (length > kv::console::TrimThreshold) {
+            const QString text = expected->string();
+            qsizetype end = length;
+            for (qsizetype p = kv::console::TrimChunk - 1; p < text.size(); ++p) {
+                const QChar c = text.at(p);
+                if (c == u'\n' || c == QChar::LineSeparator || c == QChar(0x0085)) {
+                    end = p + 1;
+                    break;
+                }
+            }
+            expected->replaceCharactersInRange({0, end}, QString());
+        }
+        const QRectF visible = expected->documentVisibleRect();
+        const bool follow = kv::console::FollowMargin + float(visible.y()) + float(visible.height())
+            > float(expected->bounds().height());
+        expected->replaceCharactersInRange({expected->stringLength(), 0}, line);
+        if (follow) {
+            expected->scrollRangeToVisible({expected->stringLength(), 0});
+            ++followed;
+        }
+
+        QCOMPARE(view->stringLength(), expected->stringLength());
+        QCOMPARE(bar->maximum(), expectedBar->maximum());
+        QCOMPARE(bar->value(), expectedBar->value());
+        if (i % 16 == 0 || i == lines - 1)
+            QCOMPARE(view->string(), expected->string());
+    }
+    // The table has cases that follow the end and cases that do not.
+    if (distanceFromEnd == 0)
+        QCOMPARE(followed, lines);
+    if (distanceFromEnd < 0)
+        QCOMPARE(followed, 0);
 }
 
 void ConsoleLogTest::nestedBatchesWriteOnce()
