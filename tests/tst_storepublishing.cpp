@@ -5,6 +5,7 @@
 // whole-key expression ".*" matches, for keys with line ends, controls,
 // astral characters and broken UTF-16 alike.
 
+#include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
 
 #include <QRandomGenerator>
@@ -158,6 +159,53 @@ private Q_SLOTS:
         QCOMPARE(engine->keys(), keysNow);
         QCOMPARE(engine->value(expectedKeys[5]), str(QStringLiteral("changed")));
         QCOMPARE(engine->value(QStringLiteral("!")), str(QStringLiteral("new")));
+    }
+
+    void depthCapOnEveryShape_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<int>("depth");
+        for (const char *shape : {"arrays", "dictionaries", "mixed", "wide with a deep last branch"}) {
+            for (int depth : {1, 2, 511, 512, 513, 600, 5000}) {
+                QTest::addRow("%s, %d levels", shape, depth) << QString::fromLatin1(shape) << depth;
+            }
+        }
+    }
+
+    // A value is taken exactly when it nests at most MaximumDepth levels,
+    // whatever its shape; a refused one is logged with its depth and leaves
+    // the old value.
+    void depthCapOnEveryShape()
+    {
+        QFETCH(QString, shape);
+        QFETCH(int, depth);
+        PropertyListValue value = str(QStringLiteral("leaf"));
+        for (int level = 2; level <= depth; ++level) {
+            if (shape == QLatin1String("arrays") || (shape == QLatin1String("mixed") && level % 2 == 0)) {
+                value = PropertyListValue::fromArray({value});
+            } else if (shape == QLatin1String("wide with a deep last branch")) {
+                PropertyListArray siblings{str(QStringLiteral("a")), PropertyListValue::fromArray({}),
+                                           PropertyListValue::fromDictionary({})};
+                siblings.append(value);
+                value = PropertyListValue::fromArray(siblings);
+            } else {
+                value = PropertyListValue::fromDictionary({{QStringLiteral("k%1").arg(level), value}});
+            }
+        }
+        QCOMPARE(value.depth(), depth);
+        const QString key = QStringLiteral("State:/Deep");
+        engine->setValue(key, str(QStringLiteral("old")));
+        SystemLogCapture log;
+        engine->setValue(key, value);
+        if (depth <= StoreEngine::MaximumDepth) {
+            QCOMPARE(engine->value(key), value);
+            QVERIFY(log.lines().isEmpty());
+        } else {
+            QCOMPARE(engine->value(key), str(QStringLiteral("old")));
+            QCOMPARE(log.lines(), QStringList{QStringLiteral("Store: refused the value of State:/Deep: nested %1 levels "
+                                                             "deep, more than 512; keeping the old value")
+                                                  .arg(depth)});
+        }
     }
 
     void everyKeyListMatchesTheExpression_data()

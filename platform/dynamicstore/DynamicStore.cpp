@@ -92,11 +92,34 @@ bool matchesEveryKeyPattern(const QString &key, const QRegularExpression &expres
 {
     for (const QChar ch : key) {
         const char16_t c = ch.unicode();
-        if ((c < 0x20 && (c == 0 || (c >= u'\n' && c <= u'\r'))) || c == 0x85 || c == 0x2028 || c == 0x2029
-            || QChar::isSurrogate(c))
+        if (c >= 0x20 && c < 0x85)
+            continue;
+        if (c < 0x20 ? c == 0 || (c >= u'\n' && c <= u'\r')
+                     : c == 0x85 || c == 0x2028 || c == 0x2029 || QChar::isSurrogate(c))
             return expression.match(key).hasMatch();
     }
     return true;
+}
+
+// Whether the value nests deeper than `limit` levels (a scalar or an empty
+// container is one level): value.depth() > limit, found without walking past
+// the limit, so the recursion stays shallow.
+bool nestsDeeperThan(const PropertyListValue &value, int limit)
+{
+    if (limit < 1)
+        return true;
+    if (value.isDictionary()) {
+        for (const PropertyListValue &child : value.dictionary()) {
+            if (nestsDeeperThan(child, limit - 1))
+                return true;
+        }
+    } else if (value.isArray()) {
+        for (const PropertyListValue &child : value.array()) {
+            if (nestsDeeperThan(child, limit - 1))
+                return true;
+        }
+    }
+    return false;
 }
 
 bool matchesAny(const QList<QRegularExpression> &expressions, const QString &key)
@@ -301,12 +324,11 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
         systemLog(QStringLiteral("Store: refused a value for an empty key"));
         return;
     }
-    const int depth = value.depth();
-    if (depth > MaximumDepth) {
+    if (nestsDeeperThan(value, MaximumDepth)) {
         systemLog(QStringLiteral("Store: refused the value of %1: nested %2 levels deep, more than %3; "
                                  "keeping the old value")
                       .arg(key)
-                      .arg(depth)
+                      .arg(value.depth())
                       .arg(MaximumDepth));
         return;
     }

@@ -8,7 +8,10 @@
 
 #include <array>
 #include <cstring>
+#include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace kv::plistdetail {
 
@@ -560,9 +563,26 @@ private:
         }
     }
 
+    // The key just read. Keys of nested dictionaries tend to repeat (the
+    // same few field names in every entry of a snapshot), so short plain
+    // ones are shared rather than made again each time.
+    QString keyString(int openContainers)
+    {
+        if (!m_plain || openContainers < 2 || m_plainSize > 64)
+            return textString();
+        const std::string_view bytes(m_plainBegin, size_t(m_plainSize));
+        const auto found = m_keys.find(bytes);
+        if (found != m_keys.end())
+            return found->second;
+        QString key = textString();
+        if (m_keys.size() < 512)
+            m_keys.emplace(bytes, key);
+        return key;
+    }
+
     bool readDictionary(int openContainers, bool empty, PropertyListValue *out)
     {
-        PropertyListDictionary dictionary;
+        std::map<QString, PropertyListValue> entries;
         while (!empty) {
             if (!skipMisc())
                 return false;
@@ -576,21 +596,20 @@ private:
             if (!emptyKey) {
                 if (!readText(Tag::Key))
                     return false;
-                key = textString();
+                key = keyString(openContainers);
             }
             PropertyListValue value;
             if (!skipMisc() || !readValue(openContainers, &value))
                 return false;
             // Keys usually come sorted: then each goes in at the end without
             // a search, and cannot be a repeat.
-            if (dictionary.isEmpty() || dictionary.lastKey() < key)
-                dictionary.insert(dictionary.cend(), key, value);
-            else if (dictionary.contains(key))
-                return false;
-            else
-                dictionary.insert(key, value);
+            if (entries.empty() || entries.rbegin()->first < key) {
+                entries.emplace_hint(entries.end(), std::move(key), std::move(value));
+            } else if (!entries.emplace(std::move(key), std::move(value)).second) {
+                return false; // a repeated key
+            }
         }
-        *out = PropertyListValue::fromDictionary(std::move(dictionary));
+        *out = PropertyListValue::fromDictionary(PropertyListDictionary(std::move(entries)));
         return true;
     }
 
@@ -618,6 +637,8 @@ private:
     const char *m_plainBegin = nullptr;
     qsizetype m_plainSize = 0;
     std::u16string m_text;
+    // Shared keys of nested dictionaries, by their bytes in the input.
+    std::unordered_map<std::string_view, QString> m_keys;
 };
 
 } // namespace
