@@ -14,7 +14,14 @@ FIGURES = [
     ("console_hidden", "console append at 20,000-char steady state / append into empty log (window hidden)"),
     ("memory_per_key", "resident memory per key: 1,000,000 keys in engine + key list + column zero"),
 ]
-OPTIONAL = {"flood_worst_stall_ms": "flood at 100,000 changes/min: worst event-loop gap (10 ms ticks)"}
+OPTIONAL = {
+    "flood_worst_stall_ms": "flood at 100,000 changes/min: worst event-loop gap (10 ms ticks)",
+    "flood_memory": "flood at 100,000 changes/min: resident growth after warm-up / resident after warm-up",
+    "hostile_select_string": "select a 10 MB string (80-char lines): worst event-loop stall in s / 1 s",
+    "hostile_select_line": "select a 10 MB string on one line: worst event-loop stall in s / 1 s",
+    "hostile_select_array": "select a 1,000,000-element array: worst event-loop stall in s / 1 s",
+    "hostile_select_deep": "select a value 512 levels deep: worst event-loop stall in s / 1 s",
+}
 
 results = {}
 for line in sys.stdin:
