@@ -339,6 +339,15 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
                  "<integer>9223372036854775808</integer><integer>-9223372036854775808</integer>"
                  "<integer>007</integer></array>")
         << true;
+    QTest::newRow("integers of 18 and 19 digits")
+        << plist("<array><integer>999999999999999999</integer><integer>-999999999999999999</integer>"
+                 "<integer>9223372036854775807</integer><integer>-9223372036854775807</integer>"
+                 "<integer>0000000000000000001</integer><integer>-000000000000000000</integer>"
+                 "<integer>1</integer><integer>-1</integer><integer>0</integer></array>")
+        << true;
+    QTest::newRow("integer of two minus signs") << plist("<integer>--1</integer>") << false;
+    QTest::newRow("integer of a minus sign") << plist("<integer>-</integer>") << false;
+    QTest::newRow("integer with inner space") << plist("<integer>1 2</integer>") << false;
     QTest::newRow("integer 2^64") << plist("<integer>18446744073709551616</integer>") << false;
     QTest::newRow("integer below int64 min") << plist("<integer>-9223372036854775809</integer>") << false;
     QTest::newRow("integer from a reference") << plist("<integer>&#49;2</integer>") << true;

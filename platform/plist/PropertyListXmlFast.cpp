@@ -88,17 +88,16 @@ public:
     }
 
 private:
-    bool startsWith(const char *literal) const
+    bool startsWith(std::string_view literal) const
     {
-        const size_t n = std::strlen(literal);
-        return size_t(m_end - m_p) >= n && std::memcmp(m_p, literal, n) == 0;
+        return size_t(m_end - m_p) >= literal.size() && std::memcmp(m_p, literal.data(), literal.size()) == 0;
     }
 
-    bool skipLiteral(const char *literal)
+    bool skipLiteral(std::string_view literal)
     {
         if (!startsWith(literal))
             return false;
-        m_p += std::strlen(literal);
+        m_p += literal.size();
         return true;
     }
 
@@ -316,9 +315,8 @@ private:
         } else {
             return false;
         }
-        auto is = [&](const char *candidate) {
-            return qsizetype(std::strlen(candidate)) == length && std::memcmp(name, candidate, size_t(length)) == 0;
-        };
+        const std::string_view given(name, size_t(length));
+        auto is = [&](std::string_view candidate) { return given == candidate; };
         switch (length) {
         case 3:
             if (is("key"))
@@ -354,7 +352,7 @@ private:
         return false;
     }
 
-    static const char *endTagOf(Tag tag)
+    static std::string_view endTagOf(Tag tag)
     {
         switch (tag) {
         case Tag::Dict: return "</dict>";
@@ -387,7 +385,7 @@ private:
         ++m_p;
         static constexpr struct
         {
-            const char *name;
+            std::string_view name;
             char16_t character;
         } predefined[] = {{"lt;", u'<'}, {"gt;", u'>'}, {"amp;", u'&'}, {"quot;", u'"'}, {"apos;", u'\''}};
         for (const auto &entity : predefined) {
@@ -434,14 +432,14 @@ private:
     // text is decoded into m_text.
     bool readText(Tag tag)
     {
-        const char *endTag = endTagOf(tag);
+        const std::string_view endTag = endTagOf(tag);
         const char *start = m_p;
         while (m_p < m_end && plainTextBytes[static_cast<unsigned char>(*m_p)])
             ++m_p;
         if (skipLiteral(endTag)) {
             m_plain = true;
             m_plainBegin = start;
-            m_plainSize = m_p - start - qsizetype(std::strlen(endTag));
+            m_plainSize = m_p - start - qsizetype(endTag.size());
             return true;
         }
         m_plain = false;
@@ -508,6 +506,29 @@ private:
         return QStringView(m_text.data(), qsizetype(m_text.size()));
     }
 
+    // Plain text of at most 18 decimal digits after an optional '-', as most
+    // integers are written: what parseInteger makes of it, made directly.
+    bool readPlainDecimal(PropertyListValue *out) const
+    {
+        if (!m_plain)
+            return false;
+        const char *p = m_plainBegin;
+        const char *end = p + m_plainSize;
+        const bool negative = p < end && *p == '-';
+        if (negative)
+            ++p;
+        if (p == end || end - p > 18)
+            return false;
+        qint64 value = 0;
+        for (; p < end; ++p) {
+            if (*p < '0' || *p > '9')
+                return false;
+            value = value * 10 + (*p - '0');
+        }
+        *out = PropertyListValue::fromInteger(negative ? -value : value);
+        return true;
+    }
+
     // At the start tag of a value inside `openContainers` containers.
     bool readValue(int openContainers, PropertyListValue *out)
     {
@@ -528,7 +549,7 @@ private:
         }
         switch (tag) {
         case Tag::String: *out = PropertyListValue::fromString(textString()); return true;
-        case Tag::Integer: return parseInteger(textView(), out);
+        case Tag::Integer: return readPlainDecimal(out) || parseInteger(textView(), out);
         case Tag::Real: {
             double real = 0;
             if (!parseReal(textView(), &real))
