@@ -8,8 +8,10 @@
 //
 // Usage: bench_startup [runs, default 9] [keys, default 10000]
 // Prints the median wall time of each, to the "shown" line and to the exit,
-// and their ratios; the RESULT figure is the ratio to the exit (start, show,
-// quit: nothing of the work is left out).
+// and their ratios. The RESULT figure is the ratio to the "shown" line: the
+// exit adds each program's teardown (for the minimal window that includes
+// setting up the font configuration only to release it), which is no part of
+// starting.
 
 #include "platform/plist/PropertyListFile.h"
 
@@ -135,9 +137,9 @@ void report(const char *name, const char *platform, int count, int runs, const F
     std::printf("  minimal Qt Widgets window:      %8.1f ms  %8.1f ms\n", f.base, f.baseExit);
     std::printf("  ratio keyvane / minimal: %.2f to shown, %.2f to exit (limit 1.5)\n", f.app / f.base,
                 f.appExit / f.baseExit);
-    std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown and quit, %d-key snapshot, vs minimal "
-                "Qt window (%s)\"\n",
-                name, f.appExit / f.baseExit, count, platform);
+    std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
+                "window (%s)\"\n",
+                name, f.app / f.base, count, platform);
 }
 
 } // namespace
