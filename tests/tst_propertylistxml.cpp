@@ -537,6 +537,12 @@ void TestPropertyListXml::readRejects_data()
                                      << "line 3, column 14: malformed XML: Opening and ending tag mismatch.";
     QTest::newRow("undeclared entity") << plist("<string>&nbsp;</string>")
                                        << "line 3, column 14: malformed XML: Entity 'nbsp' not declared.";
+    QTest::newRow("undeclared entity in text, external doctype")
+        << prologue + "<string>a&nbsp;b</string>\n</plist>\n"
+        << "line 4, column 25: reference to the undeclared entity \"nbsp\"";
+    QTest::newRow("undeclared entity in a key, external doctype")
+        << prologue + "<dict><key>&k;</key><true/></dict>\n</plist>\n"
+        << "line 4, column 20: reference to the undeclared entity \"k\"";
     QTest::newRow("entity declaration")
         << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE plist [\n<!ENTITY e \"expanded\">\n]>\n"
                       "<plist><string>&e;</string></plist>")

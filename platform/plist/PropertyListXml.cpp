@@ -513,10 +513,30 @@ bool decodeBase64(QStringView text, QByteArray *out)
 
 namespace {
 
+// Counts the references to undeclared entities the XML reader meets. With an
+// external document type it reads such a reference in element text as
+// nothing, without an error; the reader refuses it instead, as it does one
+// between elements.
+class UndeclaredEntityCounter : public QXmlStreamEntityResolver
+{
+public:
+    QString resolveUndeclaredEntity(const QString &name) override
+    {
+        ++count;
+        lastName = name;
+        return QString(); // unknown: no replacement text
+    }
+    int count = 0;
+    QString lastName;
+};
+
 class XmlReader
 {
 public:
-    XmlReader(const QByteArray &bytes, const QString &source) : m_xml(bytes), m_source(source) {}
+    XmlReader(const QByteArray &bytes, const QString &source) : m_xml(bytes), m_source(source)
+    {
+        m_xml.setEntityResolver(&m_undeclared);
+    }
 
     PropertyListValue read(QString *error)
     {
@@ -591,9 +611,14 @@ private:
     // The text of the current element, which must hold nothing but text.
     bool elementText(QString *text)
     {
+        const int undeclaredBefore = m_undeclared.count;
         *text = m_xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
         if (m_xml.hasError()) {
             failXml();
+            return false;
+        }
+        if (m_undeclared.count != undeclaredBefore) {
+            failHere(QStringLiteral("reference to the undeclared entity \"%1\"").arg(m_undeclared.lastName));
             return false;
         }
         return true;
@@ -734,6 +759,7 @@ private:
         }
     }
 
+    UndeclaredEntityCounter m_undeclared;
     QXmlStreamReader m_xml;
     QString m_source;
     std::vector<Frame> m_stack;
