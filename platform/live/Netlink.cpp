@@ -25,6 +25,15 @@ void UniqueFd::reset(int fd)
 
 namespace {
 
+// NLMSG_OK with the length kept signed: a message header fits, and the
+// message's own length fits in what is left. Stated here because the macro
+// compares the header's unsigned length with the signed remainder.
+bool messageFits(const nlmsghdr *message, int length)
+{
+    return length >= int(sizeof(nlmsghdr)) && message->nlmsg_len >= sizeof(nlmsghdr)
+           && message->nlmsg_len <= unsigned(length);
+}
+
 // Reads an integer attribute of exactly the expected size.
 template<typename T>
 bool attributeValue(const rtattr *attribute, T *value)
@@ -280,7 +289,7 @@ int forEachMessage(const QByteArray &buffer, const std::function<bool(const nlms
         std::memcpy(words.data(), buffer.constData(), size_t(buffer.size()));
     int length = int(buffer.size());
     int visited = 0;
-    for (auto *message = reinterpret_cast<const nlmsghdr *>(words.data()); NLMSG_OK(message, length);
+    for (auto *message = reinterpret_cast<const nlmsghdr *>(words.data()); messageFits(message, length);
          message = NLMSG_NEXT(message, length)) {
         ++visited;
         if (!visitor(message))
@@ -401,7 +410,7 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family,
         if (header.msg_namelen != sizeof sender || sender.nl_pid != 0)
             continue; // only the kernel answers dumps
         int length = int(size);
-        for (auto *message = reinterpret_cast<const nlmsghdr *>(buffer.data()); NLMSG_OK(message, length);
+        for (auto *message = reinterpret_cast<const nlmsghdr *>(buffer.data()); messageFits(message, length);
              message = NLMSG_NEXT(message, length)) {
             if (message->nlmsg_seq != sequence || message->nlmsg_pid != m_portId)
                 continue; // a reply to an earlier request
