@@ -9,7 +9,7 @@
 //
 // Cases: string (10 MB string, a line break every 80 characters), line
 // (10 MB string without line breaks), array (1,000,000 numbers), deep
-// (512 levels). Without cases, string, array and deep run.
+// (512 levels). Without cases, all four run.
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
@@ -19,6 +19,7 @@
 #include "platform/ui/OutlineView.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/Window.h"
+#include "tests/HostileValues.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -32,37 +33,6 @@
 using kv::PropertyListValue;
 
 namespace {
-
-PropertyListValue nestedValue(int levels)
-{
-    PropertyListValue value = PropertyListValue::fromString(QStringLiteral("bottom"));
-    for (int level = 2; level <= levels; ++level) {
-        if (level % 2)
-            value = PropertyListValue::fromDictionary({{QStringLiteral("Level%1").arg(level), value}});
-        else
-            value = PropertyListValue::fromArray({value});
-    }
-    return value;
-}
-
-PropertyListValue largeString(bool lineBreaks)
-{
-    QString text(10 * 1024 * 1024, QChar(u'x'));
-    if (lineBreaks) {
-        for (qsizetype i = 0; i < text.size(); i += 80)
-            text[i] = QChar(u'\n');
-    }
-    return PropertyListValue::fromString(text);
-}
-
-PropertyListValue largeArray(int count)
-{
-    kv::PropertyListArray array;
-    array.reserve(count);
-    for (int i = 0; i < count; ++i)
-        array.append(PropertyListValue::fromInteger(i));
-    return PropertyListValue::fromArray(array);
-}
 
 double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
@@ -255,16 +225,16 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const Case cases[] = {
-        {"string", "10 MB string", [] { return largeString(true); }},
-        {"line", "10 MB string on one line", [] { return largeString(false); }},
-        {"array", "1,000,000-element array", [] { return largeArray(1000000); }},
-        {"deep", "512 levels deep", [] { return nestedValue(512); }},
+        {"string", "10 MB string", [] { return hostile::largeString(10, true); }},
+        {"line", "10 MB string on one line", [] { return hostile::largeString(10, false); }},
+        {"array", "1,000,000-element array", [] { return hostile::largeArray(1000000); }},
+        {"deep", "512 levels deep", [] { return hostile::nestedValue(512); }},
     };
     QStringList wanted;
     for (int i = 1; i < argc; ++i)
         wanted.append(QString::fromLocal8Bit(argv[i]));
     if (wanted.isEmpty())
-        wanted = {QStringLiteral("string"), QStringLiteral("array"), QStringLiteral("deep")};
+        wanted = {QStringLiteral("string"), QStringLiteral("line"), QStringLiteral("array"), QStringLiteral("deep")};
     for (const Case &hostile : cases) {
         if (wanted.contains(QString::fromLatin1(hostile.name)))
             runCase(hostile);

@@ -3,6 +3,7 @@
 // fully expanded and painted, XML export) completes. Each rendering's time is
 // printed; the bounds asserted are generous (the tests also run under ASan).
 
+#include "tests/HostileValues.h"
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
 #include "inspector/KVNItem.h"
@@ -25,35 +26,9 @@ using kv::PropertyListValue;
 
 namespace {
 
-// A value `levels` deep: arrays and dictionaries alternating around a string.
-PropertyListValue nestedValue(int levels)
-{
-    PropertyListValue value = PropertyListValue::fromString(QStringLiteral("bottom"));
-    for (int level = 2; level <= levels; ++level) {
-        if (level % 2)
-            value = PropertyListValue::fromDictionary({{QStringLiteral("Level%1").arg(level), value}});
-        else
-            value = PropertyListValue::fromArray({value});
-    }
-    return value;
-}
-
-PropertyListValue largeString(qsizetype megabytes = 10)
-{
-    QString text(megabytes * 1024 * 1024, QChar(u'x'));
-    for (qsizetype i = 0; i < text.size(); i += 80)
-        text[i] = QChar(u'\n');
-    return PropertyListValue::fromString(text);
-}
-
-PropertyListValue largeArray(int count)
-{
-    kv::PropertyListArray array;
-    array.reserve(count);
-    for (int i = 0; i < count; ++i)
-        array.append(PropertyListValue::fromInteger(i));
-    return PropertyListValue::fromArray(array);
-}
+using hostile::largeArray;
+using hostile::largeString;
+using hostile::nestedValue;
 
 // Number of rows of a fully expanded value tree of `value` (the root included).
 qsizetype expandedRows(const PropertyListValue &value)
