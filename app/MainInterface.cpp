@@ -153,6 +153,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     consoleText->setObjectName(QStringLiteral("consoleView"));
     consoleText->setAccessibleName(QObject::tr("Console text"));
     consoleText->setEditable(false);
+    consoleText->setUsesTextViewer(true, true);
     console->setCentralWidget(consoleText);
     controller->consoleWindow = console;
     controller->consoleView = consoleText;

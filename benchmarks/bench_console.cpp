@@ -14,8 +14,9 @@
 //
 // Before each block the event loop turns, so that the window has drawn what
 // it shows, as it has when a line arrives in the running program. At the
-// steady state, following the end then moves the drawn pixels up by a line
-// (a copy of the visible area) on each append; an empty log never scrolls.
+// steady state, following the end then scrolls on each append (the console's
+// text viewer asks for a repaint, drawn on the next turn of the event loop;
+// a text edit moved the drawn pixels up at once); an empty log never scrolls.
 // Measured right after a fill from an empty log, with nothing drawn since,
 // no pixels are moved and the steady state costs less: "shown_undrawn", the
 // condition earlier versions of this benchmark measured, for comparison.

@@ -6,6 +6,7 @@
 #include "app/KVNController.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QFontDatabase>
@@ -87,9 +88,18 @@ bool isLineTerminator(QChar c)
 
 // Where the line holding `position` ends in the text view: just after its
 // terminator, or -1 when it is the text's last line and has no terminator.
-// Looks only at the block holding the position, not at the whole text.
+// Looks only at the block holding the position (or, in a text viewer, from
+// the position on), not at the whole text.
 qsizetype lineEndInView(const kv::ui::TextView *view, qsizetype position)
 {
+    if (const kv::ui::TextViewer *viewer = view->textViewer()) {
+        const QString &text = viewer->string();
+        for (qsizetype i = std::max<qsizetype>(0, position); i < text.size(); ++i) {
+            if (isLineTerminator(text.at(i)))
+                return i + 1;
+        }
+        return -1;
+    }
     const QTextBlock block = view->document()->findBlock(int(position));
     if (!block.isValid())
         return -1;
@@ -132,10 +142,12 @@ QString asStoredInView(const QString &line)
 // text's as of the last edit. That takes two steps (the end's line brought
 // into view, then the rest of the way); each step moves the visible area, and
 // the window then moves its pixels up. Taken at once, they move once: at the
-// steady state that is a fifth of the cost of writing a line.
+// steady state that is a fifth of the cost of writing a line. A text viewer
+// (the console's) scrolls by its own scroll bar and draws the new rows on its
+// next paint instead of moving pixels.
 void scrollToEnd(kv::ui::TextView *view)
 {
-    QScrollBar *bar = view->verticalScrollBar();
+    QScrollBar *bar = view->textViewer() ? view->textViewer()->verticalScrollBar() : view->verticalScrollBar();
     bar->setValue(bar->maximum());
 }
 

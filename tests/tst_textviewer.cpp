@@ -6,7 +6,12 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAccessible>
+#include <QRandomGenerator>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -76,6 +81,11 @@ private Q_SLOTS:
     void deferredTextReplacedUnmade();
     void accessibleText();
     void textViewUsingViewer();
+    void wrappedRowsBreakWhereTheTextEditBreaks_data();
+    void wrappedRowsBreakWhereTheTextEditBreaks();
+    void wrappedReplacementsGiveTheRowsOfAFreshText();
+    void wrappedViewScrollsByPixels();
+    void textFilledWhileHiddenWrapsWhenShown();
 };
 
 void TestTextViewer::rows_data()
@@ -418,6 +428,165 @@ void TestTextViewer::textViewUsingViewer()
     // Without a viewer a deferred text is made at once.
     view.setDeferredString([] { return QStringLiteral("now"); });
     QCOMPARE(view.document()->toPlainText(), QStringLiteral("now"));
+}
+
+void TestTextViewer::wrappedRowsBreakWhereTheTextEditBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::newRow("short lines") << numberedLines(30) << 300;
+    QTest::newRow("words") << QStringLiteral("Key Updated: the quick brown fox jumps over the lazy dog ").repeated(12) << 260;
+    QTest::newRow("one long word") << QString(700, u'x') << 230;
+    QTest::newRow("key paths") << QStringLiteral("Sun Dec 6 26 07:23:52.123 : Key Added: State:/Network/Service/"
+                                                 "4E2B-93A1-0000-1111/IPv4/Addresses/Router\n").repeated(9)
+                               << 320;
+    QTest::newRow("spaces and tabs") << QStringLiteral("a\tb    c  d\t\te ").repeated(40) << 250;
+    QTest::newRow("empty lines") << QStringLiteral("\n\nabc def ghi jkl\n\n") << 120;
+}
+
+void TestTextViewer::wrappedRowsBreakWhereTheTextEditBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    TextViewer viewer;
+    viewer.setWrapsLines(true);
+    viewer.resize(width, 400);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(text);
+    QVERIFY(!viewer.horizontalScrollBar()->isVisible());
+
+    // A text document of the viewer's width, as a text edit lays it out.
+    QTextDocument document;
+    document.setDefaultFont(viewer.font());
+    document.setDocumentMargin(4);
+    QTextOption option = document.defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document.setDefaultTextOption(option);
+    document.setPlainText(text);
+    document.setTextWidth(viewer.viewport()->width());
+    document.documentLayout()->documentSize();
+    QList<TextRange> expected;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            expected.append({block.position() + line.textStart(), line.textLength()});
+        }
+    }
+    QList<TextRange> rows;
+    for (qsizetype row = 0; row < viewer.rowCount(); ++row)
+        rows.append(viewer.rowRange(row));
+    QVERIFY(rows.size() > 1);
+    QCOMPARE(rows.size(), expected.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows[i].location, expected[i].location);
+        QCOMPARE(rows[i].length, expected[i].length);
+    }
+}
+
+void TestTextViewer::wrappedReplacementsGiveTheRowsOfAFreshText()
+{
+    // Replacements at the end, at the start and inside, some of them pairing
+    // or parting "\r" and "\n": the rows kept up to date line by line are
+    // those of the whole text laid out again.
+    TextViewer viewer, fresh;
+    for (TextViewer *v : {&viewer, &fresh}) {
+        v->setWrapsLines(true);
+        v->resize(260, 200);
+        v->show();
+        QVERIFY(QTest::qWaitForWindowExposed(v));
+    }
+    QRandomGenerator random(7);
+    static const QString pieces[] = {QStringLiteral("\n"), QStringLiteral("\r"), QStringLiteral("\r\n"),
+                                     QStringLiteral("word "), QStringLiteral("State:/Network/Global/IPv4"),
+                                     QString(QChar::LineSeparator), QString(90, u'w'), QStringLiteral("a b c d e f g h ")};
+    viewer.setString(numberedLines(12));
+    int changes = 0;
+    for (int step = 0; step < 400; ++step) {
+        QString insert;
+        for (int n = int(random.bounded(4)); n >= 0; --n)
+            insert += pieces[random.bounded(int(std::size(pieces)))];
+        const qsizetype length = viewer.stringLength();
+        const int where = int(random.bounded(3));
+        TextRange range;
+        if (where == 0)
+            range = {length, 0};
+        else if (where == 1)
+            range = {0, std::min<qsizetype>(length, random.bounded(40))};
+        else {
+            const qsizetype at = length ? random.bounded(int(length)) : 0;
+            range = {at, std::min<qsizetype>(length - at, random.bounded(6))};
+        }
+        if (where == 1)
+            insert.clear();
+        QString expectedText = viewer.string();
+        expectedText.replace(range.location, range.length, insert);
+        viewer.replaceCharactersInRange(range, insert);
+        QCOMPARE(viewer.string(), expectedText);
+        if (viewer.stringLength() > 3000)
+            viewer.replaceCharactersInRange({0, 1500}, QString());
+        fresh.setString(viewer.string());
+        QCOMPARE(viewer.viewport()->width(), fresh.viewport()->width());
+        QCOMPARE(rowTexts(viewer), rowTexts(fresh));
+        for (qsizetype row = 0; row < viewer.rowCount(); ++row)
+            QCOMPARE(viewer.rowRange(row).location, fresh.rowRange(row).location);
+        changes += range.length > 0 || !insert.isEmpty();
+    }
+    QVERIFY(changes > 300);
+}
+
+void TestTextViewer::wrappedViewScrollsByPixels()
+{
+    TextViewer viewer;
+    viewer.setWrapsLines(true);
+    viewer.resize(300, 200);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setString(QStringLiteral("one two three four five six seven eight nine ten\n").repeated(40));
+    const int lineHeight = QFontMetrics(viewer.font()).lineSpacing();
+    QVERIFY(viewer.rowCount() > 41);
+    QScrollBar *bar = viewer.verticalScrollBar();
+    QVERIFY(bar->isVisible());
+    // As tall as the rows and a margin above and below.
+    QCOMPARE(viewer.bounds().height(), qreal(viewer.rowCount() * lineHeight + 8));
+    QCOMPARE(bar->maximum(), int(viewer.bounds().height()) - viewer.viewport()->height());
+    bar->setValue(37);
+    QCOMPARE(viewer.documentVisibleRect().y(), 37.0);
+    QCOMPARE(viewer.firstVisibleRow(), qsizetype((37 - 4) / lineHeight));
+    viewer.scrollRangeToVisible({viewer.stringLength(), 0});
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(viewer.documentVisibleRect().bottom(), viewer.bounds().height());
+    // A short text needs no scroll bar.
+    viewer.setString(QStringLiteral("short"));
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(viewer.rowCount(), 1);
+}
+
+void TestTextViewer::textFilledWhileHiddenWrapsWhenShown()
+{
+    const QString line = QStringLiteral("Key Added: State:/Network/Service/4E2B-93A1/IPv4/Addresses/Router/Part\n");
+    TextViewer hidden, shown;
+    for (TextViewer *v : {&hidden, &shown}) {
+        v->setWrapsLines(true);
+        v->resize(260, 200);
+    }
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    for (int i = 0; i < 30; ++i) {
+        hidden.replaceCharactersInRange({hidden.stringLength(), 0}, line);
+        shown.replaceCharactersInRange({shown.stringLength(), 0}, line);
+    }
+    hidden.replaceCharactersInRange({0, line.size()}, QString());
+    shown.replaceCharactersInRange({0, line.size()}, QString());
+    // Hidden, a line is a row.
+    QCOMPARE(hidden.rowCount(), 30);
+    QVERIFY(shown.rowCount() > 30);
+    hidden.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&hidden));
+    QCOMPARE(hidden.viewport()->width(), shown.viewport()->width());
+    QCOMPARE(rowTexts(hidden), rowTexts(shown));
+    QCOMPARE(hidden.verticalScrollBar()->maximum(), shown.verticalScrollBar()->maximum());
 }
 
 QTEST_MAIN(TestTextViewer)

@@ -23,10 +23,17 @@ TextView::TextView(QWidget *parent) : QTextEdit(parent)
 
 TextView::~TextView() = default;
 
-void TextView::setUsesTextViewer(bool uses)
+void TextView::setUsesTextViewer(bool uses, bool wrapsLines)
 {
-    if (uses == bool(m_viewer))
+    m_wrapsLines = uses && wrapsLines;
+    if (uses == bool(m_viewer)) {
+        if (m_viewer) {
+            m_viewer->setWrapsLines(m_wrapsLines);
+            if (m_wrapsLines)
+                m_viewer->setString(storedText(m_viewer->string()));
+        }
         return;
+    }
     if (uses) {
         const QString text = string();
         m_viewer = new TextViewer(this);
@@ -44,7 +51,8 @@ void TextView::setUsesTextViewer(bool uses)
         setReadOnly(true);
         setPlainText(QString());
         setFocusProxy(m_viewer);
-        m_viewer->setString(text);
+        m_viewer->setWrapsLines(m_wrapsLines);
+        m_viewer->setString(storedText(text));
     } else {
         const QString text = m_viewer->string();
         setFocusProxy(nullptr);
@@ -61,16 +69,39 @@ void TextView::setUsesTextViewer(bool uses)
 void TextView::setString(const QString &string)
 {
     if (m_viewer) {
-        m_viewer->setString(string);
+        m_viewer->setString(storedText(string));
         return;
     }
     setPlainText(string);
     syncScrollRange();
 }
 
+QString TextView::storedText(const QString &string) const
+{
+    if (!m_wrapsLines)
+        return string;
+    // Every paragraph break ("\r\n", "\r", "\n", U+2029, and the frame
+    // marks U+FDD0 and U+FDD1) becomes one "\n", as inserting it into the
+    // text edit makes it.
+    const auto isBreak = [](QChar c) {
+        return c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1);
+    };
+    if (std::none_of(string.cbegin(), string.cend(), isBreak))
+        return string;
+    QString text = string;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar &c : text) {
+        if (isBreak(c))
+            c = u'\n';
+    }
+    return text;
+}
+
 void TextView::setDeferredString(std::function<QString()> make)
 {
-    if (m_viewer)
+    if (m_viewer && m_wrapsLines)
+        m_viewer->setDeferredString([this, make = std::move(make)] { return storedText(make ? make() : QString()); });
+    else if (m_viewer)
         m_viewer->setDeferredString(std::move(make));
     else
         setString(make ? make() : QString());
@@ -113,7 +144,7 @@ qsizetype TextView::stringLength() const
 void TextView::replaceCharactersInRange(TextRange range, const QString &string)
 {
     if (m_viewer) {
-        m_viewer->replaceCharactersInRange(range, string);
+        m_viewer->replaceCharactersInRange(range, storedText(string));
         return;
     }
     const qsizetype length = stringLength();

@@ -17,7 +17,9 @@ class TextViewer;
 // With setUsesTextViewer(true) the view shows its text read-only in a
 // TextViewer laid over it instead, whose work grows with what is visible
 // rather than with the text's size; the methods below then act on the
-// viewer, and string() gives the text exactly as it was set.
+// viewer, and string() gives the text exactly as it was set. With
+// `wrapsLines` the viewer also breaks lines at its width, as the text edit
+// does, and stores paragraph breaks as the text edit does (each one "\n").
 class TextView : public QTextEdit
 {
     Q_OBJECT
@@ -25,7 +27,7 @@ public:
     explicit TextView(QWidget *parent = nullptr);
     ~TextView() override;
 
-    void setUsesTextViewer(bool uses);
+    void setUsesTextViewer(bool uses, bool wrapsLines = false);
     // The viewer in use, or null.
     TextViewer *textViewer() const { return m_viewer; }
 
@@ -60,7 +62,11 @@ public:
 private:
     void syncScrollRange();
 
+    // The text as the text edit would store it, for a wrapping viewer.
+    QString storedText(const QString &string) const;
+
     TextViewer *m_viewer = nullptr;
+    bool m_wrapsLines = false;
 };
 
 // The clip view of a scroll view: what part of its document is visible.

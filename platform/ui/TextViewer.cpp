@@ -199,10 +199,43 @@ void TextViewer::replaceCharactersInRange(TextRange range, const QString &string
     makeDeferredString();
     const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_text.size());
     const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, m_text.size());
-    m_text.replace(start, end - start, string);
+    if (m_wraps && m_wrappedWidth == wrappedWidthKey()) {
+        // Only the lines the replacement touches are laid out again: from the
+        // start of the line holding `start` (or of the line before, when a
+        // "\r" ends that one and the replacement may pair it with a "\n") to
+        // the first line starting after `end`; the rows after it move.
+        size_t first = size_t(rowOfPosition(start));
+        while (first > 0 && !m_rows[first].lineStart)
+            --first;
+        if (first > 0 && m_text.at(m_rows[first].start - 1) == u'\r') {
+            --first;
+            while (first > 0 && !m_rows[first].lineStart)
+                --first;
+        }
+        const qsizetype from = m_rows[first].start;
+        auto after = std::upper_bound(m_rows.begin() + qsizetype(first), m_rows.end(), end,
+                                      [](qsizetype p, const Row &row) { return p < row.start; });
+        while (after != m_rows.end() && !after->lineStart)
+            ++after;
+        const size_t kept = size_t(after - m_rows.begin());
+        const qsizetype delta = string.size() - (end - start);
+        m_text.replace(start, end - start, string);
+        std::vector<Row> middle;
+        if (kept < m_rows.size())
+            scanRows(from, m_rows[kept].start + delta, false, middle, nullptr, nullptr);
+        else
+            scanRows(from, m_text.size(), true, middle, nullptr, nullptr);
+        for (size_t i = kept; i < m_rows.size(); ++i)
+            m_rows[i].start += delta;
+        m_rows.erase(m_rows.begin() + qsizetype(first), m_rows.begin() + qsizetype(kept));
+        m_rows.insert(m_rows.begin() + qsizetype(first), middle.begin(), middle.end());
+        resetLayouts();
+    } else {
+        m_text.replace(start, end - start, string);
+        buildRows();
+    }
     m_anchor = std::min(m_anchor, m_text.size());
     m_position = std::min(m_position, m_text.size());
-    buildRows();
     updateScrollBars();
     viewport()->update();
 }
@@ -211,52 +244,108 @@ void TextViewer::buildRows()
 {
     resetLayouts();
     m_rows.clear();
+    qsizetype longest = 0, longestRow = 0;
+    scanRows(0, m_text.size(), true, m_rows, &longest, &longestRow);
+    m_wrappedWidth = wrappedWidthKey();
+    // The widest row is taken to be the longest one until others, laid out
+    // as they come into view, turn out wider.
+    m_contentWidth = 0;
+    if (!m_wraps && longest > 0)
+        m_contentWidth = QFontMetricsF(font()).horizontalAdvance(m_text.mid(m_rows[size_t(longestRow)].start, longest));
+}
+
+void TextViewer::scanRows(qsizetype from, qsizetype to, bool toEnd, std::vector<Row> &rows, qsizetype *longest,
+                          qsizetype *longestRow) const
+{
     const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
     const qsizetype size = m_text.size();
-    qsizetype longest = 0, longestRow = 0;
-    const auto addLine = [&](qsizetype start, qsizetype end) {
-        while (end - start > MaximumRowLength) {
-            // Cut a long line without splitting a surrogate pair or parting a
-            // mark from the character it belongs to.
-            qsizetype cut = start + MaximumRowLength;
-            while (cut > start + MaximumRowLength / 2
-                   && (QChar::isLowSurrogate(data[cut]) || QChar::category(char32_t(data[cut])) == QChar::Mark_NonSpacing
-                       || QChar::category(char32_t(data[cut])) == QChar::Mark_SpacingCombining
-                       || QChar::category(char32_t(data[cut])) == QChar::Mark_Enclosing))
-                --cut;
-            if (cut == start + MaximumRowLength / 2)
-                cut = start + MaximumRowLength;
-            if (cut - start > longest) {
-                longest = cut - start;
-                longestRow = qsizetype(m_rows.size());
-            }
-            m_rows.push_back({start, cut - start});
-            start = cut;
-        }
-        if (end - start > longest) {
-            longest = end - start;
-            longestRow = qsizetype(m_rows.size());
-        }
-        m_rows.push_back({start, end - start});
-    };
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < size; ++i) {
+    qsizetype lineStart = from;
+    for (qsizetype i = from; i < to; ++i) {
         const char16_t c = data[i];
         if (c > u'\r' && c < 0x2028)
             continue;
         if (!isLineBreak(c))
             continue;
-        addLine(lineStart, i);
+        addLineRows(lineStart, i, rows, longest, longestRow);
         if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
             ++i;
         lineStart = i + 1;
     }
-    addLine(lineStart, size);
-    // The widest row is taken to be the longest one until others, laid out
-    // as they come into view, turn out wider.
-    m_contentWidth = 0;
-    if (longest > 0)
-        m_contentWidth = QFontMetricsF(font()).horizontalAdvance(m_text.mid(m_rows[size_t(longestRow)].start, longest));
+    if (toEnd)
+        addLineRows(lineStart, size, rows, longest, longestRow);
+}
+
+int TextViewer::wrappedWidthKey() const
+{
+    if (!m_wraps)
+        return -1;
+    return isVisible() ? viewport()->width() : -2;
+}
+
+qreal TextViewer::wrapWidth() const
+{
+    return std::max(1, viewport()->width() - 2 * margin());
+}
+
+void TextViewer::addLineRows(qsizetype start, qsizetype end, std::vector<Row> &rows, qsizetype *longest,
+                             qsizetype *longestRow) const
+{
+    const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
+    bool lineStart = true;
+    // A hidden view breaks only at line breaks: it wraps its rows once shown
+    // (at the width it is shown at), as a text edit lays out once shown.
+    const bool wraps = m_wraps && isVisible();
+    const auto add = [&](qsizetype from, qsizetype to) {
+        if (wraps && to > from) {
+            // Breaks where a text edit of the same width breaks the line.
+            QTextLayout layout(m_text.mid(from, to - from), font());
+            QTextOption option;
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            option.setTabStopDistance(TabStopDistance);
+            layout.setTextOption(option);
+            const qreal width = wrapWidth();
+            layout.beginLayout();
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+                line.setLineWidth(width);
+            layout.endLayout();
+            qsizetype next = from;
+            for (int i = 0; i < layout.lineCount(); ++i) {
+                const QTextLine line = layout.lineAt(i);
+                const qsizetype rowEnd = i + 1 < layout.lineCount() ? from + line.textStart() + line.textLength() : to;
+                if (rowEnd <= next)
+                    continue;
+                rows.push_back({next, rowEnd - next, lineStart});
+                lineStart = false;
+                next = rowEnd;
+            }
+            if (next < to) {
+                rows.push_back({next, to - next, lineStart});
+                lineStart = false;
+            }
+            return;
+        }
+        if (longest && to - from > *longest) {
+            *longest = to - from;
+            *longestRow = qsizetype(rows.size());
+        }
+        rows.push_back({from, to - from, lineStart});
+        lineStart = false;
+    };
+    while (end - start > MaximumRowLength) {
+        // Cut a long line without splitting a surrogate pair or parting a
+        // mark from the character it belongs to.
+        qsizetype cut = start + MaximumRowLength;
+        while (cut > start + MaximumRowLength / 2
+               && (QChar::isLowSurrogate(data[cut]) || QChar::category(char32_t(data[cut])) == QChar::Mark_NonSpacing
+                   || QChar::category(char32_t(data[cut])) == QChar::Mark_SpacingCombining
+                   || QChar::category(char32_t(data[cut])) == QChar::Mark_Enclosing))
+            --cut;
+        if (cut == start + MaximumRowLength / 2)
+            cut = start + MaximumRowLength;
+        add(start, cut);
+        start = cut;
+    }
+    add(start, end);
 }
 
 void TextViewer::resetLayouts()
@@ -277,7 +366,22 @@ qsizetype TextViewer::visibleRowCount() const
 qsizetype TextViewer::firstVisibleRow() const
 {
     makeDeferredString();
+    if (m_wraps)
+        return std::max<qsizetype>(0, (qsizetype(verticalScrollBar()->value()) - margin()) / lineHeight());
     return verticalScrollBar()->value();
+}
+
+qsizetype TextViewer::scrollY() const
+{
+    makeDeferredString();
+    if (m_wraps)
+        return verticalScrollBar()->value();
+    return firstVisibleRow() * lineHeight();
+}
+
+qsizetype TextViewer::rowY(qsizetype row) const
+{
+    return margin() + row * lineHeight() - scrollY();
 }
 
 void TextViewer::updateScrollBars()
@@ -285,6 +389,28 @@ void TextViewer::updateScrollBars()
     // Vertically the view scrolls by rows, so that any number of them can be
     // reached; horizontally by pixels.
     QScrollBar *vertical = verticalScrollBar();
+    if (m_wraps) {
+        // By pixels, as tall as all rows and the margins. The scroll bar is
+        // shown or hidden at once (not from the event loop), so that the
+        // rows are always broken at the width that is shown; a narrower
+        // width never has fewer rows, so this settles in one step.
+        const auto total = [this] { return qsizetype(m_rows.size()) * lineHeight() + 2 * margin(); };
+        if (!m_placingScrollBar) {
+            const Qt::ScrollBarPolicy policy = total() > viewport()->height() ? Qt::ScrollBarAlwaysOn
+                                                                              : Qt::ScrollBarAlwaysOff;
+            if (verticalScrollBarPolicy() != policy) {
+                m_placingScrollBar = true;
+                setVerticalScrollBarPolicy(policy);
+                m_placingScrollBar = false;
+            }
+        }
+        const qsizetype totalHeight = total();
+        vertical->setRange(0, int(std::min<qsizetype>(std::max<qsizetype>(0, totalHeight - viewport()->height()), INT_MAX)));
+        vertical->setPageStep(std::max(1, viewport()->height()));
+        vertical->setSingleStep(lineHeight());
+        horizontalScrollBar()->setRange(0, 0);
+        return;
+    }
     const qsizetype pageRows = visibleRowCount();
     const qsizetype last = std::max<qsizetype>(0, qsizetype(m_rows.size()) - pageRows);
     vertical->setRange(0, int(std::min<qsizetype>(last, INT_MAX)));
@@ -328,7 +454,7 @@ QTextLayout *TextViewer::layoutOfRow(qsizetype row) const
     if (line.isValid())
         line.setLineWidth(1e7);
     layout->endLayout();
-    if (line.isValid() && line.naturalTextWidth() > m_contentWidth) {
+    if (!m_wraps && line.isValid() && line.naturalTextWidth() > m_contentWidth) {
         m_contentWidth = line.naturalTextWidth();
         // The scroll range follows once the current paint is done.
         QMetaObject::invokeMethod(const_cast<TextViewer *>(this), [this] {
@@ -349,9 +475,9 @@ qsizetype TextViewer::rowOfPosition(qsizetype position) const
 
 qsizetype TextViewer::rowAtY(int viewportY) const
 {
-    const int offset = viewportY - margin();
-    const qsizetype relative = offset < 0 ? -1 - (-offset - 1) / lineHeight() : offset / lineHeight();
-    return std::clamp<qsizetype>(firstVisibleRow() + relative, 0, rowCount() - 1);
+    const qsizetype offset = viewportY - rowY(0);
+    const qsizetype row = offset < 0 ? -1 - (-offset - 1) / lineHeight() : offset / lineHeight();
+    return std::clamp<qsizetype>(row, 0, rowCount() - 1);
 }
 
 qsizetype TextViewer::positionAt(const QPoint &viewportPoint) const
@@ -374,7 +500,7 @@ QRect TextViewer::positionRect(qsizetype position) const
     const Row &r = m_rows[size_t(row)];
     const QTextLine line = layoutOfRow(row)->lineAt(0);
     const qreal x = line.isValid() ? line.cursorToX(int(std::min(position - r.start, r.length))) : 0;
-    const qsizetype y = margin() + (row - firstVisibleRow()) * lineHeight();
+    const qsizetype y = rowY(row);
     return QRect(int(std::floor(x)) + margin() - horizontalScrollBar()->value(),
                  int(std::clamp<qsizetype>(y, INT_MIN / 2, INT_MAX / 2)), 1, lineHeight());
 }
@@ -385,6 +511,18 @@ void TextViewer::scrollRangeToVisible(TextRange range)
     const qsizetype position = std::clamp<qsizetype>(range.location, 0, m_text.size());
     const qsizetype row = rowOfPosition(position);
     QScrollBar *vertical = verticalScrollBar();
+    if (m_wraps) {
+        // The position's row fully in view, moving no further than needed.
+        const qsizetype top = margin() + row * lineHeight();
+        const qsizetype value = vertical->value();
+        if (position == m_text.size())
+            vertical->setValue(vertical->maximum());
+        else if (top < value)
+            vertical->setValue(int(top));
+        else if (top + lineHeight() > value + viewport()->height())
+            vertical->setValue(int(top + lineHeight() - viewport()->height()));
+        return;
+    }
     if (position == m_text.size())
         vertical->setValue(vertical->maximum());
     else if (row < firstVisibleRow())
@@ -404,6 +542,23 @@ void TextViewer::scrollRangeToVisible(TextRange range)
 void TextViewer::setTextFont(const QFont &font)
 {
     setFont(font);
+}
+
+void TextViewer::setWrapsLines(bool wraps)
+{
+    if (wraps == m_wraps)
+        return;
+    m_wraps = wraps;
+    setHorizontalScrollBarPolicy(wraps ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    if (!wraps)
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    verticalScrollBar()->setSingleStep(wraps ? lineHeight() : 1);
+    makeDeferredString();
+    buildRows();
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    updateScrollBars();
+    viewport()->update();
 }
 
 void TextViewer::setDrawsBackground(bool draws)
@@ -485,7 +640,7 @@ QRectF TextViewer::bounds() const
 
 QRectF TextViewer::documentVisibleRect() const
 {
-    return QRectF(horizontalScrollBar()->value(), qreal(firstVisibleRow()) * lineHeight(), viewport()->width(),
+    return QRectF(horizontalScrollBar()->value(), qreal(scrollY()), viewport()->width(),
                   viewport()->height());
 }
 
@@ -517,9 +672,10 @@ void TextViewer::paintEvent(QPaintEvent *event)
     const int height = lineHeight();
     const qreal left = margin() - horizontalScrollBar()->value();
     const QRect area = event->rect();
-    int y = margin();
+    const qsizetype firstRow = firstVisibleRow();
+    int y = int(rowY(firstRow));
     const qsizetype rows = qsizetype(m_rows.size());
-    for (qsizetype row = verticalScrollBar()->value(); row < rows && y < viewport()->height(); ++row, y += height) {
+    for (qsizetype row = firstRow; row < rows && y < viewport()->height(); ++row, y += height) {
         if (y + height <= area.top() || y >= area.bottom() + 1)
             continue;
         const Row &r = m_rows[size_t(row)];
@@ -546,7 +702,21 @@ void TextViewer::paintEvent(QPaintEvent *event)
 void TextViewer::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    if (m_wraps && wrappedWidthKey() != m_wrappedWidth) {
+        buildRows();
+        viewport()->update();
+    }
     updateScrollBars();
+}
+
+void TextViewer::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    if (m_wraps && wrappedWidthKey() != m_wrappedWidth) {
+        buildRows();
+        updateScrollBars();
+        viewport()->update();
+    }
 }
 
 void TextViewer::changeEvent(QEvent *event)

@@ -10,6 +10,11 @@
 // MaximumRowLength is shown as several rows of at most that many characters
 // (the text itself is unchanged), so that no row's layout grows with the
 // text's size.
+//
+// With setWrapsLines(true) lines also break at the view's width, at word
+// boundaries (or anywhere in a word wider than the view), and the view
+// scrolls vertically by pixels and never horizontally. Replacing characters
+// then lays out again only the lines the replacement touches.
 
 #include "platform/ui/TextRange.h"
 
@@ -54,6 +59,8 @@ public:
     void setTextFont(const QFont &font);
     QFont textFont() const { return font(); }
     void setDrawsBackground(bool draws);
+    void setWrapsLines(bool wraps);
+    bool wrapsLines() const { return m_wraps; }
 
     // The selection (empty when nothing is selected).
     TextRange selectedRange() const;
@@ -84,6 +91,7 @@ protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -101,11 +109,27 @@ private:
     {
         qsizetype start = 0;
         qsizetype length = 0;
+        // Whether the row begins a line (and not a part of one).
+        bool lineStart = true;
     };
 
     // Sets a deferred text now, if there is one.
     void makeDeferredString() const;
     void buildRows();
+    // Appends to `rows` the rows of the lines in [from, to): `to` is a line's
+    // start, or the text's end when `toEnd` (its last line then counts even
+    // when empty).
+    void scanRows(qsizetype from, qsizetype to, bool toEnd, std::vector<Row> &rows, qsizetype *longest,
+                  qsizetype *longestRow) const;
+    void addLineRows(qsizetype start, qsizetype end, std::vector<Row> &rows, qsizetype *longest,
+                     qsizetype *longestRow) const;
+    qreal wrapWidth() const;
+    // The width the rows are wrapped at: -1 when not wrapping, -2 while hidden.
+    int wrappedWidthKey() const;
+    // Vertical scroll position in pixels from the top of the text.
+    qsizetype scrollY() const;
+    // Where a row's top is drawn, in viewport coordinates.
+    qsizetype rowY(qsizetype row) const;
     void resetLayouts();
     void updateScrollBars();
     int lineHeight() const;
@@ -127,6 +151,9 @@ private:
     mutable qreal m_contentWidth = 0;
     mutable QHash<qsizetype, std::shared_ptr<QTextLayout>> m_layouts;
     bool m_selecting = false;
+    bool m_wraps = false;
+    bool m_placingScrollBar = false;
+    int m_wrappedWidth = -1;
     QPoint m_lastMousePoint;
     QBasicTimer m_autoScroll;
 };
