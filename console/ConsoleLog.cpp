@@ -124,19 +124,6 @@ qsizetype lineEndInString(const QString &text, qsizetype position)
     return text.size();
 }
 
-// The text as the text view stores it: every paragraph break ("\r\n", "\r",
-// "\n", U+2029) becomes one "\n", as inserting it would make it.
-QString asStoredInView(const QString &line)
-{
-    QString text = line;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    for (QChar &c : text) {
-        if (c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1))
-            c = u'\n';
-    }
-    return text;
-}
-
 // Scrolls the view to the end of its text, where scrollRangeToVisible of the
 // text's end leaves it: the scroll bar at its maximum, the range being the
 // text's as of the last edit. That takes two steps (the end's line brought
@@ -216,7 +203,7 @@ void writeLinesFollowing(kv::ui::TextView *view, const std::vector<QString> &lin
             pending.remove(0, pendingCut);
             pendingCut = 0;
         }
-        pending += asStoredInView(lines[i]);
+        pending += kv::ui::withParagraphBreaksAsNewlines(lines[i]);
     }
     if (viewCut > 0)
         view->replaceCharactersInRange({0, viewCut}, QString());

@@ -76,13 +76,8 @@ void TextView::setString(const QString &string)
     syncScrollRange();
 }
 
-QString TextView::storedText(const QString &string) const
+QString withParagraphBreaksAsNewlines(const QString &string)
 {
-    if (!m_wrapsLines)
-        return string;
-    // Every paragraph break ("\r\n", "\r", "\n", U+2029, and the frame
-    // marks U+FDD0 and U+FDD1) becomes one "\n", as inserting it into the
-    // text edit makes it.
     const auto isBreak = [](QChar c) {
         return c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1);
     };
@@ -95,6 +90,13 @@ QString TextView::storedText(const QString &string) const
             c = u'\n';
     }
     return text;
+}
+
+QString TextView::storedText(const QString &string) const
+{
+    // The text edit stores paragraph breaks as "\n" itself; the wrapping
+    // viewer keeps the text it is given, so it is given the stored form.
+    return m_wrapsLines ? withParagraphBreaksAsNewlines(string) : string;
 }
 
 void TextView::setDeferredString(std::function<QString()> make)
@@ -207,13 +209,7 @@ void TextView::setDrawsBackground(bool draws)
 {
     if (m_viewer)
         m_viewer->setDrawsBackground(draws);
-    viewport()->setAutoFillBackground(draws);
-    if (!draws) {
-        setFrameShape(QFrame::NoFrame);
-        QPalette p = palette();
-        p.setColor(QPalette::Base, Qt::transparent);
-        setPalette(p);
-    }
+    setScrollAreaDrawsBackground(this, draws);
 }
 
 QRectF TextView::bounds() const

@@ -11,6 +11,10 @@ namespace kv::ui {
 
 class TextViewer;
 
+// `text` as the text edit stores it: every paragraph break ("\r\n", "\r",
+// "\n", U+2029, and the frame marks U+FDD0 and U+FDD1) becomes one "\n".
+QString withParagraphBreaksAsNewlines(const QString &text);
+
 // A multi-line text view that scrolls by pixel. Its string is plain text in
 // one font (the view's font).
 //

@@ -561,15 +561,20 @@ void TextViewer::setWrapsLines(bool wraps)
     viewport()->update();
 }
 
+void setScrollAreaDrawsBackground(QAbstractScrollArea *area, bool draws)
+{
+    area->viewport()->setAutoFillBackground(draws);
+    if (!draws) {
+        area->setFrameShape(QFrame::NoFrame);
+        QPalette p = area->palette();
+        p.setColor(QPalette::Base, Qt::transparent);
+        area->setPalette(p);
+    }
+}
+
 void TextViewer::setDrawsBackground(bool draws)
 {
-    viewport()->setAutoFillBackground(draws);
-    if (!draws) {
-        setFrameShape(QFrame::NoFrame);
-        QPalette p = palette();
-        p.setColor(QPalette::Base, Qt::transparent);
-        setPalette(p);
-    }
+    setScrollAreaDrawsBackground(this, draws);
 }
 
 TextRange TextViewer::selectedRange() const

@@ -32,6 +32,10 @@ class QTextLayout;
 
 namespace kv::ui {
 
+// Lets the area's viewport fill its background, or makes it transparent
+// and frameless (a text view or viewer used as a label-like panel).
+void setScrollAreaDrawsBackground(QAbstractScrollArea *area, bool draws);
+
 class TextViewer : public QAbstractScrollArea
 {
     Q_OBJECT
