@@ -3,6 +3,7 @@
 // Shared pieces of the fuzz harnesses: a Qt application object for the
 // process, and a check that stops the run with a message.
 
+#include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListValue.h"
 
 #include <QCoreApplication>
@@ -62,6 +63,32 @@ inline kv::PropertyListValue asXmlCarriesIt(const kv::PropertyListValue &value)
     default:
         return value;
     }
+}
+
+// What a reader gave for one input: either nothing, with a reason in
+// `error`, or a value within the depth limit that can be described and is
+// written as XML (or refused with a reason) that reads back as `expected`.
+inline void checkReadValue(const kv::PropertyListValue &value, const QString &error,
+                           const kv::PropertyListValue &expected, const char *refusedWithoutReason,
+                           const char *readsBackDifferent)
+{
+    if (value.isNone()) {
+        check(!error.isEmpty(), refusedWithoutReason);
+        return;
+    }
+    check(value.depth() <= kv::PropertyListMaximumDepth, "value deeper than the limit accepted");
+    (void)value.description();
+    QString writeError;
+    const QByteArray written = kv::writePropertyListXml(value, &writeError);
+    if (written.isEmpty()) {
+        // Refused (a character XML cannot carry, say): said so, and why.
+        check(!writeError.isEmpty(), "a refused XML write comes with a reason");
+        return;
+    }
+    QString readError;
+    const kv::PropertyListValue again = kv::readPropertyList(written, &readError);
+    check(!again.isNone(), "written XML reads back");
+    check(again == expected, readsBackDifferent);
 }
 
 } // namespace fuzz

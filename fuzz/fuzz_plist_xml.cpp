@@ -68,22 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString error;
     const kv::PropertyListValue value = kv::plistdetail::readXmlPropertyList(bytes, &error, QStringLiteral("fuzz"));
-    if (value.isNone()) {
-        fuzz::check(!error.isEmpty(), "a refused XML property list comes with a reason");
-        return 0;
-    }
-    fuzz::check(value.depth() <= kv::PropertyListMaximumDepth, "value deeper than the limit accepted");
-    (void)value.description();
-    QString writeError;
-    const QByteArray written = kv::writePropertyListXml(value, &writeError);
-    if (written.isEmpty()) {
-        // Refused (a character XML cannot carry, say): said so, and why.
-        fuzz::check(!writeError.isEmpty(), "a refused XML write comes with a reason");
-        return 0;
-    }
-    QString readError;
-    const kv::PropertyListValue again = kv::readPropertyList(written, &readError);
-    fuzz::check(!again.isNone(), "written XML reads back");
-    fuzz::check(again == value, "written XML reads back equal");
+    fuzz::checkReadValue(value, error, value, "a refused XML property list comes with a reason",
+                         "written XML reads back equal");
     return 0;
 }
