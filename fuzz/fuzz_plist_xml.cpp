@@ -65,6 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz::check(!strict.isNone(), "the fast reader reads only what the strict reader reads");
         fuzz::check(identical(fast, strict), "the fast reader reads the strict reader's value");
     }
+    // The members of a top-level dictionary made on first use: checked just
+    // as strictly, the same depth before they are made, the same value after.
+    const kv::PropertyListValue deferred = kv::plistdetail::readXmlPropertyListFast(bytes, true);
+    fuzz::check(deferred.isNone() == fast.isNone(), "making members on first use reads the same documents");
+    if (!deferred.isNone()) {
+        fuzz::check(deferred.depth() == fast.depth(), "members made on first use have the depth read whole");
+        fuzz::check(identical(deferred, fast), "members made on first use are the values read whole");
+    }
 
     QString error;
     const kv::PropertyListValue value = kv::plistdetail::readXmlPropertyList(bytes, &error, QStringLiteral("fuzz"));

@@ -130,6 +130,24 @@ bool readersAgree(const QByteArray &bytes, bool *fastAccepted, QString *why)
         *why = QStringLiteral("values differ at ") + where;
         return false;
     }
+    // Read with the members of a top-level dictionary made on first use:
+    // the same verdict, the same depth before anything is made, the same
+    // value once made.
+    const PropertyListValue deferred = kv::plistdetail::readXmlPropertyListFast(bytes, true);
+    if (deferred.isNone()) {
+        *why = QStringLiteral("refused when members are made on first use");
+        return false;
+    }
+    if (deferred.depth() != strict.depth()) {
+        *why = QStringLiteral("depth %1 when members are made on first use, %2 read whole")
+                   .arg(deferred.depth())
+                   .arg(strict.depth());
+        return false;
+    }
+    if (!identical(deferred, strict, &where)) {
+        *why = QStringLiteral("made on first use, values differ at ") + where;
+        return false;
+    }
     return true;
 }
 
@@ -232,6 +250,9 @@ private Q_SLOTS:
     void largeSnapshotReadsFast();
     void readPropertyListKeepsStrictErrors_data();
     void readPropertyListKeepsStrictErrors();
+    void membersMadeOnFirstUse_data();
+    void membersMadeOnFirstUse();
+    void membersMadeOnFirstUseCompare();
 };
 
 void TestPropertyListXmlFast::agreesWithStrictReader_data()
@@ -477,6 +498,15 @@ void TestPropertyListXmlFast::writtenValuesReadFast()
         QVERIFY2(accepted, bytes.left(400).constData());
         const PropertyListValue fast = kv::plistdetail::readXmlPropertyListFast(bytes);
         QVERIFY2(fast == value, qPrintable(value.description().left(400)));
+        // The same value as a member of a snapshot-like dictionary, whose
+        // containers are made on first use when asked.
+        const PropertyListValue wrapped = PropertyListValue::fromDictionary(
+            {{QStringLiteral("State:/A"), value},
+             {QStringLiteral("State:/B"), PropertyListValue::fromArray({value, value})}});
+        const QByteArray wrappedBytes = kv::writePropertyListXml(wrapped, &error);
+        QVERIFY2(readersAgree(wrappedBytes, &accepted, &why), qPrintable(QString::number(i) + QLatin1String(": ") + why));
+        QVERIFY(accepted);
+        QVERIFY(kv::plistdetail::readXmlPropertyListFast(wrappedBytes, true) == wrapped);
     }
     QVERIFY(written > 300);
 }
@@ -492,6 +522,14 @@ void TestPropertyListXmlFast::mutatedDocumentsAgree()
     seeds.append(plist("<dict><key>a&amp;b</key><string>x&#x1F600;\r\ny</string><key>d</key><data>QQ==</data>"
                        "<key>n</key><array><integer>1</integer><real>2.5</real><date>2001-01-01T00:00:00Z</date>"
                        "<true/><false/><string/><dict/></array></dict>"));
+    seeds.append(plist("<dict><key>A</key><dict><key>Addresses</key><array><string>10.0.0.1</string></array>"
+                       "<key>B</key><dict><key>x</key><integer>-1</integer><key>y</key><real>1e3</real></dict>"
+                       "<key>Z\xc3\xa9</key><data>AAEC</data></dict>"
+                       "<key>B</key><array><dict><key>b</key><true/><key>a</key><false/></dict><array/>"
+                       "<date>2020-02-29T12:00:00Z</date></array>"
+                       "<key>C</key><dict><key>a&amp;</key><string>1</string><key>a</key><string>2</string></dict>"
+                       "<key>D</key><dict><key>a</key><array><integer>1</integer><string>x &lt; y</string></array>"
+                       "<key>b</key><dict/></dict></dict>"));
     static const QList<QByteArray> fragments{
         "<", ">", "/", "&", ";", "#", "x", "]", "!", "-", "?", "=", "\"", "'", " ", "\t", "\r", "\n", "\r\n",
         "\x80", "\xc3", "\xef\xbf\xbe", "\xf0\x9f\x98\x80", "\x00", "\x7f", "<!--", "-->", "&amp;", "&#x1F600;",
@@ -570,6 +608,130 @@ void TestPropertyListXmlFast::readPropertyListKeepsStrictErrors()
     QString message;
     QVERIFY(kv::readPropertyList(document, &message, QStringLiteral("doc")).isNone());
     QCOMPARE(message, error);
+}
+
+void TestPropertyListXmlFast::membersMadeOnFirstUse_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QString>("error"); // when refused; empty: compared with the whole read only
+    // The dictionary is the first level.
+    const QByteArray deep = QByteArray("<array>").repeated(511) + QByteArray("</array>").repeated(511);
+    const QByteArray tooDeep = QByteArray("<array>").repeated(512) + QByteArray("</array>").repeated(512);
+    QTest::newRow("snapshot-like") << plist("<dict><key>State:/A</key><dict><key>Addresses</key><array><string>"
+                                            "10.0.0.1</string></array><key>Index</key><integer>1</integer></dict>"
+                                            "<key>State:/B</key><array><true/><dict/><array/></array></dict>")
+                                   << QString();
+    QTest::newRow("scalars and empty containers beside") << plist("<dict><key>a</key><string>x</string><key>b</key>"
+                                                                  "<dict/><key>c</key><array></array><key>d</key>"
+                                                                  "<dict><key>e</key><integer>7</integer></dict></dict>")
+                                                          << QString();
+    QTest::newRow("unsorted keys inside") << plist("<dict><key>k</key><dict><key>b</key><true/><key>a</key><false/>"
+                                                   "<key>c</key><dict><key>z</key><true/><key>y</key><true/></dict>"
+                                                   "</dict></dict>")
+                                          << QString();
+    QTest::newRow("keys with references and non-ASCII inside")
+        << plist("<dict><key>k</key><dict><key>a&lt;</key><true/><key>\xc3\xa9</key><false/><key>&#x41;</key>"
+                 "<true/></dict></dict>")
+        << QString();
+    QTest::newRow("empty keys inside") << plist("<dict><key>k</key><dict><key/><true/><key>a</key><true/></dict>"
+                                                "<key>l</key><dict><key></key><true/></dict></dict>")
+                                       << QString();
+    QTest::newRow("deepest allowed member") << plist("<dict><key>k</key>" + deep + "</dict>") << QString();
+    QTest::newRow("repeated key inside") << plist("<dict><key>k</key><dict><key>a</key><true/><key>a</key><false/>"
+                                                  "</dict></dict>")
+                                         << "doc: line 4, column 48: the key \"a\" appears twice in one <dict>";
+    QTest::newRow("repeated key after a nested one")
+        << plist("<dict><key>k</key><dict><key>a</key><dict><key>b</key><true/></dict><key>a</key><true/>"
+                 "</dict></dict>")
+        << "doc: line 4, column 73: the key \"a\" appears twice in one <dict>";
+    QTest::newRow("bad integer deep inside") << plist("<dict><key>k</key><array><array><integer>1x</integer>"
+                                                      "</array></array></dict>")
+                                             << "doc: line 4, column 41: <integer> holds \"1x\", which is not an "
+                                                "integer from -9223372036854775808 to 18446744073709551615";
+    QTest::newRow("bad base64 inside") << plist("<dict><key>k</key><dict><key>d</key><data>A=A=</data></dict></dict>")
+                                       << "doc: line 4, column 42: <data> holds \"A=A=\", which is not valid base64";
+    QTest::newRow("member nested too deep") << plist("<dict><key>k</key>" + tooDeep + "</dict>")
+                                            << "doc: line 4, column 3602: values are nested deeper than 512 levels";
+    QTest::newRow("unclosed member") << plist("<dict><key>k</key><dict><key>a</key><true/></dict>")
+                                     << QString();
+}
+
+// A document read with the members of its top-level dictionary made on first
+// use is refused exactly when, and with the error, it is refused read whole;
+// when read, it is the same value at every level, with the same depth known
+// before anything is made.
+void TestPropertyListXmlFast::membersMadeOnFirstUse()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(QString, error);
+    QString wholeError, deferredError;
+    const PropertyListValue whole = kv::readPropertyList(document, &wholeError, QStringLiteral("doc"));
+    const PropertyListValue deferred =
+        kv::readPropertyList(document, &deferredError, QStringLiteral("doc"), kv::PropertyListReading::TopLevelOnUse);
+    if (!error.isEmpty())
+        QCOMPARE(wholeError, error);
+    QCOMPARE(deferredError, wholeError);
+    QCOMPARE(deferred.isNone(), whole.isNone());
+    if (whole.isNone())
+        return;
+    QCOMPARE(deferred.depth(), whole.depth());
+    QString where;
+    QVERIFY2(identical(deferred, whole, &where), qPrintable(where));
+    QCOMPARE(deferred.description(), whole.description());
+    QCOMPARE(kv::writePropertyListXml(deferred, &where), kv::writePropertyListXml(whole, &where));
+}
+
+// Members made on first use compare as the values they stand for: with each
+// other before either is made, with values read whole, and after being made.
+void TestPropertyListXmlFast::membersMadeOnFirstUseCompare()
+{
+    const QByteArray first = plist("<dict><key>a</key><dict><key>x</key><integer>1</integer></dict>"
+                                   "<key>b</key><dict><key>x</key><integer>1</integer></dict>"
+                                   "<key>c</key><dict><key>x</key><integer>01</integer></dict>"
+                                   "<key>d</key><dict><key>x</key><integer>2</integer></dict>"
+                                   "<key>e</key><array><integer>1</integer></array></dict>");
+    // Made twice from the same bytes, and once from bytes elsewhere.
+    const auto read = [](const QByteArray &bytes) {
+        return kv::readPropertyList(bytes, nullptr, QString(), kv::PropertyListReading::TopLevelOnUse);
+    };
+    const PropertyListValue one = read(first), two = read(first), whole = kv::readPropertyList(first, nullptr);
+    const QByteArray shifted = plist("<dict><key>a</key>\n  <dict><key>x</key><integer>1</integer></dict>\n</dict>");
+    const PropertyListValue three = read(shifted);
+    for (const QString &key : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
+        QVERIFY2(one.value(key) == two.value(QStringLiteral("a")), qPrintable(key));
+        QVERIFY2(one.value(key) == three.value(QStringLiteral("a")), qPrintable(key));
+        QVERIFY2(whole.value(key) == one.value(key), qPrintable(key));
+        QVERIFY2(one.value(key) == whole.value(key), qPrintable(key));
+    }
+    QVERIFY(one.value(QStringLiteral("d")) != two.value(QStringLiteral("a")));
+    QVERIFY(one.value(QStringLiteral("d")) != whole.value(QStringLiteral("c")));
+    // A dictionary and an array holding the same text never compare equal.
+    QVERIFY(one.value(QStringLiteral("e")) != two.value(QStringLiteral("a")));
+    QCOMPARE(one.value(QStringLiteral("e")).typeName(), QStringLiteral("Array"));
+    QCOMPARE(one.value(QStringLiteral("a")).typeName(), QStringLiteral("Dictionary"));
+    // Made, a value is still the same value and the same shared data.
+    const PropertyListValue member = one.value(QStringLiteral("d"));
+    const void *identity = member.identity();
+    member.read();
+    QCOMPARE(member.identity(), identity);
+    QCOMPARE(member.value(QStringLiteral("x")).integer(), 2);
+    QCOMPARE(one.value(QStringLiteral("d")).count(), 1);
+    QVERIFY(member == two.value(QStringLiteral("d")));
+    // The bytes read stay with the values: the caller's array can go.
+    PropertyListValue kept;
+    {
+        QByteArray transient = first;
+        transient.detach();
+        kept = read(transient).value(QStringLiteral("d"));
+        transient.fill('x');
+    }
+    QCOMPARE(kept.value(QStringLiteral("x")).integer(), 2);
+    // A document over bytes it does not own is read from a copy of them.
+    QByteArray owner = first;
+    owner.detach();
+    PropertyListValue raw = read(QByteArray::fromRawData(owner.constData(), owner.size())).value(QStringLiteral("d"));
+    owner.fill('x');
+    QCOMPARE(raw.value(QStringLiteral("x")).integer(), 2);
 }
 
 QTEST_MAIN(TestPropertyListXmlFast)

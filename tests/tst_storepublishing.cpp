@@ -165,10 +165,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("shape");
         QTest::addColumn<int>("depth");
-        for (const char *shape : {"arrays", "dictionaries", "mixed", "wide with a deep last branch"}) {
-            for (int depth : {1, 2, 511, 512, 513, 600, 5000}) {
-                QTest::addRow("%s, %d levels", shape, depth) << QString::fromLatin1(shape) << depth;
-            }
+        const QStringList shapes{QStringLiteral("arrays"), QStringLiteral("dictionaries"), QStringLiteral("mixed"),
+                                 QStringLiteral("wide with a deep last branch")};
+        for (const QString &shape : shapes) {
+            for (int depth : {1, 2, 511, 512, 513, 600, 5000})
+                QTest::addRow("%s, %d levels", qPrintable(shape), depth) << shape << depth;
         }
     }
 

@@ -101,27 +101,6 @@ bool matchesEveryKeyPattern(const QString &key, const QRegularExpression &expres
     return true;
 }
 
-// Whether the value nests deeper than `limit` levels (a scalar or an empty
-// container is one level): value.depth() > limit, found without walking past
-// the limit, so the recursion stays shallow.
-bool nestsDeeperThan(const PropertyListValue &value, int limit)
-{
-    if (limit < 1)
-        return true;
-    if (value.isDictionary()) {
-        for (const PropertyListValue &child : value.dictionary()) {
-            if (nestsDeeperThan(child, limit - 1))
-                return true;
-        }
-    } else if (value.isArray()) {
-        for (const PropertyListValue &child : value.array()) {
-            if (nestsDeeperThan(child, limit - 1))
-                return true;
-        }
-    }
-    return false;
-}
-
 bool matchesAny(const QList<QRegularExpression> &expressions, const QString &key)
 {
     return std::any_of(expressions.cbegin(), expressions.cend(),
@@ -324,7 +303,7 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
         systemLog(QStringLiteral("Store: refused a value for an empty key"));
         return;
     }
-    if (nestsDeeperThan(value, MaximumDepth)) {
+    if (value.nestsDeeperThan(MaximumDepth)) {
         systemLog(QStringLiteral("Store: refused the value of %1: nested %2 levels deep, more than %3; "
                                  "keeping the old value")
                       .arg(key)

@@ -56,14 +56,14 @@ SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
 }
 
 bool SnapshotSource::contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
-                                QString *error)
+                                QString *error, PropertyListReading reading)
 {
     if (!state.readable) {
         *error = state.failure;
         return false;
     }
     QString parseError;
-    const PropertyListValue root = readPropertyList(state.bytes, &parseError, path);
+    const PropertyListValue root = readPropertyList(state.bytes, &parseError, path, reading);
     if (root.isNone()) {
         *error = parseError.isEmpty() ? QStringLiteral("%1: not a property list").arg(path) : parseError;
         return false;
@@ -81,7 +81,11 @@ bool SnapshotSource::start(StoreEngine &engine, QString *error)
     FileState state = readFile(m_path);
     PropertyListDictionary contents;
     QString reason;
-    if (!contentsOf(m_path, state, &contents, &reason)) {
+    // The first load makes each key's value only when it is first looked
+    // at: the store's keys are there at once, and a large snapshot serves
+    // sooner. (A later rewrite compares every value with the one before, so
+    // it reads values whole.)
+    if (!contentsOf(m_path, state, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
         if (error)
             *error = reason;
         return false;

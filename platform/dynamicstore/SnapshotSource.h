@@ -65,7 +65,7 @@ private:
     // The top-level dictionary of what was read; false with *error when the
     // file cannot serve.
     static bool contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
-                           QString *error);
+                           QString *error, PropertyListReading reading = PropertyListReading::Whole);
     void watch();
     void publish(const PropertyListDictionary &contents);
 

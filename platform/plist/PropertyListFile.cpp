@@ -23,7 +23,8 @@ QString mebibytes(qint64 bytes)
 
 } // namespace
 
-PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName)
+PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName,
+                                   PropertyListReading reading)
 {
     const QString source = sourceName.isEmpty() ? QStringLiteral("property list") : sourceName;
     if (bytes.isEmpty()) {
@@ -37,7 +38,7 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
     }
     QString message;
     PropertyListValue value = bytes.startsWith("bplist") ? plistdetail::readBinaryPropertyList(bytes, &message, source)
-                                                         : plistdetail::readXmlPropertyList(bytes, &message, source);
+                                                         : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
     if (value.isNone())
         setError(error, message);
     return value;

@@ -32,7 +32,16 @@ inline constexpr qint64 PropertyListMaximumInputSize = qint64(512) * 1024 * 1024
 // of their containers are refused; objects shared by several containers are
 // fine, as long as the value they make does not expand past a limit of
 // roughly 16 million values (more when the file itself holds more objects).
-PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName = QString());
+//
+// With PropertyListReading::TopLevelOnUse, the dictionaries and arrays inside
+// a top-level dictionary of a common XML document are checked in full (any
+// error is found now, as always) but made into values only when first looked
+// into, which makes a large snapshot quicker to load when few of its values
+// are looked at. The value is the same either way; until then it keeps the
+// input bytes.
+enum class PropertyListReading { Whole, TopLevelOnUse };
+PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName = QString(),
+                                   PropertyListReading reading = PropertyListReading::Whole);
 
 // Reads a file with readPropertyList; a file that cannot be read gives an
 // error naming the file and the reason.

@@ -5,15 +5,38 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <variant>
 
 namespace kv {
 
+// The content of a value made by deferred(), not read yet: as small as the
+// other contents, so that it makes no value larger.
+struct PropertyListValue::Deferred
+{
+    std::shared_ptr<const DeferredDocument> document;
+    quint32 begin;
+    quint32 length;
+
+    // The same reader on the same bytes makes the same value.
+    bool sameSourceAs(const Deferred &other) const
+    {
+        return document->read == other.document->read && length == other.length
+               && std::memcmp(document->bytes.constData() + begin, other.document->bytes.constData() + other.begin,
+                              length)
+                      == 0;
+    }
+    bool operator==(const Deferred &other) const { return sameSourceAs(other); }
+};
+
 struct PropertyListValue::Data
 {
     Kind kind;
-    std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64,
-                 double, bool, QByteArray, QDateTime>
+    int deferredDepth = 0; // the depth of a Deferred payload
+    // Replaced by the content it stands for when a Deferred is read: the
+    // value stays the same value, so the change is no change to its users.
+    mutable std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64,
+                         double, bool, QByteArray, QDateTime, Deferred>
         payload;
 
     ~Data();
@@ -210,49 +233,85 @@ void describe(QString &out, const PropertyListValue &value, int level, bool nest
 
 PropertyListValue PropertyListValue::fromDictionary(PropertyListDictionary dictionary)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Dictionary, std::move(dictionary)}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Dictionary, 0, std::move(dictionary)}));
 }
 
 PropertyListValue PropertyListValue::fromArray(PropertyListArray array)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Array, std::move(array)}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Array, 0, std::move(array)}));
 }
 
 PropertyListValue PropertyListValue::fromString(QString string)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::String, std::move(string)}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::String, 0, std::move(string)}));
 }
 
 PropertyListValue PropertyListValue::fromInteger(qint64 value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, value}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, 0, value}));
 }
 
 PropertyListValue PropertyListValue::fromUnsignedInteger(quint64 value)
 {
     if (value <= quint64(std::numeric_limits<qint64>::max()))
         return fromInteger(qint64(value));
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, value}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, 0, value}));
 }
 
 PropertyListValue PropertyListValue::fromReal(double value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Real, value}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Real, 0, value}));
 }
 
 PropertyListValue PropertyListValue::fromBoolean(bool value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Boolean, value}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Boolean, 0, value}));
 }
 
 PropertyListValue PropertyListValue::fromData(QByteArray data)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Data, std::move(data)}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Data, 0, std::move(data)}));
 }
 
 PropertyListValue PropertyListValue::fromDate(const QDateTime &date)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Date, date.toUTC()}));
+    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Date, 0, date.toUTC()}));
+}
+
+PropertyListValue PropertyListValue::deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
+                                              qsizetype begin, qsizetype end)
+{
+    Q_ASSERT(kind == Kind::Dictionary || kind == Kind::Array);
+    Q_ASSERT(document && begin >= 0 && begin <= end && end <= document->bytes.size());
+    Q_ASSERT(end <= qsizetype(std::numeric_limits<quint32>::max()));
+    return PropertyListValue(std::make_shared<const Data>(
+        Data{kind, std::max(depth, 1), Deferred{std::move(document), quint32(begin), quint32(end - begin)}}));
+}
+
+const PropertyListValue::Data &PropertyListValue::content() const
+{
+    if (std::holds_alternative<Deferred>(d->payload))
+        read();
+    return *d;
+}
+
+void PropertyListValue::read() const
+{
+    const Deferred *deferred = d ? std::get_if<Deferred>(&d->payload) : nullptr;
+    if (!deferred)
+        return;
+    const PropertyListValue made =
+        deferred->document->read(deferred->document->bytes, deferred->begin, deferred->begin + deferred->length);
+    // The reader checked these bytes before deferring them; should they not
+    // make a value of the kind promised after all, the value reads as empty
+    // rather than as something of another kind.
+    Q_ASSERT(made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload));
+    if (made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload))
+        d->payload = made.d->payload; // shares the container made
+    else if (d->kind == Kind::Dictionary)
+        d->payload = PropertyListDictionary();
+    else
+        d->payload = PropertyListArray();
 }
 
 PropertyListValue::Kind PropertyListValue::kind() const
@@ -269,25 +328,25 @@ bool PropertyListValue::isNumber() const
 const PropertyListDictionary &PropertyListValue::dictionary() const
 {
     if (kind() == Kind::Dictionary)
-        return std::get<PropertyListDictionary>(d->payload);
+        return std::get<PropertyListDictionary>(content().payload);
     return emptyDictionary();
 }
 
 const PropertyListArray &PropertyListValue::array() const
 {
     if (kind() == Kind::Array)
-        return std::get<PropertyListArray>(d->payload);
+        return std::get<PropertyListArray>(content().payload);
     return emptyArray();
 }
 
 QString PropertyListValue::string() const
 {
-    return kind() == Kind::String ? std::get<QString>(d->payload) : QString();
+    return kind() == Kind::String ? std::get<QString>(content().payload) : QString();
 }
 
 bool PropertyListValue::isUnsignedInteger() const
 {
-    return kind() == Kind::Integer && std::holds_alternative<quint64>(d->payload);
+    return kind() == Kind::Integer && std::holds_alternative<quint64>(content().payload);
 }
 
 qint64 PropertyListValue::integer() const
@@ -295,15 +354,15 @@ qint64 PropertyListValue::integer() const
     switch (kind()) {
     case Kind::Integer:
         if (isUnsignedInteger())
-            return qint64(std::get<quint64>(d->payload));
-        return std::get<qint64>(d->payload);
+            return qint64(std::get<quint64>(content().payload));
+        return std::get<qint64>(content().payload);
     case Kind::Real: {
-        const double v = std::get<double>(d->payload);
+        const double v = std::get<double>(content().payload);
         if (!(v == v) || v >= 9.2233720368547758e18 || v < -9.2233720368547758e18)
             return 0;
         return qint64(v);
     }
-    case Kind::Boolean: return std::get<bool>(d->payload) ? 1 : 0;
+    case Kind::Boolean: return std::get<bool>(content().payload) ? 1 : 0;
     default: return 0;
     }
 }
@@ -311,7 +370,7 @@ qint64 PropertyListValue::integer() const
 quint64 PropertyListValue::unsignedInteger() const
 {
     if (isUnsignedInteger())
-        return std::get<quint64>(d->payload);
+        return std::get<quint64>(content().payload);
     return quint64(integer());
 }
 
@@ -319,9 +378,9 @@ double PropertyListValue::real() const
 {
     switch (kind()) {
     case Kind::Integer:
-        return isUnsignedInteger() ? double(std::get<quint64>(d->payload)) : double(std::get<qint64>(d->payload));
-    case Kind::Real: return std::get<double>(d->payload);
-    case Kind::Boolean: return std::get<bool>(d->payload) ? 1.0 : 0.0;
+        return isUnsignedInteger() ? double(std::get<quint64>(content().payload)) : double(std::get<qint64>(content().payload));
+    case Kind::Real: return std::get<double>(content().payload);
+    case Kind::Boolean: return std::get<bool>(content().payload) ? 1.0 : 0.0;
     default: return 0.0;
     }
 }
@@ -329,18 +388,18 @@ double PropertyListValue::real() const
 bool PropertyListValue::boolean() const
 {
     if (kind() == Kind::Boolean)
-        return std::get<bool>(d->payload);
+        return std::get<bool>(content().payload);
     return isNumber() && real() != 0.0;
 }
 
 QByteArray PropertyListValue::data() const
 {
-    return kind() == Kind::Data ? std::get<QByteArray>(d->payload) : QByteArray();
+    return kind() == Kind::Data ? std::get<QByteArray>(content().payload) : QByteArray();
 }
 
 QDateTime PropertyListValue::date() const
 {
-    return kind() == Kind::Date ? std::get<QDateTime>(d->payload) : QDateTime();
+    return kind() == Kind::Date ? std::get<QDateTime>(content().payload) : QDateTime();
 }
 
 qsizetype PropertyListValue::count() const
@@ -395,6 +454,10 @@ int PropertyListValue::depth() const
     QList<std::pair<const PropertyListValue *, int>> pending{{this, 1}};
     while (!pending.isEmpty()) {
         const auto [value, level] = pending.takeLast();
+        if (std::holds_alternative<Deferred>(value->d->payload)) {
+            deepest = std::max(deepest, level - 1 + value->d->deferredDepth);
+            continue;
+        }
         deepest = std::max(deepest, level);
         if (value->isDictionary()) {
             for (const PropertyListValue &child : value->dictionary())
@@ -407,12 +470,39 @@ int PropertyListValue::depth() const
     return deepest;
 }
 
+bool PropertyListValue::nestsDeeperThan(int limit) const
+{
+    if (!d)
+        return limit < 0;
+    if (limit < 1)
+        return true;
+    if (std::holds_alternative<Deferred>(d->payload))
+        return d->deferredDepth > limit;
+    // Recursion at most `limit` levels deep.
+    if (isDictionary()) {
+        for (const PropertyListValue &child : dictionary()) {
+            if (child.nestsDeeperThan(limit - 1))
+                return true;
+        }
+    } else if (isArray()) {
+        for (const PropertyListValue &child : array()) {
+            if (child.nestsDeeperThan(limit - 1))
+                return true;
+        }
+    }
+    return false;
+}
+
 bool PropertyListValue::operator==(const PropertyListValue &other) const
 {
     if (d == other.d)
         return true;
     if (!d || !other.d || d->kind != other.d->kind)
         return false;
+    const Deferred *deferred = std::get_if<Deferred>(&d->payload);
+    const Deferred *otherDeferred = std::get_if<Deferred>(&other.d->payload);
+    if (deferred && otherDeferred && deferred->sameSourceAs(*otherDeferred))
+        return true;
     switch (d->kind) {
     case Kind::Integer:
         return isUnsignedInteger() == other.isUnsignedInteger() && unsignedInteger() == other.unsignedInteger();
@@ -421,7 +511,7 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
         return a == b || (a != a && b != b);
     }
     case Kind::Date: return date() == other.date();
-    default: return d->payload == other.d->payload;
+    default: return content().payload == other.content().payload;
     }
 }
 

@@ -90,6 +90,30 @@ public:
     // Depth of nesting: 1 for a scalar or an empty container, 0 for none.
     int depth() const;
 
+    // Whether depth() > limit, found without walking deeper than the limit.
+    bool nestsDeeperThan(int limit) const;
+
+    // For readers: a dictionary or array whose content stays in a document's
+    // bytes, `begin` to `end`, until the value is first looked into; then
+    // `document->read(document->bytes, begin, end)` makes it. The reader must
+    // have checked those bytes already: `read` has to give a value of `kind`
+    // nested `depth` deep. Its kind and depth are answered without reading,
+    // and two such values made by the same `read` from the same bytes are
+    // equal without reading either. Reading changes nothing that can be
+    // observed but the time it takes; as with any value, one that is shared
+    // between threads must be read before it is (call read()). The document
+    // is shared by its values and may not pass 4 GiB.
+    using DeferredReader = PropertyListValue (*)(const QByteArray &document, qsizetype begin, qsizetype end);
+    struct DeferredDocument
+    {
+        QByteArray bytes;
+        DeferredReader read;
+    };
+    static PropertyListValue deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
+                                      qsizetype begin, qsizetype end);
+    // Makes the content of a value made by deferred() now (else nothing).
+    void read() const;
+
     // Values of equal kind and content are equal. An integer and a real with
     // the same numeric value are not equal (the kind differs).
     bool operator==(const PropertyListValue &other) const;
@@ -100,6 +124,8 @@ public:
 
 private:
     struct Data;
+    struct Deferred;
+    const Data &content() const; // *d, read first if deferred; d must be set
     explicit PropertyListValue(std::shared_ptr<const Data> data) : d(std::move(data)) {}
     std::shared_ptr<const Data> d;
 };

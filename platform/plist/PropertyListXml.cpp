@@ -777,12 +777,13 @@ PropertyListValue readXmlPropertyListStrict(const QByteArray &bytes, QString *er
     return reader.read(error);
 }
 
-PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source)
+PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source,
+                                      PropertyListReading reading)
 {
     // The fast reader takes the documents it reads in full; everything else,
     // errors included, is read by the strict reader, which gives the same
     // value for any document both read and every error message.
-    PropertyListValue value = readXmlPropertyListFast(bytes);
+    PropertyListValue value = readXmlPropertyListFast(bytes, reading == PropertyListReading::TopLevelOnUse);
     if (!value.isNone())
         return value;
     return readXmlPropertyListStrict(bytes, error, source);

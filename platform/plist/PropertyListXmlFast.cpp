@@ -8,7 +8,9 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -60,7 +62,27 @@ enum class Tag { Dict, Array, Key, String, Integer, Real, True, False, Data, Dat
 class FastXmlReader
 {
 public:
-    explicit FastXmlReader(const QByteArray &bytes) : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size()) {}
+    // With deferTopLevelMembers, containers in a top-level dictionary are
+    // checked and left to be made on first use (PropertyListValue::deferred);
+    // the values then share `bytes`.
+    // With deferTopLevelMembers, containers in a top-level dictionary are
+    // checked and left to be made on first use (PropertyListValue::deferred);
+    // the values then share `bytes`.
+    explicit FastXmlReader(const QByteArray &bytes, bool deferTopLevelMembers = false)
+        : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size())
+    {
+        if (!deferTopLevelMembers || bytes.size() > qsizetype(std::numeric_limits<quint32>::max()))
+            return;
+        // Deferred values keep the document: an array over bytes it does
+        // not own is copied first.
+        QByteArray document = bytes;
+        if (!document.data_ptr().isMutable())
+            document = QByteArray(bytes.constData(), bytes.size());
+        m_p = document.constData();
+        m_end = m_p + document.size();
+        m_deferredDocument = std::make_shared<const PropertyListValue::DeferredDocument>(
+            PropertyListValue::DeferredDocument{std::move(document), &readDeferredValue});
+    }
 
     PropertyListValue read()
     {
@@ -81,7 +103,7 @@ public:
         if (!skipLiteral("<plist>") && !skipLiteral("<plist version=\"1.0\">"))
             return {};
         PropertyListValue root;
-        if (!skipMisc() || !readValue(0, &root) || !skipMisc() || !skipLiteral("</plist>") || !skipMisc()
+        if (!skipMisc() || !readValue<true>(0, &root) || !skipMisc() || !skipLiteral("</plist>") || !skipMisc()
             || m_p != m_end)
             return {};
         return root;
@@ -508,7 +530,7 @@ private:
 
     // Plain text of at most 18 decimal digits after an optional '-', as most
     // integers are written: what parseInteger makes of it, made directly.
-    bool readPlainDecimal(PropertyListValue *out) const
+    bool readPlainDecimal(qint64 *out) const
     {
         if (!m_plain)
             return false;
@@ -525,21 +547,26 @@ private:
                 return false;
             value = value * 10 + (*p - '0');
         }
-        *out = PropertyListValue::fromInteger(negative ? -value : value);
+        *out = negative ? -value : value;
         return true;
     }
 
-    // At the start tag of a value inside `openContainers` containers.
+    // At the start tag of a value inside `openContainers` containers. With
+    // Build, the value is made into *out; without, it is only checked, just
+    // as strictly (out is not used).
+    template <bool Build>
     bool readValue(int openContainers, PropertyListValue *out)
     {
         Tag tag;
         bool empty;
         if (!readStartTag(&tag, &empty) || tag == Tag::Key || openContainers + 1 > PropertyListMaximumDepth)
             return false;
+        if constexpr (!Build)
+            m_deepest = std::max(m_deepest, openContainers + 1);
         if (tag == Tag::Dict)
-            return readDictionary(openContainers + 1, empty, out);
+            return readDictionary<Build>(openContainers + 1, empty, out);
         if (tag == Tag::Array)
-            return readArray(openContainers + 1, empty, out);
+            return readArray<Build>(openContainers + 1, empty, out);
         if (empty) {
             m_plain = true;
             m_plainBegin = m_p;
@@ -548,13 +575,30 @@ private:
             return false;
         }
         switch (tag) {
-        case Tag::String: *out = PropertyListValue::fromString(textString()); return true;
-        case Tag::Integer: return readPlainDecimal(out) || parseInteger(textView(), out);
+        case Tag::String:
+            if constexpr (Build)
+                *out = PropertyListValue::fromString(textString());
+            return true;
+        case Tag::Integer: {
+            qint64 plain;
+            if (readPlainDecimal(&plain)) {
+                if constexpr (Build)
+                    *out = PropertyListValue::fromInteger(plain);
+                return true;
+            }
+            PropertyListValue integer;
+            if (!parseInteger(textView(), &integer))
+                return false;
+            if constexpr (Build)
+                *out = std::move(integer);
+            return true;
+        }
         case Tag::Real: {
             double real = 0;
             if (!parseReal(textView(), &real))
                 return false;
-            *out = PropertyListValue::fromReal(real);
+            if constexpr (Build)
+                *out = PropertyListValue::fromReal(real);
             return true;
         }
         case Tag::True:
@@ -563,21 +607,24 @@ private:
                 if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
                     return false;
             }
-            *out = PropertyListValue::fromBoolean(tag == Tag::True);
+            if constexpr (Build)
+                *out = PropertyListValue::fromBoolean(tag == Tag::True);
             return true;
         }
         case Tag::Data: {
             QByteArray data;
             if (!decodeBase64(textView(), &data))
                 return false;
-            *out = PropertyListValue::fromData(std::move(data));
+            if constexpr (Build)
+                *out = PropertyListValue::fromData(std::move(data));
             return true;
         }
         case Tag::Date: {
             QDateTime date;
             if (!parseDate(textView(), &date))
                 return false;
-            *out = PropertyListValue::fromDate(date);
+            if constexpr (Build)
+                *out = PropertyListValue::fromDate(date);
             return true;
         }
         default: return false;
@@ -601,9 +648,42 @@ private:
         return key;
     }
 
+    // A value of the document's top-level dictionary when its content is to
+    // be read on first use: a dictionary or array with content is checked
+    // now and deferred; anything else is made at once. A container the
+    // check cannot vouch for without making it (see m_needsBuild) is made.
+    bool readTopLevelMember(PropertyListValue *out)
+    {
+        constexpr int openContainers = 1;
+        const char *start = m_p;
+        Tag tag;
+        bool empty;
+        const bool container = readStartTag(&tag, &empty) && !empty && (tag == Tag::Dict || tag == Tag::Array);
+        m_p = start;
+        if (!container)
+            return readValue<true>(openContainers, out);
+        m_deepest = 0;
+        m_needsBuild = false;
+        if (readValue<false>(openContainers, nullptr)) {
+            const char *base = m_deferredDocument->bytes.constData();
+            *out = PropertyListValue::deferred(
+                tag == Tag::Dict ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
+                m_deepest - openContainers, m_deferredDocument, start - base, m_p - base);
+            return true;
+        }
+        if (!m_needsBuild)
+            return false;
+        m_p = start;
+        return readValue<true>(openContainers, out);
+    }
+
+    template <bool Build>
     bool readDictionary(int openContainers, bool empty, PropertyListValue *out)
     {
         std::map<QString, PropertyListValue> entries;
+        // Checking only: the last key, in the input.
+        std::string_view previousKey;
+        bool hasPreviousKey = false;
         while (!empty) {
             if (!skipMisc())
                 return false;
@@ -613,27 +693,48 @@ private:
             bool emptyKey;
             if (!readStartTag(&tag, &emptyKey) || tag != Tag::Key)
                 return false;
-            QString key;
-            if (!emptyKey) {
-                if (!readText(Tag::Key))
-                    return false;
-                key = keyString(openContainers);
-            }
-            PropertyListValue value;
-            if (!skipMisc() || !readValue(openContainers, &value))
+            if (!emptyKey && !readText(Tag::Key))
                 return false;
-            // Keys usually come sorted: then each goes in at the end without
-            // a search, and cannot be a repeat.
-            if (entries.empty() || entries.rbegin()->first < key) {
-                entries.emplace_hint(entries.end(), std::move(key), std::move(value));
-            } else if (!entries.emplace(std::move(key), std::move(value)).second) {
-                return false; // a repeated key
+            if constexpr (Build) {
+                QString key = emptyKey ? QString() : keyString(openContainers);
+                PropertyListValue value;
+                if (!skipMisc())
+                    return false;
+                if (m_deferredDocument && openContainers == 1 ? !readTopLevelMember(&value)
+                                                                  : !readValue<true>(openContainers, &value))
+                    return false;
+                // Keys usually come sorted: then each goes in at the end
+                // without a search, and cannot be a repeat.
+                if (entries.empty() || entries.rbegin()->first < key) {
+                    entries.emplace_hint(entries.end(), std::move(key), std::move(value));
+                } else if (!entries.emplace(std::move(key), std::move(value)).second) {
+                    return false; // a repeated key
+                }
+            } else {
+                // Plain keys in increasing order cannot repeat; they compare
+                // byte by byte as their strings do (ASCII). Others need the
+                // full check, which making the dictionary does.
+                if (!emptyKey && !m_plain) {
+                    m_needsBuild = true;
+                    return false;
+                }
+                const std::string_view key = emptyKey ? std::string_view() : std::string_view(m_plainBegin, size_t(m_plainSize));
+                if (hasPreviousKey && !(previousKey < key)) {
+                    m_needsBuild = true;
+                    return false;
+                }
+                previousKey = key;
+                hasPreviousKey = true;
+                if (!skipMisc() || !readValue<false>(openContainers, nullptr))
+                    return false;
             }
         }
-        *out = PropertyListValue::fromDictionary(PropertyListDictionary(std::move(entries)));
+        if constexpr (Build)
+            *out = PropertyListValue::fromDictionary(PropertyListDictionary(std::move(entries)));
         return true;
     }
 
+    template <bool Build>
     bool readArray(int openContainers, bool empty, PropertyListValue *out)
     {
         PropertyListArray array;
@@ -643,16 +744,38 @@ private:
             if (skipLiteral("</array>"))
                 break;
             PropertyListValue value;
-            if (!readValue(openContainers, &value))
+            if (!readValue<Build>(openContainers, &value))
                 return false;
-            array.append(std::move(value));
+            if constexpr (Build)
+                array.append(std::move(value));
         }
-        *out = PropertyListValue::fromArray(std::move(array));
+        if constexpr (Build)
+            *out = PropertyListValue::fromArray(std::move(array));
         return true;
     }
 
+    // Makes a value deferred by readTopLevelMember: the bytes were checked.
+    static PropertyListValue readDeferredValue(const QByteArray &document, qsizetype begin, qsizetype end)
+    {
+        FastXmlReader reader(document);
+        reader.m_p = document.constData() + begin;
+        reader.m_end = document.constData() + end;
+        PropertyListValue value;
+        if (!reader.readValue<true>(1, &value) || reader.m_p != reader.m_end)
+            return {};
+        return value;
+    }
+
+    // Set when containers in a top-level dictionary are deferred: the
+    // document they are read from, m_p and m_end point into its bytes.
+    std::shared_ptr<const PropertyListValue::DeferredDocument> m_deferredDocument;
     const char *m_p;
     const char *m_end;
+    // Checking only: the deepest level reached (the document's value is at
+    // level 1), and whether the check gave up on a value that making it
+    // would decide.
+    int m_deepest = 0;
+    bool m_needsBuild = false;
     // The text of the last element read: in the input, or decoded.
     bool m_plain = true;
     const char *m_plainBegin = nullptr;
@@ -664,9 +787,9 @@ private:
 
 } // namespace
 
-PropertyListValue readXmlPropertyListFast(const QByteArray &bytes)
+PropertyListValue readXmlPropertyListFast(const QByteArray &bytes, bool deferTopLevelMembers)
 {
-    FastXmlReader reader(bytes);
+    FastXmlReader reader(bytes, deferTopLevelMembers);
     return reader.read();
 }
 

@@ -23,8 +23,11 @@
 
 namespace kv::plistdetail {
 
-// None when the document is not one the fast reader reads in full.
-PropertyListValue readXmlPropertyListFast(const QByteArray &bytes);
+// None when the document is not one the fast reader reads in full. With
+// deferTopLevelMembers, when the document's value is a dictionary, the
+// dictionaries and arrays in it are checked in full but made only when first
+// used (PropertyListValue::deferred); the value is equal either way.
+PropertyListValue readXmlPropertyListFast(const QByteArray &bytes, bool deferTopLevelMembers = false);
 
 // The strict reader: every well-formed XML property list, every error with
 // its line and column.
