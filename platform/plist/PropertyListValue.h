@@ -100,9 +100,9 @@ public:
     // nested `depth` deep. Its kind and depth are answered without reading,
     // and two such values made by the same `read` from the same bytes are
     // equal without reading either. Reading changes nothing that can be
-    // observed but the time it takes; as with any value, one that is shared
-    // between threads must be read before it is (call read()). The document
-    // is shared by its values and may not pass 4 GiB.
+    // observed but the time it takes. It is not guarded against other
+    // threads: call read() before such a value is shared between threads.
+    // The document is shared by its values and may not pass 4 GiB.
     using DeferredReader = PropertyListValue (*)(const QByteArray &document, qsizetype begin, qsizetype end);
     struct DeferredDocument
     {
