@@ -110,9 +110,17 @@ public:
     }
 
 private:
+    // The literals are a few bytes long and usually differ at once: a plain
+    // loop, not a library call.
     bool startsWith(std::string_view literal) const
     {
-        return size_t(m_end - m_p) >= literal.size() && std::memcmp(m_p, literal.data(), literal.size()) == 0;
+        if (size_t(m_end - m_p) < literal.size())
+            return false;
+        for (size_t i = 0; i < literal.size(); ++i) {
+            if (m_p[i] != literal[i])
+                return false;
+        }
+        return true;
     }
 
     bool skipLiteral(std::string_view literal)
