@@ -8,6 +8,9 @@
 
 #include <array>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <limits>
 #include <map>
 #include <memory>
@@ -137,6 +140,37 @@ private:
         while (m_p < m_end && isSpace(*m_p))
             ++m_p;
         return m_p != start;
+    }
+
+    // Moves m_p past the bytes that stand for themselves in element text,
+    // sixteen at a time while none of them needs a closer look.
+    void skipPlainText()
+    {
+#if defined(__SSE2__)
+        const __m128i control = _mm_set1_epi8(0x20);
+        const __m128i lessThan = _mm_set1_epi8('<');
+        const __m128i ampersand = _mm_set1_epi8('&');
+        const __m128i bracket = _mm_set1_epi8(']');
+        const __m128i del = _mm_set1_epi8(0x7f);
+        while (m_end - m_p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m_p));
+            // A signed comparison: bytes from 0x80 up (non-ASCII) are below
+            // 0x20 too. Tabs and newlines stop the fast scan; the loop below
+            // takes them.
+            const __m128i closer = _mm_or_si128(
+                _mm_or_si128(_mm_cmplt_epi8(bytes, control), _mm_cmpeq_epi8(bytes, lessThan)),
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, ampersand), _mm_cmpeq_epi8(bytes, bracket)),
+                             _mm_cmpeq_epi8(bytes, del)));
+            const int mask = _mm_movemask_epi8(closer);
+            if (mask != 0) {
+                m_p += __builtin_ctz(unsigned(mask));
+                break;
+            }
+            m_p += 16;
+        }
+#endif
+        while (m_p < m_end && plainTextBytes[static_cast<unsigned char>(*m_p)])
+            ++m_p;
     }
 
     // One UTF-8 sequence at m_p (whose first byte is not ASCII) that encodes
@@ -464,8 +498,7 @@ private:
     {
         const std::string_view endTag = endTagOf(tag);
         const char *start = m_p;
-        while (m_p < m_end && plainTextBytes[static_cast<unsigned char>(*m_p)])
-            ++m_p;
+        skipPlainText();
         if (skipLiteral(endTag)) {
             m_plain = true;
             m_plainBegin = start;
