@@ -58,14 +58,14 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
-// Mean nanoseconds per append to an empty log.
-double emptyAppends(KVNController &controller, int appends, int &serial)
+// Mean nanoseconds per timed append of the next messages; with
+// `emptyFirst` the log is emptied (untimed) before each.
+double timedAppends(KVNController &controller, int appends, int &serial, bool emptyFirst)
 {
-    controller.consoleView->setString(QString());
-    QApplication::processEvents();
     qint64 ns = 0;
     for (int i = 0; i < appends; ++i) {
-        controller.consoleView->setString(QString());
+        if (emptyFirst)
+            controller.consoleView->setString(QString());
         const int n = serial++;
         const QString text = message(n);
         const qint64 start = threadNs();
@@ -73,6 +73,14 @@ double emptyAppends(KVNController &controller, int appends, int &serial)
         ns += threadNs() - start;
     }
     return double(ns) / appends;
+}
+
+// Mean nanoseconds per append to an empty log.
+double emptyAppends(KVNController &controller, int appends, int &serial)
+{
+    controller.consoleView->setString(QString());
+    QApplication::processEvents();
+    return timedAppends(controller, appends, serial, true);
 }
 
 // Mean nanoseconds per append at the steady state (the log filled past the
@@ -90,15 +98,7 @@ double steadyAppends(KVNController &controller, int appends, int &serial, bool d
     // line arrives: following the end then moves the drawn pixels up.
     if (drawn)
         QApplication::processEvents();
-    qint64 ns = 0;
-    for (int i = 0; i < appends; ++i) {
-        const int n = serial++;
-        const QString text = message(n);
-        const qint64 start = threadNs();
-        controller.updateLog(text, n % 4);
-        ns += threadNs() - start;
-    }
-    return double(ns) / appends;
+    return timedAppends(controller, appends, serial, false);
 }
 
 } // namespace

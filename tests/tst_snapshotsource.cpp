@@ -7,6 +7,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
+#include "tests/StoreTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,21 +18,13 @@
 #include <unistd.h>
 
 using namespace kv;
+using storetest::Recorder;
+using storetest::recordCallout;
 
 namespace {
 
 const QString fixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.plist");
 const QString binaryFixture = QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/snapshot.bplist");
-
-struct Recorder
-{
-    QList<QStringList> lists;
-};
-
-void recordCallout(StoreConnection *, const QStringList *changedKeys, void *context)
-{
-    static_cast<Recorder *>(context)->lists.append(*changedKeys);
-}
 
 PropertyListValue str(const QString &s)
 {

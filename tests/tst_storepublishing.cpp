@@ -7,6 +7,7 @@
 
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "tests/StoreTestSupport.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -15,18 +16,10 @@
 #include <algorithm>
 
 using namespace kv;
+using storetest::Recorder;
+using storetest::recordCallout;
 
 namespace {
-
-struct Recorder
-{
-    QList<QStringList> lists;
-};
-
-void recordCallout(StoreConnection *, const QStringList *changedKeys, void *context)
-{
-    static_cast<Recorder *>(context)->lists.append(*changedKeys);
-}
 
 PropertyListValue str(const QString &s)
 {

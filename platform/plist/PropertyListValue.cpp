@@ -305,8 +305,9 @@ void PropertyListValue::read() const
     // The reader checked these bytes before deferring them; should they not
     // make a value of the kind promised after all, the value reads as empty
     // rather than as something of another kind.
-    Q_ASSERT(made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload));
-    if (made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload))
+    const bool promised = made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload);
+    Q_ASSERT(promised);
+    if (promised)
         d->payload = made.d->payload; // shares the container made
     else if (d->kind == Kind::Dictionary)
         d->payload = PropertyListDictionary();
