@@ -1,6 +1,7 @@
 #include "browser/ColumnTree.h"
 
 #include "browser/KeyScanner.h"
+#include "platform/Utf16Scan.h"
 
 namespace kv {
 
@@ -147,14 +148,15 @@ DecomposedKeyPtr decomposedString(const QString &key)
     auto &components = result->m_components;
     const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
     const qsizetype size = key.size();
-    const auto mayBeSkippable = [](char16_t c) { return c <= 0x20 || c >= 0x85; };
+    // The next `delimiter`, or a character that may be skippable (one of
+    // U+0000 to U+0020, or from U+0085 on), from `from` on.
+    const auto next = [&](qsizetype from, char16_t delimiter) {
+        return findOutsideOrEqual(text, from, size, 0x21, 0x84, delimiter);
+    };
 
-    qsizetype at = 0;
-    for (; at < size; ++at) {
-        const char16_t c = text[at];
-        if (c == u':')
-            break;
-        if (mayBeSkippable(c) && isSkippableCharacter(c))
+    qsizetype at = next(0, u':');
+    for (; at < size && text[at] != u':'; at = next(at + 1, u':')) {
+        if (isSkippableCharacter(text[at]))
             return decomposedStringByScanning(key);
     }
     if (at == 0) // empty key, or a key beginning with ":"
@@ -167,18 +169,18 @@ DecomposedKeyPtr decomposedString(const QString &key)
 
     // Each "/" ends the component before it (if it has text, or is itself
     // after a "/") and starts the next.
-    qsizetype start = ++at;
+    qsizetype start = at + 1;
     bool slash = false;
-    for (; at < size; ++at) {
-        const char16_t c = text[at];
-        if (c == u'/') {
-            if (at > start || slash)
-                components.append({qint32(start), quint32(at - start), slash ? 1u : 0u, 0, 0});
-            start = at + 1;
-            slash = true;
-        } else if (mayBeSkippable(c) && isSkippableCharacter(c)) {
-            return decomposedStringByScanning(key);
+    for (at = next(start, u'/'); at < size; at = next(at + 1, u'/')) {
+        if (text[at] != u'/') {
+            if (isSkippableCharacter(text[at]))
+                return decomposedStringByScanning(key);
+            continue;
         }
+        if (at > start || slash)
+            components.append({qint32(start), quint32(at - start), slash ? 1u : 0u, 0, 0});
+        start = at + 1;
+        slash = true;
     }
     if (size > start || slash)
         components.append({qint32(start), quint32(size - start), slash ? 1u : 0u, 0, 0});

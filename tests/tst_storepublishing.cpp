@@ -235,13 +235,24 @@ private Q_SLOTS:
             QStringLiteral("Setup:/other"),
             QStringLiteral("\n"),
         };
+        // Every sort of character at every place in the first 24 (the list
+        // looks at several characters at a time).
+        QStringList placed;
+        for (const char16_t c : {u'\0', u'\n', u'\v', u'\f', u'\r', u'\x1f', u' ', u'\x7f', u'\x84', u'\x85', u'\x86',
+                                 u'\u2028', u'\u2029', u'\xd800', u'\xdc00', u'\xffff'}) {
+            for (int at = 0; at < 24; ++at) {
+                QString key(24, u'k');
+                key[at] = QChar(c);
+                placed.append(key);
+            }
+        }
         QList<std::pair<QString, PropertyListValue>> entries;
-        for (const QString &key : keys)
+        for (const QString &key : keys + placed)
             entries.append({key, str(QStringLiteral("v"))});
         engine->addSource(std::make_unique<OrderedSource>(entries));
         auto store = storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr);
         QVERIFY(store);
-        QCOMPARE(engine->keyCount(), qsizetype(keys.size()));
+        QCOMPARE(engine->keyCount(), qsizetype(keys.size() + placed.size()));
 
         const std::optional<QStringList> listed = storeCopyKeyList(store.get(), pattern);
         QVERIFY(listed);

@@ -1,6 +1,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 
 #include "platform/SystemLog.h"
+#include "platform/Utf16Scan.h"
 #include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/live/LiveSystemSource.h"
 
@@ -90,10 +91,12 @@ bool compilePatterns(const QStringList &patterns, QList<QRegularExpression> *com
 // never matched) is matched. Other keys are left to the expression.
 bool matchesEveryKeyPattern(const QString &key, const QRegularExpression &expression)
 {
-    for (const QChar ch : key) {
-        const char16_t c = ch.unicode();
-        if (c >= 0x20 && c < 0x85)
-            continue;
+    const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
+    const qsizetype size = key.size();
+    // Characters from U+0020 to U+0084 are never line ends or surrogates.
+    const auto next = [&](qsizetype from) { return findOutsideOrEqual(text, from, size, 0x20, 0x84, 0x85); };
+    for (qsizetype at = next(0); at < size; at = next(at + 1)) {
+        const char16_t c = text[at];
         if (c < 0x20 ? c == 0 || (c >= u'\n' && c <= u'\r')
                      : c == 0x85 || c == 0x2028 || c == 0x2029 || QChar::isSurrogate(c))
             return expression.match(key).hasMatch();
