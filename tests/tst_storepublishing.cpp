@@ -265,6 +265,103 @@ private Q_SLOTS:
             QVERIFY(!listed->contains(QStringLiteral("\n")));
         }
     }
+
+    void publishingADictionary_data()
+    {
+        QTest::addColumn<bool>("startsEmpty");
+        QTest::addColumn<QString>("odd"); // an entry the engine refuses, if any
+        for (const bool empty : {true, false}) {
+            const char *start = empty ? "into an empty engine" : "over earlier keys";
+            QTest::addRow("%s", start) << empty << QString();
+            QTest::addRow("%s, with an empty key", start) << empty << "empty key";
+            QTest::addRow("%s, with a value nested too deep", start) << empty << "too deep";
+            QTest::addRow("%s, with a none value", start) << empty << "none";
+        }
+    }
+
+    // A dictionary published at once makes the store, the change list and the
+    // log lines that publishing its entries one by one in a batch makes. An
+    // engine that takes the dictionary whole leaves it the publisher's: what
+    // the engine changes later is not seen in it.
+    void publishingADictionary()
+    {
+        QFETCH(bool, startsEmpty);
+        QFETCH(QString, odd);
+        PropertyListDictionary contents;
+        for (int i = 0; i < 300; ++i)
+            contents.insert(QStringLiteral("State:/Network/Service/%1/IPv4").arg(i, 3, 10, QLatin1Char('0')),
+                            PropertyListValue::fromInteger(i));
+        if (odd == QLatin1String("empty key")) {
+            contents.insert(QString(), str(QStringLiteral("nameless")));
+        } else if (odd == QLatin1String("too deep")) {
+            PropertyListValue deep = str(QStringLiteral("leaf"));
+            for (int level = 2; level <= StoreEngine::MaximumDepth + 1; ++level)
+                deep = PropertyListValue::fromArray({deep});
+            contents.insert(QStringLiteral("State:/Network/Service/150/Deep"), deep);
+        } else if (odd == QLatin1String("none")) {
+            contents.insert(QStringLiteral("State:/Network/Service/010/IPv4"), PropertyListValue());
+        }
+        const PropertyListDictionary published = contents;
+
+        struct Outcome
+        {
+            PropertyListDictionary store;
+            QList<QStringList> lists;
+            QStringList log;
+        };
+        const auto publish = [&](bool whole) {
+            Outcome outcome;
+            StoreEngine::setInstance(nullptr);
+            engine = std::make_unique<StoreEngine>();
+            engine->configure(StoreConfiguration{StoreConfiguration::Kind::Empty, QString()});
+            StoreEngine::setInstance(engine.get());
+            if (!startsEmpty) {
+                engine->setValue(QStringLiteral("Setup:/Earlier"), str(QStringLiteral("kept")));
+                engine->setValue(QStringLiteral("State:/Network/Service/007/IPv4"), PropertyListValue::fromInteger(7));
+                engine->setValue(QStringLiteral("State:/Network/Service/008/IPv4"), str(QStringLiteral("old")));
+            }
+            Recorder recorder;
+            auto store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
+            const QStringList patterns{QStringLiteral(".*")};
+            if (!store || !storeSetNotificationKeys(store.get(), nullptr, &patterns))
+                return outcome;
+            storeRunLoopAddSource(storeCreateRunLoopSource(store.get(), 0));
+            SystemLogCapture log;
+            if (whole) {
+                engine->setValues(contents);
+            } else {
+                engine->beginBatch();
+                for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+                    engine->setValue(it.key(), it.value());
+                engine->endBatch();
+            }
+            QTest::qWait(20);
+            for (const QString &key : engine->keys())
+                outcome.store.insert(key, engine->value(key));
+            outcome.lists = recorder.lists;
+            outcome.log = log.lines();
+            return outcome;
+        };
+        const Outcome oneByOne = publish(false);
+        const Outcome atOnce = publish(true);
+        QCOMPARE(atOnce.lists.size(), 1);
+        QCOMPARE(atOnce.lists, oneByOne.lists);
+        QCOMPARE(atOnce.log, oneByOne.log);
+        QCOMPARE(atOnce.store.keys(), oneByOne.store.keys());
+        QVERIFY(atOnce.store == oneByOne.store);
+        // The earlier key not in the dictionary stays; a none value sets nothing.
+        QCOMPARE(atOnce.store.size(), 300 + (startsEmpty ? 0 : 1) - (odd == QLatin1String("none") ? 1 : 0));
+        if (!startsEmpty) // only real changes: 007 was already 7
+            QVERIFY(!atOnce.lists.first().contains(QStringLiteral("State:/Network/Service/007/IPv4")));
+
+        // Later changes by the engine stay the engine's.
+        engine->setValue(QStringLiteral("State:/Network/Service/000/IPv4"), str(QStringLiteral("changed")));
+        engine->removeValue(QStringLiteral("State:/Network/Service/001/IPv4"));
+        engine->setValue(QStringLiteral("State:/Added"), str(QStringLiteral("added")));
+        QVERIFY(contents == published);
+        QCOMPARE(contents.value(QStringLiteral("State:/Network/Service/000/IPv4")), PropertyListValue::fromInteger(0));
+        QCOMPARE(engine->value(QStringLiteral("State:/Network/Service/000/IPv4")), str(QStringLiteral("changed")));
+    }
 };
 
 QTEST_MAIN(TestStorePublishing)

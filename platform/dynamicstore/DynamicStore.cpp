@@ -332,6 +332,28 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
     changed(key);
 }
 
+void StoreEngine::setValues(const PropertyListDictionary &values)
+{
+    if (d->destroying)
+        return;
+    beginBatch();
+    const auto settable = [](const QString &key, const PropertyListValue &value) {
+        return !key.isEmpty() && !value.isNone() && !value.nestsDeeperThan(MaximumDepth);
+    };
+    bool whole = d->values.isEmpty();
+    for (auto it = values.cbegin(); whole && it != values.cend(); ++it)
+        whole = settable(it.key(), it.value());
+    if (whole) {
+        d->values = values;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            changed(it.key());
+    } else {
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            setValue(it.key(), it.value());
+    }
+    endBatch();
+}
+
 void StoreEngine::removeValue(const QString &key)
 {
     if (d->destroying)

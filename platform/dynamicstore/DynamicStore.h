@@ -90,6 +90,10 @@ public:
     // old one. A none value removes the key. A value nested deeper than
     // MaximumDepth is refused (one system-log line; the old value stays).
     void setValue(const QString &key, const PropertyListValue &value);
+    // setValue for every entry of `values`, in one change list. An engine
+    // that holds no keys yet takes the dictionary as it is (shared, not
+    // copied) when every entry would be set.
+    void setValues(const PropertyListDictionary &values);
     // Removes a key; nothing is reported when it does not exist.
     void removeValue(const QString &key);
     // Reports the key as changed without changing it.

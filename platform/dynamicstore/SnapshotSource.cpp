@@ -139,8 +139,7 @@ void SnapshotSource::publish(const PropertyListDictionary &contents)
         if (!contents.contains(it.key()))
             m_engine->removeValue(it.key());
     }
-    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
-        m_engine->setValue(it.key(), it.value()); // the engine reports only real changes
+    m_engine->setValues(contents); // the engine reports only real changes
     m_engine->endBatch();
     m_contents = contents;
 }
