@@ -3,6 +3,7 @@
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
@@ -17,9 +18,36 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+QString snapshotArgument(int argc, char **argv)
+{
+    static constexpr char option[] = "--snapshot";
+    QString path;
+    for (int i = 1; i < argc; ++i) {
+        const char *argument = argv[i];
+        if (std::strcmp(argument, "--") == 0)
+            break;
+        if (std::strcmp(argument, option) == 0 && i + 1 < argc)
+            path = QString::fromLocal8Bit(argv[++i]);
+        else if (std::strncmp(argument, option, sizeof option - 1) == 0 && argument[sizeof option - 1] == '=')
+            path = QString::fromLocal8Bit(argument + sizeof option);
+    }
+    return path;
+}
 
 int applicationMain(int argc, char **argv)
 {
+    // Setting up the window system is mostly waiting on it: meanwhile, the
+    // font configuration and the snapshot file (when one is given) are read
+    // on threads of their own. Each thread's result is taken on this thread,
+    // which does everything else.
+    kv::ui::FontConfigurationReadAhead fonts;
+    std::shared_ptr<kv::SnapshotReadAhead> snapshotReadAhead;
+    if (const QString path = snapshotArgument(argc, argv); !path.isEmpty())
+        snapshotReadAhead = std::make_shared<kv::SnapshotReadAhead>(path);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyvane"));
     QApplication::setApplicationVersion(QStringLiteral(KEYVANE_VERSION));
@@ -61,14 +89,19 @@ int applicationMain(int argc, char **argv)
         return 2;
     }
 
-    kv::StoreConfiguration configuration;
-    if (parser.isSet(snapshotOption)) {
-        configuration.kind = kv::StoreConfiguration::Kind::Snapshot;
-        configuration.snapshotPath = parser.value(snapshotOption);
-    }
-    kv::StoreEngine::instance()->configure(configuration);
+    {
+        kv::StoreConfiguration configuration;
+        if (parser.isSet(snapshotOption)) {
+            configuration.kind = kv::StoreConfiguration::Kind::Snapshot;
+            configuration.snapshotPath = parser.value(snapshotOption);
+            configuration.snapshotReadAhead = std::move(snapshotReadAhead);
+        }
+        kv::StoreEngine::instance()->configure(configuration);
+    } // the source alone keeps the read-ahead, until it starts
+    snapshotReadAhead.reset(); // (one the command line turned out not to name)
 
     // Load the interface, then start the controller, then run.
+    fonts.wait();
     KVNController controller;
     std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
     controller.awakeFromNib();

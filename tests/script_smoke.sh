@@ -42,6 +42,14 @@ kill -TERM "$pid"
 wait "$pid"; status=$?
 [ "$status" -eq 0 ] || { cat "$work/err" >&2; fail "keyvane ended with status $status"; }
 
+# The shown window serves the snapshot's keys, the file named either way.
+for form in separate joined; do
+  if [ "$form" = separate ]; then args=(--snapshot "$work/snapshot.plist"); else args=("--snapshot=$work/snapshot.plist"); fi
+  shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" "${args[@]}" 2>"$work/err")" \
+    || { cat "$work/err" >&2; fail "keyvane (--snapshot $form) did not end by itself when shown"; }
+  [ "$shown" = "shown keys=2 rows=2" ] || fail "keyvane (--snapshot $form) showed: $shown"
+done
+
 # A missing snapshot still brings up the window; the store's error goes to standard error.
 QT_QPA_PLATFORM=offscreen "$keyvane" --snapshot "$work/missing.plist" >"$work/out" 2>"$work/err" &
 pid=$!

@@ -87,11 +87,15 @@ private:
     std::unique_ptr<StoreConnection> store;
     Recorder recorder;
 
-    // Serves `snapshot` through a fresh engine with an attached connection.
-    bool serve(const QString &snapshot, QString *error = nullptr)
+    // Serves `snapshot` through a fresh engine with an attached connection,
+    // handing the source `readAhead` when there is one.
+    bool serve(const QString &snapshot, QString *error = nullptr,
+               std::shared_ptr<SnapshotReadAhead> readAhead = nullptr)
     {
         engine = std::make_unique<StoreEngine>();
-        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Snapshot, snapshot});
+        StoreConfiguration configuration(StoreConfiguration::Kind::Snapshot, snapshot);
+        configuration.snapshotReadAhead = std::move(readAhead);
+        engine->configure(configuration);
         StoreEngine::setInstance(engine.get());
         store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
         if (!store) {
@@ -223,6 +227,123 @@ private Q_SLOTS:
             for (auto it = next.cbegin(); it != next.cend(); ++it)
                 QCOMPARE(engine->value(it.key()), it.value());
         }
+    }
+
+    // What a read-ahead made serves the first load exactly when the file
+    // still holds the bytes it was made of. The read-ahead here is one made
+    // earlier, with one key more than its bytes hold, to tell which served.
+    void readAheadServesOnlyTheBytesItRead_data()
+    {
+        QTest::addColumn<QString>("change"); // what happens to the file after the read-ahead
+        QTest::addColumn<bool>("served");
+        QTest::newRow("unchanged") << "" << true;
+        QTest::newRow("rewritten") << "rewrite" << false;
+        QTest::newRow("one byte more") << "append" << false;
+        QTest::newRow("one byte fewer") << "truncate" << false;
+        QTest::newRow("one byte changed") << "change a byte" << false;
+        QTest::newRow("a folder in its place") << "folder" << false;
+        QTest::newRow("made malformed") << "malformed" << false;
+        QTest::newRow("removed") << "remove" << false;
+        QTest::newRow("read ahead from another path") << "other path" << false;
+    }
+
+    void readAheadServesOnlyTheBytesItRead()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, served);
+        const QString marker = QStringLiteral("State:/Made/Ahead");
+        PropertyListDictionary madeAhead = initialContents();
+        madeAhead.insert(marker, str(QStringLiteral("yes")));
+        const QString aheadPath = change == QLatin1String("other path") ? path + QStringLiteral(".other") : path;
+        auto readAhead = std::make_shared<SnapshotReadAhead>(aheadPath, xmlOf(initialContents()), madeAhead);
+
+        PropertyListDictionary now = initialContents();
+        now.insert(QStringLiteral("State:/Written/Later"), str(QStringLiteral("after")));
+        if (change == QLatin1String("rewrite"))
+            QVERIFY(writeBytes(path, xmlOf(now)));
+        else if (change == QLatin1String("append"))
+            QVERIFY(writeBytes(path, xmlOf(initialContents()) + '\n'));
+        else if (change == QLatin1String("truncate"))
+            QVERIFY(writeBytes(path, xmlOf(initialContents()).chopped(1)));
+        else if (change == QLatin1String("change a byte"))
+            QVERIFY(writeBytes(path, xmlOf(initialContents()).replace("127.0.0.1", "127.0.0.2")));
+        else if (change == QLatin1String("folder"))
+            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        else if (change == QLatin1String("malformed"))
+            QVERIFY(writeBytes(path, "<plist><dict><key>cut"));
+        else if (change == QLatin1String("remove"))
+            QVERIFY(QFile::remove(path));
+
+        QString error;
+        const bool started = serve(path, &error, readAhead);
+        // Taken by the source reading its path (served or not), left alone otherwise.
+        QCOMPARE(bool(readAhead->take()), change == QLatin1String("other path"));
+        if (change == QLatin1String("malformed") || change == QLatin1String("remove")
+            || change == QLatin1String("folder")) {
+            // The file's own error, as without a read-ahead.
+            QVERIFY(!started);
+            QVERIFY2(error.startsWith(path + QLatin1Char(':')), qPrintable(error));
+            return;
+        }
+        QVERIFY2(started, qPrintable(error));
+        PropertyListDictionary expected = served ? madeAhead : change == QLatin1String("rewrite") ? now : initialContents();
+        if (change == QLatin1String("change a byte"))
+            expected.insert(QStringLiteral("State:/Network/Interface/lo/IPv4"), str(QStringLiteral("127.0.0.2")));
+        QCOMPARE(engine->keys(), expected.keys());
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(engine->value(it.key()), it.value());
+    }
+
+    // A read on its own thread: the first load serves what it made, and the
+    // file is followed from the bytes it read, as after a read of its own.
+    void readAheadOnItsThread()
+    {
+        auto readAhead = std::make_shared<SnapshotReadAhead>(path);
+        QVERIFY(serve(path, nullptr, readAhead));
+        const PropertyListDictionary initial = initialContents();
+        QCOMPARE(engine->keys(), initial.keys());
+        for (auto it = initial.cbegin(); it != initial.cend(); ++it)
+            QCOMPARE(engine->value(it.key()), it.value());
+
+        settle();
+        recorder.lists.clear();
+        QVERIFY(writeBytes(path, xmlOf(initialContents()))); // the same bytes: nothing to say
+        settle();
+        QVERIFY(recorder.lists.isEmpty());
+        PropertyListDictionary next = initialContents();
+        next.insert(QStringLiteral("State:/Network/Interface/lo/IPv4"), str(QStringLiteral("127.0.0.2")));
+        QVERIFY(writeBytes(path, xmlOf(next)));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        QCOMPARE(recorder.lists.first(), QStringList{QStringLiteral("State:/Network/Interface/lo/IPv4")});
+    }
+
+    // A file that cannot serve when read ahead gives no result: the source
+    // reads it itself, and says why it cannot serve or serves what it finds.
+    void readAheadOfABadFileLeavesTheReadToTheSource()
+    {
+        QVERIFY(writeBytes(path, "<plist><dict><key>cut"));
+        auto bad = std::make_shared<SnapshotReadAhead>(path);
+        QString error;
+        QVERIFY(!serve(path, &error, bad));
+        QVERIFY2(error.startsWith(path + QLatin1Char(':')), qPrintable(error));
+
+        auto early = std::make_shared<SnapshotReadAhead>(path);
+        QVERIFY(!early->take()); // waits for the read, which found the file bad
+        QVERIFY(writeBytes(path, xmlOf(initialContents())));
+        QVERIFY(serve(path, &error, early));
+        QCOMPARE(engine->keys(), initialContents().keys());
+    }
+
+    // A read-ahead nobody takes is waited for when it goes.
+    void untakenReadAheadEndsItsThread()
+    {
+        for (int i = 0; i < 20; ++i)
+            SnapshotReadAhead{path};
+        const auto readAhead = std::make_unique<SnapshotReadAhead>(path);
+        const auto result = readAhead->take();
+        QVERIFY(result);
+        QCOMPARE(result->bytes, xmlOf(initialContents()));
+        QCOMPARE(result->contents, initialContents());
     }
 
     void unchangedRewriteReportsNothing()

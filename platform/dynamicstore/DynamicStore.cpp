@@ -266,9 +266,12 @@ void StoreEngine::configure(const StoreConfiguration &configuration)
 
     switch (configuration.kind) {
     case StoreConfiguration::Kind::LiveSystem: addSource(createLiveSystemSource()); break;
-    case StoreConfiguration::Kind::Snapshot:
-        addSource(std::make_unique<SnapshotSource>(configuration.snapshotPath));
+    case StoreConfiguration::Kind::Snapshot: {
+        auto source = std::make_unique<SnapshotSource>(configuration.snapshotPath);
+        source->setReadAhead(configuration.snapshotReadAhead);
+        addSource(std::move(source));
         break;
+    }
     case StoreConfiguration::Kind::Empty: break;
     }
 }

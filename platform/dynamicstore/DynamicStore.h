@@ -24,6 +24,7 @@ namespace kv {
 
 class StoreConnection;
 class StoreEngine;
+class SnapshotReadAhead;
 
 // Error codes reported by storeError().
 enum StoreErrorCode : int {
@@ -51,8 +52,15 @@ public:
 struct StoreConfiguration
 {
     enum class Kind { LiveSystem, Snapshot, Empty };
-    Kind kind = Kind::LiveSystem;
+    explicit StoreConfiguration(Kind kind = Kind::LiveSystem, QString snapshotPath = QString())
+        : kind(kind), snapshotPath(std::move(snapshotPath))
+    {
+    }
+
+    Kind kind;
     QString snapshotPath; // for Kind::Snapshot
+    // Optionally, the snapshot file already being read (see SnapshotReadAhead).
+    std::shared_ptr<SnapshotReadAhead> snapshotReadAhead;
 };
 
 // The engine. One per process (instance()); tests may make their own and use

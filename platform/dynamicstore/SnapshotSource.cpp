@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+#include <memory>
+#include <utility>
+
 namespace kv {
 
 SnapshotSource::SnapshotSource(QString path, QObject *parent) : QObject(parent), m_path(std::move(path))
@@ -76,19 +80,52 @@ bool SnapshotSource::contentsOf(const QString &path, const FileState &state, Pro
     return true;
 }
 
+bool SnapshotSource::fileHolds(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Compared a piece at a time, without a second copy of the whole file.
+    constexpr qint64 PieceSize = 64 * 1024;
+    const auto piece = std::make_unique<char[]>(PieceSize);
+    qint64 at = 0;
+    for (;;) {
+        const qint64 read = file.read(piece.get(), PieceSize);
+        if (read < 0)
+            return false;
+        if (read == 0)
+            return at == bytes.size();
+        if (read > bytes.size() - at || std::memcmp(piece.get(), bytes.constData() + at, size_t(read)) != 0)
+            return false;
+        at += read;
+    }
+}
+
 bool SnapshotSource::start(StoreEngine &engine, QString *error)
 {
-    FileState state = readFile(m_path);
+    FileState state;
     PropertyListDictionary contents;
-    QString reason;
-    // The first load makes each key's value only when it is first looked
-    // at: the store's keys are there at once, and a large snapshot serves
-    // sooner. (A later rewrite compares every value with the one before, so
-    // it reads values whole.)
-    if (!contentsOf(m_path, state, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
-        if (error)
-            *error = reason;
-        return false;
+    std::optional<SnapshotReadAhead::Result> ahead;
+    if (m_readAhead && m_readAhead->path() == m_path)
+        ahead = m_readAhead->take();
+    m_readAhead.reset();
+    if (ahead && fileHolds(m_path, ahead->bytes)) {
+        // The file is as it was read ahead: the values made then serve.
+        state.readable = true;
+        state.bytes = std::move(ahead->bytes);
+        contents = std::move(ahead->contents);
+    } else {
+        // The first load makes each key's value only when it is first looked
+        // at: the store's keys are there at once, and a large snapshot serves
+        // sooner. (A later rewrite compares every value with the one before,
+        // so it reads values whole.)
+        state = readFile(m_path);
+        QString reason;
+        if (!contentsOf(m_path, state, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
+            if (error)
+                *error = reason;
+            return false;
+        }
     }
     m_engine = &engine;
     m_lastRead = std::move(state);
@@ -142,6 +179,36 @@ void SnapshotSource::publish(const PropertyListDictionary &contents)
     m_engine->setValues(contents); // the engine reports only real changes
     m_engine->endBatch();
     m_contents = contents;
+}
+
+SnapshotReadAhead::SnapshotReadAhead(QString path) : m_path(std::move(path))
+{
+    m_thread = std::thread([this, path = m_path] {
+        SnapshotSource::FileState state = SnapshotSource::readFile(path);
+        PropertyListDictionary contents;
+        QString error;
+        // Read as the source's first load reads.
+        if (SnapshotSource::contentsOf(path, state, &contents, &error, PropertyListReading::TopLevelOnUse))
+            m_result = Result{std::move(state.bytes), std::move(contents)};
+    });
+}
+
+SnapshotReadAhead::SnapshotReadAhead(QString path, QByteArray bytes, PropertyListDictionary contents)
+    : m_path(std::move(path)), m_result(Result{std::move(bytes), std::move(contents)})
+{
+}
+
+SnapshotReadAhead::~SnapshotReadAhead()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+std::optional<SnapshotReadAhead::Result> SnapshotReadAhead::take()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    return std::exchange(m_result, std::nullopt);
 }
 
 } // namespace kv

@@ -15,7 +15,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+#include <thread>
+
 namespace kv {
+
+class SnapshotReadAhead;
 
 class SnapshotSource : public QObject, public StoreSource
 {
@@ -32,6 +38,10 @@ public:
 
     bool start(StoreEngine &engine, QString *error) override;
 
+    // Lets the first load take what `readAhead` read, when it read this
+    // source's path and the file still holds exactly the bytes it read.
+    void setReadAhead(std::shared_ptr<SnapshotReadAhead> readAhead) { m_readAhead = std::move(readAhead); }
+
     // Reads the file now and publishes what changed (also called by the
     // file-system watcher after its debounce).
     void reload();
@@ -45,6 +55,8 @@ Q_SIGNALS:
     void reloaded();
 
 private:
+    friend class SnapshotReadAhead;
+
     // What one read of the file found: its whole contents, or why it could
     // not be read. Two reads are the same exactly when they failed for the
     // same reason or read the same bytes; the bytes are compared in full, so
@@ -62,6 +74,9 @@ private:
     };
 
     static FileState readFile(const QString &path);
+    // Whether the file at `path` holds exactly `bytes` now (false when it
+    // cannot be read).
+    static bool fileHolds(const QString &path, const QByteArray &bytes);
     // The top-level dictionary of what was read; false with *error when the
     // file cannot serve.
     static bool contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
@@ -75,6 +90,45 @@ private:
     FileState m_lastRead;              // the last file state read, good or bad
     QFileSystemWatcher m_watcher;
     QTimer m_debounce;
+    std::shared_ptr<SnapshotReadAhead> m_readAhead; // until the first load
+};
+
+// A snapshot file read and made into values ahead of its source, on a thread
+// of its own, while the program starts (setting up the window system is
+// mostly spent waiting on it). The thread touches nothing but the file and the
+// values it makes, and is over before its result is used: the source takes
+// the result on the main thread when it starts (waiting for the thread if need
+// be) and serves it only when the file still holds the very bytes that were
+// read; otherwise it reads the file as it would have without.
+class SnapshotReadAhead
+{
+public:
+    // Starts reading `path` on a thread of its own.
+    explicit SnapshotReadAhead(QString path);
+    // A read made earlier: the file's `bytes` and the top-level dictionary
+    // made of them.
+    SnapshotReadAhead(QString path, QByteArray bytes, PropertyListDictionary contents);
+    // Waits for the thread.
+    ~SnapshotReadAhead();
+    SnapshotReadAhead(const SnapshotReadAhead &) = delete;
+    SnapshotReadAhead &operator=(const SnapshotReadAhead &) = delete;
+
+    const QString &path() const { return m_path; }
+
+    struct Result
+    {
+        QByteArray bytes;
+        PropertyListDictionary contents;
+    };
+    // Waits for the read and hands its result over (once): the file's bytes
+    // and top-level dictionary, or nothing when the file could not serve
+    // then (the source then reads it itself and says why it cannot serve).
+    std::optional<Result> take();
+
+private:
+    QString m_path;
+    std::optional<Result> m_result; // written by the thread, read after it ends
+    std::thread m_thread;
 };
 
 } // namespace kv

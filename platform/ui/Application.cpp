@@ -66,3 +66,24 @@ void quitOnTerminationSignals()
 }
 
 } // namespace kv::ui
+
+#include <fontconfig/fontconfig.h>
+
+namespace kv::ui {
+
+FontConfigurationReadAhead::FontConfigurationReadAhead() : m_thread([] { FcInit(); })
+{
+}
+
+FontConfigurationReadAhead::~FontConfigurationReadAhead()
+{
+    wait();
+}
+
+void FontConfigurationReadAhead::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+} // namespace kv::ui

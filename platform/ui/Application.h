@@ -21,3 +21,31 @@ namespace kv::ui {
 void quitOnTerminationSignals();
 
 } // namespace kv::ui
+
+#include <thread>
+
+namespace kv::ui {
+
+// Reads the system's font configuration on a thread of its own while the
+// application starts. The first text a window measures makes fontconfig parse
+// every configuration file and font cache (tens of millions of instructions),
+// while setting up the window system leaves the main thread mostly waiting.
+// The thread calls nothing but fontconfig, which is thread-safe. Made before
+// the application object; waited for before the first window is made, which
+// then finds the configuration read.
+class FontConfigurationReadAhead
+{
+public:
+    FontConfigurationReadAhead();
+    ~FontConfigurationReadAhead(); // waits
+    FontConfigurationReadAhead(const FontConfigurationReadAhead &) = delete;
+    FontConfigurationReadAhead &operator=(const FontConfigurationReadAhead &) = delete;
+
+    // Waits until the font configuration is read.
+    void wait();
+
+private:
+    std::thread m_thread;
+};
+
+} // namespace kv::ui
