@@ -14,6 +14,7 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QTranslator>
 
@@ -49,6 +50,9 @@ int applicationMain(int argc, char **argv)
         snapshotReadAhead = std::make_shared<kv::SnapshotReadAhead>(path);
 
     QApplication app(argc, argv);
+    // The application object releases the font configuration as it goes, so
+    // the read-ahead must be over by then, on every way out.
+    const auto fontsDone = qScopeGuard([&fonts] { fonts.wait(); });
     QApplication::setApplicationName(QStringLiteral("Keyvane"));
     QApplication::setApplicationVersion(QStringLiteral(KEYVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("keyvane"));

@@ -32,7 +32,8 @@ namespace kv::ui {
 // while setting up the window system leaves the main thread mostly waiting.
 // The thread calls nothing but fontconfig, which is thread-safe. Made before
 // the application object; waited for before the first window is made, which
-// then finds the configuration read.
+// then finds the configuration read, and before the application object goes
+// (Qt releases the configuration then).
 class FontConfigurationReadAhead
 {
 public:
