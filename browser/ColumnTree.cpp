@@ -57,6 +57,8 @@ DecomposedKey::DecomposedKey(const QString &storeKey) : m_key(storeKey) {}
 
 ComponentView DecomposedKey::componentView(int i) const
 {
+    if (i > 0) // the domain component is there from the start
+        splitPath();
     const Component &c = m_components.at(i);
     return ComponentView{bool(c.slash), QStringView(m_key).sliced(c.offset, c.length), bool(c.colon)};
 }
@@ -91,6 +93,15 @@ QString DecomposedKey::joined() const
             result.append(u':');
     }
     return result;
+}
+
+bool DecomposedKey::hasComponentsAfter(int i) const
+{
+    // A path that begins with a character the scans keep (not white space or
+    // a line break) is at least one component.
+    if (i == 0 && m_pathAt >= 0 && !isSkippableCharacter(m_key.at(m_pathAt).unicode()))
+        return true;
+    return count() > i + 1;
 }
 
 bool DecomposedKey::hasSameComponents(const DecomposedKey &other) const
@@ -166,25 +177,37 @@ DecomposedKeyPtr decomposedString(const QString &key)
         return result;
     }
     components.append({0, quint32(at), 0, 1, 1});
+    if (at + 1 < size) // a path follows: split when first asked for
+        result->m_pathAt = qint32(at + 1);
+    return result;
+}
 
+void DecomposedKey::splitPathNow() const
+{
+    const char16_t *text = reinterpret_cast<const char16_t *>(m_key.constData());
+    const qsizetype size = m_key.size();
+    qsizetype start = m_pathAt;
+    m_pathAt = -1;
     // Each "/" ends the component before it (if it has text, or is itself
-    // after a "/") and starts the next.
-    qsizetype start = at + 1;
+    // after a "/") and starts the next. A character the scans would skip
+    // hands the key to the scanner, whose domain component is the same.
     bool slash = false;
-    for (at = next(start, u'/'); at < size; at = next(at + 1, u'/')) {
+    for (qsizetype at = findOutsideOrEqual(text, start, size, 0x21, 0x84, u'/'); at < size;
+         at = findOutsideOrEqual(text, at + 1, size, 0x21, 0x84, u'/')) {
         if (text[at] != u'/') {
-            if (isSkippableCharacter(text[at]))
-                return decomposedStringByScanning(key);
+            if (isSkippableCharacter(text[at])) {
+                m_components = decomposedStringByScanning(m_key)->m_components;
+                return;
+            }
             continue;
         }
         if (at > start || slash)
-            components.append({qint32(start), quint32(at - start), slash ? 1u : 0u, 0, 0});
+            m_components.append({qint32(start), quint32(at - start), slash ? 1u : 0u, 0, 0});
         start = at + 1;
         slash = true;
     }
     if (size > start || slash)
-        components.append({qint32(start), quint32(size - start), slash ? 1u : 0u, 0, 0});
-    return result;
+        m_components.append({qint32(start), quint32(size - start), slash ? 1u : 0u, 0, 0});
 }
 
 DecomposedKeyList decomposedStrings(const QStringList &keys)
@@ -208,7 +231,7 @@ TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArr
     ComponentView rowName;
     BranchNode *node = nullptr;
     for (const DecomposedKeyPtr &key : *keysArray) {
-        if (!key || key->count() <= column)
+        if (!key || !key->hasComponent(column))
             continue; // no component here: the key cannot be placed in this column
         const ComponentView name = key->componentView(column);
         if (!rowKey || !(name == rowName)) {
@@ -220,7 +243,7 @@ TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArr
             branch.nodes.append(std::move(opened));
             node = &branch.nodes.last();
         }
-        if (key->count() == column + 1) {
+        if (!key->hasComponentsAfter(column)) {
             node->key = key;
         } else {
             if (!node->leaf)

@@ -8,6 +8,7 @@
 // the very start of the key, directly after the first ":" and directly after a
 // "/" are dropped. A DecomposedKey keeps one shared copy of its key plus the
 // boundaries of its components; components are made into strings on request.
+// The components after the domain are found when first asked for.
 
 #include <QList>
 #include <QString>
@@ -48,8 +49,16 @@ public:
     explicit DecomposedKey(const QString &storeKey = QString());
 
     // Number of components (0 for an empty DecomposedKey).
-    int count() const { return int(m_components.size()); }
+    int count() const
+    {
+        splitPath();
+        return int(m_components.size());
+    }
     bool isEmpty() const { return m_components.isEmpty(); }
+    // count() > i, and count() > i + 1: for i == 0 mostly told without
+    // splitting the path (see below).
+    bool hasComponent(int i) const { return i == 0 ? !isEmpty() : count() > i; }
+    bool hasComponentsAfter(int i) const;
     // Component i as a string, 0 <= i < count().
     QString component(int i) const;
     // Component i without copying, 0 <= i < count(); valid while this lives.
@@ -70,6 +79,14 @@ private:
     friend DecomposedKeyPtr decomposedString(const QString &key);
     friend DecomposedKeyPtr decomposedStringByScanning(const QString &key);
 
+    // Splits the part after the domain component, when that is still to do.
+    void splitPath() const
+    {
+        if (m_pathAt >= 0)
+            splitPathNow();
+    }
+    void splitPathNow() const;
+
     // Boundaries of one component inside m_key: the text part's offset and
     // length, and whether "/" comes before it or ":" after it. The domain
     // component always has the ":"; `colonInKey` tells whether that ":" stands
@@ -85,11 +102,17 @@ private:
     static constexpr qsizetype MaximumKeyLength = (qsizetype(1) << 29) - 1;
 
     QString m_key;
-    QVarLengthArray<Component, 8> m_components;
+    // The domain component is found at once; the components after it, which
+    // a browser's first column does not need, are found on first use (the
+    // key's offset where they start is kept until then, else -1). Not to be
+    // used from two threads at once.
+    mutable QVarLengthArray<Component, 8> m_components;
+    mutable qint32 m_pathAt = -1;
 };
 
 // Splits a store key into its components. Keys without any white space or
-// line break take a direct path; the others are scanned.
+// line break take a direct path (finding the components after the domain on
+// first use); the others are scanned.
 DecomposedKeyPtr decomposedString(const QString &key);
 // The same result, always produced with the scanner (kept for comparison).
 DecomposedKeyPtr decomposedStringByScanning(const QString &key);

@@ -139,8 +139,18 @@ void TestDecomposedKey::randomKeysAgree()
             const bool letter = spaced && random.bounded(4) != 0;
             key.append(letter ? QChar(u'a' + random.bounded(26)) : alphabet.at(random.bounded(alphabet.size())));
         }
-        const QStringList direct = kv::decomposedString(key)->components();
         const QStringList scanned = kv::decomposedStringByScanning(key)->components();
+        // What a first column asks, answered before the path is split.
+        const kv::DecomposedKeyPtr fresh = kv::decomposedString(key);
+        QCOMPARE(fresh->hasComponent(0), !scanned.isEmpty());
+        QCOMPARE(fresh->hasComponentsAfter(0), scanned.size() > 1);
+        if (!scanned.isEmpty())
+            QCOMPARE(fresh->componentView(0).toString(), scanned.first());
+        QCOMPARE(fresh->components(), scanned);
+        const kv::DecomposedKeyPtr second = kv::decomposedString(key);
+        QCOMPARE(second->hasComponent(1), scanned.size() > 1);
+        QCOMPARE(second->hasComponentsAfter(1), scanned.size() > 2);
+        const QStringList direct = kv::decomposedString(key)->components();
         if (direct != scanned)
             QFAIL(qPrintable(QStringLiteral("key \"%1\": %2 vs %3")
                                  .arg(key, direct.join(QLatin1Char('|')), scanned.join(QLatin1Char('|')))));
