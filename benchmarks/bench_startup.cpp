@@ -3,10 +3,15 @@
 // in the same run. Both say "shown" on standard output after the shown
 // window's first event-loop turn and quit (KEYVANE_EXIT_WHEN_SHOWN=1); keyvane
 // says how many keys its store holds then, which must be the snapshot's.
-// Timed under the offscreen platform, and also under the X server of DISPLAY
-// when there is one.
+// Timed under the X server of DISPLAY, where a window is shown for real: that
+// ratio is the figure judged against its goal. The same runs under the
+// offscreen platform are reported beside it: there no native window is made
+// and nothing reaches a screen, and the minimal window, which draws no text,
+// never sets up fonts, so that ratio mostly measures what any window with
+// text and widgets costs over an empty one. Without DISPLAY only the
+// offscreen figure is printed (benchmarks/run.sh starts Xvfb when it can).
 //
-// Usage: bench_startup [runs, default 9] [keys, default 10000]
+// Usage: bench_startup [runs, default 21] [keys, default 10000]
 // Prints the median wall time of each, to the "shown" line and to the exit,
 // and their ratios. The RESULT figure is the ratio to the "shown" line: the
 // exit adds each program's teardown (for the minimal window that includes
@@ -128,7 +133,9 @@ bool measure(const QString &platform, int runs, const QString &keyvane, const QS
     return true;
 }
 
-void report(const char *name, const char *platform, int count, int runs, const Figures &f)
+// Prints the figures; `judged` says whether the ratio is the one held to the
+// goal (else it is reported as a figure).
+void report(const char *name, const char *platform, int count, int runs, const Figures &f, bool judged)
 {
     std::printf("platform %s, keys in snapshot: %d, runs: %d (median of each; start -> window shown, and -> exit)\n",
                 platform, count, runs);
@@ -141,9 +148,14 @@ void report(const char *name, const char *platform, int count, int runs, const F
     // beyond an empty one (fonts, toolbar images, the widgets themselves).
     std::printf("  the %d keys add %.1f ms to shown; with one key keyvane / minimal is %.2f\n", count, f.app - f.fixed,
                 f.fixed / f.base);
-    std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
-                "window (%s)\"\n",
-                name, f.app / f.base, count, platform);
+    if (judged)
+        std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
+                    "window (%s)\"\n",
+                    name, f.app / f.base, count, platform);
+    else
+        std::printf("RESULT name=%s value=%.2fx figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
+                    "window (%s)\"\n",
+                    name, f.app / f.base, count, platform);
 }
 
 } // namespace
@@ -151,7 +163,7 @@ void report(const char *name, const char *platform, int count, int runs, const F
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
     const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10000;
 
     const QString here = QCoreApplication::applicationDirPath();
@@ -182,20 +194,20 @@ int main(int argc, char **argv)
     Figures offscreen;
     if (!measure(QStringLiteral("offscreen"), runs, keyvane, minimal, snapshot, count, small, &offscreen))
         return 1;
-    report("startup", "offscreen", count, runs, offscreen);
+    report("startup_offscreen", "offscreen", count, runs, offscreen, false);
 
-    // The same under the X server of DISPLAY, when there is one to talk to.
+    // The judged figure, under the X server of DISPLAY.
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
         if (timeRun(minimal, {}, QStringLiteral("xcb"), -1).shown < 0) {
-            std::printf("DISPLAY is set but no window can be shown there: no X11 figures\n");
+            std::printf("DISPLAY is set but no window can be shown there: the start-up goal is not measured\n");
         } else {
             Figures x11;
             if (!measure(QStringLiteral("xcb"), runs, keyvane, minimal, snapshot, count, small, &x11))
                 return 1;
-            report("startup_x11", "xcb", count, runs, x11);
+            report("startup", "xcb", count, runs, x11, true);
         }
     } else {
-        std::printf("no DISPLAY: no X11 figures\n");
+        std::printf("no DISPLAY: the start-up goal is not measured (run under an X server, e.g. xvfb-run)\n");
     }
     return 0;
 }
