@@ -48,6 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const kv::DecomposedKeyPtr direct = kv::decomposedString(key);
         const kv::DecomposedKeyPtr scanned = kv::decomposedStringByScanning(key);
         fuzz::check(direct && scanned, "decomposition gives a key");
+        // What a first column asks, before the path is split.
+        fuzz::check(direct->hasComponent(0) == (scanned->count() > 0), "a domain exactly when scanning finds one");
+        fuzz::check(direct->hasComponentsAfter(0) == (scanned->count() > 1), "a path exactly when scanning finds one");
         fuzz::check(direct->hasSameComponents(*scanned), "direct and scanning decompositions agree");
         fuzz::check(direct->storeKey() == key, "the decomposed key keeps its store key");
         fuzz::check(direct->components().join(QString()) == direct->joined(), "joined() is the components in order");
