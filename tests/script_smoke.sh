@@ -55,6 +55,11 @@ for form in separate joined; do
   [ "$shown" = "shown keys=2 rows=2" ] || fail "keyvane (--snapshot $form) showed: $shown"
 done
 
+# A snapshot given through a pipe (read once, by the store) serves the same.
+shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" --snapshot <(cat "$work/snapshot.plist") 2>"$work/err")" \
+  || { cat "$work/err" >&2; fail "keyvane (--snapshot through a pipe) did not end by itself when shown"; }
+[ "$shown" = "shown keys=2 rows=2" ] || { cat "$work/err" >&2; fail "keyvane (--snapshot through a pipe) showed: $shown"; }
+
 # A missing snapshot still brings up the window; the store's error goes to standard error.
 QT_QPA_PLATFORM=offscreen "$keyvane" --snapshot "$work/missing.plist" >"$work/out" 2>"$work/err" &
 pid=$!

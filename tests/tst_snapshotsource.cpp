@@ -14,7 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kv;
@@ -331,6 +336,42 @@ private Q_SLOTS:
         QVERIFY(!early->take()); // waits for the read, which found the file bad
         QVERIFY(writeBytes(path, xmlOf(initialContents())));
         QVERIFY(serve(path, &error, early));
+        QCOMPARE(engine->keys(), initialContents().keys());
+    }
+
+    // A pipe (a shell's <(command)) is not read ahead: its contents can be
+    // read only once, and are the source's.
+    void pipeIsLeftToTheSource()
+    {
+        const QString pipe = dir.filePath(QStringLiteral("snapshot.pipe"));
+        QFile::remove(pipe);
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        const QByteArray bytes = xmlOf(initialContents());
+        std::thread writer([&pipe, &bytes] {
+            QFile out(pipe);
+            if (out.open(QIODevice::WriteOnly))
+                out.write(bytes);
+        });
+        // Should the pipe have been emptied before the source reads it, the
+        // source's reads would wait for a writer for ever: after a while,
+        // writers that write nothing come, and the source then fails.
+        std::atomic<bool> over{false};
+        std::thread watchdog([&pipe, &over] {
+            for (int i = 0; !over; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                const int fd = i < 50 ? -1 : ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        auto readAhead = std::make_shared<SnapshotReadAhead>(pipe);
+        QString error;
+        const bool served = serve(pipe, &error, readAhead);
+        over = true;
+        writer.join();
+        watchdog.join();
+        QFile::remove(pipe);
+        QVERIFY2(served, qPrintable(error));
         QCOMPARE(engine->keys(), initialContents().keys());
     }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <utility>
 
+#include <sys/stat.h>
+
 namespace kv {
 
 SnapshotSource::SnapshotSource(QString path, QObject *parent) : QObject(parent), m_path(std::move(path))
@@ -83,7 +85,10 @@ bool SnapshotSource::contentsOf(const QString &path, const FileState &state, Pro
 bool SnapshotSource::fileHolds(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file can be read twice alike (a pipe's contents would be
+    // gone after the first read).
+    struct stat status;
+    if (!file.open(QIODevice::ReadOnly) || ::fstat(file.handle(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     // Compared a piece at a time, without a second copy of the whole file.
     constexpr qint64 PieceSize = 64 * 1024;
@@ -184,6 +189,11 @@ void SnapshotSource::publish(const PropertyListDictionary &contents)
 SnapshotReadAhead::SnapshotReadAhead(QString path) : m_path(std::move(path))
 {
     m_thread = std::thread([this, path = m_path] {
+        // Only a regular file: what a pipe or a device gives is the source's
+        // to read, once.
+        struct stat status;
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+            return;
         SnapshotSource::FileState state = SnapshotSource::readFile(path);
         PropertyListDictionary contents;
         QString error;

@@ -74,8 +74,8 @@ private:
     };
 
     static FileState readFile(const QString &path);
-    // Whether the file at `path` holds exactly `bytes` now (false when it
-    // cannot be read).
+    // Whether the file at `path` is a regular file holding exactly `bytes` now
+    // (false when it cannot be read).
     static bool fileHolds(const QString &path, const QByteArray &bytes);
     // The top-level dictionary of what was read; false with *error when the
     // file cannot serve.
@@ -99,7 +99,9 @@ private:
 // values it makes, and is over before its result is used: the source takes
 // the result on the main thread when it starts (waiting for the thread if need
 // be) and serves it only when the file still holds the very bytes that were
-// read; otherwise it reads the file as it would have without.
+// read; otherwise it reads the file as it would have without. Only a regular
+// file is read ahead (a pipe, such as a shell's <(command), is left for the
+// source to read once).
 class SnapshotReadAhead
 {
 public:
