@@ -25,6 +25,14 @@ inline qint32 offsetIn(const QString &key, QStringView part)
     return qint32(part.data() - key.constData());
 }
 
+// The index of the next `delimiter` in text[from, size), or of a character
+// that may be skippable (U+0000 to U+0020, or from U+0085 on); size when
+// there is none.
+inline qsizetype nextToLookAt(const char16_t *text, qsizetype from, qsizetype size, char16_t delimiter)
+{
+    return findOutsideOrEqual(text, from, size, 0x21, 0x84, delimiter);
+}
+
 } // namespace
 
 QString ComponentView::toString() const
@@ -152,21 +160,17 @@ DecomposedKeyPtr decomposedString(const QString &key)
     if (key.size() > DecomposedKey::MaximumKeyLength)
         return decomposedStringByScanning(key);
 
-    // One pass that finds ":" and "/" and gives the key to the scanner as
-    // soon as it meets a character the scans would skip. Without such
-    // characters the scans reduce to splitting at the first ":" and at "/".
+    // Finds the first ":" and gives the key to the scanner as soon as it
+    // meets a character the scans would skip. Without such characters the
+    // scans reduce to splitting at the first ":" and then at "/" (done by
+    // splitPathNow when the path is first asked for).
     auto result = std::make_shared<DecomposedKey>(key);
     auto &components = result->m_components;
     const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
     const qsizetype size = key.size();
-    // The next `delimiter`, or a character that may be skippable (one of
-    // U+0000 to U+0020, or from U+0085 on), from `from` on.
-    const auto next = [&](qsizetype from, char16_t delimiter) {
-        return findOutsideOrEqual(text, from, size, 0x21, 0x84, delimiter);
-    };
 
-    qsizetype at = next(0, u':');
-    for (; at < size && text[at] != u':'; at = next(at + 1, u':')) {
+    qsizetype at = nextToLookAt(text, 0, size, u':');
+    for (; at < size && text[at] != u':'; at = nextToLookAt(text, at + 1, size, u':')) {
         if (isSkippableCharacter(text[at]))
             return decomposedStringByScanning(key);
     }
@@ -192,8 +196,7 @@ void DecomposedKey::splitPathNow() const
     // after a "/") and starts the next. A character the scans would skip
     // hands the key to the scanner, whose domain component is the same.
     bool slash = false;
-    for (qsizetype at = findOutsideOrEqual(text, start, size, 0x21, 0x84, u'/'); at < size;
-         at = findOutsideOrEqual(text, at + 1, size, 0x21, 0x84, u'/')) {
+    for (qsizetype at = nextToLookAt(text, start, size, u'/'); at < size; at = nextToLookAt(text, at + 1, size, u'/')) {
         if (text[at] != u'/') {
             if (isSkippableCharacter(text[at])) {
                 m_components = decomposedStringByScanning(m_key)->m_components;
