@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstring>
 #include <memory>
@@ -188,6 +189,11 @@ void SnapshotSource::publish(const PropertyListDictionary &contents)
 
 SnapshotReadAhead::SnapshotReadAhead(QString path) : m_path(std::move(path))
 {
+    // Qt takes the first thread that makes a Qt object its main thread. Made
+    // before the application object, the reading thread (whose QFile is one)
+    // could take that place from the thread the application lives in, which
+    // therefore claims it first.
+    QThread::currentThread();
     m_thread = std::thread([this, path = m_path] {
         // Only a regular file: what a pipe or a device gives is the source's
         // to read, once.

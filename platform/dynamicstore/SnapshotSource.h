@@ -105,7 +105,8 @@ private:
 class SnapshotReadAhead
 {
 public:
-    // Starts reading `path` on a thread of its own.
+    // Starts reading `path` on a thread of its own. To be made on the thread
+    // the application object lives in (or will).
     explicit SnapshotReadAhead(QString path);
     // A read made earlier: the file's `bytes` and the top-level dictionary
     // made of them.
