@@ -5,6 +5,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ApplicationStyle.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/Window.h"
@@ -53,6 +54,7 @@ int applicationMain(int argc, char **argv)
     // The application object releases the font configuration as it goes, so
     // the read-ahead must be over by then, on every way out.
     const auto fontsDone = qScopeGuard([&fonts] { fonts.wait(); });
+    kv::ui::installApplicationStyle();
     QApplication::setApplicationName(QStringLiteral("Keyvane"));
     QApplication::setApplicationVersion(QStringLiteral(KEYVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("keyvane"));

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QPixmap>
 
 namespace kv::ui {
 
@@ -56,6 +58,22 @@ QString Bundle::pathForResource(const QString &name, const QString &type) const
     return QFileInfo::exists(path) ? path : QString();
 }
 
+namespace {
+
+// Adds the PNG image of `path` to `icon` (at the pixel ratio an "@2x" name
+// gives it). The reader is told the format: left to find it, it would load
+// every image-format plug-in to ask each whether it reads PNG.
+void addPng(QIcon &icon, const QString &path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
+    if (!image.isNull())
+        icon.addPixmap(QPixmap::fromImage(image));
+}
+
+} // namespace
+
 QIcon Bundle::imageNamed(const QString &name) const
 {
     QIcon icon;
@@ -64,9 +82,9 @@ QIcon Bundle::imageNamed(const QString &name) const
             continue;
         const QString base = QDir(dir).filePath(name);
         if (QFileInfo::exists(base + QStringLiteral(".png"))) {
-            icon.addFile(base + QStringLiteral(".png"));
+            addPng(icon, base + QStringLiteral(".png"));
             if (QFileInfo::exists(base + QStringLiteral("@2x.png")))
-                icon.addFile(base + QStringLiteral("@2x.png"));
+                addPng(icon, base + QStringLiteral("@2x.png"));
             return icon;
         }
         if (QFileInfo::exists(base + QStringLiteral(".svg"))) {
