@@ -25,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +33,9 @@
 #include <vector>
 
 namespace {
+
+// The pause before each start.
+constexpr unsigned long SettleMilliseconds = 200;
 
 kv::PropertyListValue serviceValue(int i)
 {
@@ -117,9 +121,19 @@ bool measure(const QString &platform, int runs, const QString &keyvane, const QS
         return false;
     std::vector<double> app, appExit, base, baseExit, fixed, fixedExit;
     for (int run = 0; run < runs; ++run) {
-        const Timing a = timeRun(keyvane, large, platform, count);
-        const Timing b = timeRun(minimal, {}, platform, -1);
-        const Timing c = timeRun(keyvane, one, platform, 1);
+        // Each program starts first, second and third equally often, and
+        // after a pause: a program that has just quit leaves the machine and
+        // the window server busy for a while (its windows, its memory), which
+        // would slow whichever program started next.
+        Timing a, b, c;
+        for (int slot = 0; slot < 3; ++slot) {
+            QThread::msleep(SettleMilliseconds);
+            switch ((run + slot) % 3) {
+            case 0: a = timeRun(keyvane, large, platform, count); break;
+            case 1: b = timeRun(minimal, {}, platform, -1); break;
+            default: c = timeRun(keyvane, one, platform, 1); break;
+            }
+        }
         if (a.shown < 0 || b.shown < 0 || c.shown < 0)
             return false;
         app.push_back(a.shown);
