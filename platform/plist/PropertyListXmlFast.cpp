@@ -68,9 +68,6 @@ public:
     // With deferTopLevelMembers, containers in a top-level dictionary are
     // checked and left to be made on first use (PropertyListValue::deferred);
     // the values then share `bytes`.
-    // With deferTopLevelMembers, containers in a top-level dictionary are
-    // checked and left to be made on first use (PropertyListValue::deferred);
-    // the values then share `bytes`.
     explicit FastXmlReader(const QByteArray &bytes, bool deferTopLevelMembers = false)
         : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size())
     {
