@@ -1,6 +1,9 @@
 // Process start -> main window shown: keyvane serving a 10,000-key snapshot
 // against a minimal Qt Widgets window (bench_minimal_window), run alternately
-// in the same run. Both say "shown" on standard output after the shown
+// in the same run. Beside them run keyvane serving one key (what the start
+// costs whatever the store holds) and the minimal window showing one line of
+// text, laid out before it is shown (bench_minimal_window --text: what showing
+// any text costs over the empty window, fonts above all); both are reported. Both say "shown" on standard output after the shown
 // window's first event-loop turn and quit (KEYVANE_EXIT_WHEN_SHOWN=1); keyvane
 // says how many keys its store holds then, which must be the snapshot's.
 // Timed under the X server of DISPLAY, where a window is shown for real: that
@@ -107,34 +110,37 @@ struct Figures
     double app = 0, appExit = 0;     // keyvane, the large snapshot
     double fixed = 0, fixedExit = 0; // keyvane, one key
     double base = 0, baseExit = 0;   // the minimal window
+    double text = 0, textExit = 0;   // the minimal window with one line of text
 };
 
-// Runs the three programs alternately, after one warm-up run of each (page
+// Runs the four programs alternately, after one warm-up run of each (page
 // cache, font cache). False when a run failed.
 bool measure(const QString &platform, int runs, const QString &keyvane, const QString &minimal, const QString &snapshot,
              int count, const QString &small, Figures *figures)
 {
     const QStringList large{QStringLiteral("--snapshot"), snapshot};
     const QStringList one{QStringLiteral("--snapshot"), small};
+    const QStringList text{QStringLiteral("--text")};
     if (timeRun(keyvane, large, platform, count).shown < 0 || timeRun(minimal, {}, platform, -1).shown < 0
-        || timeRun(keyvane, one, platform, 1).shown < 0)
+        || timeRun(keyvane, one, platform, 1).shown < 0 || timeRun(minimal, text, platform, -1).shown < 0)
         return false;
-    std::vector<double> app, appExit, base, baseExit, fixed, fixedExit;
+    std::vector<double> app, appExit, base, baseExit, fixed, fixedExit, withText, withTextExit;
     for (int run = 0; run < runs; ++run) {
-        // Each program starts first, second and third equally often, and
+        // Each program starts in each place of the order equally often, and
         // after a pause: a program that has just quit leaves the machine and
         // the window server busy for a while (its windows, its memory), which
         // would slow whichever program started next.
-        Timing a, b, c;
-        for (int slot = 0; slot < 3; ++slot) {
+        Timing a, b, c, d;
+        for (int slot = 0; slot < 4; ++slot) {
             QThread::msleep(SettleMilliseconds);
-            switch ((run + slot) % 3) {
+            switch ((run + slot) % 4) {
             case 0: a = timeRun(keyvane, large, platform, count); break;
             case 1: b = timeRun(minimal, {}, platform, -1); break;
-            default: c = timeRun(keyvane, one, platform, 1); break;
+            case 2: c = timeRun(keyvane, one, platform, 1); break;
+            default: d = timeRun(minimal, text, platform, -1); break;
             }
         }
-        if (a.shown < 0 || b.shown < 0 || c.shown < 0)
+        if (a.shown < 0 || b.shown < 0 || c.shown < 0 || d.shown < 0)
             return false;
         app.push_back(a.shown);
         appExit.push_back(a.exited);
@@ -142,8 +148,11 @@ bool measure(const QString &platform, int runs, const QString &keyvane, const QS
         baseExit.push_back(b.exited);
         fixed.push_back(c.shown);
         fixedExit.push_back(c.exited);
+        withText.push_back(d.shown);
+        withTextExit.push_back(d.exited);
     }
-    *figures = {median(app), median(appExit), median(fixed), median(fixedExit), median(base), median(baseExit)};
+    *figures = {median(app),  median(appExit),  median(fixed),    median(fixedExit),
+                median(base), median(baseExit), median(withText), median(withTextExit)};
     return true;
 }
 
@@ -156,12 +165,21 @@ void report(const char *name, const char *platform, int count, int runs, const F
     std::printf("  keyvane --snapshot (%d keys): %8.1f ms  %8.1f ms\n", count, f.app, f.appExit);
     std::printf("  keyvane --snapshot (one key):   %8.1f ms  %8.1f ms\n", f.fixed, f.fixedExit);
     std::printf("  minimal Qt Widgets window:      %8.1f ms  %8.1f ms\n", f.base, f.baseExit);
+    std::printf("  the same with one line of text: %8.1f ms  %8.1f ms\n", f.text, f.textExit);
     std::printf("  ratio keyvane / minimal: %.2f to shown, %.2f to exit (limit 1.5)\n", f.app / f.base,
                 f.appExit / f.baseExit);
     // What the store's size adds, and what any start of this window costs
     // beyond an empty one (fonts, toolbar images, the widgets themselves).
     std::printf("  the %d keys add %.1f ms to shown; with one key keyvane / minimal is %.2f\n", count, f.app - f.fixed,
                 f.fixed / f.base);
+    // What laying out any text before showing costs over the empty window,
+    // and keyvane measured against that window instead.
+    std::printf("  one line of text: minimal with text / minimal is %.2f; keyvane (%d keys) / minimal with text is "
+                "%.2f\n",
+                f.text / f.base, count, f.app / f.text);
+    std::printf("RESULT name=%s_text_window value=%.2fx figure=\"start to window shown, minimal window with one line of "
+                "text vs empty minimal window (%s)\"\n",
+                name, f.text / f.base, platform);
     if (judged)
         std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
                     "window (%s)\"\n",

@@ -17,6 +17,8 @@ FIGURES = [
 OPTIONAL = {
     "flood_worst_stall_ms": "flood at 100,000 changes/min: worst event-loop gap (10 ms ticks)",
     "startup_offscreen": "start -> window 'shown' offscreen (no screen, baseline sets up no fonts), same ratio",
+    "startup_text_window": "start -> window shown on the X server: minimal window with one line of text / minimal window",
+    "startup_offscreen_text_window": "the same offscreen: minimal window with one line of text / minimal window",
     "console_shown_undrawn": "console append at steady state / empty log (window shown, not drawn since filling)",
     "flood_memory": "flood at 100,000 changes/min: resident growth after warm-up / resident after warm-up",
     "hostile_select_string": "select a 10 MB string (80-char lines): worst event-loop stall in s / 1 s",
