@@ -162,11 +162,11 @@ void readCredits(QTextDocument &text, const QString &path)
 void setCreditsFont(QTextDocument &text)
 {
     static const QTextFormat::Property fontProperties[] = {
-        QTextFormat::FontFamily,        QTextFormat::FontFamilies,  QTextFormat::FontStyleName,
-        QTextFormat::FontPixelSize,     QTextFormat::FontSizeAdjustment, QTextFormat::FontFixedPitch,
-        QTextFormat::FontStyleHint,     QTextFormat::FontStyleStrategy, QTextFormat::FontStretch,
-        QTextFormat::FontLetterSpacing, QTextFormat::FontLetterSpacingType, QTextFormat::FontWordSpacing,
-        QTextFormat::FontCapitalization, QTextFormat::FontKerning, QTextFormat::FontHintingPreference,
+        QTextFormat::FontFamily,         QTextFormat::FontFamilies,          QTextFormat::FontStyleName,
+        QTextFormat::FontPixelSize,      QTextFormat::FontSizeAdjustment,    QTextFormat::FontFixedPitch,
+        QTextFormat::FontStyleHint,      QTextFormat::FontStyleStrategy,     QTextFormat::FontStretch,
+        QTextFormat::FontLetterSpacing,  QTextFormat::FontLetterSpacingType, QTextFormat::FontWordSpacing,
+        QTextFormat::FontCapitalization, QTextFormat::FontKerning,           QTextFormat::FontHintingPreference,
     };
     // Collected first: changing formats merges and splits fragments.
     struct Run
@@ -206,10 +206,12 @@ void setCreditsFont(QTextDocument &text)
 void setCreditsParagraphStyle(QTextDocument &text, const QTextBlockFormat &style)
 {
     static const QTextFormat::Property paragraphProperties[] = {
-        QTextFormat::BlockAlignment,   QTextFormat::BlockTopMargin,   QTextFormat::BlockBottomMargin,
-        QTextFormat::BlockLeftMargin,  QTextFormat::BlockRightMargin, QTextFormat::TextIndent,
-        QTextFormat::BlockIndent,      QTextFormat::LineHeight,       QTextFormat::LineHeightType,
-        QTextFormat::BlockNonBreakableLines, QTextFormat::TabPositions, QTextFormat::LayoutDirection,
+        QTextFormat::BlockAlignment,    QTextFormat::BlockTopMargin,
+        QTextFormat::BlockBottomMargin, QTextFormat::BlockLeftMargin,
+        QTextFormat::BlockRightMargin,  QTextFormat::TextIndent,
+        QTextFormat::BlockIndent,       QTextFormat::LineHeight,
+        QTextFormat::LineHeightType,    QTextFormat::BlockNonBreakableLines,
+        QTextFormat::TabPositions,      QTextFormat::LayoutDirection,
     };
     for (QTextBlock block = text.begin(); block.isValid(); block = block.next()) {
         QTextBlockFormat format = block.blockFormat();

@@ -65,8 +65,8 @@ int applicationMain(int argc, char **argv)
         QApplication::installTranslator(&translator);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QObject::tr("Looks into the dynamic configuration store: every key, its value, and every change as it happens."));
+    parser.setApplicationDescription(QObject::tr(
+        "Looks into the dynamic configuration store: every key, its value, and every change as it happens."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                            QObject::tr("Shows the version and build number."));
@@ -103,7 +103,7 @@ int applicationMain(int argc, char **argv)
             configuration.snapshotReadAhead = std::move(snapshotReadAhead);
         }
         kv::StoreEngine::instance()->configure(configuration);
-    } // the source alone keeps the read-ahead, until it starts
+    }                          // the source alone keeps the read-ahead, until it starts
     snapshotReadAhead.reset(); // (one the command line turned out not to name)
 
     // Load the interface, then start the controller, then run.

@@ -94,7 +94,8 @@ public:
     kv::DecomposedKeyList storeDecomposedKeysListArray() const;
     kv::TreeBranch buildTreeBranchForColumn(int column, const kv::DecomposedKeyList *keysArray) const;
     int browserNumberOfRowsInColumn(kv::ui::ColumnBrowser *browser, int column) override;
-    void browserWillDisplayCell(kv::ui::ColumnBrowser *browser, kv::ui::BrowserCell *cell, int row, int column) override;
+    void browserWillDisplayCell(kv::ui::ColumnBrowser *browser, kv::ui::BrowserCell *cell, int row,
+                                int column) override;
     bool browserSelectCellWithString(kv::ui::ColumnBrowser *browser, const QString &title, int column) override;
     QString browserFormatString(const QString &string, int column) const;
 
@@ -106,7 +107,8 @@ public:
     // --- Value outline data source ------------------------------------------
     int outlineViewNumberOfChildrenOfItem(kv::ui::OutlineView *outlineView, kv::ui::OutlineItem item) override;
     bool outlineViewIsItemExpandable(kv::ui::OutlineView *outlineView, kv::ui::OutlineItem item) override;
-    kv::ui::OutlineItem outlineViewChild(kv::ui::OutlineView *outlineView, int index, kv::ui::OutlineItem item) override;
+    kv::ui::OutlineItem outlineViewChild(kv::ui::OutlineView *outlineView, int index,
+                                         kv::ui::OutlineItem item) override;
     QString outlineViewObjectValueForTableColumn(kv::ui::OutlineView *outlineView, kv::ui::TableColumn *tableColumn,
                                                  kv::ui::OutlineItem item) override;
     bool outlineViewShouldEditTableColumn(kv::ui::OutlineView *outlineView, kv::ui::TableColumn *tableColumn,

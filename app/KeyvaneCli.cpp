@@ -10,8 +10,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -48,26 +48,25 @@ QString versionText()
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: keyvane-cli [--snapshot FILE] COMMAND\n"
-        "\n"
-        "Looks into the dynamic configuration store (by default, this machine's live state).\n"
-        "\n"
-        "Commands:\n"
-        "  list [PATTERN]   print the keys matching the regular expression PATTERN\n"
-        "                   (the whole key must match; default \".*\"), sorted, one per line\n"
-        "  show KEY         print the key's type name, then its value\n"
-        "  watch            print each changed key as changes happen, until interrupted\n"
-        "  export FILE      write every key and its value to FILE as an XML property list\n"
-        "\n"
-        "Options:\n"
-        "  --snapshot FILE  serve the store from a property-list file (XML or binary) whose\n"
-        "                   top-level dictionary holds the keys; followed as it changes\n"
-        "  -h, --help       show this text\n"
-        "  --version        show the version\n"
-        "\n"
-        "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
-        "a store that cannot be opened, or a failed export.\n");
+    return QStringLiteral("Usage: keyvane-cli [--snapshot FILE] COMMAND\n"
+                          "\n"
+                          "Looks into the dynamic configuration store (by default, this machine's live state).\n"
+                          "\n"
+                          "Commands:\n"
+                          "  list [PATTERN]   print the keys matching the regular expression PATTERN\n"
+                          "                   (the whole key must match; default \".*\"), sorted, one per line\n"
+                          "  show KEY         print the key's type name, then its value\n"
+                          "  watch            print each changed key as changes happen, until interrupted\n"
+                          "  export FILE      write every key and its value to FILE as an XML property list\n"
+                          "\n"
+                          "Options:\n"
+                          "  --snapshot FILE  serve the store from a property-list file (XML or binary) whose\n"
+                          "                   top-level dictionary holds the keys; followed as it changes\n"
+                          "  -h, --help       show this text\n"
+                          "  --version        show the version\n"
+                          "\n"
+                          "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
+                          "a store that cannot be opened, or a failed export.\n");
 }
 
 // --- watch: quits cleanly on SIGINT/SIGTERM through a self-pipe ----------------
@@ -106,7 +105,8 @@ void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
 int runWatch(QCoreApplication &app)
 {
     if (!installQuitSignals())
-        return fail(QStringLiteral("cannot set up signal handling: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            QStringLiteral("cannot set up signal handling: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&app] {
         char buffer[16];

@@ -34,10 +34,12 @@ void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
     QMenu *file = bar->addMenu(QObject::tr("&File"));
     QAction *exportAction = file->addAction(QObject::tr("&Export…"));
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    QObject::connect(exportAction, &QAction::triggered, controller, [controller] { controller->exportStore(controller); });
+    QObject::connect(exportAction, &QAction::triggered, controller,
+                     [controller] { controller->exportStore(controller); });
     QAction *reloadAction = file->addAction(QObject::tr("&Reload"));
     reloadAction->setShortcut(QKeySequence::Refresh);
-    QObject::connect(reloadAction, &QAction::triggered, controller, [controller] { controller->reloadKeys(controller); });
+    QObject::connect(reloadAction, &QAction::triggered, controller,
+                     [controller] { controller->reloadKeys(controller); });
     file->addSeparator();
     QAction *quitAction = file->addAction(QObject::tr("&Quit"));
     quitAction->setShortcut(QKeySequence::Quit);
@@ -71,7 +73,8 @@ void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
 std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
 {
     auto ui = std::make_unique<MainInterface>();
-    const QString appName = kv::ui::Bundle::mainBundle().localInfoDictionary().value(QStringLiteral("CFBundleName")).toString();
+    const QString appName =
+        kv::ui::Bundle::mainBundle().localInfoDictionary().value(QStringLiteral("CFBundleName")).toString();
 
     // Main window.
     ui->mainWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Document);

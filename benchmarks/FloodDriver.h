@@ -9,12 +9,12 @@
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "benchmarks/ResidentMemory.h"
 #include "browser/ColumnTree.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/TextView.h"
 #include "platform/ui/Window.h"
-#include "benchmarks/ResidentMemory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -44,23 +44,23 @@ struct Figures
 {
     double seconds = 0;
     qint64 changesPublished = 0;
-    qint64 changeLists = 0;       // flushes the source made
-    double worstGapMs = 0;        // longest time between two 10 ms ticks
+    qint64 changeLists = 0; // flushes the source made
+    double worstGapMs = 0;  // longest time between two 10 ms ticks
     double meanGapMs = 0;
-    qint64 residentStart = 0;     // after the first fifth of the run
+    qint64 residentStart = 0; // after the first fifth of the run
     qint64 residentEnd = 0;
-    qint64 residentBefore = 0;    // before the flood
-    qsizetype consoleMin = -1;    // console length sampled after the first fifth
+    qint64 residentBefore = 0; // before the flood
+    qsizetype consoleMin = -1; // console length sampled after the first fifth
     qsizetype consoleMax = 0;
     qsizetype consoleEnd = 0;
     qsizetype keysAtEnd = 0;
-    bool keyListMatches = false;  // the controller's key list equals the engine's keys
+    bool keyListMatches = false;    // the controller's key list equals the engine's keys
     bool columnZeroMatches = false; // its column zero equals one built afresh
-    QString pathAtEnd;            // the browser path after the flood
+    QString pathAtEnd;              // the browser path after the flood
     // (seconds, bytes): ten over the run, then one when the last change list
     // has arrived (with residentEnd)
     QList<QPair<double, qint64>> residentSamples;
-    QList<qint64> heapSamples;    // heapInUseBytes() at the same moments
+    QList<qint64> heapSamples; // heapInUseBytes() at the same moments
 };
 
 class Driver
@@ -176,8 +176,8 @@ public:
         const kv::DecomposedKeyList fresh = kv::decomposedStrings(engineKeys);
         const kv::TreeBranch columnZero = kv::buildTreeBranchForColumn(0, &fresh);
         figures.columnZeroMatches = !m_controller.storeTree.isEmpty()
-            && m_controller.storeTree.first().names == columnZero.names
-            && m_controller.kvnBrowser->numberOfRowsInColumn(0) == columnZero.names.size();
+                                    && m_controller.storeTree.first().names == columnZero.names
+                                    && m_controller.kvnBrowser->numberOfRowsInColumn(0) == columnZero.names.size();
         return figures;
     }
 

@@ -34,15 +34,12 @@ QString makeKey(QRandomGenerator &random, int i)
     static const char *const leaves[] = {"IPv4", "IPv6", "DNS", "Proxies", "Link", "Ethernet", "Interface", "PPP"};
     QString key = QString::fromLatin1(domains[random.bounded(4)]);
     switch (i % 3) {
-    case 0:
-        key += QStringLiteral("/Network/Interface/en%1/").arg(i);
-        break;
+    case 0: key += QStringLiteral("/Network/Interface/en%1/").arg(i); break;
     case 1:
-        key += QStringLiteral("/Network/Service/%1-4E2B/").arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0')).toUpper();
+        key +=
+            QStringLiteral("/Network/Service/%1-4E2B/").arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0')).toUpper();
         break;
-    default:
-        key += QStringLiteral("/Network/Global/%1/").arg(i);
-        break;
+    default: key += QStringLiteral("/Network/Global/%1/").arg(i); break;
     }
     key += QLatin1String(leaves[random.bounded(8)]);
     return key;
@@ -57,7 +54,8 @@ double milliseconds(const QElapsedTimer &timer)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int changes = argc > 2 ? std::atoi(argv[2]) : 10000;
@@ -114,9 +112,7 @@ int main(int argc, char **argv)
                 key = makeKey(random, nextIndex++);
                 engine.setValue(key, kv::PropertyListValue::fromInteger(i));
                 break;
-            case 1:
-                do {
-                    key = listed->at(random.bounded(int(listed->size())));
+            case 1: do { key = listed->at(random.bounded(int(listed->size())));
                 } while (!engine.contains(key) || key == selected);
                 engine.removeValue(key);
                 break;

@@ -24,10 +24,10 @@ QStringList makeKeys(int count)
 {
     static const char *const domains[] = {"State:", "Setup:", "Prefs:", "State:", "Setup:", "Plugin:"};
     static const char *const words[] = {
-        "Network", "Interface", "Service",   "Global", "IPv4",     "IPv6",  "DNS",     "Proxies", "Link",
-        "AirPort", "Ethernet",  "Users",     "Console", "System",  "Power", "Battery", "Sets",    "Store",
-        "Protocol", "Interfaces", "Hostnames", "Modem", "PPP",     "Locale", "Display", "Keyboard", "Routes",
-        "Setup",   "Computer",  "Resolvers", "Search", "Domains",  "Config", "Legacy",  "Bridge",  "VLAN"};
+        "Network",  "Interface",  "Service",   "Global",  "IPv4",    "IPv6",   "DNS",     "Proxies",  "Link",
+        "AirPort",  "Ethernet",   "Users",     "Console", "System",  "Power",  "Battery", "Sets",     "Store",
+        "Protocol", "Interfaces", "Hostnames", "Modem",   "PPP",     "Locale", "Display", "Keyboard", "Routes",
+        "Setup",    "Computer",   "Resolvers", "Search",  "Domains", "Config", "Legacy",  "Bridge",   "VLAN"};
     constexpr int wordCount = int(sizeof(words) / sizeof(words[0]));
     QRandomGenerator random(7);
     QStringList keys;
@@ -41,17 +41,14 @@ QStringList makeKeys(int count)
             key.append(u'/');
             if (p == idPiece) {
                 switch (i % 3) {
-                case 0:
-                    key.append(QStringLiteral("en%1").arg(i));
-                    break;
+                case 0: key.append(QStringLiteral("en%1").arg(i)); break;
                 case 1:
-                    key.append(QStringLiteral("%1-%2-4E2B").arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0'))
+                    key.append(QStringLiteral("%1-%2-4E2B")
+                                   .arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0'))
                                    .arg(i % 65536, 4, 16, QLatin1Char('0'))
                                    .toUpper());
                     break;
-                default:
-                    key.append(QString::number(i));
-                    break;
+                default: key.append(QString::number(i)); break;
                 }
             } else {
                 key.append(QLatin1String(words[random.bounded(wordCount)]));

@@ -38,7 +38,8 @@ namespace {
 
 QString message(int i)
 {
-    return QStringLiteral("State:/Network/Service/%1-4E2B-93A1/IPv4").arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0'));
+    return QStringLiteral("State:/Network/Service/%1-4E2B-93A1/IPv4")
+        .arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0'));
 }
 
 // Processor time of this thread, in nanoseconds.
@@ -105,7 +106,8 @@ double steadyAppends(KVNController &controller, int appends, int &serial, bool d
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
     const int appends = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
@@ -120,8 +122,8 @@ int main(int argc, char **argv)
         bool shown;
         bool drawn;
     };
-    for (const Condition &condition : {Condition{"hidden", false, true}, Condition{"shown", true, true},
-                                       Condition{"shown_undrawn", true, false}}) {
+    for (const Condition &condition :
+         {Condition{"hidden", false, true}, Condition{"shown", true, true}, Condition{"shown_undrawn", true, false}}) {
         if (condition.shown && !controller.consoleWindow->isVisible()) {
             controller.consoleWindow->resize(640, 360);
             controller.consoleWindow->show();
@@ -155,8 +157,8 @@ int main(int argc, char **argv)
         // "shown" is the console as the program runs it; "shown_undrawn" the
         // condition earlier versions of this benchmark happened to measure.
         std::printf("RESULT name=console_%s ratio=%.3f goal=2 figure=\"%.1f us at 20,000 characters vs %.1f us "
-                        "into an empty log\"\n",
-                        condition.name, r, median(steady), median(empty));
+                    "into an empty log\"\n",
+                    condition.name, r, median(steady), median(empty));
     }
     return 0;
 }

@@ -34,7 +34,10 @@ using kv::PropertyListValue;
 
 namespace {
 
-double msSince(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
+double msSince(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
 
 // Watches the event loop: the largest gap between the ticks of a 10 ms timer,
 // and the time of the last paint of the watched widgets.
@@ -158,7 +161,7 @@ void runCase(const Case &hostile)
         });
         const double selectStall = watch.worstGapMs(), selectCall = watch.actionMs(), selectTotal = watch.totalMs();
         const bool shown = controller.inspectorView->stringLength() == text.size()
-            && qsizetype(controller.kvnOutlineView->numberOfRows()) > 0;
+                           && qsizetype(controller.kvnOutlineView->numberOfRows()) > 0;
 
         watch.run([&] {
             controller.kvnBrowser->setPath(pathOf(controller, {u"State", u"Hostile", u"Other"}));
@@ -203,16 +206,18 @@ void runCase(const Case &hostile)
         std::printf("%s: select: worst stall %.0f ms (call %.0f ms, all painted after %.0f ms); select another key: "
                     "worst stall %.0f ms (call %.0f ms, painted after %.0f ms)\n",
                     hostile.name, selectStall, selectCall, selectTotal, leaveStall, leaveCall, leaveTotal);
-        std::printf("%s: description %.0f ms (%lld characters); text view alone: worst stall %.0f ms (setString %.0f ms), "
-                    "clearing %.0f ms; value tree alone (%d rows): worst stall %.0f ms (reload + expand %.0f ms), "
-                    "clearing %.0f ms%s\n",
-                    hostile.name, describeMs, qlonglong(text.size()), textStall, textCall, textClearStall, rows,
-                    treeStall, treeCall, treeClearStall, shown ? "" : " [NOT SHOWN]");
+        std::printf(
+            "%s: description %.0f ms (%lld characters); text view alone: worst stall %.0f ms (setString %.0f ms), "
+            "clearing %.0f ms; value tree alone (%d rows): worst stall %.0f ms (reload + expand %.0f ms), "
+            "clearing %.0f ms%s\n",
+            hostile.name, describeMs, qlonglong(text.size()), textStall, textCall, textClearStall, rows, treeStall,
+            treeCall, treeClearStall, shown ? "" : " [NOT SHOWN]");
         std::printf("%s: value tree parts: root item and its children %.0f ms, reload %.0f ms, expand all %.0f ms\n",
                     hostile.name, rootMs, reloadMs, expandMs);
-        std::printf("RESULT name=hostile_select_%s ratio=%.3f goal=1.0 figure=\"%s: worst event-loop stall selecting it "
-                    "and then another key, in s (select %.2f s, leave %.2f s)\"\n",
-                    hostile.name, worst / 1000.0, hostile.figure, selectStall / 1000.0, leaveStall / 1000.0);
+        std::printf(
+            "RESULT name=hostile_select_%s ratio=%.3f goal=1.0 figure=\"%s: worst event-loop stall selecting it "
+            "and then another key, in s (select %.2f s, leave %.2f s)\"\n",
+            hostile.name, worst / 1000.0, hostile.figure, selectStall / 1000.0, leaveStall / 1000.0);
         std::fflush(stdout);
         ui.reset();
     }

@@ -4,9 +4,9 @@
 // Usage: bench_memory [keys, default 1000000]
 // Prints VmRSS (from /proc/self/status) before and after, and the growth per key.
 
+#include "benchmarks/ResidentMemory.h"
 #include "browser/ColumnTree.h"
 #include "platform/dynamicstore/DynamicStore.h"
-#include "benchmarks/ResidentMemory.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -26,8 +26,10 @@ int main(int argc, char **argv)
         // Small store-shaped keys: "State:/Network/Service/<n>/IPv4" and the like.
         const QString key = QStringLiteral("State:/Network/Service/%1/%2")
                                 .arg(i / 4)
-                                .arg(i % 4 == 0 ? QStringLiteral("IPv4") : i % 4 == 1 ? QStringLiteral("IPv6")
-                                         : i % 4 == 2 ? QStringLiteral("DNS") : QStringLiteral("Proxies"));
+                                .arg(i % 4 == 0   ? QStringLiteral("IPv4")
+                                     : i % 4 == 1 ? QStringLiteral("IPv6")
+                                     : i % 4 == 2 ? QStringLiteral("DNS")
+                                                  : QStringLiteral("Proxies"));
         engine.setValue(key, kv::PropertyListValue::fromInteger(i));
     }
     engine.endBatch();

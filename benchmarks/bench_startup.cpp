@@ -3,10 +3,9 @@
 // in the same run. Beside them run keyvane serving one key (what the start
 // costs whatever the store holds) and the minimal window showing one line of
 // text, laid out before it is shown (bench_minimal_window --text: what showing
-// any text costs over the empty window, fonts above all); both are reported. Both say "shown" on standard output after the shown
-// window's first event-loop turn and quit (KEYVANE_EXIT_WHEN_SHOWN=1); keyvane
-// says how many keys its store holds then, which must be the snapshot's.
-// Timed under the X server of DISPLAY, where a window is shown for real: that
+// any text costs over the empty window, fonts above all); both are reported. Both say "shown" on standard output after
+// the shown window's first event-loop turn and quit (KEYVANE_EXIT_WHEN_SHOWN=1); keyvane says how many keys its store
+// holds then, which must be the snapshot's. Timed under the X server of DISPLAY, where a window is shown for real: that
 // ratio is the figure judged against its goal. The same runs under the
 // offscreen platform are reported beside it: there no native window is made
 // and nothing reaches a screen, and the minimal window, which draws no text,
@@ -90,7 +89,8 @@ Timing timeRun(const QString &program, const QStringList &arguments, const QStri
     timing.exited = double(timer.nsecsElapsed()) / 1e6;
     output += process.readAllStandardOutput();
     const QByteArray line = output.left(output.indexOf('\n'));
-    bool good = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && timing.shown >= 0;
+    bool good =
+        finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && timing.shown >= 0;
     if (good && expectedKeys >= 0) {
         const QByteArray keys = QByteArray(" ") + line + ' ';
         good = keys.contains(" keys=" + QByteArray::number(expectedKeys) + ' ');
@@ -177,9 +177,10 @@ void report(const char *name, const char *platform, int count, int runs, const F
     std::printf("  one line of text: minimal with text / minimal is %.2f; keyvane (%d keys) / minimal with text is "
                 "%.2f\n",
                 f.text / f.base, count, f.app / f.text);
-    std::printf("RESULT name=%s_text_window value=%.2fx figure=\"start to window shown, minimal window with one line of "
-                "text vs empty minimal window (%s)\"\n",
-                name, f.text / f.base, platform);
+    std::printf(
+        "RESULT name=%s_text_window value=%.2fx figure=\"start to window shown, minimal window with one line of "
+        "text vs empty minimal window (%s)\"\n",
+        name, f.text / f.base, platform);
     if (judged)
         std::printf("RESULT name=%s ratio=%.3f goal=1.5 figure=\"start to window shown, %d-key snapshot, vs minimal Qt "
                     "window (%s)\"\n",
@@ -217,8 +218,8 @@ int main(int argc, char **argv)
     // The same window over a one-key snapshot: the part of the start that
     // does not depend on the store's size.
     const QString small = directory.filePath(QStringLiteral("one-key.plist"));
-    if (!kv::writePropertyListFile(small, kv::PropertyListValue::fromDictionary({{QStringLiteral("State:/A"), serviceValue(0)}}),
-                                   &error)) {
+    if (!kv::writePropertyListFile(
+            small, kv::PropertyListValue::fromDictionary({{QStringLiteral("State:/A"), serviceValue(0)}}), &error)) {
         std::fprintf(stderr, "cannot write the snapshot: %s\n", qPrintable(error));
         return 1;
     }

@@ -61,7 +61,8 @@ bool operator==(const ComponentView &a, const ComponentView &b)
     return true;
 }
 
-DecomposedKey::DecomposedKey(const QString &storeKey) : m_key(storeKey) {}
+DecomposedKey::DecomposedKey(const QString &storeKey) : m_key(storeKey)
+{}
 
 ComponentView DecomposedKey::componentView(int i) const
 {

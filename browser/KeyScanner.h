@@ -22,10 +22,8 @@ inline bool isSkippableCharacter(char16_t c)
     switch (QChar::category(c)) {
     case QChar::Separator_Space:
     case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
+    case QChar::Separator_Paragraph: return true;
+    default: return false;
     }
 }
 

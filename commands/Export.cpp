@@ -20,10 +20,10 @@ void reportExportFailure(QWidget *window, const QString &path, const QString &re
     line.replace(u'\n', u' ');
     kv::systemLog(QStringLiteral("Export to %1 failed: %2").arg(path, line));
 
-    auto *box = new QMessageBox(QMessageBox::Warning, QObject::tr("Export Failed"),
-                                QObject::tr("The configuration store could not be exported to “%1”.")
-                                    .arg(QDir::toNativeSeparators(path)),
-                                QMessageBox::Ok, window);
+    auto *box = new QMessageBox(
+        QMessageBox::Warning, QObject::tr("Export Failed"),
+        QObject::tr("The configuration store could not be exported to “%1”.").arg(QDir::toNativeSeparators(path)),
+        QMessageBox::Ok, window);
     box->setObjectName(QStringLiteral("exportFailedWarning"));
     box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);

@@ -63,8 +63,7 @@ kv::ui::ToolbarItem *KVNController::toolbarItemForItemIdentifier(const QString &
     return item;
 }
 
-kv::ui::ToolbarItem *KVNController::toolbarItemForItemIdentifier(kv::ui::Toolbar *, const QString &itemIdentifier,
-                                                                 bool)
+kv::ui::ToolbarItem *KVNController::toolbarItemForItemIdentifier(kv::ui::Toolbar *, const QString &itemIdentifier, bool)
 {
     return toolbarItemsDictionary.value(itemIdentifier, nullptr);
 }

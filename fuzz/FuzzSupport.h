@@ -60,8 +60,7 @@ inline kv::PropertyListValue asXmlCarriesIt(const kv::PropertyListValue &value)
             dictionary.insert(it.key(), asXmlCarriesIt(it.value()));
         return PropertyListValue::fromDictionary(dictionary);
     }
-    default:
-        return value;
+    default: return value;
     }
 }
 

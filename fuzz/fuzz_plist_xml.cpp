@@ -40,8 +40,7 @@ bool identical(const kv::PropertyListValue &a, const kv::PropertyListValue &b)
         }
         return true;
     }
-    case Kind::Real:
-        return a == b && std::signbit(a.real()) == std::signbit(b.real());
+    case Kind::Real: return a == b && std::signbit(a.real()) == std::signbit(b.real());
     default: return a == b;
     }
 }

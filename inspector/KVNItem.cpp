@@ -5,8 +5,7 @@ std::unique_ptr<KVNItem> KVNItem::s_rootItem;
 
 KVNItem::KVNItem(QString name, const kv::PropertyListValue *value, const kv::PropertyListValue *parent)
     : itemName(std::move(name)), itemValue(value), itemParent(parent)
-{
-}
+{}
 
 // Destruction releases the children (through m_children) and the name; it
 // never reads the borrowed values.

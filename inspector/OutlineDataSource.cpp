@@ -50,8 +50,7 @@ QString KVNController::outlineViewObjectValueForTableColumn(kv::ui::OutlineView 
     return QStringLiteral("");
 }
 
-bool KVNController::outlineViewShouldEditTableColumn(kv::ui::OutlineView *, kv::ui::TableColumn *,
-                                                     kv::ui::OutlineItem)
+bool KVNController::outlineViewShouldEditTableColumn(kv::ui::OutlineView *, kv::ui::TableColumn *, kv::ui::OutlineItem)
 {
     // The value tree is read-only.
     return false;

@@ -15,8 +15,8 @@ namespace kv {
 // The index of the first character of text[from, size) that lies outside
 // [low, high] or equals `stop` (size when there is none). Pass a `stop` outside
 // [low, high] when only the range matters. Requires low <= high.
-inline qsizetype findOutsideOrEqual(const char16_t *text, qsizetype from, qsizetype size, char16_t low,
-                                    char16_t high, char16_t stop)
+inline qsizetype findOutsideOrEqual(const char16_t *text, qsizetype from, qsizetype size, char16_t low, char16_t high,
+                                    char16_t stop)
 {
     qsizetype at = from;
 #if defined(__SSE2__)

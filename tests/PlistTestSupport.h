@@ -153,8 +153,8 @@ inline QString runTool(const QStringList &arguments, QString *failure)
 
 } // namespace plisttest
 
-#define PLIST_REQUIRE_PYTHON()                                                                                   \
-    do {                                                                                                         \
-        if (plisttest::python().isEmpty())                                                                       \
-            QSKIP("python3 with plistlib is not available; the conformance checks against it are skipped");     \
+#define PLIST_REQUIRE_PYTHON()                                                                                         \
+    do {                                                                                                               \
+        if (plisttest::python().isEmpty())                                                                             \
+            QSKIP("python3 with plistlib is not available; the conformance checks against it are skipped");            \
     } while (false)

@@ -57,7 +57,8 @@ inline bool save(QFileDialog *dialog, const QString &name)
     if (edit->text() != name) // a completion may have been filled in
         edit->setText(name);
     if (!saveButton->isEnabled()) {
-        qWarning("save panel: Save is disabled; text '%s' files %s", qPrintable(edit->text()), qPrintable(dialog->selectedFiles().join(u'|')));
+        qWarning("save panel: Save is disabled; text '%s' files %s", qPrintable(edit->text()),
+                 qPrintable(dialog->selectedFiles().join(u'|')));
         return false;
     }
     QTest::mouseClick(saveButton, Qt::LeftButton);

@@ -90,7 +90,14 @@ void TestAboutBox::failedLoadLogsShowsNothingAndRetries()
     QVERIFY(about->appNameField && about->legalTextField && about->versionField);
     QVERIFY(about->infoPanel->isVisible());
     QVERIFY(QTest::qWaitForWindowExposed(about->infoPanel));
-    QVERIFY2(isCentred(about->infoPanel), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6").arg(about->infoPanel->frameGeometry().x()).arg(about->infoPanel->frameGeometry().y()).arg(about->infoPanel->frameGeometry().width()).arg(about->infoPanel->frameGeometry().height()).arg(about->infoPanel->screen()->availableGeometry().width()).arg(about->infoPanel->screen()->availableGeometry().height())));
+    QVERIFY2(isCentred(about->infoPanel),
+             qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                            .arg(about->infoPanel->frameGeometry().x())
+                            .arg(about->infoPanel->frameGeometry().y())
+                            .arg(about->infoPanel->frameGeometry().width())
+                            .arg(about->infoPanel->frameGeometry().height())
+                            .arg(about->infoPanel->screen()->availableGeometry().width())
+                            .arg(about->infoPanel->screen()->availableGeometry().height())));
     QVERIFY(QTest::qWaitForWindowActive(about->infoPanel));
     QCOMPARE(QApplication::activeWindow(), about->infoPanel);
     QCOMPARE(visibleTopLevels(), QList<QWidget *>{about->infoPanel});
@@ -179,14 +186,38 @@ void TestAboutBox::versionLine_data()
     QTest::addColumn<QString>("shortVersion");
     QTest::addColumn<QString>("build");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("key as format") << "Version %s (v%s)" << "1.2" << "34" << "Version 1.2 (v34)";
-    QTest::newRow("positional") << "Build %2$s of %1$s" << "1.2" << "34" << "Build 34 of 1.2";
-    QTest::newRow("percent sign") << "100%% %s/%s" << "1" << "2" << "100% 1/2";
-    QTest::newRow("values are plain text") << "Version %s (v%s)" << "%s" << "%1$s%%" << "Version %s (v%1$s%%)";
-    QTest::newRow("missing third") << "%s %s %s" << "a" << "b" << "a b ";
-    QTest::newRow("lone percent at end") << "v%s %" << "1" << "2" << "v1 %";
-    QTest::newRow("unknown directive") << "%d %s" << "1" << "2" << "%d 1";
-    QTest::newRow("empty values") << "Version %s (v%s)" << "" << "" << "Version  (v)";
+    QTest::newRow("key as format") << "Version %s (v%s)"
+                                   << "1.2"
+                                   << "34"
+                                   << "Version 1.2 (v34)";
+    QTest::newRow("positional") << "Build %2$s of %1$s"
+                                << "1.2"
+                                << "34"
+                                << "Build 34 of 1.2";
+    QTest::newRow("percent sign") << "100%% %s/%s"
+                                  << "1"
+                                  << "2"
+                                  << "100% 1/2";
+    QTest::newRow("values are plain text") << "Version %s (v%s)"
+                                           << "%s"
+                                           << "%1$s%%"
+                                           << "Version %s (v%1$s%%)";
+    QTest::newRow("missing third") << "%s %s %s"
+                                   << "a"
+                                   << "b"
+                                   << "a b ";
+    QTest::newRow("lone percent at end") << "v%s %"
+                                         << "1"
+                                         << "2"
+                                         << "v1 %";
+    QTest::newRow("unknown directive") << "%d %s"
+                                       << "1"
+                                       << "2"
+                                       << "%d 1";
+    QTest::newRow("empty values") << "Version %s (v%s)"
+                                  << ""
+                                  << ""
+                                  << "Version  (v)";
 }
 
 void TestAboutBox::versionLine()

@@ -204,7 +204,8 @@ void TestApplicationStyle::installedAroundTheCurrentStyle()
     QCOMPARE(style->baseStyle()->name(), QStringLiteral("fusion"));
     // The application's palette and the widgets' look are the base style's.
     QCOMPARE(style->standardPalette(), style->baseStyle()->standardPalette());
-    QCOMPARE(style->pixelMetric(QStyle::PM_ToolBarExtensionExtent), style->baseStyle()->pixelMetric(QStyle::PM_ToolBarExtensionExtent));
+    QCOMPARE(style->pixelMetric(QStyle::PM_ToolBarExtensionExtent),
+             style->baseStyle()->pixelMetric(QStyle::PM_ToolBarExtensionExtent));
 }
 
 QTEST_MAIN(TestApplicationStyle)

@@ -79,23 +79,39 @@ void TestBrowserDataSource::formatString_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
-    QTest::newRow("0 Domain:") << 0 << "Domain:" << "Domain";
-    QTest::newRow("0 A/B:") << 0 << "A/B:" << "A/B";
-    QTest::newRow("1 /A") << 1 << "/A" << "A";
-    QTest::newRow("1 /") << 1 << "/" << "/";
-    QTest::newRow("1 A") << 1 << "A" << "A";
-    QTest::newRow("1 :") << 1 << ":" << ":";
-    QTest::newRow("1 /A:B") << 1 << "/A:B" << "A:B";
-    QTest::newRow("2 /A followed by a space") << 2 << "/A " << "A ";
+    QTest::newRow("0 Domain:") << 0 << "Domain:"
+                               << "Domain";
+    QTest::newRow("0 A/B:") << 0 << "A/B:"
+                            << "A/B";
+    QTest::newRow("1 /A") << 1 << "/A"
+                          << "A";
+    QTest::newRow("1 /") << 1 << "/"
+                         << "/";
+    QTest::newRow("1 A") << 1 << "A"
+                         << "A";
+    QTest::newRow("1 :") << 1 << ":"
+                         << ":";
+    QTest::newRow("1 /A:B") << 1 << "/A:B"
+                            << "A:B";
+    QTest::newRow("2 /A followed by a space") << 2 << "/A "
+                                              << "A ";
     // Further cases of the same rules.
-    QTest::newRow("0 only the last colon goes") << 0 << "A::" << "A:";
-    QTest::newRow("0 a leading slash stays") << 0 << "/A:" << "/A";
-    QTest::newRow("0 lone colon stays") << 0 << ":" << ":";
-    QTest::newRow("0 no trailing colon") << 0 << "Domain" << "Domain";
-    QTest::newRow("1 trailing colon stays") << 1 << "/A:" << "A:";
-    QTest::newRow("1 only one slash goes") << 1 << "//" << "/";
-    QTest::newRow("3 deep") << 3 << "/eth0" << "eth0";
-    QTest::newRow("1 empty") << 1 << "" << "";
+    QTest::newRow("0 only the last colon goes") << 0 << "A::"
+                                                << "A:";
+    QTest::newRow("0 a leading slash stays") << 0 << "/A:"
+                                             << "/A";
+    QTest::newRow("0 lone colon stays") << 0 << ":"
+                                        << ":";
+    QTest::newRow("0 no trailing colon") << 0 << "Domain"
+                                         << "Domain";
+    QTest::newRow("1 trailing colon stays") << 1 << "/A:"
+                                            << "A:";
+    QTest::newRow("1 only one slash goes") << 1 << "//"
+                                           << "/";
+    QTest::newRow("3 deep") << 3 << "/eth0"
+                            << "eth0";
+    QTest::newRow("1 empty") << 1 << ""
+                             << "";
 }
 
 void TestBrowserDataSource::formatString()
@@ -289,14 +305,22 @@ void TestBrowserDataSource::selectCellWithString_data()
     QTest::addColumn<QString>("title");  // title asked for in column 1
     QTest::addColumn<bool>("found");
     QTest::addColumn<int>("row");
-    QTest::newRow("exact") << QStringList{"D:/Alpha", "D:/Beta"} << "D" << "Beta" << true << 1;
-    QTest::newRow("case differs") << QStringList{"D:/Alpha", "D:/Beta"} << "D" << "beta" << false << -1;
-    QTest::newRow("prefix only") << QStringList{"D:/Alpha"} << "D" << "Alp" << false << -1;
-    QTest::newRow("raw name is not a title") << QStringList{"D:/Alpha"} << "D" << "/Alpha" << false << -1;
-    QTest::newRow("first of equal titles") << QStringList{"D:/A", "D:A"} << "D" << "A" << true << 0;
-    QTest::newRow("lone slash") << QStringList{"D:/", "D://x"} << "D" << "/" << true << 0;
-    QTest::newRow("colon inside") << QStringList{"D:/A:B/x"} << "D" << "A:B" << true << 0;
-    QTest::newRow("trailing blank kept") << QStringList{"D:/A /x", "D:/A/y"} << "D" << "A " << true << 0;
+    QTest::newRow("exact") << QStringList{"D:/Alpha", "D:/Beta"} << "D"
+                           << "Beta" << true << 1;
+    QTest::newRow("case differs") << QStringList{"D:/Alpha", "D:/Beta"} << "D"
+                                  << "beta" << false << -1;
+    QTest::newRow("prefix only") << QStringList{"D:/Alpha"} << "D"
+                                 << "Alp" << false << -1;
+    QTest::newRow("raw name is not a title") << QStringList{"D:/Alpha"} << "D"
+                                             << "/Alpha" << false << -1;
+    QTest::newRow("first of equal titles") << QStringList{"D:/A", "D:A"} << "D"
+                                           << "A" << true << 0;
+    QTest::newRow("lone slash") << QStringList{"D:/", "D://x"} << "D"
+                                << "/" << true << 0;
+    QTest::newRow("colon inside") << QStringList{"D:/A:B/x"} << "D"
+                                  << "A:B" << true << 0;
+    QTest::newRow("trailing blank kept") << QStringList{"D:/A /x", "D:/A/y"} << "D"
+                                         << "A " << true << 0;
 }
 
 void TestBrowserDataSource::selectCellWithString()

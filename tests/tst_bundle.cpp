@@ -78,8 +78,8 @@ void TestBundle::builtInImages()
     }
     // On a dense screen the @2x image is drawn, not the 1x one scaled up.
     if (sizes.size() > 1) {
-        const QImage dense = QImage(QStringLiteral(":/images/%1@2x.png").arg(name))
-                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage dense =
+            QImage(QStringLiteral(":/images/%1@2x.png").arg(name)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QCOMPARE(drawn(icon, 32, 2.0), dense);
         QCOMPARE(icon.pixmap(QSize(32, 32), 2.0).devicePixelRatio(), 2.0);
     }
@@ -107,7 +107,8 @@ void TestBundle::imagesFromTheOverrideDirectory()
     // The override comes before the built-in image of the same name.
     QCOMPARE(drawn(bundle.imageNamed(QStringLiteral("TB_Inspector")), 2, 1).pixelColor(0, 0), QColor(Qt::yellow));
     // Names the override directory lacks come from the built-in images.
-    QCOMPARE(bundle.imageNamed(QStringLiteral("TB_Console")).availableSizes(), (QList<QSize>{QSize(32, 32), QSize(64, 64)}));
+    QCOMPARE(bundle.imageNamed(QStringLiteral("TB_Console")).availableSizes(),
+             (QList<QSize>{QSize(32, 32), QSize(64, 64)}));
 }
 
 QTEST_MAIN(TestBundle)

@@ -258,8 +258,8 @@ void ChangeMergingTest::onlyUpdatesKeepTheSelection()
     engine->setValue(QStringLiteral("State:/Network/Service/03/IPv4"), str(QStringLiteral("changed")));
     engine->setValue(QStringLiteral("Setup:/Network/Global/IPv4"), str(QStringLiteral("changed")));
     QTRY_COMPARE(logLines().size(), 2);
-    QCOMPARE(logLines(), (QStringList{"Key Updated: State:/Network/Service/03/IPv4",
-                                      "Key Updated: Setup:/Network/Global/IPv4"}));
+    QCOMPARE(logLines(),
+             (QStringList{"Key Updated: State:/Network/Service/03/IPv4", "Key Updated: Setup:/Network/Global/IPv4"}));
     QCOMPARE(controller->columnZeroLoads, 1);
     QCOMPARE(controller->kvnBrowser->path(), path);
     QCOMPARE(controller->storeTree.size(), treeBefore.size());
@@ -327,8 +327,7 @@ void ChangeMergingTest::otherPolicyIgnoresEverything()
 
 void ChangeMergingTest::removedSelectionFallsBackToDeepestColumn()
 {
-    startUp({"State:/Network/Interface/eth0/IPv4", "State:/Network/Interface/eth0/IPv6",
-             "State:/Network/Global/IPv4"});
+    startUp({"State:/Network/Interface/eth0/IPv4", "State:/Network/Interface/eth0/IPv6", "State:/Network/Global/IPv4"});
     select({"State", "Network", "Interface", "eth0", "IPv4"});
     QCOMPARE(controller->kvnKey->stringValue(), QStringLiteral("State:/Network/Interface/eth0/IPv4"));
 
@@ -589,7 +588,8 @@ void ChangeMergingTest::snapshotRewriteIsMerged()
     QTRY_COMPARE_WITH_TIMEOUT(logLines().size(), 3, 5000);
     QStringList lines = logLines();
     lines.sort();
-    QCOMPARE(lines, (QStringList{"Key Added: State:/Network/Interface/eth1/IPv4", "Key Removed: State:/Network/Interface/eth0/IPv4",
+    QCOMPARE(lines, (QStringList{"Key Added: State:/Network/Interface/eth1/IPv4",
+                                 "Key Removed: State:/Network/Interface/eth0/IPv4",
                                  "Key Updated: State:/Network/Global/IPv4"}));
     QCOMPARE(controller->storeKeysList,
              (QStringList{"Setup:/System", "State:/Network/Global/IPv4", "State:/Network/Interface/eth1/IPv4"}));

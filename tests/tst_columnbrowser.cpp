@@ -5,8 +5,8 @@
 
 #include <QAbstractItemView>
 #include <QListView>
-#include <QScrollBar>
 #include <QPixmapCache>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -123,8 +123,8 @@ QList<Node> sampleTree()
 {
     return {
         branch("Setup", {branch("Network", {leaf("Global"), branch("Service", {leaf("1"), leaf("2")})})}),
-        branch("State", {branch("Network", {branch("Interface", {leaf("eth0"), leaf("lo")}), leaf("Global")}),
-                         leaf("Users")}),
+        branch("State",
+               {branch("Network", {branch("Interface", {leaf("eth0"), leaf("lo")}), leaf("Global")}), leaf("Users")}),
         leaf("Solo"),
         branch("A/B", {branch("x:y", {leaf("/")}), leaf("Same"), leaf("Same")}),
     };
@@ -381,10 +381,10 @@ void TestColumnBrowser::pathRoundTrip_data()
     QTest::addColumn<QString>("path");
     QTest::newRow("one column") << QList<int>{2} << Separator + "Solo";
     QTest::newRow("two columns") << QList<int>{1, 1} << Separator + "State" + Separator + "Users";
-    QTest::newRow("three columns")
-        << QList<int>{1, 0, 0} << Separator + "State" + Separator + "Network" + Separator + "Interface";
-    QTest::newRow("four columns")
-        << QList<int>{1, 0, 0, 1} << Separator + "State" + Separator + "Network" + Separator + "Interface" + Separator + "lo";
+    QTest::newRow("three columns") << QList<int>{1, 0, 0}
+                                   << Separator + "State" + Separator + "Network" + Separator + "Interface";
+    QTest::newRow("four columns") << QList<int>{
+        1, 0, 0, 1} << Separator + "State" + Separator + "Network" + Separator + "Interface" + Separator + "lo";
     QTest::newRow("titles with slash and colon")
         << QList<int>{3, 0, 0} << Separator + "A/B" + Separator + "x:y" + Separator + "/";
 }
@@ -552,7 +552,8 @@ void TestColumnBrowser::clickSelectsAndSendsAction()
     // A click on a leaf in column 1 selects it and opens nothing.
     QListView *column1 = listOf(browser, 1);
     QTRY_VERIFY(column1->visualRect(column1->model()->index(1, 0)).isValid());
-    QTest::mouseClick(column1->viewport(), Qt::LeftButton, {}, column1->visualRect(column1->model()->index(1, 0)).center());
+    QTest::mouseClick(column1->viewport(), Qt::LeftButton, {},
+                      column1->visualRect(column1->model()->index(1, 0)).center());
     QCOMPARE(browser.selectedRowInColumn(1), 1);
     QCOMPARE(browser.numberOfColumns(), 2);
     QCOMPARE(target.received, (QStringList{"single", "single"}));
@@ -788,7 +789,7 @@ void TestColumnBrowser::chevronOnRowsWithRowsBelow()
     const QImage shot = view->viewport()->grab().toImage();
     const QImage edge = shot.copy(QRect(rect.right() - 16, rect.top(), 16, rect.height()));
     const QColor ink = browser.selectedRowInColumn(column) == row ? view->palette().color(QPalette::HighlightedText)
-                                                                   : view->palette().color(QPalette::Text);
+                                                                  : view->palette().color(QPalette::Text);
     QCOMPARE(pixelsOf(edge, ink) >= 6, chevron);
 }
 

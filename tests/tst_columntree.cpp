@@ -68,20 +68,20 @@ void TestColumnTree::workedExample_data()
 {
     // Sorted keys Domain:/A, Domain:/A/B, Domain:/A/D, Domain:/E, Other:/F.
     QTest::addColumn<int>("column");
-    QTest::addColumn<QStringList>("path");   // names to follow from column 0 to reach `column`
+    QTest::addColumn<QStringList>("path"); // names to follow from column 0 to reach `column`
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("keys");   // per row: store key of KEY, "-" if none
     QTest::addColumn<QStringList>("leaves"); // per row: store keys of LEAF, "-" if none
 
     QTest::newRow("column 0") << 0 << QStringList{} << QStringList{"Domain:", "Other:"} << QStringList{"-", "-"}
                               << QStringList{"Domain:/A,Domain:/A/B,Domain:/A/D,Domain:/E", "Other:/F"};
-    QTest::newRow("column 1, row Domain:") << 1 << QStringList{"Domain:"} << QStringList{"/A", "/E"}
-                                           << QStringList{"Domain:/A", "Domain:/E"}
-                                           << QStringList{"Domain:/A/B,Domain:/A/D", "-"};
+    QTest::newRow("column 1, row Domain:")
+        << 1 << QStringList{"Domain:"} << QStringList{"/A", "/E"} << QStringList{"Domain:/A", "Domain:/E"}
+        << QStringList{"Domain:/A/B,Domain:/A/D", "-"};
     QTest::newRow("column 2, row /A") << 2 << QStringList{"Domain:", "/A"} << QStringList{"/B", "/D"}
                                       << QStringList{"Domain:/A/B", "Domain:/A/D"} << QStringList{"-", "-"};
-    QTest::newRow("column 1, row Other:") << 1 << QStringList{"Other:"} << QStringList{"/F"}
-                                          << QStringList{"Other:/F"} << QStringList{"-"};
+    QTest::newRow("column 1, row Other:")
+        << 1 << QStringList{"Other:"} << QStringList{"/F"} << QStringList{"Other:/F"} << QStringList{"-"};
 }
 
 void TestColumnTree::workedExample()
@@ -92,8 +92,7 @@ void TestColumnTree::workedExample()
     QFETCH(QStringList, keys);
     QFETCH(QStringList, leaves);
 
-    const DecomposedKeyList all =
-        decompose({"Domain:/A", "Domain:/A/B", "Domain:/A/D", "Domain:/E", "Other:/F"});
+    const DecomposedKeyList all = decompose({"Domain:/A", "Domain:/A/B", "Domain:/A/D", "Domain:/E", "Other:/F"});
     // Walk down from column 0 the way the browser does: each deeper column is
     // built from the LEAF list of the selected row.
     const DecomposedKeyList *input = &all;
@@ -130,8 +129,8 @@ void TestColumnTree::edgeCases_data()
         << QStringList{"Domain:/A", "Domain:/A/B"} << 1 << QStringList{"/A"} << QStringList{"Domain:/A"}
         << QStringList{"Domain:/A/B"};
     QTest::newRow("domain-only key: KEY, no LEAF")
-        << QStringList{"Domain:", "Other"} << 0 << QStringList{"Domain:", "Other:"}
-        << QStringList{"Domain:", "Other"} << QStringList{"-", "-"};
+        << QStringList{"Domain:", "Other"} << 0 << QStringList{"Domain:", "Other:"} << QStringList{"Domain:", "Other"}
+        << QStringList{"-", "-"};
     QTest::newRow("domain-only key below which others continue")
         << QStringList{"Domain:", "Domain:/A"} << 0 << QStringList{"Domain:"} << QStringList{"Domain:"}
         << QStringList{"Domain:/A"};
@@ -142,14 +141,12 @@ void TestColumnTree::edgeCases_data()
         << QStringList{"Domain:/A", "Domain:/ A"} << 1 << QStringList{"/A"} << QStringList{"Domain:/ A"}
         << QStringList{"-"};
     QTest::newRow("names /A and A are different rows")
-        << QStringList{"Domain:/A", "Domain:A"} << 1 << QStringList{"/A", "A"}
-        << QStringList{"Domain:/A", "Domain:A"} << QStringList{"-", "-"};
+        << QStringList{"Domain:/A", "Domain:A"} << 1 << QStringList{"/A", "A"} << QStringList{"Domain:/A", "Domain:A"}
+        << QStringList{"-", "-"};
     QTest::newRow("domain with and without colon in the key share a row")
-        << QStringList{"A/B", "A/B:/x"} << 0 << QStringList{"A/B:"} << QStringList{"A/B"}
-        << QStringList{"A/B:/x"};
-    QTest::newRow("lone slash rows")
-        << QStringList{"D:/", "D://A", "D:/A/"} << 1 << QStringList{"/", "/A"} << QStringList{"D:/", "-"}
-        << QStringList{"D://A", "D:/A/"};
+        << QStringList{"A/B", "A/B:/x"} << 0 << QStringList{"A/B:"} << QStringList{"A/B"} << QStringList{"A/B:/x"};
+    QTest::newRow("lone slash rows") << QStringList{"D:/", "D://A", "D:/A/"} << 1 << QStringList{"/", "/A"}
+                                     << QStringList{"D:/", "-"} << QStringList{"D://A", "D:/A/"};
     QTest::newRow("case-different names are separate rows")
         << QStringList{"D:/a", "D:/A"} << 1 << QStringList{"/a", "/A"} << QStringList{"D:/a", "D:/A"}
         << QStringList{"-", "-"};
@@ -222,8 +219,7 @@ void TestColumnTree::emptyDecomposedKeysGetNoRow()
 {
     // Empty, blank and ":"-led keys cannot be placed in column 0; the other
     // keys are grouped as if those were not in the list.
-    const DecomposedKeyList list =
-        decompose({"", "  ", ":A/B", "Domain:/A", "\t", "Domain:/B", ":", "Other:/C"});
+    const DecomposedKeyList list = decompose({"", "  ", ":A/B", "Domain:/A", "\t", "Domain:/B", ":", "Other:/C"});
     QCOMPARE(list.size(), size_t(8));
     const TreeBranch branch = kv::buildTreeBranchForColumn(0, &list);
     checkInvariants(branch);

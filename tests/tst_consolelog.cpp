@@ -126,8 +126,8 @@ void ConsoleLogTest::timestamp_data()
         << QDateTime(QDate(2026, 10, 14), QTime(23, 59, 59, 999)) << QStringLiteral("Wed Oct 14 26 23:59:59.999 : ");
     QTest::newRow("year 2000, zero milliseconds")
         << QDateTime(QDate(2000, 1, 1), QTime(0, 0, 0, 0)) << QStringLiteral("Sat Jan 1 00 00:00:00.000 : ");
-    QTest::newRow("five milliseconds")
-        << QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6, 5)) << QStringLiteral("Mon Feb 3 31 04:05:06.005 : ");
+    QTest::newRow("five milliseconds") << QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6, 5))
+                                       << QStringLiteral("Mon Feb 3 31 04:05:06.005 : ");
     QTest::newRow("leap day") << QDateTime(QDate(2024, 2, 29), QTime(12, 0, 7, 70))
                               << QStringLiteral("Thu Feb 29 24 12:00:07.070 : ");
 }
@@ -415,7 +415,8 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite_data()
     QTest::newRow("shown, 150 above the end") << true << linesOf(19500, 40) << 150 << 300 << 6 << 0;
     QTest::newRow("shown, 400 above the end") << true << linesOf(19900, 60) << 400 << 300 << 7 << 0;
     QTest::newRow("shown, at the top") << true << linesOf(19900, 60) << -1 << 300 << 8 << 0;
-    QTest::newRow("shown, last line unterminated") << true << linesOf(19990, 100) + QString(300, u'q') << 0 << 400 << 9 << 0;
+    QTest::newRow("shown, last line unterminated")
+        << true << linesOf(19990, 100) + QString(300, u'q') << 0 << 400 << 9 << 0;
     QTest::newRow("hidden, last line unterminated") << false << QString(19995, u'w') << 0 << 400 << 10 << 0;
     QTest::newRow("shown, text over the threshold") << true << linesOf(26000, 100) << 0 << 400 << 11 << 0;
 }
@@ -434,8 +435,11 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
     QRandomGenerator random{quint32(seed)};
     QStringList messages;
     QList<int> types;
-    static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
-                                     QString(QChar::LineSeparator), QString(QChar::ParagraphSeparator),
+    static const QString breaks[] = {QStringLiteral("\n"),
+                                     QStringLiteral("\r\n"),
+                                     QStringLiteral("\r"),
+                                     QString(QChar::LineSeparator),
+                                     QString(QChar::ParagraphSeparator),
                                      QString(QChar(0x0085))};
     for (int i = 0; i < lines; ++i) {
         QString message = QStringLiteral("State:/Network/Service/%1/IPv4").arg(random.generate(), 8, 16, QChar(u'0'));
@@ -453,8 +457,9 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
         if (aligned) {
             // The whole line (as the view stores it) 100 characters long.
             const int room = 100 - int(FixedStamp.size()) - int(QStringLiteral("Key Added: ").size()) - 1;
-            messages.last() = aligned == 1 ? QString(room, u'a')
-                                           : QString(room / 2, u'c') + QStringLiteral("\r\n") + QString(room - room / 2 - 1, u'd');
+            messages.last() =
+                aligned == 1 ? QString(room, u'a')
+                             : QString(room / 2, u'c') + QStringLiteral("\r\n") + QString(room - room / 2 - 1, u'd');
             types.last() = LogKeyAdded;
         }
     }
@@ -571,7 +576,7 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
         }
         const QRectF visible = expected->documentVisibleRect();
         const bool follow = kv::console::FollowMargin + float(visible.y()) + float(visible.height())
-            > float(expected->bounds().height());
+                            > float(expected->bounds().height());
         expected->replaceCharactersInRange({expected->stringLength(), 0}, line);
         if (follow) {
             expected->scrollRangeToVisible({expected->stringLength(), 0});
@@ -611,8 +616,8 @@ void ConsoleLogTest::nestedBatchesWriteOnce()
         controller->updateLog(QStringLiteral("three"), LogKeyUpdated);
     }
     QCOMPARE(controller->consoleView->string(),
-             QStringLiteral("start\n") + FixedStamp + QStringLiteral("Key Added: one\n") + FixedStamp +
-                 QStringLiteral("Key Removed: two\n") + FixedStamp + QStringLiteral("Key Updated: three\n"));
+             QStringLiteral("start\n") + FixedStamp + QStringLiteral("Key Added: one\n") + FixedStamp
+                 + QStringLiteral("Key Removed: two\n") + FixedStamp + QStringLiteral("Key Updated: three\n"));
 }
 
 void ConsoleLogTest::currentTimestampFollowsTheClock()
@@ -646,8 +651,8 @@ void ConsoleLogTest::bannerAndFont()
     const QString build = bundle.infoDictionary().value(QStringLiteral("CFBundleVersion")).toString();
     QCOMPARE(version, QStringLiteral(KEYVANE_VERSION));
     QCOMPARE(build, QStringLiteral(KEYVANE_BUILD_NUMBER));
-    QCOMPARE(controller->consoleView->string(),
-             FixedStamp + QStringLiteral("Keyvane ") + version + QStringLiteral(" (build ") + build + QStringLiteral(")\n"));
+    QCOMPARE(controller->consoleView->string(), FixedStamp + QStringLiteral("Keyvane ") + version
+                                                    + QStringLiteral(" (build ") + build + QStringLiteral(")\n"));
 
     const QFont font = controller->consoleView->textFont();
     QCOMPARE(font.pointSizeF(), 10.0);
@@ -686,8 +691,8 @@ void ConsoleLogTest::loggingWhileHidden()
     QVERIFY(!controller->consoleWindow->isVisible());
     controller->consoleView->setString(linesOf(20001, 100));
     controller->updateLog(QStringLiteral("hidden"), LogKeyRemoved);
-    QCOMPARE(controller->consoleView->string(), linesOf(20001, 100).mid(2000) + FixedStamp +
-                                                  QStringLiteral("Key Removed: hidden\n"));
+    QCOMPARE(controller->consoleView->string(),
+             linesOf(20001, 100).mid(2000) + FixedStamp + QStringLiteral("Key Removed: hidden\n"));
 }
 
 QTEST_MAIN(ConsoleLogTest)

@@ -159,7 +159,8 @@ void ControllerTest::closingMainWindowTerminates()
 void ControllerTest::startUpWiresBrowserToolbarConsoleAndKeys()
 {
     engine->setValue(QStringLiteral("State:/Network/Global/IPv4"),
-                     kv::PropertyListValue::fromDictionary({{QStringLiteral("Router"), kv::PropertyListValue::fromString(QStringLiteral("10.0.0.1"))}}));
+                     kv::PropertyListValue::fromDictionary(
+                         {{QStringLiteral("Router"), kv::PropertyListValue::fromString(QStringLiteral("10.0.0.1"))}}));
     engine->setValue(QStringLiteral("Setup:/System"), kv::PropertyListValue::fromString(QStringLiteral("host")));
 
     KVNController controller;
@@ -176,7 +177,8 @@ void ControllerTest::startUpWiresBrowserToolbarConsoleAndKeys()
     QVERIFY2(console.contains(QStringLiteral(" : Keyvane ")), qPrintable(console));
     QCOMPARE(console.count(u'\n'), 1);
     // The keys are loaded and column zero shows the domains.
-    QCOMPARE(controller.storeKeysList, QStringList({QStringLiteral("Setup:/System"), QStringLiteral("State:/Network/Global/IPv4")}));
+    QCOMPARE(controller.storeKeysList,
+             QStringList({QStringLiteral("Setup:/System"), QStringLiteral("State:/Network/Global/IPv4")}));
     QCOMPARE(controller.storeTree.size(), 1);
     QCOMPARE(controller.storeTree.first().names, QStringList({QStringLiteral("Setup:"), QStringLiteral("State:")}));
     QCOMPARE(controller.kvnKey->stringValue(), QStringLiteral("none"));

@@ -126,8 +126,8 @@ void TestDecomposedKey::randomKeysAgree()
     // handed to the scanner, with the same result.
     QRandomGenerator random(20240611);
     const QString plain = QStringLiteral("ab:/:/-.");
-    const QString mixed = plain + QStringLiteral("~!\x84\u00e9\u0101") + QChar(u' ') + QChar(u'\t') + QChar(u'\n') + QChar(0x85)
-                          + QChar(0xa0) + QChar(0x2028) + QChar(0x3000) + QChar(0x1f);
+    const QString mixed = plain + QStringLiteral("~!\x84\u00e9\u0101") + QChar(u' ') + QChar(u'\t') + QChar(u'\n')
+                          + QChar(0x85) + QChar(0xa0) + QChar(0x2028) + QChar(0x3000) + QChar(0x1f);
     for (int n = 0; n < 40000; ++n) {
         const bool spaced = n % 2 == 1;
         const QString &alphabet = spaced ? mixed : plain;
@@ -251,12 +251,18 @@ void TestDecomposedKey::storeKeyIsCarried_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("joined");
-    QTest::newRow("no colon") << "Domain" << "Domain:";
-    QTest::newRow("blank after slash") << "Domain:/ A" << "Domain:/A";
-    QTest::newRow("leading blank") << " Domain:/A" << "Domain:/A";
-    QTest::newRow("blank after colon") << "Domain: A" << "Domain:A";
-    QTest::newRow("trailing blank") << "Domain:/A/ " << "Domain:/A/";
-    QTest::newRow("nothing dropped") << "Domain:/A B" << "Domain:/A B";
+    QTest::newRow("no colon") << "Domain"
+                              << "Domain:";
+    QTest::newRow("blank after slash") << "Domain:/ A"
+                                       << "Domain:/A";
+    QTest::newRow("leading blank") << " Domain:/A"
+                                   << "Domain:/A";
+    QTest::newRow("blank after colon") << "Domain: A"
+                                       << "Domain:A";
+    QTest::newRow("trailing blank") << "Domain:/A/ "
+                                    << "Domain:/A/";
+    QTest::newRow("nothing dropped") << "Domain:/A B"
+                                     << "Domain:/A B";
 }
 
 void TestDecomposedKey::storeKeyIsCarried()

@@ -83,22 +83,22 @@ void writeAll(const QString &path, const QByteArray &bytes)
 }
 
 // An entry of another program, with things this program does not know about.
-const QByteArray ForeignEntry = QByteArrayLiteral(
-    "  <bookmark href=\"file:///home/u/notes.txt\" added=\"2020-01-02T03:04:05.000006Z\" "
-    "modified=\"2020-01-02T03:04:05.000006Z\" visited=\"2020-01-02T03:04:05.000006Z\">\n"
-    "    <title>Notes</title>\n"
-    "    <!-- a comment that stays -->\n"
-    "    <info>\n"
-    "      <metadata owner=\"http://freedesktop.org\">\n"
-    "        <mime:mime-type type=\"text/plain\"/>\n"
-    "        <bookmark:groups><bookmark:group>Editors</bookmark:group></bookmark:groups>\n"
-    "        <bookmark:applications>\n"
-    "          <bookmark:application name=\"Editor\" exec=\"'editor %u'\" "
-    "modified=\"2020-01-02T03:04:05.000006Z\" count=\"7\"/>\n"
-    "        </bookmark:applications>\n"
-    "      </metadata>\n"
-    "    </info>\n"
-    "  </bookmark>\n");
+const QByteArray ForeignEntry =
+    QByteArrayLiteral("  <bookmark href=\"file:///home/u/notes.txt\" added=\"2020-01-02T03:04:05.000006Z\" "
+                      "modified=\"2020-01-02T03:04:05.000006Z\" visited=\"2020-01-02T03:04:05.000006Z\">\n"
+                      "    <title>Notes</title>\n"
+                      "    <!-- a comment that stays -->\n"
+                      "    <info>\n"
+                      "      <metadata owner=\"http://freedesktop.org\">\n"
+                      "        <mime:mime-type type=\"text/plain\"/>\n"
+                      "        <bookmark:groups><bookmark:group>Editors</bookmark:group></bookmark:groups>\n"
+                      "        <bookmark:applications>\n"
+                      "          <bookmark:application name=\"Editor\" exec=\"'editor %u'\" "
+                      "modified=\"2020-01-02T03:04:05.000006Z\" count=\"7\"/>\n"
+                      "        </bookmark:applications>\n"
+                      "      </metadata>\n"
+                      "    </info>\n"
+                      "  </bookmark>\n");
 
 QByteArray listWith(const QByteArray &entries)
 {
@@ -107,7 +107,7 @@ QByteArray listWith(const QByteArray &entries)
                              "      xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\"\n"
                              "      xmlns:mime=\"http://www.freedesktop.org/standards/shared-mime-info\"\n"
                              ">\n")
-        + entries + QByteArrayLiteral("</xbel>\n");
+           + entries + QByteArrayLiteral("</xbel>\n");
 }
 
 } // namespace
@@ -239,11 +239,11 @@ void TestDocumentController::entryOfAnotherProgramGainsThisOne_data()
 {
     QTest::addColumn<QByteArray>("inner");
     QTest::addColumn<int>("applications");
-    QTest::newRow("with applications")
-        << QByteArray("<info><metadata owner=\"http://freedesktop.org\"><bookmark:applications>"
-                      "<bookmark:application name=\"Viewer\" exec=\"viewer\" modified=\"2021-01-01T00:00:00Z\" "
-                      "count=\"2\"/></bookmark:applications></metadata></info>")
-        << 2;
+    QTest::newRow("with applications") << QByteArray(
+        "<info><metadata owner=\"http://freedesktop.org\"><bookmark:applications>"
+        "<bookmark:application name=\"Viewer\" exec=\"viewer\" modified=\"2021-01-01T00:00:00Z\" "
+        "count=\"2\"/></bookmark:applications></metadata></info>")
+                                       << 2;
     QTest::newRow("metadata without applications")
         << QByteArray("<info><metadata owner=\"http://freedesktop.org\"><mime:mime-type type=\"text/xml\"/>"
                       "</metadata></info>")
@@ -260,9 +260,9 @@ void TestDocumentController::entryOfAnotherProgramGainsThisOne()
     QFETCH(int, applications);
     const QString file = m_documents.filePath(QStringLiteral("shared.plist"));
     const QByteArray href = QUrl::fromLocalFile(file).toEncoded();
-    const QByteArray entry = inner.isEmpty()
-        ? "<bookmark href=\"" + href + "\" added=\"2021-01-01T00:00:00Z\"/>\n"
-        : "<bookmark href=\"" + href + "\" added=\"2021-01-01T00:00:00Z\">" + inner + "</bookmark>\n";
+    const QByteArray entry =
+        inner.isEmpty() ? "<bookmark href=\"" + href + "\" added=\"2021-01-01T00:00:00Z\"/>\n"
+                        : "<bookmark href=\"" + href + "\" added=\"2021-01-01T00:00:00Z\">" + inner + "</bookmark>\n";
     writeAll(listPath(), listWith(entry));
     QVERIFY(DocumentController::sharedDocumentController()->noteNewRecentDocumentURL(QUrl::fromLocalFile(file)));
     QList<Bookmark> list;

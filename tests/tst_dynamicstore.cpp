@@ -58,8 +58,7 @@ class FixedSource : public StoreSource
 public:
     FixedSource(PropertyListDictionary contents, QString failure = QString(), int *starts = nullptr)
         : m_contents(std::move(contents)), m_failure(std::move(failure)), m_starts(starts)
-    {
-    }
+    {}
     bool start(StoreEngine &engine, QString *error) override
     {
         if (m_starts)
@@ -80,8 +79,11 @@ private:
 };
 
 // The store has no write operation on a connection: only the engine writes.
-template <typename T>
-concept HasSetValue = requires(T t) { t.setValue(QString(), PropertyListValue()); };
+template<typename T>
+concept HasSetValue = requires(T t)
+{
+    t.setValue(QString(), PropertyListValue());
+};
 static_assert(!HasSetValue<StoreConnection>, "a connection must not be able to write");
 static_assert(HasSetValue<StoreEngine>);
 
@@ -155,8 +157,8 @@ private Q_SLOTS:
         QTest::newRow("part is not enough") << "IPv4" << QStringList{};
         QTest::newRow("prefix is not enough") << "State:/Network" << QStringList{};
         QTest::newRow("exact key") << "Setup:/System" << QStringList{"Setup:/System"};
-        QTest::newRow("alternation anchored as a whole") << "Setup:/System|State:/Network/Global/IPv4"
-                                                         << QStringList{"Setup:/System", "State:/Network/Global/IPv4"};
+        QTest::newRow("alternation anchored as a whole")
+            << "Setup:/System|State:/Network/Global/IPv4" << QStringList{"Setup:/System", "State:/Network/Global/IPv4"};
         QTest::newRow("case-sensitive") << "setup:/system" << QStringList{};
         QTest::newRow("no match") << "Prefs:.*" << QStringList{};
     }
@@ -499,8 +501,8 @@ private Q_SLOTS:
         auto failing = std::make_unique<StoreEngine>();
         int starts = 0;
         failing->addSource(std::make_unique<FixedSource>(PropertyListDictionary{}, QString(), &starts));
-        failing->addSource(std::make_unique<FixedSource>(
-            PropertyListDictionary{}, QStringLiteral("/tmp/none.plist: no such file"), &starts));
+        failing->addSource(std::make_unique<FixedSource>(PropertyListDictionary{},
+                                                         QStringLiteral("/tmp/none.plist: no such file"), &starts));
         StoreEngine::setInstance(failing.get());
         Recorder recorder;
         auto store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
@@ -519,8 +521,8 @@ private Q_SLOTS:
     {
         auto fresh = std::make_unique<StoreEngine>();
         int starts = 0;
-        fresh->addSource(std::make_unique<FixedSource>(
-            PropertyListDictionary{{QStringLiteral("K"), str("v")}}, QString(), &starts));
+        fresh->addSource(
+            std::make_unique<FixedSource>(PropertyListDictionary{{QStringLiteral("K"), str("v")}}, QString(), &starts));
         QCOMPARE(starts, 0);
         QVERIFY(!fresh->contains(QStringLiteral("K")));
         StoreEngine::setInstance(fresh.get());
@@ -531,8 +533,8 @@ private Q_SLOTS:
         QCOMPARE(starts, 1);
         QCOMPARE(storeCopyValue(one.get(), QStringLiteral("K")), str("v"));
         // Added after start: started at once.
-        fresh->addSource(std::make_unique<FixedSource>(
-            PropertyListDictionary{{QStringLiteral("L"), str("w")}}, QString(), &starts));
+        fresh->addSource(
+            std::make_unique<FixedSource>(PropertyListDictionary{{QStringLiteral("L"), str("w")}}, QString(), &starts));
         QCOMPARE(starts, 2);
         QVERIFY(fresh->contains(QStringLiteral("L")));
         QCoreApplication::processEvents();

@@ -62,27 +62,25 @@ QJsonObject tagged(const PropertyListValue &value)
             elements.append(tagged(element));
         return {{"t", "array"}, {"v", elements}};
     }
-    case Kind::Boolean:
-        return {{"t", "bool"}, {"v", value.boolean()}};
+    case Kind::Boolean: return {{"t", "bool"}, {"v", value.boolean()}};
     case Kind::Integer:
         return {{"t", "int"},
                 {"v", value.isUnsignedInteger() ? QString::number(value.unsignedInteger())
                                                 : QString::number(value.integer())}};
-    case Kind::Real:
-        return {{"t", "real"}, {"v", value.real()}};
-    case Kind::String:
-        return {{"t", "string"}, {"v", value.string()}};
-    case Kind::Data:
-        return {{"t", "data"}, {"v", QString::fromLatin1(value.data().toBase64())}};
+    case Kind::Real: return {{"t", "real"}, {"v", value.real()}};
+    case Kind::String: return {{"t", "string"}, {"v", value.string()}};
+    case Kind::Data: return {{"t", "data"}, {"v", QString::fromLatin1(value.data().toBase64())}};
     case Kind::Date:
         return {{"t", "date"}, {"v", value.date().toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"))}};
-    case Kind::None:
-        break;
+    case Kind::None: break;
     }
     return {{"t", "none"}};
 }
 
-PropertyListValue str(const QString &s) { return PropertyListValue::fromString(s); }
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
 
 PropertyListValue dictionary(std::initializer_list<std::pair<const QString, PropertyListValue>> entries)
 {
@@ -127,7 +125,10 @@ private:
     // The file as Python reads it, compared with `expected`.
     void verifyFile(const QString &path, const PropertyListValue &expected);
     QStringList recentPaths() const;
-    QMessageBox *warning() const { return savesheet::messageBox(m_ui->mainWindow.get(), QStringLiteral("exportFailedWarning")); }
+    QMessageBox *warning() const
+    {
+        return savesheet::messageBox(m_ui->mainWindow.get(), QStringLiteral("exportFailedWarning"));
+    }
 
     QTemporaryDir m_dataHome;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -253,10 +254,11 @@ void TestExport::exportsExactlyTheListedKeysTheStoreHolds()
         {QStringLiteral("Yes"), PropertyListValue::fromBoolean(true)},
         {QStringLiteral("No"), PropertyListValue::fromBoolean(false)},
         {QStringLiteral("Bytes"), PropertyListValue::fromData(QByteArray("\x00\x01\xfe\xff tail", 9))},
-        {QStringLiteral("When"), PropertyListValue::fromDate(QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15), Qt::UTC))},
-        {QStringLiteral("Nested"), PropertyListValue::fromArray({dictionary({{QStringLiteral("Deep"),
-                                                                                PropertyListValue::fromArray({})}}),
-                                                                  dictionary({})})},
+        {QStringLiteral("When"),
+         PropertyListValue::fromDate(QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15), Qt::UTC))},
+        {QStringLiteral("Nested"),
+         PropertyListValue::fromArray(
+             {dictionary({{QStringLiteral("Deep"), PropertyListValue::fromArray({})}}), dictionary({})})},
     });
     m_engine->setValue(QStringLiteral("State:/Network/Global/IPv4"), ipv4);
     m_engine->setValue(QStringLiteral("State:/Mixed"), mixed);
@@ -287,9 +289,12 @@ void TestExport::nameWithoutExtensionGetsPlist_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("written");
-    QTest::newRow("bare name") << "System Configuration" << "System Configuration.plist";
-    QTest::newRow("with extension") << "config.plist" << "config.plist";
-    QTest::newRow("other extension") << "config.xml" << "config.xml.plist";
+    QTest::newRow("bare name") << "System Configuration"
+                               << "System Configuration.plist";
+    QTest::newRow("with extension") << "config.plist"
+                                    << "config.plist";
+    QTest::newRow("other extension") << "config.xml"
+                                     << "config.xml.plist";
 }
 
 void TestExport::nameWithoutExtensionGetsPlist()

@@ -125,9 +125,7 @@ void TestFaults::snapshotFault()
     kv::SystemLogCapture log;
     QSignalSpy reloaded(&source, &kv::SnapshotSource::reloaded);
     switch (fault) {
-    case Fault::Vanish:
-        QVERIFY(QFile::remove(path));
-        break;
+    case Fault::Vanish: QVERIFY(QFile::remove(path)); break;
     case Fault::Truncate: {
         const QByteArray next = xmlOf(contents(2));
         QVERIFY(writeBytes(path, next.left(next.size() / 2)));
@@ -208,8 +206,8 @@ void TestFaults::exportIntoReadOnlyFolder()
     QVERIFY(QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     QString error;
     const bool written = kv::writePropertyListFile(path, PropertyListValue::fromDictionary(contents(1)), &error);
-    QVERIFY(QFile::setPermissions(folder.path(),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QVERIFY(
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     QVERIFY(!written);
     QVERIFY(error.contains(path));
     QCOMPARE(readBytes(path), QByteArray("old contents"));

@@ -3,7 +3,6 @@
 // fully expanded and painted, XML export) completes. Each rendering's time is
 // printed; the bounds asserted are generous (the tests also run under ASan).
 
-#include "tests/HostileValues.h"
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
 #include "inspector/KVNItem.h"
@@ -15,6 +14,7 @@
 #include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
+#include "tests/HostileValues.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
@@ -54,7 +54,10 @@ QString pathOf(const KVNController &controller, std::initializer_list<QStringVie
     return path;
 }
 
-double elapsedMs(const QElapsedTimer &timer) { return double(timer.nsecsElapsed()) / 1e6; }
+double elapsedMs(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
 
 constexpr double GenerousMs = 30000; // no tight timing: CI runs this under ASan
 // Bounded only against a hang (bench_hostile_select measures the stalls).
@@ -255,7 +258,8 @@ void TestHostileValues::selectedInTheProgram()
         const QPixmap inspector = ui->inspectorPanel->grab();
         const double selectMs = elapsedMs(timer);
         QVERIFY(!window.isNull() && !inspector.isNull());
-        QVERIFY2(controller.selectedKeyContents == value, qPrintable(controller.kvnBrowser->path() + u' ' + controller.storeKeysList.join(u',')));
+        QVERIFY2(controller.selectedKeyContents == value,
+                 qPrintable(controller.kvnBrowser->path() + u' ' + controller.storeKeysList.join(u',')));
         QCOMPARE(qsizetype(controller.kvnOutlineView->numberOfRows()), expandedRows(value));
         const QString expected = value.typeName() + QStringLiteral(": ") + value.description();
         QCOMPARE(controller.inspectorView->stringLength(), expected.size());

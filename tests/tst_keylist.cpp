@@ -105,8 +105,7 @@ void KeyListTest::keysAreSortedByCodeUnits_data()
     QTest::addColumn<QStringList>("published");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("upper case first") << QStringList{"b", "B", "a/c", "a"} << QStringList{"B", "a", "a/c", "b"};
-    QTest::newRow("not locale aware")
-        << QStringList{"é", "a", "Z", "_x", "B"} << QStringList{"B", "Z", "_x", "a", "é"};
+    QTest::newRow("not locale aware") << QStringList{"é", "a", "Z", "_x", "B"} << QStringList{"B", "Z", "_x", "a", "é"};
     QTest::newRow("store keys") << QStringList{"State:/Network/Interface/eth0/IPv4", "Setup:/Network/Global/IPv4",
                                                "State:/Network/Global/IPv4", "State:/Network/Interface"}
                                 << QStringList{"Setup:/Network/Global/IPv4", "State:/Network/Global/IPv4",
@@ -215,7 +214,8 @@ void KeyListTest::reloadAfterFailureKeepsTheOldKeys()
 void KeyListTest::reloadClearsKeyFieldInspectorAndValueTree()
 {
     const QString key = QStringLiteral("State:/Network/Global/IPv4");
-    engine->setValue(key, PropertyListValue::fromDictionary({{QStringLiteral("Router"), str(QStringLiteral("10.0.0.1"))}}));
+    engine->setValue(key,
+                     PropertyListValue::fromDictionary({{QStringLiteral("Router"), str(QStringLiteral("10.0.0.1"))}}));
     connect();
     controller->reloadKeys(nullptr);
     kv::ui::ColumnBrowser *browser = controller->kvnBrowser;

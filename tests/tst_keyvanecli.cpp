@@ -129,9 +129,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("typeName");
-        QTest::newRow("dictionary") << "State:/Network/Interface/eth0/Link" << "Dictionary";
-        QTest::newRow("string") << "State:/Users/ConsoleUser" << "String";
-        QTest::newRow("with a date") << "State:/Power/Battery0" << "Dictionary";
+        QTest::newRow("dictionary") << "State:/Network/Interface/eth0/Link"
+                                    << "Dictionary";
+        QTest::newRow("string") << "State:/Users/ConsoleUser"
+                                << "String";
+        QTest::newRow("with a date") << "State:/Power/Battery0"
+                                     << "Dictionary";
     }
 
     void show()
@@ -174,10 +177,10 @@ private Q_SLOTS:
             << QStringList{"--snapshot", QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist"), "list"}
             << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist");
         QTest::newRow("malformed snapshot") << QStringList{"--snapshot", malformed, "list"} << malformed;
-        QTest::newRow("malformed snapshot, show") << QStringList{"--snapshot", malformed, "show", "Setup:/System"}
-                                                  << malformed;
-        QTest::newRow("not a dictionary") << QStringList{"--snapshot", notDictionary, "export", "/tmp/x.plist"}
-                                          << notDictionary;
+        QTest::newRow("malformed snapshot, show")
+            << QStringList{"--snapshot", malformed, "show", "Setup:/System"} << malformed;
+        QTest::newRow("not a dictionary")
+            << QStringList{"--snapshot", notDictionary, "export", "/tmp/x.plist"} << notDictionary;
         QTest::newRow("export where it cannot be written")
             << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/out.plist"}
             << "/nonexistent-folder/out.plist";

@@ -8,7 +8,10 @@ Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-PropertyListValue str(const char *s) { return PropertyListValue::fromString(QString::fromUtf8(s)); }
+PropertyListValue str(const char *s)
+{
+    return PropertyListValue::fromString(QString::fromUtf8(s));
+}
 
 PropertyListValue arrayOf(int n)
 {
@@ -75,26 +78,33 @@ void TestKVNItem::rootOfValue_data()
 
     QTest::newRow("empty dictionary") << PropertyListValue::fromDictionary({}) << "Dictionary"
                                       << "(0 Key/Value pairs)" << 0 << QStringList();
-    QTest::newRow("one-entry dictionary") << dict1 << "Dictionary" << "(1 Key/Value pair)" << 1 << QStringList{"a"};
-    QTest::newRow("two-entry dictionary") << dict2 << "Dictionary" << "(2 Key/Value pairs)" << 2
-                                          << QStringList{"a", "b"};
-    QTest::newRow("empty array") << PropertyListValue::fromArray({}) << "Array" << "(0 Objects)" << 0
-                                 << QStringList();
-    QTest::newRow("one-element array") << arrayOf(1) << "Array" << "(1 Object)" << 1 << QStringList{"0"};
-    QTest::newRow("two-element array") << arrayOf(2) << "Array" << "(2 Objects)" << 2 << indexNames(2);
-    QTest::newRow("twelve-element array") << arrayOf(12) << "Array" << "(12 Objects)" << 12 << indexNames(12);
-    QTest::newRow("string") << str("hello") << "String" << "hello" << -1 << QStringList();
-    QTest::newRow("string with blank") << str("two words") << "String" << str("two words").description() << -1 << QStringList();
-    QTest::newRow("integer") << PropertyListValue::fromInteger(-42) << "Number" << "-42" << -1 << QStringList();
-    QTest::newRow("real") << PropertyListValue::fromReal(1.5) << "Number" << "1.5" << -1 << QStringList();
+    QTest::newRow("one-entry dictionary") << dict1 << "Dictionary"
+                                          << "(1 Key/Value pair)" << 1 << QStringList{"a"};
+    QTest::newRow("two-entry dictionary") << dict2 << "Dictionary"
+                                          << "(2 Key/Value pairs)" << 2 << QStringList{"a", "b"};
+    QTest::newRow("empty array") << PropertyListValue::fromArray({}) << "Array"
+                                 << "(0 Objects)" << 0 << QStringList();
+    QTest::newRow("one-element array") << arrayOf(1) << "Array"
+                                       << "(1 Object)" << 1 << QStringList{"0"};
+    QTest::newRow("two-element array") << arrayOf(2) << "Array"
+                                       << "(2 Objects)" << 2 << indexNames(2);
+    QTest::newRow("twelve-element array") << arrayOf(12) << "Array"
+                                          << "(12 Objects)" << 12 << indexNames(12);
+    QTest::newRow("string") << str("hello") << "String"
+                            << "hello" << -1 << QStringList();
+    QTest::newRow("string with blank") << str("two words") << "String" << str("two words").description() << -1
+                                       << QStringList();
+    QTest::newRow("integer") << PropertyListValue::fromInteger(-42) << "Number"
+                             << "-42" << -1 << QStringList();
+    QTest::newRow("real") << PropertyListValue::fromReal(1.5) << "Number"
+                          << "1.5" << -1 << QStringList();
     QTest::newRow("boolean true") << PropertyListValue::fromBoolean(true) << "Number"
                                   << PropertyListValue::fromBoolean(true).description() << -1 << QStringList();
     QTest::newRow("boolean false") << PropertyListValue::fromBoolean(false) << "Number"
                                    << PropertyListValue::fromBoolean(false).description() << -1 << QStringList();
-    QTest::newRow("data") << PropertyListValue::fromData(QByteArray("\x01\x02\xff", 3)) << "Data" << "<0102ff>"
-                          << -1 << QStringList();
-    const PropertyListValue date =
-        PropertyListValue::fromDate(QDateTime(QDate(2024, 3, 1), QTime(12, 30), Qt::UTC));
+    QTest::newRow("data") << PropertyListValue::fromData(QByteArray("\x01\x02\xff", 3)) << "Data"
+                          << "<0102ff>" << -1 << QStringList();
+    const PropertyListValue date = PropertyListValue::fromDate(QDateTime(QDate(2024, 3, 1), QTime(12, 30), Qt::UTC));
     QTest::newRow("date") << date << "Date" << date.description() << -1 << QStringList();
 }
 

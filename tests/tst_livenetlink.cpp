@@ -7,7 +7,8 @@
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <net/if.h>
+#include <net/if.h> // before linux/if.h, which then leaves out what libc defines
+
 #include <linux/if.h>
 #include <linux/if_addr.h>
 #include <linux/if_arp.h>
@@ -80,7 +81,8 @@ private:
 };
 
 QByteArray linkMessage(int index, const char *name, unsigned flags, uint32_t mtu, uint8_t operState,
-                       const QByteArray &hardware = QByteArray::fromHex("0200c0a80101"), unsigned short type = ARPHRD_ETHER)
+                       const QByteArray &hardware = QByteArray::fromHex("0200c0a80101"),
+                       unsigned short type = ARPHRD_ETHER)
 {
     ifinfomsg body = {};
     body.ifi_family = AF_UNSPEC;
@@ -176,16 +178,15 @@ private Q_SLOTS:
     void parsesLink()
     {
         LinkInfo link;
-        const QByteArray bytes = linkMessage(3, "eth0", IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST | IFF_LOWER_UP,
-                                             1500, IF_OPER_UP);
+        const QByteArray bytes = linkMessage(
+            3, "eth0", IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST | IFF_LOWER_UP, 1500, IF_OPER_UP);
         QVERIFY(parseOne(bytes, [&](const nlmsghdr *m) { return parseLinkMessage(m, &link); }));
         QCOMPARE(link.index, 3);
         QCOMPARE(link.name, QStringLiteral("eth0"));
         QCOMPARE(link.mtu, 1500);
         QCOMPARE(link.operState, int(IF_OPER_UP));
         QCOMPARE(hardwareAddressToString(link.hardwareAddress), QStringLiteral("02:00:c0:a8:01:01"));
-        QCOMPARE(linkFlagNames(link.flags),
-                 QStringList({"UP", "BROADCAST", "RUNNING", "MULTICAST", "LOWER_UP"}));
+        QCOMPARE(linkFlagNames(link.flags), QStringList({"UP", "BROADCAST", "RUNNING", "MULTICAST", "LOWER_UP"}));
     }
 
     void rejectsMalformedLink()
@@ -209,7 +210,8 @@ private Q_SLOTS:
         QVERIFY(!parseOne(ipv4AddressMessage(1, "10.0.0.1", "10.0.0.1", 8, nullptr),
                           [&](const nlmsghdr *m) { return parseLinkMessage(m, &link); }));
         // A name without its terminating zero stays within the attribute.
-        QByteArray unterminated = MessageBuilder(RTM_NEWLINK, &body, sizeof body).attribute(IFLA_IFNAME, "abcd", 4).bytes();
+        QByteArray unterminated =
+            MessageBuilder(RTM_NEWLINK, &body, sizeof body).attribute(IFLA_IFNAME, "abcd", 4).bytes();
         QVERIFY(parseOne(unterminated, [&](const nlmsghdr *m) { return parseLinkMessage(m, &link); }));
         QCOMPARE(link.name, QStringLiteral("abcd"));
     }
@@ -224,21 +226,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("destination");
         QTest::addColumn<QStringList>("flags");
 
-        QTest::newRow("ipv4 with broadcast")
-            << ipv4AddressMessage(2, "192.0.2.10", "192.0.2.10", 24, "192.0.2.255") << int(AF_INET)
-            << "192.0.2.10" << 24 << "192.0.2.255" << "" << QStringList{"permanent"};
+        QTest::newRow("ipv4 with broadcast") << ipv4AddressMessage(2, "192.0.2.10", "192.0.2.10", 24, "192.0.2.255")
+                                             << int(AF_INET) << "192.0.2.10" << 24 << "192.0.2.255"
+                                             << "" << QStringList{"permanent"};
         QTest::newRow("ipv4 point-to-point")
             << ipv4AddressMessage(2, "10.1.0.1", "10.1.0.2", 32, nullptr) << int(AF_INET) << "10.1.0.1" << 32 << ""
             << "10.1.0.2" << QStringList{"permanent"};
         QTest::newRow("ipv6 global nodad")
             << ipv6AddressMessage(2, "2001:db8::5", 64, RT_SCOPE_UNIVERSE, IFA_F_NODAD | IFA_F_PERMANENT)
-            << int(AF_INET6) << "2001:db8::5" << 64 << "" << "" << QStringList{"nodad", "permanent"};
+            << int(AF_INET6) << "2001:db8::5" << 64 << ""
+            << "" << QStringList{"nodad", "permanent"};
         QTest::newRow("ipv6 flags beyond eight bits")
             << ipv6AddressMessage(2, "fe80::1", 64, RT_SCOPE_LINK, IFA_F_PERMANENT | IFA_F_NOPREFIXROUTE)
-            << int(AF_INET6) << "fe80::1" << 64 << "" << "" << QStringList{"permanent", "noprefixroute"};
+            << int(AF_INET6) << "fe80::1" << 64 << ""
+            << "" << QStringList{"permanent", "noprefixroute"};
         QTest::newRow("ipv6 tentative deprecated")
             << ipv6AddressMessage(2, "2001:db8::6", 128, RT_SCOPE_UNIVERSE, IFA_F_TENTATIVE | IFA_F_DEPRECATED)
-            << int(AF_INET6) << "2001:db8::6" << 128 << "" << "" << QStringList{"deprecated", "tentative"};
+            << int(AF_INET6) << "2001:db8::6" << 128 << ""
+            << "" << QStringList{"deprecated", "tentative"};
     }
 
     void parsesAddresses()
@@ -354,15 +359,16 @@ private Q_SLOTS:
         for (qsizetype length = 0; length <= both.size(); ++length) {
             const QByteArray part = both.left(length);
             const int expected = length >= both.size() ? 2 : (length >= first.size() ? 1 : 0);
-            QCOMPARE(forEachMessage(part, [](const nlmsghdr *m) {
-                         LinkInfo link;
-                         AddressInfo address;
-                         QList<RouteInfo> routes;
-                         parseLinkMessage(m, &link);
-                         parseAddressMessage(m, &address);
-                         parseRouteMessage(m, &routes);
-                         return true;
-                     }),
+            QCOMPARE(forEachMessage(part,
+                                    [](const nlmsghdr *m) {
+                                        LinkInfo link;
+                                        AddressInfo address;
+                                        QList<RouteInfo> routes;
+                                        parseLinkMessage(m, &link);
+                                        parseAddressMessage(m, &address);
+                                        parseRouteMessage(m, &routes);
+                                        return true;
+                                    }),
                      expected);
         }
         // A header whose length overstates the buffer is not visited.
@@ -426,8 +432,8 @@ private Q_SLOTS:
         QTest::newRow("scope host") << scopeName(RT_SCOPE_HOST) << "host";
         QTest::newRow("loopback flags") << linkFlagNames(IFF_UP | IFF_LOOPBACK | IFF_RUNNING | IFF_LOWER_UP).join(',')
                                         << "UP,LOOPBACK,RUNNING,LOWER_UP";
-        QTest::newRow("hardware address") << hardwareAddressToString(QByteArray::fromHex("aabbccddeeff"))
-                                          << "aa:bb:cc:dd:ee:ff";
+        QTest::newRow("hardware address")
+            << hardwareAddressToString(QByteArray::fromHex("aabbccddeeff")) << "aa:bb:cc:dd:ee:ff";
         QTest::newRow("short ipv6 attribute") << addressToString(AF_INET6, "12345678", 8) << "";
     }
 
@@ -467,11 +473,10 @@ private Q_SLOTS:
                 return true;
             });
         }
-        for (const QByteArray &bytes : {ipv4RouteMessage(nullptr, 0, "192.0.2.1", 3, 600),
-                                        ipv4RouteMessage(nullptr, 0, "192.0.2.254", 2, 100),
-                                        ipv4RouteMessage(nullptr, 0, "192.0.2.99", 3, 1, 200),
-                                        ipv4RouteMessage("192.0.2.0", 24, nullptr, 3, 0),
-                                        ipv4RouteMessage("192.0.2.255", 32, nullptr, 3, 0, RT_TABLE_MAIN, RTN_BROADCAST)}) {
+        for (const QByteArray &bytes :
+             {ipv4RouteMessage(nullptr, 0, "192.0.2.1", 3, 600), ipv4RouteMessage(nullptr, 0, "192.0.2.254", 2, 100),
+              ipv4RouteMessage(nullptr, 0, "192.0.2.99", 3, 1, 200), ipv4RouteMessage("192.0.2.0", 24, nullptr, 3, 0),
+              ipv4RouteMessage("192.0.2.255", 32, nullptr, 3, 0, RT_TABLE_MAIN, RTN_BROADCAST)}) {
             forEachMessage(bytes, [&](const nlmsghdr *m) { return parseRouteMessage(m, &snapshot.routes); });
         }
 

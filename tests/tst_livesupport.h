@@ -109,7 +109,8 @@ inline std::optional<QByteArray> runIp(const QStringList &arguments, QString *er
     process.start(QStringLiteral("ip"), arguments);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         if (error)
-            *error = QStringLiteral("ip %1: %2").arg(arguments.join(' '), QString::fromLocal8Bit(process.readAllStandardError()));
+            *error = QStringLiteral("ip %1: %2")
+                         .arg(arguments.join(' '), QString::fromLocal8Bit(process.readAllStandardError()));
         return std::nullopt;
     }
     return process.readAllStandardOutput();
@@ -152,8 +153,9 @@ inline AddressView storeAddresses(const kv::StoreEngine &engine)
                 engine.value(QStringLiteral("State:/Network/Interface/%1/%2").arg(name, key));
             const QStringList addresses = strings(value.value(QStringLiteral("Addresses")));
             for (qsizetype i = 0; i < addresses.size(); ++i)
-                families[family].insert(addresses.at(i) + QLatin1Char('/')
-                                        + QString::number(value.value(QStringLiteral("PrefixLengths")).at(i).integer()));
+                families[family].insert(
+                    addresses.at(i) + QLatin1Char('/')
+                    + QString::number(value.value(QStringLiteral("PrefixLengths")).at(i).integer()));
         }
     }
     return view;
@@ -218,8 +220,8 @@ inline std::optional<QSet<QString>> ipRoutes(bool ipv6)
 inline QSet<QString> storeRoutes(const kv::StoreEngine &engine, bool ipv6)
 {
     QSet<QString> routes;
-    const PropertyListValue list =
-        engine.value(ipv6 ? QStringLiteral("State:/Network/Global/Routes/IPv6") : QStringLiteral("State:/Network/Global/Routes/IPv4"));
+    const PropertyListValue list = engine.value(ipv6 ? QStringLiteral("State:/Network/Global/Routes/IPv6")
+                                                     : QStringLiteral("State:/Network/Global/Routes/IPv4"));
     for (const PropertyListValue &route : list.array()) {
         routes.insert(QStringLiteral("%1 via %2 dev %3 metric %4")
                           .arg(route.value(QStringLiteral("Destination")).string(),

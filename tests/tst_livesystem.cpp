@@ -39,7 +39,7 @@ bool relink(const QString &path, const QString &target)
     const QString temporary = path + QStringLiteral(".link");
     QFile::remove(temporary);
     return ::symlink(QFile::encodeName(target), QFile::encodeName(temporary)) == 0
-        && ::rename(QFile::encodeName(temporary), QFile::encodeName(path)) == 0;
+           && ::rename(QFile::encodeName(temporary), QFile::encodeName(path)) == 0;
 }
 
 QStringList servers(const LiveFixture &fixture)

@@ -43,7 +43,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QStringList>("options");
 
-        QTest::newRow("plain") << QByteArray("nameserver 192.0.2.53\nnameserver 2001:db8::53\nsearch example.org lab.example.org\n")
+        QTest::newRow("plain") << QByteArray(
+            "nameserver 192.0.2.53\nnameserver 2001:db8::53\nsearch example.org lab.example.org\n")
                                << QStringList{"192.0.2.53", "2001:db8::53"}
                                << QStringList{"example.org", "lab.example.org"} << "" << QStringList{};
         QTest::newRow("comments and blanks")
@@ -60,11 +61,10 @@ private Q_SLOTS:
         QTest::newRow("options") << QByteArray("nameserver 127.0.0.53\noptions edns0 trust-ad\noptions ndots:2\n")
                                  << QStringList{"127.0.0.53"} << QStringList{} << ""
                                  << QStringList{"edns0", "trust-ad", "ndots:2"};
-        QTest::newRow("keyword without value") << QByteArray("nameserver\nsearch\n") << QStringList{}
-                                               << QStringList{} << "" << QStringList{};
+        QTest::newRow("keyword without value")
+            << QByteArray("nameserver\nsearch\n") << QStringList{} << QStringList{} << "" << QStringList{};
         QTest::newRow("crlf line ends") << QByteArray("nameserver 192.0.2.7\r\nsearch x.example\r\n")
-                                        << QStringList{"192.0.2.7"} << QStringList{"x.example"} << ""
-                                        << QStringList{};
+                                        << QStringList{"192.0.2.7"} << QStringList{"x.example"} << "" << QStringList{};
         QTest::newRow("empty") << QByteArray() << QStringList{} << QStringList{} << "" << QStringList{};
     }
 

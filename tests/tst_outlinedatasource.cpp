@@ -14,7 +14,10 @@ Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-PropertyListValue str(const char *s) { return PropertyListValue::fromString(QString::fromUtf8(s)); }
+PropertyListValue str(const char *s)
+{
+    return PropertyListValue::fromString(QString::fromUtf8(s));
+}
 
 // The controller wired to an outline view the way the main interface does it.
 struct Fixture
@@ -244,7 +247,8 @@ void TestOutlineDataSource::modelTesterWithController()
     QAbstractItemModelTester tester(f.view.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     kv::PropertyListDictionary inner;
     for (int i = 0; i < 20; ++i)
-        inner.insert(QStringLiteral("k%1").arg(i), i % 2 ? str("v") : PropertyListValue::fromArray({str("a"), str("b")}));
+        inner.insert(QStringLiteral("k%1").arg(i),
+                     i % 2 ? str("v") : PropertyListValue::fromArray({str("a"), str("b")}));
     const PropertyListValue value = PropertyListValue::fromArray(
         {PropertyListValue::fromDictionary(inner), PropertyListValue::fromDictionary({}), str("s")});
     f.show(value);

@@ -60,14 +60,18 @@ public:
     }
 };
 
-PropertyListValue str(const char *s) { return PropertyListValue::fromString(QString::fromUtf8(s)); }
+PropertyListValue str(const char *s)
+{
+    return PropertyListValue::fromString(QString::fromUtf8(s));
+}
 
 // { Addresses = ( 10.0.0.1, 10.0.0.2 ); Empty = {}; Name = eth0; Nested = { List = ( { Deep = true; } ); }; }
 PropertyListValue sampleValue()
 {
-    const PropertyListValue deep = PropertyListValue::fromDictionary({{QStringLiteral("Deep"), PropertyListValue::fromBoolean(true)}});
-    const PropertyListValue nested = PropertyListValue::fromDictionary(
-        {{QStringLiteral("List"), PropertyListValue::fromArray({deep})}});
+    const PropertyListValue deep =
+        PropertyListValue::fromDictionary({{QStringLiteral("Deep"), PropertyListValue::fromBoolean(true)}});
+    const PropertyListValue nested =
+        PropertyListValue::fromDictionary({{QStringLiteral("List"), PropertyListValue::fromArray({deep})}});
     return PropertyListValue::fromDictionary({
         {QStringLiteral("Addresses"), PropertyListValue::fromArray({str("10.0.0.1"), str("10.0.0.2")})},
         {QStringLiteral("Empty"), PropertyListValue::fromDictionary({})},
@@ -90,10 +94,7 @@ struct Fixture
         view.setDelegate(&source);
         view.resize(600, 400);
     }
-    QStringList row(int r) const
-    {
-        return {view.textAt(r, 0), view.textAt(r, 1), view.textAt(r, 2)};
-    }
+    QStringList row(int r) const { return {view.textAt(r, 0), view.textAt(r, 1), view.textAt(r, 2)}; }
 };
 
 } // namespace
@@ -339,7 +340,8 @@ void TestOutlineView::editingFollowsDelegate()
 void TestOutlineView::reloadAsksAfresh()
 {
     const PropertyListValue first = PropertyListValue::fromArray({str("a")});
-    const PropertyListValue second = PropertyListValue::fromDictionary({{QStringLiteral("x"), str("b")}, {QStringLiteral("y"), str("c")}});
+    const PropertyListValue second =
+        PropertyListValue::fromDictionary({{QStringLiteral("x"), str("b")}, {QStringLiteral("y"), str("c")}});
     KVNItem::setRootItem(&first);
     Fixture f;
     QSignalSpy resets(f.view.model(), &QAbstractItemModel::modelReset);

@@ -24,8 +24,14 @@ Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-PropertyListValue str(const QString &s) { return PropertyListValue::fromString(s); }
-PropertyListValue num(qint64 v) { return PropertyListValue::fromInteger(v); }
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
+PropertyListValue num(qint64 v)
+{
+    return PropertyListValue::fromInteger(v);
+}
 
 QByteArray bigEndian(quint64 v, int width)
 {
@@ -53,7 +59,10 @@ QByteArray intObject(qint64 v)
         return "\x12" + bigEndian(quint64(v), 4);
     return "\x13" + bigEndian(quint64(v), 8);
 }
-QByteArray int16Object(quint64 high, quint64 low) { return "\x14" + bigEndian(high, 8) + bigEndian(low, 8); }
+QByteArray int16Object(quint64 high, quint64 low)
+{
+    return "\x14" + bigEndian(high, 8) + bigEndian(low, 8);
+}
 QByteArray doubleObject(double d)
 {
     quint64 bits;
@@ -72,7 +81,10 @@ QByteArray dateObject(double seconds)
     o[0] = char(0x33);
     return o;
 }
-QByteArray asciiObject(const QByteArray &s) { return marker(0x5, quint64(s.size())) + s; }
+QByteArray asciiObject(const QByteArray &s)
+{
+    return marker(0x5, quint64(s.size())) + s;
+}
 QByteArray utf16Object(const QString &s)
 {
     QByteArray o = marker(0x6, quint64(s.size()));
@@ -80,7 +92,10 @@ QByteArray utf16Object(const QString &s)
         o += bigEndian(c.unicode(), 2);
     return o;
 }
-QByteArray dataObject(const QByteArray &d) { return marker(0x4, quint64(d.size())) + d; }
+QByteArray dataObject(const QByteArray &d)
+{
+    return marker(0x4, quint64(d.size())) + d;
+}
 QByteArray arrayObject(const QList<quint64> &refs, int refSize = 1)
 {
     QByteArray o = marker(0xA, quint64(refs.size()));
@@ -108,7 +123,7 @@ struct Bplist
     int offsetSize = 2;
     std::optional<quint64> objectCount, tableOffset;
     std::optional<int> trailerOffsetSize, trailerRefSize;
-    QList<std::pair<int, quint64>> offsetOverrides;   // object number, offset
+    QList<std::pair<int, quint64>> offsetOverrides; // object number, offset
 
     quint64 add(const QByteArray &object)
     {
@@ -223,13 +238,14 @@ void TestPropertyListBinary::plistlibFixtures()
 void TestPropertyListBinary::plistlibSamples_data()
 {
     QTest::addColumn<QString>("sample");
-    QTest::addColumn<QString>("error");   // empty when the file must read
+    QTest::addColumn<QString>("error"); // empty when the file must read
     QTest::newRow("scalars") << "scalars" << QString();
     QTest::newRow("unicode") << "unicode" << QString();
     QTest::newRow("many") << "many" << QString();
     QTest::newRow("long string") << "long string" << QString();
     QTest::newRow("deep 512") << "deep 512" << QString();
-    QTest::newRow("deep 513") << "deep 513" << "values are nested deeper than 512 levels";
+    QTest::newRow("deep 513") << "deep 513"
+                              << "values are nested deeper than 512 levels";
 }
 
 void TestPropertyListBinary::plistlibSamples()
@@ -263,11 +279,12 @@ void TestPropertyListBinary::plistlibReadsBackOurValues()
     d.insert("int64 min", num(std::numeric_limits<qint64>::min()));
     d.insert("negative", num(-1));
     d.insert("reals", PropertyListValue::fromArray({PropertyListValue::fromReal(0.1), PropertyListValue::fromReal(-0.0),
-                                                   PropertyListValue::fromReal(1e300)}));
+                                                    PropertyListValue::fromReal(1e300)}));
     d.insert("date", PropertyListValue::fromDate(QDateTime(QDate(1969, 7, 20), QTime(20, 17, 40), Qt::UTC)));
     d.insert("\U0001F600 keys \u00e9", str("carriage\rreturn, astral \U00010348"));
     d.insert("data", PropertyListValue::fromData(QByteArray(300, '\x7f')));
-    d.insert("nested", PropertyListValue::fromArray({PropertyListValue::fromDictionary({}), PropertyListValue::fromArray({})}));
+    d.insert("nested",
+             PropertyListValue::fromArray({PropertyListValue::fromDictionary({}), PropertyListValue::fromArray({})}));
     const PropertyListValue value = PropertyListValue::fromDictionary(d);
 
     QTemporaryDir dir;
@@ -294,8 +311,8 @@ void TestPropertyListBinary::handBuilt_data()
     QTest::newRow("int 8 bytes negative") << single(intObject(-2)) << num(-2);
     QTest::newRow("int64 min") << single(intObject(std::numeric_limits<qint64>::min()))
                                << num(std::numeric_limits<qint64>::min());
-    QTest::newRow("int 16 bytes uint64 max") << single(int16Object(0, ~quint64(0)))
-                                             << PropertyListValue::fromUnsignedInteger(~quint64(0));
+    QTest::newRow("int 16 bytes uint64 max")
+        << single(int16Object(0, ~quint64(0))) << PropertyListValue::fromUnsignedInteger(~quint64(0));
     QTest::newRow("int 16 bytes small") << single(int16Object(0, 5)) << num(5);
     QTest::newRow("int 16 bytes negative") << single(int16Object(~quint64(0), ~quint64(0))) << num(-1);
     QTest::newRow("double") << single(doubleObject(0.1)) << PropertyListValue::fromReal(0.1);
@@ -305,7 +322,8 @@ void TestPropertyListBinary::handBuilt_data()
     QTest::newRow("date before epoch with ms")
         << single(dateObject(-1.5))
         << PropertyListValue::fromDate(QDateTime(QDate(2000, 12, 31), QTime(23, 59, 58, 500), Qt::UTC));
-    QTest::newRow("data") << single(dataObject(QByteArray("\x00\x01", 2))) << PropertyListValue::fromData(QByteArray("\x00\x01", 2));
+    QTest::newRow("data") << single(dataObject(QByteArray("\x00\x01", 2)))
+                          << PropertyListValue::fromData(QByteArray("\x00\x01", 2));
     QTest::newRow("empty data") << single(dataObject({})) << PropertyListValue::fromData({});
     QTest::newRow("ascii") << single(asciiObject("eth0")) << str("eth0");
     QTest::newRow("ascii long count") << single(asciiObject(QByteArray(300, 'a'))) << str(QString(300, u'a'));
@@ -316,8 +334,8 @@ void TestPropertyListBinary::handBuilt_data()
         b.add(arrayObject({1, 2, 1}));
         b.add(asciiObject("x"));
         b.add(intObject(7));
-        QTest::newRow("array with shared element") << b.build()
-                                                   << PropertyListValue::fromArray({str("x"), num(7), str("x")});
+        QTest::newRow("array with shared element")
+            << b.build() << PropertyListValue::fromArray({str("x"), num(7), str("x")});
     }
     {
         Bplist b;
@@ -338,13 +356,13 @@ void TestPropertyListBinary::handBuilt_data()
         b.top = 1;
         b.add(asciiObject("leaf"));
         b.add(arrayObject({0, 0}, 2));
-        QTest::newRow("wide refs and offsets, top not first") << b.build()
-                                                              << PropertyListValue::fromArray({str("leaf"), str("leaf")});
+        QTest::newRow("wide refs and offsets, top not first")
+            << b.build() << PropertyListValue::fromArray({str("leaf"), str("leaf")});
     }
     {
         Bplist b;
         QList<quint64> refs;
-        b.add(QByteArray());   // placeholder for the array
+        b.add(QByteArray()); // placeholder for the array
         for (int i = 0; i < 20; ++i)
             refs.append(b.add(intObject(i)));
         b.objects[0] = arrayObject(refs);
@@ -369,30 +387,35 @@ void TestPropertyListBinary::handBuilt()
 void TestPropertyListBinary::rejects_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("error");   // the message after "bin: "
+    QTest::addColumn<QString>("error"); // the message after "bin: "
 
-    QTest::newRow("other version") << QByteArray("bplist15") + QByteArray(40, '\0')
-                                   << "byte offset 6: unsupported binary property-list version \"15\" (only \"00\" is read)";
-    QTest::newRow("header only") << QByteArray("bplist00")
-                                 << "byte offset 8: the input ends before the 32-byte trailer (it is only 8 bytes long)";
-    QTest::newRow("short prefix") << QByteArray("bplist")
-                                  << "byte offset 6: unsupported binary property-list version \"\" (only \"00\" is read)";
+    QTest::newRow("other version")
+        << QByteArray("bplist15") + QByteArray(40, '\0')
+        << "byte offset 6: unsupported binary property-list version \"15\" (only \"00\" is read)";
+    QTest::newRow("header only") << QByteArray(
+        "bplist00") << "byte offset 8: the input ends before the 32-byte trailer (it is only 8 bytes long)";
+    QTest::newRow("short prefix") << QByteArray(
+        "bplist") << "byte offset 6: unsupported binary property-list version \"\" (only \"00\" is read)";
     {
         Bplist b;
         b.add("\x09");
         b.trailerOffsetSize = 0;
-        QTest::newRow("offset width 0") << b.build() << "byte offset 17: offset-table entries are 0 bytes wide; expected 1 to 8";
+        QTest::newRow("offset width 0") << b.build()
+                                        << "byte offset 17: offset-table entries are 0 bytes wide; expected 1 to 8";
         b.trailerOffsetSize = 9;
-        QTest::newRow("offset width 9") << b.build() << "byte offset 17: offset-table entries are 9 bytes wide; expected 1 to 8";
+        QTest::newRow("offset width 9") << b.build()
+                                        << "byte offset 17: offset-table entries are 9 bytes wide; expected 1 to 8";
         b.trailerOffsetSize.reset();
         b.trailerRefSize = 0;
-        QTest::newRow("ref width 0") << b.build() << "byte offset 18: object references are 0 bytes wide; expected 1 to 8";
+        QTest::newRow("ref width 0") << b.build()
+                                     << "byte offset 18: object references are 0 bytes wide; expected 1 to 8";
         b.trailerRefSize.reset();
         b.objectCount = 0;
         QTest::newRow("no objects") << b.build() << "byte offset 19: the trailer says the file holds no objects";
         b.objectCount = 2;
         QTest::newRow("more objects than the table holds")
-            << b.build() << "byte offset 19: an offset table of 2 entries of 2 bytes does not fit between byte 9 and the trailer";
+            << b.build()
+            << "byte offset 19: an offset table of 2 entries of 2 bytes does not fit between byte 9 and the trailer";
         b.objectCount = std::numeric_limits<quint64>::max();
         QTest::newRow("object count overflow")
             << b.build()
@@ -400,21 +423,25 @@ void TestPropertyListBinary::rejects_data()
                "and the trailer";
         b.objectCount.reset();
         b.top = 1;
-        QTest::newRow("top out of range") << b.build() << "byte offset 27: the top object is number 1, but there are only 1 objects";
+        QTest::newRow("top out of range")
+            << b.build() << "byte offset 27: the top object is number 1, but there are only 1 objects";
         b.top = 0;
         b.tableOffset = 1000;
-        QTest::newRow("table past the end") << b.build()
-                                            << "byte offset 35: the offset table is said to start at byte 1000, outside "
-                                               "the object area (bytes 9 to 11)";
+        QTest::newRow("table past the end")
+            << b.build()
+            << "byte offset 35: the offset table is said to start at byte 1000, outside "
+               "the object area (bytes 9 to 11)";
         b.tableOffset = 3;
-        QTest::newRow("table inside header") << b.build()
-                                             << "byte offset 35: the offset table is said to start at byte 3, outside the "
-                                                "object area (bytes 9 to 11)";
+        QTest::newRow("table inside header")
+            << b.build()
+            << "byte offset 35: the offset table is said to start at byte 3, outside the "
+               "object area (bytes 9 to 11)";
         b.tableOffset.reset();
         b.offsetOverrides = {{0, 60000}};
-        QTest::newRow("object offset past table") << b.build()
-                                                  << "byte offset 9: object 0 is said to start at byte 60000, outside the "
-                                                     "object area (bytes 8 to 8)";
+        QTest::newRow("object offset past table")
+            << b.build()
+            << "byte offset 9: object 0 is said to start at byte 60000, outside the "
+               "object area (bytes 8 to 8)";
         b.offsetOverrides = {{0, 2}};
         QTest::newRow("object offset in header") << b.build()
                                                  << "byte offset 9: object 0 is said to start at byte 2, outside the "
@@ -425,48 +452,63 @@ void TestPropertyListBinary::rejects_data()
         for (int i = 0; i < 300; ++i)
             b.add("\x09");
         b.refSize = 1;
-        QTest::newRow("refs too narrow for the objects") << b.build()
-                                                         << "byte offset 915: 1-byte object references cannot name all 300 objects";
+        QTest::newRow("refs too narrow for the objects")
+            << b.build() << "byte offset 915: 1-byte object references cannot name all 300 objects";
     }
     {
         Bplist b;
         b.add(arrayObject({5}));
         b.add("\x09");
-        QTest::newRow("reference out of range") << b.build() << "byte offset 9: reference to object 5, but there are only 2 objects";
+        QTest::newRow("reference out of range")
+            << b.build() << "byte offset 9: reference to object 5, but there are only 2 objects";
     }
     QTest::newRow("null") << single(QByteArray(1, '\0')) << "byte offset 8: null objects are not supported";
     QTest::newRow("fill") << single("\x0f") << "byte offset 8: fill bytes are not an object";
     QTest::newRow("unknown simple") << single("\x05") << "byte offset 8: unknown object marker 0x05";
-    QTest::newRow("uid") << single("\x80\x01") << "byte offset 8: UID objects (archived object references) are not supported";
+    QTest::newRow("uid") << single("\x80\x01")
+                         << "byte offset 8: UID objects (archived object references) are not supported";
     QTest::newRow("set") << single("\xc0") << "byte offset 8: set objects are not supported";
     QTest::newRow("ordered set") << single("\xb0") << "byte offset 8: set objects are not supported";
     QTest::newRow("unknown type 7") << single("\x71x") << "byte offset 8: unknown object marker 0x71";
-    QTest::newRow("32-byte integer") << single("\x15" + QByteArray(32, '\0')) << "byte offset 8: integers of 32 bytes are not supported";
-    QTest::newRow("16-byte integer too big") << single(int16Object(1, 0))
-                                             << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
-    QTest::newRow("16-byte integer too small") << single(int16Object(~quint64(0), 0))
-                                               << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
-    QTest::newRow("integer cut off") << single("\x13\x01\x02") << "byte offset 8: the object's 8 bytes run past the offset table at byte 11";
-    QTest::newRow("2-byte real") << single(QByteArray("\x21\x00\x00", 3)) << "byte offset 8: reals of 2 bytes are not supported";
-    QTest::newRow("real cut off") << single(QByteArray("\x23\x00", 2)) << "byte offset 8: the object's 8 bytes run past the offset table at byte 10";
+    QTest::newRow("32-byte integer") << single("\x15" + QByteArray(32, '\0'))
+                                     << "byte offset 8: integers of 32 bytes are not supported";
+    QTest::newRow("16-byte integer too big")
+        << single(int16Object(1, 0)) << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
+    QTest::newRow("16-byte integer too small")
+        << single(int16Object(~quint64(0), 0))
+        << "byte offset 8: a 16-byte integer outside the range -2^63 to 2^64 - 1";
+    QTest::newRow("integer cut off") << single("\x13\x01\x02")
+                                     << "byte offset 8: the object's 8 bytes run past the offset table at byte 11";
+    QTest::newRow("2-byte real") << single(QByteArray("\x21\x00\x00", 3))
+                                 << "byte offset 8: reals of 2 bytes are not supported";
+    QTest::newRow("real cut off") << single(QByteArray("\x23\x00", 2))
+                                  << "byte offset 8: the object's 8 bytes run past the offset table at byte 10";
     QTest::newRow("date marker 0x32") << single("\x32\0\0\0\0") << "byte offset 8: unknown object marker 0x32";
     QTest::newRow("date nan") << single(dateObject(std::nan(""))) << "byte offset 8: the date is out of range";
     QTest::newRow("date huge") << single(dateObject(1e300)) << "byte offset 8: the date is out of range";
-    QTest::newRow("date year 10000") << single(dateObject(2.6e11)) << "byte offset 8: the date is outside the years 1 to 9999";
-    QTest::newRow("ascii with high byte") << single(asciiObject("caf\xe9")) << "byte offset 12: byte 0xe9 in an ASCII string";
-    QTest::newRow("string longer than file") << single("\x5f\x10\xff" "abc")
-                                             << "byte offset 8: an object of 255 bytes does not fit before the offset table at byte 14";
-    QTest::newRow("utf16 count overflow") << single("\x6f\x13\x7f\xff\xff\xff\xff\xff\xff\xff")
-                                          << "byte offset 8: an object of 9223372036854775807 characters does not fit before "
-                                             "the offset table at byte 18";
+    QTest::newRow("date year 10000") << single(dateObject(2.6e11))
+                                     << "byte offset 8: the date is outside the years 1 to 9999";
+    QTest::newRow("ascii with high byte")
+        << single(asciiObject("caf\xe9")) << "byte offset 12: byte 0xe9 in an ASCII string";
+    QTest::newRow("string longer than file")
+        << single("\x5f\x10\xff"
+                  "abc")
+        << "byte offset 8: an object of 255 bytes does not fit before the offset table at byte 14";
+    QTest::newRow("utf16 count overflow")
+        << single("\x6f\x13\x7f\xff\xff\xff\xff\xff\xff\xff")
+        << "byte offset 8: an object of 9223372036854775807 characters does not fit before "
+           "the offset table at byte 18";
     QTest::newRow("negative count") << single("\x4f\x13\xff\xff\xff\xff\xff\xff\xff\xff")
                                     << "byte offset 10: the object's size is negative";
-    QTest::newRow("count not an integer") << single("\x5f\x23\0\0\0\0\0\0\0\0")
-                                          << "byte offset 9: expected an integer giving the object's size, found marker 0x23";
+    QTest::newRow("count not an integer")
+        << single("\x5f\x23\0\0\0\0\0\0\0\0")
+        << "byte offset 9: expected an integer giving the object's size, found marker 0x23";
     QTest::newRow("count cut off") << single("\x5f") << "byte offset 9: the object's size is cut off";
-    QTest::newRow("count integer cut off") << single(QByteArray("\x5f\x12\x00", 3)) << "byte offset 9: the object's size is cut off";
-    QTest::newRow("array refs past table") << single(QByteArray("\xa5\x00", 2))
-                                           << "byte offset 8: an object of 5 elements does not fit before the offset table at byte 10";
+    QTest::newRow("count integer cut off")
+        << single(QByteArray("\x5f\x12\x00", 3)) << "byte offset 9: the object's size is cut off";
+    QTest::newRow("array refs past table")
+        << single(QByteArray("\xa5\x00", 2))
+        << "byte offset 8: an object of 5 elements does not fit before the offset table at byte 10";
     {
         Bplist b;
         b.add(arrayObject({0}));
@@ -504,7 +546,8 @@ void TestPropertyListBinary::rejects_data()
         b.add(asciiObject("same"));
         b.add(utf16Object("same"));
         b.add("\x08");
-        QTest::newRow("duplicate keys") << b.build() << "byte offset 10: the key \"same\" appears twice in one dictionary";
+        QTest::newRow("duplicate keys") << b.build()
+                                        << "byte offset 10: the key \"same\" appears twice in one dictionary";
     }
     {
         Bplist b;
@@ -658,11 +701,13 @@ void TestPropertyListBinary::oversizedFileIsRefusedUpFront()
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     QVERIFY(f.write("bplist00") == 8);
-    QVERIFY(f.resize(kv::PropertyListMaximumInputSize + 1));   // sparse: no disk used
+    QVERIFY(f.resize(kv::PropertyListMaximumInputSize + 1)); // sparse: no disk used
     f.close();
     QString error;
     QVERIFY(kv::readPropertyListFile(path, &error).isNone());
-    QCOMPARE(error, QString("cannot read \"%1\": the file is 512.0 MiB, more than the 512.0 MiB a property list may have").arg(path));
+    QCOMPARE(error,
+             QString("cannot read \"%1\": the file is 512.0 MiB, more than the 512.0 MiB a property list may have")
+                 .arg(path));
 }
 
 QTEST_MAIN(TestPropertyListBinary)

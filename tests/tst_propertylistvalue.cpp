@@ -19,8 +19,14 @@ Q_DECLARE_METATYPE(kv::PropertyListValue::Kind)
 
 namespace {
 
-PropertyListValue str(const QString &s) { return PropertyListValue::fromString(s); }
-PropertyListValue num(qint64 v) { return PropertyListValue::fromInteger(v); }
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
+PropertyListValue num(qint64 v)
+{
+    return PropertyListValue::fromInteger(v);
+}
 
 PropertyListValue dict(std::initializer_list<std::pair<QString, PropertyListValue>> entries)
 {
@@ -142,10 +148,10 @@ void TestPropertyListValue::integers_data()
     QTest::newRow("zero") << num(0) << false << qint64(0) << quint64(0);
     QTest::newRow("int64 min") << num(min) << false << min << quint64(min);
     QTest::newRow("int64 max") << num(max) << false << max << quint64(max);
-    QTest::newRow("small unsigned is signed") << PropertyListValue::fromUnsignedInteger(5) << false << qint64(5)
-                                              << quint64(5);
-    QTest::newRow("int64 max as unsigned") << PropertyListValue::fromUnsignedInteger(quint64(max)) << false << max
-                                           << quint64(max);
+    QTest::newRow("small unsigned is signed")
+        << PropertyListValue::fromUnsignedInteger(5) << false << qint64(5) << quint64(5);
+    QTest::newRow("int64 max as unsigned")
+        << PropertyListValue::fromUnsignedInteger(quint64(max)) << false << max << quint64(max);
     QTest::newRow("2^63") << PropertyListValue::fromUnsignedInteger(quint64(max) + 1) << true << min
                           << quint64(max) + 1;
     QTest::newRow("uint64 max") << PropertyListValue::fromUnsignedInteger(umax) << true << qint64(-1) << umax;
@@ -261,28 +267,27 @@ void TestPropertyListValue::description_data()
     QTest::newRow("data") << PropertyListValue::fromData(QByteArray::fromHex("0102030405")) << "<01020304 05>";
     QTest::newRow("date") << PropertyListValue::fromDate(utc(2024, 1, 2, 3, 4, 5)) << "2024-01-02 03:04:05 +0000";
     QTest::newRow("empty array") << arr({}) << "(\n)";
-    QTest::newRow("nested")
-        << dict({{"name", str("eth0")},
-                 {"list", arr({num(1), PropertyListValue::fromBoolean(true), str("two words")})},
-                 {"empty", dict({})},
-                 {"bytes", PropertyListValue::fromData(QByteArray::fromHex("0102030405"))},
-                 {"when", PropertyListValue::fromDate(utc(2024, 1, 2, 3, 4, 5))},
-                 {"pi", PropertyListValue::fromReal(3.5)},
-                 {"odd key", str("say \"hi\"\n")}})
-        << "{\n"
-           "    bytes = <01020304 05>;\n"
-           "    empty = {\n"
-           "    };\n"
-           "    list = (\n"
-           "        1,\n"
-           "        true,\n"
-           "        \"two words\"\n"
-           "    );\n"
-           "    name = eth0;\n"
-           "    \"odd key\" = \"say \\\"hi\\\"\\n\";\n"
-           "    pi = 3.5;\n"
-           "    when = \"2024-01-02 03:04:05 +0000\";\n"
-           "}";
+    QTest::newRow("nested") << dict({{"name", str("eth0")},
+                                     {"list", arr({num(1), PropertyListValue::fromBoolean(true), str("two words")})},
+                                     {"empty", dict({})},
+                                     {"bytes", PropertyListValue::fromData(QByteArray::fromHex("0102030405"))},
+                                     {"when", PropertyListValue::fromDate(utc(2024, 1, 2, 3, 4, 5))},
+                                     {"pi", PropertyListValue::fromReal(3.5)},
+                                     {"odd key", str("say \"hi\"\n")}})
+                            << "{\n"
+                               "    bytes = <01020304 05>;\n"
+                               "    empty = {\n"
+                               "    };\n"
+                               "    list = (\n"
+                               "        1,\n"
+                               "        true,\n"
+                               "        \"two words\"\n"
+                               "    );\n"
+                               "    name = eth0;\n"
+                               "    \"odd key\" = \"say \\\"hi\\\"\\n\";\n"
+                               "    pi = 3.5;\n"
+                               "    when = \"2024-01-02 03:04:05 +0000\";\n"
+                               "}";
 }
 
 void TestPropertyListValue::description()

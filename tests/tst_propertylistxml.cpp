@@ -24,9 +24,18 @@ Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-PropertyListValue str(const QString &s) { return PropertyListValue::fromString(s); }
-PropertyListValue num(qint64 v) { return PropertyListValue::fromInteger(v); }
-PropertyListValue real(double v) { return PropertyListValue::fromReal(v); }
+PropertyListValue str(const QString &s)
+{
+    return PropertyListValue::fromString(s);
+}
+PropertyListValue num(qint64 v)
+{
+    return PropertyListValue::fromInteger(v);
+}
+PropertyListValue real(double v)
+{
+    return PropertyListValue::fromReal(v);
+}
 
 PropertyListValue dict(std::initializer_list<std::pair<QString, PropertyListValue>> entries)
 {
@@ -158,7 +167,8 @@ private Q_SLOTS:
 
 void TestPropertyListXml::writeLayout()
 {
-    const PropertyListValue value = dict({{"b", arr({num(1), str("x")})}, {"a", dict({{"k", PropertyListValue::fromBoolean(true)}})}});
+    const PropertyListValue value =
+        dict({{"b", arr({num(1), str("x")})}, {"a", dict({{"k", PropertyListValue::fromBoolean(true)}})}});
     QString error;
     const QByteArray text = kv::writePropertyListXml(value, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -188,11 +198,13 @@ void TestPropertyListXml::writeScalarsAndEmpties()
              prologue
                  + "<dict>\n\t<key>d</key>\n\t<data></data>\n\t<key>e</key>\n\t<dict/>\n\t<key>s</key>\n"
                    "\t<string></string>\n</dict>\n</plist>\n");
-    QCOMPARE(kv::writePropertyListXml(date(2001, 2, 3, 4, 5, 6), &error), prologue + "<date>2001-02-03T04:05:06Z</date>\n</plist>\n");
+    QCOMPARE(kv::writePropertyListXml(date(2001, 2, 3, 4, 5, 6), &error),
+             prologue + "<date>2001-02-03T04:05:06Z</date>\n</plist>\n");
     QCOMPARE(kv::writePropertyListXml(real(0.1), &error), prologue + "<real>0.1</real>\n</plist>\n");
     QCOMPARE(kv::writePropertyListXml(real(-1e300), &error), prologue + "<real>-1e+300</real>\n</plist>\n");
-    QCOMPARE(kv::writePropertyListXml(PropertyListValue::fromUnsignedInteger(std::numeric_limits<quint64>::max()), &error),
-             prologue + "<integer>18446744073709551615</integer>\n</plist>\n");
+    QCOMPARE(
+        kv::writePropertyListXml(PropertyListValue::fromUnsignedInteger(std::numeric_limits<quint64>::max()), &error),
+        prologue + "<integer>18446744073709551615</integer>\n</plist>\n");
     QCOMPARE(kv::writePropertyListXml(num(std::numeric_limits<qint64>::min()), &error),
              prologue + "<integer>-9223372036854775808</integer>\n</plist>\n");
     QVERIFY(error.isEmpty());
@@ -204,7 +216,8 @@ void TestPropertyListXml::writeDataWrapsLines()
     const QByteArray bytes(100, '\x01');
     const QByteArray text = kv::writePropertyListXml(arr({PropertyListValue::fromData(bytes)}), &error);
     const QByteArray b64 = bytes.toBase64();
-    QCOMPARE(text, prologue + "<array>\n\t<data>\n\t" + b64.left(68) + "\n\t" + b64.mid(68) + "\n\t</data>\n</array>\n</plist>\n");
+    QCOMPARE(text, prologue + "<array>\n\t<data>\n\t" + b64.left(68) + "\n\t" + b64.mid(68)
+                       + "\n\t</data>\n</array>\n</plist>\n");
 }
 
 void TestPropertyListXml::roundTrip_data()
@@ -312,7 +325,8 @@ void TestPropertyListXml::refusesUncarriableCharacters_data()
     QTest::newRow("control in nested value")
         << dict({{"State:/Foo", dict({{"Bar", str(QString("x") + QChar(1) + "y")}})}})
         << "value at \"State:/Foo\" / \"Bar\" holds a character that XML cannot carry (U+0001)";
-    QTest::newRow("nul at top") << str(QString(QChar(0))) << "value at the top level holds a character that XML cannot carry (U+0000)";
+    QTest::newRow("nul at top") << str(QString(QChar(0)))
+                                << "value at the top level holds a character that XML cannot carry (U+0000)";
     QTest::newRow("control in key")
         << dict({{"State:/Foo", dict({{QString("B") + QChar(0x1f), str("ok")}})}})
         << "key at \"State:/Foo\" / \"B\\u001F\" holds a character that XML cannot carry (U+001F)";
@@ -359,7 +373,8 @@ void TestPropertyListXml::refusesOtherUnwritableValues_data()
     QTest::newRow("invalid date") << arr({PropertyListValue::fromDate(QDateTime())})
                                   << "date at [0] is outside the years 1 to 9999 that XML property lists can carry";
     QTest::newRow("too deep") << deep
-                              << QString("value at ") + QString("[0] / ").repeated(511) + "[0] is nested deeper than 512 levels";
+                              << QString("value at ") + QString("[0] / ").repeated(511)
+                                     + "[0] is nested deeper than 512 levels";
 }
 
 void TestPropertyListXml::refusesOtherUnwritableValues()
@@ -417,7 +432,8 @@ void TestPropertyListXml::readAccepts_data()
     QTest::newRow("date") << plist("<date>2024-02-29T23:59:59Z</date>") << date(2024, 2, 29, 23, 59, 59);
     QTest::newRow("date with spaces") << plist("<date> 2000-01-01T00:00:00Z\n</date>") << date(2000, 1, 1, 0, 0, 0);
     QTest::newRow("true with whitespace") << plist("<true> </true>") << PropertyListValue::fromBoolean(true);
-    QTest::newRow("attributes ignored") << QByteArray("<plist version=\"1.0\" extra=\"x\"><string a=\"b\">s</string></plist>")
+    QTest::newRow("attributes ignored") << QByteArray(
+        "<plist version=\"1.0\" extra=\"x\"><string a=\"b\">s</string></plist>")
                                         << str("s");
     QStringEncoder toUtf16(QStringEncoder::Utf16LE);
     const QByteArray utf16 = "\xff\xfe" + QByteArray(toUtf16(QString("<plist><string>\u00e9</string></plist>")));
@@ -442,7 +458,7 @@ void TestPropertyListXml::readAccepts()
 void TestPropertyListXml::readRejects_data()
 {
     QTest::addColumn<QByteArray>("xml");
-    QTest::addColumn<QString>("error");   // the whole message after "doc: "
+    QTest::addColumn<QString>("error"); // the whole message after "doc: "
 
     QTest::newRow("empty input") << QByteArray() << "the input is empty, not a property list";
     QTest::newRow("not xml") << QByteArray("hello") << "line 1, column 1: malformed XML: Start tag expected.";
@@ -479,20 +495,25 @@ void TestPropertyListXml::readRejects_data()
     QTest::newRow("integer hex prefix only") << plist("<integer>0x</integer>")
                                              << "line 3, column 9: <integer> holds \"0x\", which is not an integer "
                                                 "from -9223372036854775808 to 18446744073709551615";
-    QTest::newRow("real letters") << plist("<real>x</real>") << "line 3, column 6: <real> holds \"x\", which is not a number";
+    QTest::newRow("real letters") << plist("<real>x</real>")
+                                  << "line 3, column 6: <real> holds \"x\", which is not a number";
     QTest::newRow("real empty") << plist("<real/>") << "line 3, column 7: <real> holds \"\", which is not a number";
-    QTest::newRow("real comma") << plist("<real>1,5</real>") << "line 3, column 6: <real> holds \"1,5\", which is not a number";
-    QTest::newRow("real hex") << plist("<real>0x1p3</real>") << "line 3, column 6: <real> holds \"0x1p3\", which is not a number";
-    QTest::newRow("real double sign") << plist("<real>+-1</real>") << "line 3, column 6: <real> holds \"+-1\", which is not a number";
-    QTest::newRow("real trailing junk") << plist("<real>1e5e</real>") << "line 3, column 6: <real> holds \"1e5e\", which is not a number";
+    QTest::newRow("real comma") << plist("<real>1,5</real>")
+                                << "line 3, column 6: <real> holds \"1,5\", which is not a number";
+    QTest::newRow("real hex") << plist("<real>0x1p3</real>")
+                              << "line 3, column 6: <real> holds \"0x1p3\", which is not a number";
+    QTest::newRow("real double sign") << plist("<real>+-1</real>")
+                                      << "line 3, column 6: <real> holds \"+-1\", which is not a number";
+    QTest::newRow("real trailing junk") << plist("<real>1e5e</real>")
+                                        << "line 3, column 6: <real> holds \"1e5e\", which is not a number";
     QTest::newRow("bad base64 char") << plist("<data>AA*A</data>")
                                      << "line 3, column 6: <data> holds \"AA*A\", which is not valid base64";
-    QTest::newRow("base64 padding in middle") << plist("<data>AA==AAAA</data>")
-                                              << "line 3, column 6: <data> holds \"AA==AAAA\", which is not valid base64";
+    QTest::newRow("base64 padding in middle")
+        << plist("<data>AA==AAAA</data>") << "line 3, column 6: <data> holds \"AA==AAAA\", which is not valid base64";
     QTest::newRow("base64 lone char") << plist("<data>AAAAA</data>")
                                       << "line 3, column 6: <data> holds \"AAAAA\", which is not valid base64";
-    QTest::newRow("base64 too much padding") << plist("<data>AA===</data>")
-                                             << "line 3, column 6: <data> holds \"AA===\", which is not valid base64";
+    QTest::newRow("base64 too much padding")
+        << plist("<data>AA===</data>") << "line 3, column 6: <data> holds \"AA===\", which is not valid base64";
     QTest::newRow("date garbage") << plist("<date>yesterday</date>")
                                   << "line 3, column 6: <date> holds \"yesterday\", which is not a date of the form "
                                      "YYYY-MM-DDTHH:MM:SSZ";
@@ -512,13 +533,16 @@ void TestPropertyListXml::readRejects_data()
                                  << "line 3, column 6: <date> holds \"0000-01-01T00:00:00Z\", which is not a date of "
                                     "the form YYYY-MM-DDTHH:MM:SSZ";
     QTest::newRow("unknown tag") << plist("<float>1</float>") << "line 3, column 7: unknown element <float>";
-    QTest::newRow("unknown tag in array") << plist("<array><string>a</string><blob/></array>")
-                                          << "line 3, column 32: unknown element <blob>";
-    QTest::newRow("true with content") << plist("<true>yes</true>") << "line 3, column 6: <true/> must be empty but holds \"yes\"";
-    QTest::newRow("element inside string") << plist("<string>a<b/></string>")
-                                           << "line 3, column 13: malformed XML: Expected character data.";
-    QTest::newRow("text in array") << plist("<array>loose</array>") << "line 3, column 13: unexpected text \"loose\" in <array>";
-    QTest::newRow("text in plist") << QByteArray("<plist>x<true/></plist>") << "line 1, column 9: unexpected text \"x\" in <plist>";
+    QTest::newRow("unknown tag in array")
+        << plist("<array><string>a</string><blob/></array>") << "line 3, column 32: unknown element <blob>";
+    QTest::newRow("true with content") << plist("<true>yes</true>")
+                                       << "line 3, column 6: <true/> must be empty but holds \"yes\"";
+    QTest::newRow("element inside string")
+        << plist("<string>a<b/></string>") << "line 3, column 13: malformed XML: Expected character data.";
+    QTest::newRow("text in array") << plist("<array>loose</array>")
+                                   << "line 3, column 13: unexpected text \"loose\" in <array>";
+    QTest::newRow("text in plist") << QByteArray("<plist>x<true/></plist>")
+                                   << "line 1, column 9: unexpected text \"x\" in <plist>";
     QTest::newRow("value without key") << plist("<dict><string>v</string></dict>")
                                        << "line 3, column 14: expected <key> in <dict>, found <string>";
     QTest::newRow("key without value") << plist("<dict><key>k</key></dict>")
@@ -557,8 +581,9 @@ void TestPropertyListXml::readRejects_data()
                                               "(such as entity declarations) are not accepted";
     QTest::newRow("other doctype") << QByteArray("<!DOCTYPE html><plist><true/></plist>")
                                    << "line 1, column 15: the document type is \"html\", not plist";
-    QTest::newRow("entity outside doctype") << QByteArray("<!ENTITY e \"x\"><plist/>")
-                                            << "line 1, column 10: malformed XML: Expected '-' or 'DOCTYPE', but got 'ENTITY'.";
+    QTest::newRow("entity outside doctype")
+        << QByteArray("<!ENTITY e \"x\"><plist/>")
+        << "line 1, column 10: malformed XML: Expected '-' or 'DOCTYPE', but got 'ENTITY'.";
     QTest::newRow("invalid char ref") << plist("<string>&#1;</string>")
                                       << "line 3, column 12: malformed XML: Invalid character reference.";
     QTest::newRow("extra content") << QByteArray("<plist><true/></plist><plist><true/></plist>")
@@ -598,12 +623,12 @@ void TestPropertyListXml::depthLimit()
     QCOMPARE(error, QString("deep: line 1, column %1: values are nested deeper than 512 levels").arg(14 + 512 * 7));
 
     // A scalar at level 513 is as deep as a container there.
-    const QByteArray scalarTooDeep = "<plist>" + QByteArray("<array>").repeated(512) + "<true/>"
-                                     + QByteArray("</array>").repeated(512) + "</plist>";
+    const QByteArray scalarTooDeep =
+        "<plist>" + QByteArray("<array>").repeated(512) + "<true/>" + QByteArray("</array>").repeated(512) + "</plist>";
     QVERIFY(kv::readPropertyList(scalarTooDeep, &error, "deep").isNone());
     QVERIFY(error.endsWith("values are nested deeper than 512 levels"));
-    const QByteArray scalarAtLimit = "<plist>" + QByteArray("<array>").repeated(511) + "<true/>"
-                                     + QByteArray("</array>").repeated(511) + "</plist>";
+    const QByteArray scalarAtLimit =
+        "<plist>" + QByteArray("<array>").repeated(511) + "<true/>" + QByteArray("</array>").repeated(511) + "</plist>";
     QCOMPARE(kv::readPropertyList(scalarAtLimit, &error).depth(), 512);
 
     // A depth bomb far past the limit fails fast and cleanly.
@@ -677,8 +702,8 @@ void TestPropertyListXml::plistlibReadsWhatWeWrite()
 void TestPropertyListXml::weReadWhatPlistlibWrites_data()
 {
     QTest::addColumn<QString>("sample");
-    for (const char *name : {"scalars", "unicode", "nested", "shared", "array", "long string", "many", "scalar root",
-                             "deep 512"})
+    for (const char *name :
+         {"scalars", "unicode", "nested", "shared", "array", "long string", "many", "scalar root", "deep 512"})
         QTest::newRow(name) << QString(name);
 }
 
@@ -723,12 +748,13 @@ void TestPropertyListXml::writeFileReplacesWhole()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("export.plist");
-    QVERIFY(writeContent(path, QByteArray(100000, 'o')));   // longer than the new content
+    QVERIFY(writeContent(path, QByteArray(100000, 'o'))); // longer than the new content
     QString error;
     const PropertyListValue value = dict({{"k", str("v")}});
     QVERIFY2(kv::writePropertyListFile(path, value, &error), qPrintable(error));
     QCOMPARE(fileContent(path), kv::writePropertyListXml(value, &error));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"export.plist"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"export.plist"});
     QCOMPARE(kv::readPropertyListFile(path, &error), value);
 }
 
@@ -797,7 +823,8 @@ void TestPropertyListXml::unwritableValueLeavesFileUntouched()
                             "carry (U+0001)")
                         .arg(path));
     QCOMPARE(fileContent(path), QByteArray("old content"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"export.plist"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"export.plist"});
 }
 
 void TestPropertyListXml::readFileErrors()
@@ -814,7 +841,8 @@ void TestPropertyListXml::readFileErrors()
     const QString bad = dir.filePath("bad.plist");
     QVERIFY(writeContent(bad, "<plist><integer>1e3</integer></plist>"));
     QVERIFY(kv::readPropertyListFile(bad, &error).isNone());
-    QCOMPARE(error, bad + ": line 1, column 16: <integer> holds \"1e3\", which is not an integer from "
+    QCOMPARE(error, bad
+                        + ": line 1, column 16: <integer> holds \"1e3\", which is not an integer from "
                           "-9223372036854775808 to 18446744073709551615");
 
     const QString empty = dir.filePath("empty.plist");

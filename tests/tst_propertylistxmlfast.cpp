@@ -78,7 +78,8 @@ bool identical(const PropertyListValue &a, const PropertyListValue &b, QString *
     case Kind::Date:
         if (a.date() == b.date() && a.date().timeSpec() == b.date().timeSpec())
             return true;
-        *where = QStringLiteral("date %1 against %2").arg(a.date().toString(Qt::ISODateWithMs), b.date().toString(Qt::ISODateWithMs));
+        *where = QStringLiteral("date %1 against %2")
+                     .arg(a.date().toString(Qt::ISODateWithMs), b.date().toString(Qt::ISODateWithMs));
         return false;
     default:
         if (a == b)
@@ -199,12 +200,30 @@ private:
     QString text()
     {
         static const QStringList pieces{
-            QStringLiteral("a"), QStringLiteral("Key"), QStringLiteral(" "), QStringLiteral("<"),
-            QStringLiteral(">"), QStringLiteral("&"), QStringLiteral("\""), QStringLiteral("'"),
-            QStringLiteral("\r"), QStringLiteral("\r\n"), QStringLiteral("\n"), QStringLiteral("\t"),
-            QStringLiteral("]]>"), QStringLiteral("]"), QStringLiteral("\u00e9"), QStringLiteral("\u65e5\u672c"),
-            QStringLiteral("\U0001F600"), QStringLiteral("\u00a0"), QStringLiteral("\ufffd"), QStringLiteral("\uE000"),
-            QStringLiteral("State:/Network/"), QStringLiteral("&amp;"), QStringLiteral("<!-- -->"), QStringLiteral("0"),
+            QStringLiteral("a"),
+            QStringLiteral("Key"),
+            QStringLiteral(" "),
+            QStringLiteral("<"),
+            QStringLiteral(">"),
+            QStringLiteral("&"),
+            QStringLiteral("\""),
+            QStringLiteral("'"),
+            QStringLiteral("\r"),
+            QStringLiteral("\r\n"),
+            QStringLiteral("\n"),
+            QStringLiteral("\t"),
+            QStringLiteral("]]>"),
+            QStringLiteral("]"),
+            QStringLiteral("\u00e9"),
+            QStringLiteral("\u65e5\u672c"),
+            QStringLiteral("\U0001F600"),
+            QStringLiteral("\u00a0"),
+            QStringLiteral("\ufffd"),
+            QStringLiteral("\uE000"),
+            QStringLiteral("State:/Network/"),
+            QStringLiteral("&amp;"),
+            QStringLiteral("<!-- -->"),
+            QStringLiteral("0"),
         };
         QString s;
         const int n = int(m_random.bounded(6));
@@ -264,7 +283,8 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("declaration and doctype") << plist("<string>x</string>") << true;
     QTest::newRow("no declaration, no doctype") << QByteArray("<plist><string>x</string></plist>") << true;
     QTest::newRow("declaration only") << declaration + "<plist version=\"1.0\"><true/></plist>" << true;
-    QTest::newRow("declaration without encoding") << QByteArray("<?xml version=\"1.0\"?><plist><true/></plist>") << true;
+    QTest::newRow("declaration without encoding")
+        << QByteArray("<?xml version=\"1.0\"?><plist><true/></plist>") << true;
     QTest::newRow("declaration, lower-case encoding")
         << QByteArray("<?xml version='1.0' encoding='utf-8'?><plist><true/></plist>") << true;
     QTest::newRow("declaration, standalone")
@@ -272,13 +292,16 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("declaration, version 1.1") << QByteArray("<?xml version=\"1.1\"?><plist><true/></plist>") << false;
     QTest::newRow("declaration, latin-1")
         << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>\xe9</string></plist>") << false;
-    QTest::newRow("declaration after whitespace") << QByteArray(" <?xml version=\"1.0\"?><plist><true/></plist>") << false;
+    QTest::newRow("declaration after whitespace")
+        << QByteArray(" <?xml version=\"1.0\"?><plist><true/></plist>") << false;
     QTest::newRow("whitespace before root") << QByteArray(" \n<plist><true/></plist>") << true;
     QTest::newRow("utf-8 bom") << QByteArray("\xef\xbb\xbf") + plist("<string>\xc3\xa9</string>") << true;
-    QTest::newRow("utf-8 bom, no declaration") << QByteArray("\xef\xbb\xbf<plist><string>\xc3\xa9</string></plist>") << true;
+    QTest::newRow("utf-8 bom, no declaration")
+        << QByteArray("\xef\xbb\xbf<plist><string>\xc3\xa9</string></plist>") << true;
     {
         QStringEncoder toUtf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
-        const QByteArray utf16 = toUtf16(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><string>\u00e9</string></plist>"));
+        const QByteArray utf16 = toUtf16(
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><string>\u00e9</string></plist>"));
         QTest::newRow("utf-16 document") << utf16 << false;
     }
     QTest::newRow("doctype without ids") << QByteArray("<!DOCTYPE plist><plist><true/></plist>") << true;
@@ -319,10 +342,12 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("unclosed comment") << plist("<!-- a <string>x</string>") << false;
     QTest::newRow("processing instruction in text") << plist("<string>a<?x y?>b</string>") << false;
     QTest::newRow("element in string") << plist("<string>a<b/>c</string>") << false;
-    QTest::newRow("non-ASCII text") << plist("<string>caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80</string>") << true;
+    QTest::newRow("non-ASCII text") << plist("<string>caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80</string>")
+                                    << true;
     QTest::newRow("non-ASCII key") << plist("<dict><key>\xf0\x9f\x9a\x80</key><true/></dict>") << true;
     QTest::newRow("byte order mark inside text") << plist("<string>\xef\xbb\xbfx</string>") << true;
-    QTest::newRow("private use and replacement character") << plist("<string>\xee\x80\x80\xef\xbf\xbd</string>") << true;
+    QTest::newRow("private use and replacement character")
+        << plist("<string>\xee\x80\x80\xef\xbf\xbd</string>") << true;
     QTest::newRow("literal U+FFFF") << plist("<string>\xef\xbf\xbf</string>") << false;
     QTest::newRow("literal U+FDD0") << plist("<string>\xef\xb7\x90</string>") << false;
     QTest::newRow("literal C1 control") << plist("<string>\xc2\x85</string>") << false;
@@ -342,24 +367,24 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("lone CR in text") << plist("<string>a\rb\r</string>") << true;
     QTest::newRow("CR CR LF in text") << plist("<string>a\r\r\nb</string>") << true;
     QTest::newRow("CR in key") << plist("<dict><key>a\r\nb</key><true/></dict>") << true;
-    QTest::newRow("CR LF throughout")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE plist>\r\n<plist version=\"1.0\">\r\n"
-                      "<dict>\r\n\t<key>a</key>\r\n\t<data>\r\n\tAAEC\r\n\t</data>\r\n</dict>\r\n</plist>\r\n")
-        << true;
+    QTest::newRow("CR LF throughout") << QByteArray(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE plist>\r\n<plist version=\"1.0\">\r\n"
+        "<dict>\r\n\t<key>a</key>\r\n\t<data>\r\n\tAAEC\r\n\t</data>\r\n</dict>\r\n</plist>\r\n")
+                                      << true;
     QTest::newRow("CR reference and CR LF") << plist("<string>&#13;\r\n&#13;&#10;</string>") << true;
 
     // Scalars.
-    QTest::newRow("empty elements")
-        << plist("<array><string/><string></string><dict/><dict></dict><array/><array></array><data/><data></data></array>")
-        << true;
+    QTest::newRow("empty elements") << plist(
+        "<array><string/><string></string><dict/><dict></dict><array/><array></array><data/><data></data></array>")
+                                    << true;
     QTest::newRow("whitespace-only string") << plist("<string> \t\n </string>") << true;
     QTest::newRow("integer with whitespace") << plist("<integer> 42\n\t</integer>") << true;
-    QTest::newRow("integers")
-        << plist("<array><integer>-7</integer><integer>+12</integer><integer>-0</integer><integer>0x1F</integer>"
-                 "<integer>0XfF</integer><integer>18446744073709551615</integer>"
-                 "<integer>9223372036854775808</integer><integer>-9223372036854775808</integer>"
-                 "<integer>007</integer></array>")
-        << true;
+    QTest::newRow("integers") << plist(
+        "<array><integer>-7</integer><integer>+12</integer><integer>-0</integer><integer>0x1F</integer>"
+        "<integer>0XfF</integer><integer>18446744073709551615</integer>"
+        "<integer>9223372036854775808</integer><integer>-9223372036854775808</integer>"
+        "<integer>007</integer></array>")
+                              << true;
     QTest::newRow("integers of 18 and 19 digits")
         << plist("<array><integer>999999999999999999</integer><integer>-999999999999999999</integer>"
                  "<integer>9223372036854775807</integer><integer>-9223372036854775807</integer>"
@@ -374,31 +399,30 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("integer from a reference") << plist("<integer>&#49;2</integer>") << true;
     QTest::newRow("integer letters") << plist("<integer>12x</integer>") << false;
     QTest::newRow("empty integer") << plist("<integer/>") << false;
-    QTest::newRow("reals")
-        << plist("<array><real>0.1</real><real>-0.0</real><real>1e400</real><real>1e-400</real><real>.5</real>"
-                 "<real>+2.5</real><real>nan</real><real>NaN</real><real>inf</real><real>-Infinity</real>"
-                 "<real>+infinity</real><real> 3 </real><real>1E+300</real><real>5e-324</real></array>")
-        << true;
+    QTest::newRow("reals") << plist(
+        "<array><real>0.1</real><real>-0.0</real><real>1e400</real><real>1e-400</real><real>.5</real>"
+        "<real>+2.5</real><real>nan</real><real>NaN</real><real>inf</real><real>-Infinity</real>"
+        "<real>+infinity</real><real> 3 </real><real>1E+300</real><real>5e-324</real></array>")
+                           << true;
     QTest::newRow("real hexadecimal") << plist("<real>0x1p3</real>") << false;
     QTest::newRow("real letters") << plist("<real>one</real>") << false;
     QTest::newRow("booleans") << plist("<array><true/><false/><true></true><false> \n</false></array>") << true;
     QTest::newRow("true holding text") << plist("<true>x</true>") << false;
-    QTest::newRow("dates")
-        << plist("<array><date>2024-02-29T13:45:30Z</date><date> 0001-01-01T00:00:00Z\n</date>"
-                 "<date>9999-12-31T23:59:59Z</date></array>")
-        << true;
+    QTest::newRow("dates") << plist("<array><date>2024-02-29T13:45:30Z</date><date> 0001-01-01T00:00:00Z\n</date>"
+                                    "<date>9999-12-31T23:59:59Z</date></array>")
+                           << true;
     QTest::newRow("bad date") << plist("<date>2023-02-29T00:00:00Z</date>") << false;
     QTest::newRow("date with fraction") << plist("<date>2024-01-01T00:00:00.5Z</date>") << false;
-    QTest::newRow("base64")
-        << plist("<array><data>AAEC/v8=</data><data>\n\tAAEC\n\tAwQ=\n\t</data><data>AAECAwQ</data>"
-                 "<data>\r\nQQ==\r\n</data><data>QQ&#13;&#10;==</data></array>")
-        << true;
+    QTest::newRow("base64") << plist("<array><data>AAEC/v8=</data><data>\n\tAAEC\n\tAwQ=\n\t</data><data>AAECAwQ</data>"
+                                     "<data>\r\nQQ==\r\n</data><data>QQ&#13;&#10;==</data></array>")
+                            << true;
     QTest::newRow("bad base64") << plist("<data>A===</data>") << false;
     QTest::newRow("base64 padding inside") << plist("<data>QQ==QQ==</data>") << false;
 
     // Structure.
-    QTest::newRow("keys out of order")
-        << plist("<dict><key>b</key><true/><key>a</key><false/><key>c</key><integer>1</integer></dict>") << true;
+    QTest::newRow("keys out of order") << plist(
+        "<dict><key>b</key><true/><key>a</key><false/><key>c</key><integer>1</integer></dict>")
+                                       << true;
     QTest::newRow("repeated key") << plist("<dict><key>a</key><true/><key>a</key><false/></dict>") << false;
     QTest::newRow("repeated key, not adjacent")
         << plist("<dict><key>a</key><true/><key>c</key><true/><key>a</key><false/></dict>") << false;
@@ -425,16 +449,14 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("trailing element") << plist("<true/>") + "<plist/>" << false;
     QTest::newRow("truncated") << plist("<dict><key>a</key><string>b</string></dict>").chopped(12) << false;
     QTest::newRow("depth 512") << nestedArrays(512) << true;
-    QTest::newRow("depth 512 with a scalar inside") << plist(QByteArray("<array>").repeated(511) + "<true/>"
-                                                            + QByteArray("</array>").repeated(511))
-                                                    << true;
+    QTest::newRow("depth 512 with a scalar inside")
+        << plist(QByteArray("<array>").repeated(511) + "<true/>" + QByteArray("</array>").repeated(511)) << true;
     QTest::newRow("depth 513") << nestedArrays(513) << false;
-    QTest::newRow("depth 513 with a scalar inside") << plist(QByteArray("<array>").repeated(512) + "<true/>"
-                                                            + QByteArray("</array>").repeated(512))
-                                                    << false;
-    QTest::newRow("deep dictionaries")
-        << plist(QByteArray("<dict><key>k</key>").repeated(300) + "<string>v</string>" + QByteArray("</dict>").repeated(300))
-        << true;
+    QTest::newRow("depth 513 with a scalar inside")
+        << plist(QByteArray("<array>").repeated(512) + "<true/>" + QByteArray("</array>").repeated(512)) << false;
+    QTest::newRow("deep dictionaries") << plist(QByteArray("<dict><key>k</key>").repeated(300) + "<string>v</string>"
+                                                + QByteArray("</dict>").repeated(300))
+                                       << true;
 }
 
 void TestPropertyListXmlFast::agreesWithStrictReader()
@@ -447,7 +469,8 @@ void TestPropertyListXmlFast::agreesWithStrictReader()
     QCOMPARE(accepted, fast);
     // Through the reader that chooses: the strict reader's value or error.
     QString strictError, error;
-    const PropertyListValue strict = kv::plistdetail::readXmlPropertyListStrict(document, &strictError, QStringLiteral("doc"));
+    const PropertyListValue strict =
+        kv::plistdetail::readXmlPropertyListStrict(document, &strictError, QStringLiteral("doc"));
     const PropertyListValue chosen = kv::plistdetail::readXmlPropertyList(document, &error, QStringLiteral("doc"));
     QVERIFY(identical(chosen, strict, &why));
     QCOMPARE(error, strictError);
@@ -456,7 +479,8 @@ void TestPropertyListXmlFast::agreesWithStrictReader()
 void TestPropertyListXmlFast::fixturesReadFast_data()
 {
     QTest::addColumn<QString>("path");
-    const QStringList folders{QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist"), QStringLiteral(KEYVANE_TEST_DATA_DIR "/store"),
+    const QStringList folders{QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist"),
+                              QStringLiteral(KEYVANE_TEST_DATA_DIR "/store"),
                               QStringLiteral(KEYVANE_SOURCE_DIR "/fuzz/corpus/plist_xml")};
     for (const QString &folder : folders) {
         const QDir dir(folder);
@@ -504,7 +528,8 @@ void TestPropertyListXmlFast::writtenValuesReadFast()
             {{QStringLiteral("State:/A"), value},
              {QStringLiteral("State:/B"), PropertyListValue::fromArray({value, value})}});
         const QByteArray wrappedBytes = kv::writePropertyListXml(wrapped, &error);
-        QVERIFY2(readersAgree(wrappedBytes, &accepted, &why), qPrintable(QString::number(i) + QLatin1String(": ") + why));
+        QVERIFY2(readersAgree(wrappedBytes, &accepted, &why),
+                 qPrintable(QString::number(i) + QLatin1String(": ") + why));
         QVERIFY(accepted);
         QVERIFY(kv::plistdetail::readXmlPropertyListFast(wrappedBytes, true) == wrapped);
     }
@@ -517,7 +542,8 @@ void TestPropertyListXmlFast::writtenValuesReadFast()
 void TestPropertyListXmlFast::mutatedDocumentsAgree()
 {
     QList<QByteArray> seeds;
-    for (const QString &name : {QStringLiteral("scalars.xml"), QStringLiteral("unicode.xml"), QStringLiteral("nested.xml")})
+    for (const QString &name :
+         {QStringLiteral("scalars.xml"), QStringLiteral("unicode.xml"), QStringLiteral("nested.xml")})
         seeds.append(fileContent(QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist/") + name));
     seeds.append(plist("<dict><key>a&amp;b</key><string>x&#x1F600;\r\ny</string><key>d</key><data>QQ==</data>"
                        "<key>n</key><array><integer>1</integer><real>2.5</real><date>2001-01-01T00:00:00Z</date>"
@@ -530,11 +556,51 @@ void TestPropertyListXmlFast::mutatedDocumentsAgree()
                        "<key>C</key><dict><key>a&amp;</key><string>1</string><key>a</key><string>2</string></dict>"
                        "<key>D</key><dict><key>a</key><array><integer>1</integer><string>x &lt; y</string></array>"
                        "<key>b</key><dict/></dict></dict>"));
-    static const QList<QByteArray> fragments{
-        "<", ">", "/", "&", ";", "#", "x", "]", "!", "-", "?", "=", "\"", "'", " ", "\t", "\r", "\n", "\r\n",
-        "\x80", "\xc3", "\xef\xbf\xbe", "\xf0\x9f\x98\x80", "\x00", "\x7f", "<!--", "-->", "&amp;", "&#x1F600;",
-        "&#13;", "<![CDATA[", "]]>", "<dict>", "</dict>", "<key>a</key>", "<string>", "</string>", "<true/>",
-        "<array/>", "<?x?>", "0x", "-", "e5", "=", "Z"};
+    static const QList<QByteArray> fragments{"<",
+                                             ">",
+                                             "/",
+                                             "&",
+                                             ";",
+                                             "#",
+                                             "x",
+                                             "]",
+                                             "!",
+                                             "-",
+                                             "?",
+                                             "=",
+                                             "\"",
+                                             "'",
+                                             " ",
+                                             "\t",
+                                             "\r",
+                                             "\n",
+                                             "\r\n",
+                                             "\x80",
+                                             "\xc3",
+                                             "\xef\xbf\xbe",
+                                             "\xf0\x9f\x98\x80",
+                                             "\x00",
+                                             "\x7f",
+                                             "<!--",
+                                             "-->",
+                                             "&amp;",
+                                             "&#x1F600;",
+                                             "&#13;",
+                                             "<![CDATA[",
+                                             "]]>",
+                                             "<dict>",
+                                             "</dict>",
+                                             "<key>a</key>",
+                                             "<string>",
+                                             "</string>",
+                                             "<true/>",
+                                             "<array/>",
+                                             "<?x?>",
+                                             "0x",
+                                             "-",
+                                             "e5",
+                                             "=",
+                                             "Z"};
     QRandomGenerator random(4242);
     int accepted = 0, total = 0;
     for (int round = 0; round < 8000; ++round) {
@@ -551,7 +617,9 @@ void TestPropertyListXmlFast::mutatedDocumentsAgree()
         }
         bool fast = false;
         QString why;
-        QVERIFY2(readersAgree(doc, &fast, &why), qPrintable(why + QLatin1String("\n") + QString::fromLatin1(doc.toPercentEncoding(" <>/=\"'\n\t!?-:#;&"))));
+        QVERIFY2(
+            readersAgree(doc, &fast, &why),
+            qPrintable(why + QLatin1String("\n") + QString::fromLatin1(doc.toPercentEncoding(" <>/=\"'\n\t!?-:#;&"))));
         accepted += fast;
         ++total;
     }
@@ -594,7 +662,8 @@ void TestPropertyListXmlFast::readPropertyListKeepsStrictErrors_data()
     QTest::newRow("bad integer") << plist("<integer>12x</integer>")
                                  << "doc: line 4, column 9: <integer> holds \"12x\", which is not an integer from "
                                     "-9223372036854775808 to 18446744073709551615";
-    QTest::newRow("too deep") << nestedArrays(513) << "doc: line 4, column 3591: values are nested deeper than 512 levels";
+    QTest::newRow("too deep") << nestedArrays(513)
+                              << "doc: line 4, column 3591: values are nested deeper than 512 levels";
     QTest::newRow("undeclared entity") << QByteArray("<plist><string>&nbsp;</string></plist>")
                                        << "doc: line 1, column 21: malformed XML: Entity 'nbsp' not declared.";
 }
@@ -621,10 +690,11 @@ void TestPropertyListXmlFast::membersMadeOnFirstUse_data()
                                             "10.0.0.1</string></array><key>Index</key><integer>1</integer></dict>"
                                             "<key>State:/B</key><array><true/><dict/><array/></array></dict>")
                                    << QString();
-    QTest::newRow("scalars and empty containers beside") << plist("<dict><key>a</key><string>x</string><key>b</key>"
-                                                                  "<dict/><key>c</key><array></array><key>d</key>"
-                                                                  "<dict><key>e</key><integer>7</integer></dict></dict>")
-                                                          << QString();
+    QTest::newRow("scalars and empty containers beside")
+        << plist("<dict><key>a</key><string>x</string><key>b</key>"
+                 "<dict/><key>c</key><array></array><key>d</key>"
+                 "<dict><key>e</key><integer>7</integer></dict></dict>")
+        << QString();
     QTest::newRow("unsorted keys inside") << plist("<dict><key>k</key><dict><key>b</key><true/><key>a</key><false/>"
                                                    "<key>c</key><dict><key>z</key><true/><key>y</key><true/></dict>"
                                                    "</dict></dict>")
@@ -652,8 +722,7 @@ void TestPropertyListXmlFast::membersMadeOnFirstUse_data()
                                        << "doc: line 4, column 42: <data> holds \"A=A=\", which is not valid base64";
     QTest::newRow("member nested too deep") << plist("<dict><key>k</key>" + tooDeep + "</dict>")
                                             << "doc: line 4, column 3602: values are nested deeper than 512 levels";
-    QTest::newRow("unclosed member") << plist("<dict><key>k</key><dict><key>a</key><true/></dict>")
-                                     << QString();
+    QTest::newRow("unclosed member") << plist("<dict><key>k</key><dict><key>a</key><true/></dict>") << QString();
 }
 
 // A document read with the members of its top-level dictionary made on first

@@ -83,17 +83,39 @@ void TestSavePanel::requiredFileType_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no extension") << "/d/foo" << "plist" << "/d/foo.plist";
-    QTest::newRow("other extension") << "/d/foo.txt" << "plist" << "/d/foo.txt.plist";
-    QTest::newRow("has it") << "/d/foo.plist" << "plist" << "/d/foo.plist";
-    QTest::newRow("has it in capitals") << "/d/foo.PLIST" << "plist" << "/d/foo.PLIST";
-    QTest::newRow("trailing dot") << "/d/foo." << "plist" << "/d/foo.plist";
-    QTest::newRow("only the extension") << "/d/.plist" << "plist" << "/d/.plist.plist";
-    QTest::newRow("extension in a folder name") << "/d.plist/foo" << "plist" << "/d.plist/foo.plist";
-    QTest::newRow("spaces") << "/d/System Configuration" << "plist" << "/d/System Configuration.plist";
-    QTest::newRow("longer suffix") << "/d/foo.plistx" << "plist" << "/d/foo.plistx.plist";
-    QTest::newRow("no required type") << "/d/foo.txt" << "" << "/d/foo.txt";
-    QTest::newRow("empty path") << "" << "plist" << "";
+    QTest::newRow("no extension") << "/d/foo"
+                                  << "plist"
+                                  << "/d/foo.plist";
+    QTest::newRow("other extension") << "/d/foo.txt"
+                                     << "plist"
+                                     << "/d/foo.txt.plist";
+    QTest::newRow("has it") << "/d/foo.plist"
+                            << "plist"
+                            << "/d/foo.plist";
+    QTest::newRow("has it in capitals") << "/d/foo.PLIST"
+                                        << "plist"
+                                        << "/d/foo.PLIST";
+    QTest::newRow("trailing dot") << "/d/foo."
+                                  << "plist"
+                                  << "/d/foo.plist";
+    QTest::newRow("only the extension") << "/d/.plist"
+                                        << "plist"
+                                        << "/d/.plist.plist";
+    QTest::newRow("extension in a folder name") << "/d.plist/foo"
+                                                << "plist"
+                                                << "/d.plist/foo.plist";
+    QTest::newRow("spaces") << "/d/System Configuration"
+                            << "plist"
+                            << "/d/System Configuration.plist";
+    QTest::newRow("longer suffix") << "/d/foo.plistx"
+                                   << "plist"
+                                   << "/d/foo.plistx.plist";
+    QTest::newRow("no required type") << "/d/foo.txt"
+                                      << ""
+                                      << "/d/foo.txt";
+    QTest::newRow("empty path") << ""
+                                << "plist"
+                                << "";
 }
 
 void TestSavePanel::requiredFileType()
@@ -140,10 +162,14 @@ void TestSavePanel::saveReportsOkWithThePathAndRequiredType_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("plain name") << "foo" << "foo.plist";
-    QTest::newRow("with extension") << "bar.plist" << "bar.plist";
-    QTest::newRow("other extension") << "foo.txt" << "foo.txt.plist";
-    QTest::newRow("spaces") << "System Configuration" << "System Configuration.plist";
+    QTest::newRow("plain name") << "foo"
+                                << "foo.plist";
+    QTest::newRow("with extension") << "bar.plist"
+                                    << "bar.plist";
+    QTest::newRow("other extension") << "foo.txt"
+                                     << "foo.txt.plist";
+    QTest::newRow("spaces") << "System Configuration"
+                            << "System Configuration.plist";
 }
 
 void TestSavePanel::saveReportsOkWithThePathAndRequiredType()
@@ -194,8 +220,7 @@ void TestSavePanel::contextInfoIsPassedThrough()
     EndRecord record;
     int marker = 42;
     SavePanel panel;
-    panel.beginSheetForDirectory(m_dir->path(), QStringLiteral("x"), m_window.get(), this, recorder(&record),
-                                 &marker);
+    panel.beginSheetForDirectory(m_dir->path(), QStringLiteral("x"), m_window.get(), this, recorder(&record), &marker);
     QVERIFY(savesheet::cancel(savesheet::openDialog(m_window.get())));
     QCOMPARE(record.calls, 1);
     QCOMPARE(record.contextInfo, static_cast<void *>(&marker));
@@ -258,8 +283,8 @@ void TestSavePanel::goneDelegateIsNotCalled()
     EndRecord record;
     SavePanel panel;
     auto delegate = std::make_unique<QObject>();
-    panel.beginSheetForDirectory(m_dir->path(), QStringLiteral("x"), m_window.get(), delegate.get(),
-                                 recorder(&record), nullptr);
+    panel.beginSheetForDirectory(m_dir->path(), QStringLiteral("x"), m_window.get(), delegate.get(), recorder(&record),
+                                 nullptr);
     delegate.reset();
     QVERIFY(savesheet::cancel(savesheet::openDialog(m_window.get())));
     QCOMPARE(record.calls, 0);

@@ -20,7 +20,10 @@ Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-PropertyListValue str(const char *s) { return PropertyListValue::fromString(QString::fromUtf8(s)); }
+PropertyListValue str(const char *s)
+{
+    return PropertyListValue::fromString(QString::fromUtf8(s));
+}
 
 PropertyListValue oneEntryDictionary()
 {
@@ -88,7 +91,8 @@ struct Fixture
         controller.inspectorPanel = &inspectorPanel;
         controller.kvnOutlineView = &outlineView;
         controller.kvnOutlineViewKeyColumn = outlineView.addTableColumn(QStringLiteral("key"), QStringLiteral("Key"));
-        controller.kvnOutlineViewTypeColumn = outlineView.addTableColumn(QStringLiteral("type"), QStringLiteral("Type"));
+        controller.kvnOutlineViewTypeColumn =
+            outlineView.addTableColumn(QStringLiteral("type"), QStringLiteral("Type"));
         controller.kvnOutlineViewValueColumn =
             outlineView.addTableColumn(QStringLiteral("value"), QStringLiteral("Value"));
         outlineView.setDataSource(&controller);
@@ -161,8 +165,7 @@ struct Fixture
     // What the displays hold, for comparisons between two selections.
     QStringList displays() const
     {
-        QStringList shown{keyField.stringValue(), inspectorView.string(),
-                          controller.selectedKeyContents.description()};
+        QStringList shown{keyField.stringValue(), inspectorView.string(), controller.selectedKeyContents.description()};
         for (int row = 0; row < outlineView.numberOfRows(); ++row)
             shown += treeRow(row);
         return shown;
@@ -209,18 +212,18 @@ void TestSelection::displaysAfterSelection_data()
 
     const QStringList emptyRow{"", "", ""};
     QTest::newRow("domain only") << QStringList{"State"} << "none" << PropertyListValue() << emptyRow;
-    QTest::newRow("intermediate component") << QStringList{"State", "Network", "Global"} << "none"
-                                            << PropertyListValue() << emptyRow;
+    QTest::newRow("intermediate component")
+        << QStringList{"State", "Network", "Global"} << "none" << PropertyListValue() << emptyRow;
     QTest::newRow("key also a prefix") << QStringList{"State", "Network", "Interface"} << "State:/Network/Interface"
                                        << interfaceList() << QStringList{"Root", "Dictionary", "(1 Key/Value pair)"};
-    QTest::newRow("one-entry dictionary") << QStringList{"State", "Network", "Global", "IPv4"}
-                                          << "State:/Network/Global/IPv4" << ::oneEntryDictionary()
-                                          << QStringList{"Root", "Dictionary", "(1 Key/Value pair)"};
+    QTest::newRow("one-entry dictionary")
+        << QStringList{"State", "Network", "Global", "IPv4"} << "State:/Network/Global/IPv4" << ::oneEntryDictionary()
+        << QStringList{"Root", "Dictionary", "(1 Key/Value pair)"};
     QTest::newRow("empty dictionary") << QStringList{"Setup", "System"} << "Setup:/System"
                                       << PropertyListValue::fromDictionary({})
                                       << QStringList{"Root", "Dictionary", "(0 Key/Value pairs)"};
-    QTest::newRow("key without colon") << QStringList{"plainkey"} << "plainkey"
-                                       << PropertyListValue::fromInteger(7) << QStringList{"Root", "Number", "7"};
+    QTest::newRow("key without colon") << QStringList{"plainkey"} << "plainkey" << PropertyListValue::fromInteger(7)
+                                       << QStringList{"Root", "Number", "7"};
     QTest::newRow("blank after slash") << QStringList{"State", "Users", "ConsoleUser"} << "State:/Users/ ConsoleUser"
                                        << str("alice") << QStringList{"Root", "String", "alice"};
 }
@@ -458,7 +461,8 @@ void TestSelection::inspectorTextCopiedWhole_data()
     QTest::addColumn<QString>("key");
     QTest::newRow("nested") << QStringList{"State", "Network", "Interface", "eth0", "IPv4"}
                             << QStringLiteral("State:/Network/Interface/eth0/IPv4");
-    QTest::newRow("string") << QStringList{"State", "Users", "ConsoleUser"} << QStringLiteral("State:/Users/ ConsoleUser");
+    QTest::newRow("string") << QStringList{"State", "Users", "ConsoleUser"}
+                            << QStringLiteral("State:/Users/ ConsoleUser");
     QTest::newRow("number") << QStringList{"plainkey"} << QStringLiteral("plainkey");
 }
 

@@ -23,8 +23,8 @@
 #include <unistd.h>
 
 using namespace kv;
-using storetest::Recorder;
 using storetest::recordCallout;
+using storetest::Recorder;
 
 namespace {
 
@@ -155,7 +155,8 @@ private Q_SLOTS:
         QCOMPARE(keys->first(), QStringLiteral("Setup:/Network/Global/IPv4"));
         QCOMPARE(keys->last(), QStringLiteral("State:/Users/ConsoleUser"));
         QCOMPARE(storeCopyValue(store.get(), QStringLiteral("State:/Users/ConsoleUser")), str("alice"));
-        const PropertyListValue link = storeCopyValue(store.get(), QStringLiteral("State:/Network/Interface/eth0/Link"));
+        const PropertyListValue link =
+            storeCopyValue(store.get(), QStringLiteral("State:/Network/Interface/eth0/Link"));
         QCOMPARE(link.value(QStringLiteral("MTU")).integer(), 1500);
         QVERIFY(link.value(QStringLiteral("Active")).boolean());
         QCOMPARE(link.value(QStringLiteral("HardwareAddress")).data(), QByteArray::fromHex("0242ac110002"));
@@ -179,8 +180,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/no-such.plist") << "no such file";
         QTest::newRow("malformed") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/malformed.plist") << "";
-        QTest::newRow("not a dictionary") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/not-a-dictionary.plist")
-                                          << "not a dictionary";
+        QTest::newRow("not a dictionary")
+            << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/not-a-dictionary.plist") << "not a dictionary";
         QTest::newRow("a folder") << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store") << "is a directory";
     }
 
@@ -212,8 +213,10 @@ private Q_SLOTS:
             PropertyListDictionary next;
             for (const QString &key : engine->keys())
                 next.insert(key, engine->value(key));
-            next.insert(QStringLiteral("State:/Network/Interface/eth0/IPv4"), str(QStringLiteral("10.0.0.%1").arg(round)));
-            next.remove(round == 1 ? QStringLiteral("State:/Network/Interface/lo/IPv4") : QStringLiteral("Setup:/System"));
+            next.insert(QStringLiteral("State:/Network/Interface/eth0/IPv4"),
+                        str(QStringLiteral("10.0.0.%1").arg(round)));
+            next.remove(round == 1 ? QStringLiteral("State:/Network/Interface/lo/IPv4")
+                                   : QStringLiteral("Setup:/System"));
             const QString added = QStringLiteral("State:/Network/Interface/wlan%1/IPv4").arg(round);
             next.insert(added, str(QStringLiteral("192.168.2.%1").arg(round)));
 
@@ -291,7 +294,9 @@ private Q_SLOTS:
             return;
         }
         QVERIFY2(started, qPrintable(error));
-        PropertyListDictionary expected = served ? madeAhead : change == QLatin1String("rewrite") ? now : initialContents();
+        PropertyListDictionary expected = served                               ? madeAhead
+                                          : change == QLatin1String("rewrite") ? now
+                                                                               : initialContents();
         if (change == QLatin1String("change a byte"))
             expected.insert(QStringLiteral("State:/Network/Interface/lo/IPv4"), str(QStringLiteral("127.0.0.2")));
         QCOMPARE(engine->keys(), expected.keys());
@@ -405,12 +410,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<Rewrite>("how");
-        QTest::newRow("first value, in place") << "Setup:/System" << "workstatioN" << Rewrite::InPlace;
-        QTest::newRow("middle value, in place")
-            << "State:/Network/Interface/eth0/IPv4" << "192.168.1.24" << Rewrite::InPlace;
-        QTest::newRow("last value, in place") << "State:/Network/Interface/lo/IPv4" << "127.0.0.2" << Rewrite::InPlace;
-        QTest::newRow("last value, renamed over")
-            << "State:/Network/Interface/lo/IPv4" << "127.0.0.2" << Rewrite::Rename;
+        QTest::newRow("first value, in place") << "Setup:/System"
+                                               << "workstatioN" << Rewrite::InPlace;
+        QTest::newRow("middle value, in place") << "State:/Network/Interface/eth0/IPv4"
+                                                << "192.168.1.24" << Rewrite::InPlace;
+        QTest::newRow("last value, in place") << "State:/Network/Interface/lo/IPv4"
+                                              << "127.0.0.2" << Rewrite::InPlace;
+        QTest::newRow("last value, renamed over") << "State:/Network/Interface/lo/IPv4"
+                                                  << "127.0.0.2" << Rewrite::Rename;
     }
 
     void sameSizeRewriteIsNoticed()
@@ -488,11 +495,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("what");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("malformed") << "malformed" << "";
-        QTest::newRow("not a dictionary") << "array" << "not a dictionary";
-        QTest::newRow("vanished") << "vanished" << "no such file";
-        QTest::newRow("folder in its place") << "folder" << "is a directory";
-        QTest::newRow("unreadable") << "unreadable" << "cannot be read";
+        QTest::newRow("malformed") << "malformed"
+                                   << "";
+        QTest::newRow("not a dictionary") << "array"
+                                          << "not a dictionary";
+        QTest::newRow("vanished") << "vanished"
+                                  << "no such file";
+        QTest::newRow("folder in its place") << "folder"
+                                             << "is a directory";
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "cannot be read";
     }
 
     void badRewriteKeepsLastGoodContents()

@@ -38,8 +38,8 @@ private Q_SLOTS:
         QTest::newRow("none") << QStringList{} << QString();
         QTest::newRow("separate value") << QStringList{"--snapshot", "/tmp/s.plist"} << "/tmp/s.plist";
         QTest::newRow("joined value") << QStringList{"--snapshot=/tmp/s.plist"} << "/tmp/s.plist";
-        QTest::newRow("among Qt options") << QStringList{"-platform", "offscreen", "--snapshot", "s.plist", "-style", "x"}
-                                          << "s.plist";
+        QTest::newRow("among Qt options")
+            << QStringList{"-platform", "offscreen", "--snapshot", "s.plist", "-style", "x"} << "s.plist";
         QTest::newRow("the last one") << QStringList{"--snapshot=a.plist", "--snapshot", "b.plist"} << "b.plist";
         QTest::newRow("a value that looks like an option") << QStringList{"--snapshot", "--version"} << "--version";
         QTest::newRow("no value at the end") << QStringList{"--snapshot"} << QString();
@@ -48,7 +48,8 @@ private Q_SLOTS:
         QTest::newRow("before --") << QStringList{"--snapshot", "a.plist", "--", "--snapshot=b.plist"} << "a.plist";
         QTest::newRow("single dash") << QStringList{"-snapshot", "a.plist"} << QString();
         QTest::newRow("longer name") << QStringList{"--snapshots=a.plist", "--snapshotx", "b.plist"} << QString();
-        QTest::newRow("non-ASCII name") << QStringList{"--snapshot", "/tmp/\u00e9t\u00e9.plist"} << "/tmp/\u00e9t\u00e9.plist";
+        QTest::newRow("non-ASCII name") << QStringList{"--snapshot", "/tmp/\u00e9t\u00e9.plist"}
+                                        << "/tmp/\u00e9t\u00e9.plist";
     }
 
     void snapshotArgument()
@@ -112,10 +113,11 @@ int main(int argc, char **argv)
 
     auto readAhead = std::make_unique<kv::SnapshotReadAhead>(QString::fromLocal8Bit(path));
     ::usleep(2000); // the reading thread opens the file
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-        if (!message.startsWith(QLatin1String("QStandardPaths:")))
-            messagesMakingTheApplication.append(message);
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+            if (!message.startsWith(QLatin1String("QStandardPaths:")))
+                messagesMakingTheApplication.append(message);
+        });
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);
     const auto result = readAhead->take();

@@ -16,8 +16,8 @@
 #include <algorithm>
 
 using namespace kv;
-using storetest::Recorder;
 using storetest::recordCallout;
+using storetest::Recorder;
 
 namespace {
 
@@ -100,8 +100,9 @@ private Q_SLOTS:
             expectedKeys.append(key);
         }
         // Keys that sort before and between the others, and differ in case only.
-        for (const QString &key : {QStringLiteral("Setup:/"), QStringLiteral("state:/a"), QStringLiteral("State:/Network/Service/0100/IPv4x"),
-                                   QStringLiteral("\u00e9"), QStringLiteral("\U0001F600"), QStringLiteral("A")}) {
+        for (const QString &key : {QStringLiteral("Setup:/"), QStringLiteral("state:/a"),
+                                   QStringLiteral("State:/Network/Service/0100/IPv4x"), QStringLiteral("\u00e9"),
+                                   QStringLiteral("\U0001F600"), QStringLiteral("A")}) {
             entries.append({key, str(key)});
             expectedKeys.append(key);
         }
@@ -135,12 +136,12 @@ private Q_SLOTS:
         QVERIFY(storeSetNotificationKeys(store.get(), nullptr, &patterns));
         storeRunLoopAddSource(storeCreateRunLoopSource(store.get(), 0));
         engine->beginBatch();
-        engine->setValue(expectedKeys.first(), engine->value(expectedKeys.first()));        // unchanged
-        engine->setValue(expectedKeys.last(), str(QStringLiteral("changed")));             // changed, last key
-        engine->setValue(expectedKeys[5], str(QStringLiteral("changed")));                 // changed, inside
-        engine->setValue(QStringLiteral("State:/Network/Service/0100/IPv"), str("new"));   // new, inside
-        engine->setValue(QStringLiteral("~"), str("new"));                                 // new, at the end
-        engine->setValue(QStringLiteral("!"), str("new"));                                 // new, at the front
+        engine->setValue(expectedKeys.first(), engine->value(expectedKeys.first()));     // unchanged
+        engine->setValue(expectedKeys.last(), str(QStringLiteral("changed")));           // changed, last key
+        engine->setValue(expectedKeys[5], str(QStringLiteral("changed")));               // changed, inside
+        engine->setValue(QStringLiteral("State:/Network/Service/0100/IPv"), str("new")); // new, inside
+        engine->setValue(QStringLiteral("~"), str("new"));                               // new, at the end
+        engine->setValue(QStringLiteral("!"), str("new"));                               // new, at the front
         engine->endBatch();
         QTRY_COMPARE(recorder.lists.size(), 1);
         QCOMPARE(recorder.lists.first(),
@@ -196,9 +197,10 @@ private Q_SLOTS:
             QVERIFY(log.lines().isEmpty());
         } else {
             QCOMPARE(engine->value(key), str(QStringLiteral("old")));
-            QCOMPARE(log.lines(), QStringList{QStringLiteral("Store: refused the value of State:/Deep: nested %1 levels "
-                                                             "deep, more than 512; keeping the old value")
-                                                  .arg(depth)});
+            QCOMPARE(log.lines(),
+                     QStringList{QStringLiteral("Store: refused the value of State:/Deep: nested %1 levels "
+                                                "deep, more than 512; keeping the old value")
+                                     .arg(depth)});
         }
     }
 

@@ -8,15 +8,15 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
-#include <QRandomGenerator>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 using kv::ui::TextRange;
 using kv::ui::TextView;
@@ -100,7 +100,8 @@ void TestTextViewer::rows_data()
     QTest::newRow("line and paragraph separators")
         << (QStringLiteral("a") + QChar(0x2028) + u'b' + QChar(0x2029) + u'c') << QList<QString>{"a", "b", "c"};
     QTest::newRow("tabs stay in the row") << QStringLiteral("a\tb") << QList<QString>{"a\tb"};
-    QTest::newRow("outside the basic plane") << QString::fromUcs4(U"\U0001F600x\ny") << QList<QString>{QString::fromUcs4(U"\U0001F600x"), "y"};
+    QTest::newRow("outside the basic plane")
+        << QString::fromUcs4(U"\U0001F600x\ny") << QList<QString>{QString::fromUcs4(U"\U0001F600x"), "y"};
 }
 
 void TestTextViewer::rows()
@@ -126,8 +127,8 @@ void TestTextViewer::longLineIsCutIntoRows_data()
     QTest::newRow("surrogate pair at the cut")
         << QString(max - 1, u'a') + QString::fromUcs4(U"\U0001F600") + QString(10, u'b') << qsizetype(2);
     // A mark stays with the character it belongs to.
-    QTest::newRow("combining mark at the cut") << QString(max, u'e') + QChar(0x0301) + QString(10, u'b')
-                                               << qsizetype(2);
+    QTest::newRow("combining mark at the cut")
+        << QString(max, u'e') + QChar(0x0301) + QString(10, u'b') << qsizetype(2);
 }
 
 void TestTextViewer::longLineIsCutIntoRows()
@@ -295,10 +296,14 @@ void TestTextViewer::replaceCharacters_data()
     QTest::addColumn<qsizetype>("length");
     QTest::addColumn<QString>("replacement");
     QTest::addColumn<QString>("result");
-    QTest::newRow("append") << QStringLiteral("a\nb") << qsizetype(3) << qsizetype(0) << QStringLiteral("\nc") << QStringLiteral("a\nb\nc");
-    QTest::newRow("middle") << QStringLiteral("abc") << qsizetype(1) << qsizetype(1) << QStringLiteral("XY") << QStringLiteral("aXYc");
-    QTest::newRow("past the end") << QStringLiteral("abc") << qsizetype(10) << qsizetype(5) << QStringLiteral("d") << QStringLiteral("abcd");
-    QTest::newRow("negative") << QStringLiteral("abc") << qsizetype(-5) << qsizetype(6) << QStringLiteral("z") << QStringLiteral("zbc");
+    QTest::newRow("append") << QStringLiteral("a\nb") << qsizetype(3) << qsizetype(0) << QStringLiteral("\nc")
+                            << QStringLiteral("a\nb\nc");
+    QTest::newRow("middle") << QStringLiteral("abc") << qsizetype(1) << qsizetype(1) << QStringLiteral("XY")
+                            << QStringLiteral("aXYc");
+    QTest::newRow("past the end") << QStringLiteral("abc") << qsizetype(10) << qsizetype(5) << QStringLiteral("d")
+                                  << QStringLiteral("abcd");
+    QTest::newRow("negative") << QStringLiteral("abc") << qsizetype(-5) << qsizetype(6) << QStringLiteral("z")
+                              << QStringLiteral("zbc");
 }
 
 void TestTextViewer::replaceCharacters()
@@ -435,10 +440,12 @@ void TestTextViewer::wrappedRowsBreakWhereTheTextEditBreaks_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("width");
     QTest::newRow("short lines") << numberedLines(30) << 300;
-    QTest::newRow("words") << QStringLiteral("Key Updated: the quick brown fox jumps over the lazy dog ").repeated(12) << 260;
+    QTest::newRow("words") << QStringLiteral("Key Updated: the quick brown fox jumps over the lazy dog ").repeated(12)
+                           << 260;
     QTest::newRow("one long word") << QString(700, u'x') << 230;
     QTest::newRow("key paths") << QStringLiteral("Sun Dec 6 26 07:23:52.123 : Key Added: State:/Network/Service/"
-                                                 "4E2B-93A1-0000-1111/IPv4/Addresses/Router\n").repeated(9)
+                                                 "4E2B-93A1-0000-1111/IPv4/Addresses/Router\n")
+                                      .repeated(9)
                                << 320;
     QTest::newRow("spaces and tabs") << QStringLiteral("a\tb    c  d\t\te ").repeated(40) << 250;
     QTest::newRow("empty lines") << QStringLiteral("\n\nabc def ghi jkl\n\n") << 120;
@@ -498,9 +505,14 @@ void TestTextViewer::wrappedReplacementsGiveTheRowsOfAFreshText()
         QVERIFY(QTest::qWaitForWindowExposed(v));
     }
     QRandomGenerator random(7);
-    static const QString pieces[] = {QStringLiteral("\n"), QStringLiteral("\r"), QStringLiteral("\r\n"),
-                                     QStringLiteral("word "), QStringLiteral("State:/Network/Global/IPv4"),
-                                     QString(QChar::LineSeparator), QString(90, u'w'), QStringLiteral("a b c d e f g h ")};
+    static const QString pieces[] = {QStringLiteral("\n"),
+                                     QStringLiteral("\r"),
+                                     QStringLiteral("\r\n"),
+                                     QStringLiteral("word "),
+                                     QStringLiteral("State:/Network/Global/IPv4"),
+                                     QString(QChar::LineSeparator),
+                                     QString(90, u'w'),
+                                     QStringLiteral("a b c d e f g h ")};
     viewer.setString(numberedLines(12));
     int changes = 0;
     for (int step = 0; step < 400; ++step) {

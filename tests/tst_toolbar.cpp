@@ -46,7 +46,10 @@ public:
         ++defaultRequests;
         return identifiers;
     }
-    QStringList toolbarAllowedItemIdentifiers(Toolbar *toolbar) override { return toolbarDefaultItemIdentifiers(toolbar); }
+    QStringList toolbarAllowedItemIdentifiers(Toolbar *toolbar) override
+    {
+        return toolbarDefaultItemIdentifiers(toolbar);
+    }
 };
 
 } // namespace
@@ -324,10 +327,14 @@ void TestToolbar::items_data()
 {
     QTest::addColumn<QString>("identifier");
     QTest::addColumn<QString>("label");
-    QTest::newRow("inspector") << "TB_Inspector" << "Inspector";
-    QTest::newRow("console") << "TB_Console" << "Console";
-    QTest::newRow("export") << "TB_Export" << "Export";
-    QTest::newRow("reload") << "TB_Reload" << "Reload";
+    QTest::newRow("inspector") << "TB_Inspector"
+                               << "Inspector";
+    QTest::newRow("console") << "TB_Console"
+                             << "Console";
+    QTest::newRow("export") << "TB_Export"
+                            << "Export";
+    QTest::newRow("reload") << "TB_Reload"
+                            << "Reload";
 }
 
 void TestToolbar::items()

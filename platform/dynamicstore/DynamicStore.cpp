@@ -144,8 +144,8 @@ struct StoreConnection::Private
     QSet<QString> keys;
     QList<QRegularExpression> patterns;
 
-    std::weak_ptr<StoreRunLoopSource> runLoopSource;     // as made by storeCreateRunLoopSource
-    std::shared_ptr<StoreRunLoopSource> attachedSource;  // kept once attached to the event loop
+    std::weak_ptr<StoreRunLoopSource> runLoopSource;    // as made by storeCreateRunLoopSource
+    std::shared_ptr<StoreRunLoopSource> attachedSource; // kept once attached to the event loop
 
     // Keys changed since the last delivery, in the order of their first change.
     QStringList pending;
@@ -167,7 +167,8 @@ struct StoreConnectionAccess
     static void markAttached(StoreRunLoopSource &source) { source.m_attached = true; }
 };
 
-StoreConnection::StoreConnection() : d(std::make_unique<Private>()) {}
+StoreConnection::StoreConnection() : d(std::make_unique<Private>())
+{}
 
 StoreConnection::~StoreConnection()
 {
@@ -196,7 +197,7 @@ struct StoreEngine::Private
 
     QMap<QString, PropertyListValue> values; // ordered by store key
     std::vector<SourceEntry> sources;
-    bool startedOnce = false;          // ensureStarted() has succeeded
+    bool startedOnce = false;             // ensureStarted() has succeeded
     bool useDefaultConfiguration = false; // the default engine, not configured yet
     bool destroying = false;
 
@@ -207,7 +208,8 @@ struct StoreEngine::Private
     bool flushAgain = false;
 };
 
-StoreEngine::StoreEngine(QObject *parent) : QObject(parent), d(std::make_unique<Private>()) {}
+StoreEngine::StoreEngine(QObject *parent) : QObject(parent), d(std::make_unique<Private>())
+{}
 
 StoreEngine::~StoreEngine()
 {

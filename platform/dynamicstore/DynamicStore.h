@@ -54,8 +54,7 @@ struct StoreConfiguration
     enum class Kind { LiveSystem, Snapshot, Empty };
     explicit StoreConfiguration(Kind kind = Kind::LiveSystem, QString snapshotPath = QString())
         : kind(kind), snapshotPath(std::move(snapshotPath))
-    {
-    }
+    {}
 
     Kind kind;
     QString snapshotPath; // for Kind::Snapshot

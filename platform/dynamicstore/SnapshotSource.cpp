@@ -211,8 +211,7 @@ SnapshotReadAhead::SnapshotReadAhead(QString path) : m_path(std::move(path))
 
 SnapshotReadAhead::SnapshotReadAhead(QString path, QByteArray bytes, PropertyListDictionary contents)
     : m_path(std::move(path)), m_result(Result{std::move(bytes), std::move(contents)})
-{
-}
+{}
 
 SnapshotReadAhead::~SnapshotReadAhead()
 {

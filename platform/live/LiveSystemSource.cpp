@@ -191,7 +191,8 @@ struct LiveSystemSource::Private
         if (::uname(&names) < 0)
             return host;
         PropertyListDictionary dictionary;
-        const QString hostName = QString::fromUtf8(names.nodename, qsizetype(strnlen(names.nodename, sizeof names.nodename)));
+        const QString hostName =
+            QString::fromUtf8(names.nodename, qsizetype(strnlen(names.nodename, sizeof names.nodename)));
         dictionary.insert(QStringLiteral("HostName"), PropertyListValue::fromString(hostName));
         const QString domain =
             QString::fromUtf8(names.domainname, qsizetype(strnlen(names.domainname, sizeof names.domainname)));
@@ -309,8 +310,8 @@ struct LiveSystemSource::Private
         if (options.resolverConfigurationPath.isEmpty())
             return KeyValues();
         live::ResolverLocation location;
-        const live::ResolverConfiguration configuration = live::readResolverConfiguration(
-            options.resolverConfigurationPath, options.resolverUpstreamPath, &location);
+        const live::ResolverConfiguration configuration =
+            live::readResolverConfiguration(options.resolverConfigurationPath, options.resolverUpstreamPath, &location);
         if (dnsWatcher)
             syncDnsWatcher(location);
         KeyValues keys;
@@ -330,7 +331,8 @@ struct LiveSystemSource::Private
     }
 };
 
-LiveSystemSource::LiveSystemSource(const LiveSystemOptions &options) : d(std::make_unique<Private>(options)) {}
+LiveSystemSource::LiveSystemSource(const LiveSystemOptions &options) : d(std::make_unique<Private>(options))
+{}
 
 LiveSystemSource::~LiveSystemSource() = default;
 

@@ -54,7 +54,7 @@ public:
     // Counters for tests and diagnostics.
     int networkReadings() const;
     int overflows() const;
-    int nameEvents() const; // host or domain name change events received
+    int nameEvents() const;   // host or domain name change events received
     bool usesNetlink() const; // false after falling back to getifaddrs
 
 private:

@@ -64,8 +64,8 @@ bool forEachAttribute(const nlmsghdr *message, size_t headerSize, Visitor &&visi
     if (message->nlmsg_len < NLMSG_LENGTH(headerSize))
         return false;
     int remaining = int(message->nlmsg_len - NLMSG_LENGTH(headerSize));
-    const auto *attribute = reinterpret_cast<const rtattr *>(
-        reinterpret_cast<const char *>(NLMSG_DATA(message)) + NLMSG_ALIGN(headerSize));
+    const auto *attribute =
+        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(NLMSG_DATA(message)) + NLMSG_ALIGN(headerSize));
     // NLMSG_ALIGN may step past a short tail; RTA_OK rejects what does not fit.
     remaining -= int(NLMSG_ALIGN(headerSize) - headerSize);
     for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining))
@@ -111,9 +111,7 @@ bool parseLinkMessage(const nlmsghdr *message, LinkInfo *link)
     result.type = header.ifi_type;
     forEachAttribute(message, sizeof(ifinfomsg), [&](const rtattr *attribute) {
         switch (attribute->rta_type) {
-        case IFLA_IFNAME:
-            result.name = attributeString(attribute);
-            break;
+        case IFLA_IFNAME: result.name = attributeString(attribute); break;
         case IFLA_MTU: {
             uint32_t mtu = 0;
             if (attributeValue(attribute, &mtu))
@@ -127,11 +125,10 @@ bool parseLinkMessage(const nlmsghdr *message, LinkInfo *link)
             break;
         }
         case IFLA_ADDRESS:
-            result.hardwareAddress = QByteArray(static_cast<const char *>(RTA_DATA(attribute)),
-                                                qsizetype(RTA_PAYLOAD(attribute)));
+            result.hardwareAddress =
+                QByteArray(static_cast<const char *>(RTA_DATA(attribute)), qsizetype(RTA_PAYLOAD(attribute)));
             break;
-        default:
-            break;
+        default: break;
         }
     });
     if (result.index <= 0 || result.name.isEmpty())
@@ -158,26 +155,17 @@ bool parseAddressMessage(const nlmsghdr *message, AddressInfo *address)
     QString peer;
     forEachAttribute(message, sizeof(ifaddrmsg), [&](const rtattr *attribute) {
         switch (attribute->rta_type) {
-        case IFA_ADDRESS:
-            peer = attributeAddress(result.family, attribute);
-            break;
-        case IFA_LOCAL:
-            local = attributeAddress(result.family, attribute);
-            break;
-        case IFA_BROADCAST:
-            result.broadcast = attributeAddress(result.family, attribute);
-            break;
-        case IFA_LABEL:
-            result.label = attributeString(attribute);
-            break;
+        case IFA_ADDRESS: peer = attributeAddress(result.family, attribute); break;
+        case IFA_LOCAL: local = attributeAddress(result.family, attribute); break;
+        case IFA_BROADCAST: result.broadcast = attributeAddress(result.family, attribute); break;
+        case IFA_LABEL: result.label = attributeString(attribute); break;
         case IFA_FLAGS: {
             uint32_t flags = 0;
             if (attributeValue(attribute, &flags))
                 result.flags = flags;
             break;
         }
-        default:
-            break;
+        default: break;
         }
     });
     // IFA_LOCAL is the interface's own address; IFA_ADDRESS is then the peer
@@ -218,32 +206,19 @@ bool parseRouteMessage(const nlmsghdr *message, QList<RouteInfo> *routes)
     const rtattr *multipath = nullptr;
     forEachAttribute(message, sizeof(rtmsg), [&](const rtattr *attribute) {
         switch (attribute->rta_type) {
-        case RTA_TABLE:
-            attributeValue(attribute, &route.table);
-            break;
-        case RTA_DST:
-            route.destination = attributeAddress(route.family, attribute);
-            break;
-        case RTA_GATEWAY:
-            route.gateway = attributeAddress(route.family, attribute);
-            break;
-        case RTA_PREFSRC:
-            route.preferredSource = attributeAddress(route.family, attribute);
-            break;
+        case RTA_TABLE: attributeValue(attribute, &route.table); break;
+        case RTA_DST: route.destination = attributeAddress(route.family, attribute); break;
+        case RTA_GATEWAY: route.gateway = attributeAddress(route.family, attribute); break;
+        case RTA_PREFSRC: route.preferredSource = attributeAddress(route.family, attribute); break;
         case RTA_OIF: {
             uint32_t index = 0;
             if (attributeValue(attribute, &index))
                 route.outputIndex = int(index);
             break;
         }
-        case RTA_PRIORITY:
-            attributeValue(attribute, &route.metric);
-            break;
-        case RTA_MULTIPATH:
-            multipath = attribute;
-            break;
-        default:
-            break;
+        case RTA_PRIORITY: attributeValue(attribute, &route.metric); break;
+        case RTA_MULTIPATH: multipath = attribute; break;
+        default: break;
         }
     });
     if (!multipath) {
@@ -329,8 +304,8 @@ bool RouteNetlinkSocket::open(QString *error)
     return true;
 }
 
-DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family,
-                                    const std::function<void(const nlmsghdr *)> &visitor, QString *error)
+DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family, const std::function<void(const nlmsghdr *)> &visitor,
+                                    QString *error)
 {
     if (!m_fd.isValid()) {
         *error = QStringLiteral("netlink socket is not open");
@@ -339,7 +314,8 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family,
     struct
     {
         nlmsghdr header;
-        union {
+        union
+        {
             ifinfomsg link;
             ifaddrmsg address;
             rtmsg route;
@@ -360,9 +336,7 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family,
         request.body.route.rtm_family = family;
         bodySize = sizeof(rtmsg);
         break;
-    default:
-        *error = QStringLiteral("unknown dump request");
-        return DumpResult::Failed;
+    default: *error = QStringLiteral("unknown dump request"); return DumpResult::Failed;
     }
     const uint32_t sequence = ++m_sequence;
     request.header.nlmsg_len = NLMSG_LENGTH(bodySize);
@@ -372,7 +346,8 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family,
     sockaddr_nl kernel = {};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(m_fd.get(), &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr *>(&kernel),
-                 sizeof kernel) < 0) {
+                 sizeof kernel)
+        < 0) {
         *error = QStringLiteral("netlink request failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return DumpResult::Failed;
     }
@@ -449,12 +424,13 @@ bool RouteNetlinkSocket::readSnapshot(NetworkSnapshot *snapshot, QString *error)
                 interrupted = true;
             return result != DumpResult::Failed;
         };
-        const bool ok = run(RTM_GETLINK, AF_UNSPEC,
-                            [&](const nlmsghdr *message) {
-                                LinkInfo link;
-                                if (parseLinkMessage(message, &link))
-                                    fresh.links.append(link);
-                            })
+        const bool ok =
+            run(RTM_GETLINK, AF_UNSPEC,
+                [&](const nlmsghdr *message) {
+                    LinkInfo link;
+                    if (parseLinkMessage(message, &link))
+                        fresh.links.append(link);
+                })
             && run(RTM_GETADDR, AF_UNSPEC,
                    [&](const nlmsghdr *message) {
                        AddressInfo address;
@@ -462,8 +438,7 @@ bool RouteNetlinkSocket::readSnapshot(NetworkSnapshot *snapshot, QString *error)
                            fresh.addresses.append(address);
                    })
             && run(RTM_GETROUTE, AF_INET, [&](const nlmsghdr *message) { parseRouteMessage(message, &fresh.routes); })
-            && run(RTM_GETROUTE, AF_INET6,
-                   [&](const nlmsghdr *message) { parseRouteMessage(message, &fresh.routes); });
+            && run(RTM_GETROUTE, AF_INET6, [&](const nlmsghdr *message) { parseRouteMessage(message, &fresh.routes); });
         if (!ok)
             return false;
         *snapshot = std::move(fresh);
@@ -497,8 +472,8 @@ bool RouteSubscriptionSocket::open(int receiveBuffer, QString *error)
                           RTNLGRP_IPV6_ROUTE};
     for (int group : groups) {
         if (::setsockopt(fd.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) < 0) {
-            *error = QStringLiteral("cannot subscribe to network changes: %1")
-                         .arg(QString::fromLocal8Bit(strerror(errno)));
+            *error =
+                QStringLiteral("cannot subscribe to network changes: %1").arg(QString::fromLocal8Bit(strerror(errno)));
             return false;
         }
     }
@@ -588,12 +563,24 @@ QStringList linkFlagNames(unsigned flags)
         unsigned flag;
         const char *name;
     } names[] = {
-        {IFF_UP, "UP"},           {IFF_BROADCAST, "BROADCAST"}, {IFF_DEBUG, "DEBUG"},
-        {IFF_LOOPBACK, "LOOPBACK"}, {IFF_POINTOPOINT, "POINTOPOINT"}, {IFF_NOTRAILERS, "NOTRAILERS"},
-        {IFF_RUNNING, "RUNNING"}, {IFF_NOARP, "NOARP"},         {IFF_PROMISC, "PROMISC"},
-        {IFF_ALLMULTI, "ALLMULTI"}, {IFF_MASTER, "MASTER"},     {IFF_SLAVE, "SLAVE"},
-        {IFF_MULTICAST, "MULTICAST"}, {IFF_PORTSEL, "PORTSEL"}, {IFF_AUTOMEDIA, "AUTOMEDIA"},
-        {IFF_DYNAMIC, "DYNAMIC"}, {IFF_LOWER_UP, "LOWER_UP"},   {IFF_DORMANT, "DORMANT"},
+        {IFF_UP, "UP"},
+        {IFF_BROADCAST, "BROADCAST"},
+        {IFF_DEBUG, "DEBUG"},
+        {IFF_LOOPBACK, "LOOPBACK"},
+        {IFF_POINTOPOINT, "POINTOPOINT"},
+        {IFF_NOTRAILERS, "NOTRAILERS"},
+        {IFF_RUNNING, "RUNNING"},
+        {IFF_NOARP, "NOARP"},
+        {IFF_PROMISC, "PROMISC"},
+        {IFF_ALLMULTI, "ALLMULTI"},
+        {IFF_MASTER, "MASTER"},
+        {IFF_SLAVE, "SLAVE"},
+        {IFF_MULTICAST, "MULTICAST"},
+        {IFF_PORTSEL, "PORTSEL"},
+        {IFF_AUTOMEDIA, "AUTOMEDIA"},
+        {IFF_DYNAMIC, "DYNAMIC"},
+        {IFF_LOWER_UP, "LOWER_UP"},
+        {IFF_DORMANT, "DORMANT"},
         {IFF_ECHO, "ECHO"},
     };
     QStringList result;
@@ -623,12 +610,12 @@ QStringList addressFlagNames(uint32_t flags)
         uint32_t flag;
         const char *name;
     } names[] = {
-        {IFA_F_TEMPORARY, "temporary"},      {IFA_F_NODAD, "nodad"},
-        {IFA_F_OPTIMISTIC, "optimistic"},    {IFA_F_DADFAILED, "dadfailed"},
-        {IFA_F_HOMEADDRESS, "homeaddress"},  {IFA_F_DEPRECATED, "deprecated"},
-        {IFA_F_TENTATIVE, "tentative"},      {IFA_F_PERMANENT, "permanent"},
+        {IFA_F_TEMPORARY, "temporary"},       {IFA_F_NODAD, "nodad"},
+        {IFA_F_OPTIMISTIC, "optimistic"},     {IFA_F_DADFAILED, "dadfailed"},
+        {IFA_F_HOMEADDRESS, "homeaddress"},   {IFA_F_DEPRECATED, "deprecated"},
+        {IFA_F_TENTATIVE, "tentative"},       {IFA_F_PERMANENT, "permanent"},
         {IFA_F_MANAGETEMPADDR, "mngtmpaddr"}, {IFA_F_NOPREFIXROUTE, "noprefixroute"},
-        {IFA_F_MCAUTOJOIN, "autojoin"},      {IFA_F_STABLE_PRIVACY, "stable-privacy"},
+        {IFA_F_MCAUTOJOIN, "autojoin"},       {IFA_F_STABLE_PRIVACY, "stable-privacy"},
     };
     QStringList result;
     for (const auto &entry : names) {

@@ -51,20 +51,20 @@ struct LinkInfo
 {
     int index = 0;
     QString name;
-    unsigned flags = 0;       // IFF_* as reported in ifi_flags
-    unsigned short type = 0;  // ARPHRD_*
-    int mtu = -1;             // -1 when not reported
-    int operState = -1;       // IF_OPER_*, -1 when not reported
+    unsigned flags = 0;      // IFF_* as reported in ifi_flags
+    unsigned short type = 0; // ARPHRD_*
+    int mtu = -1;            // -1 when not reported
+    int operState = -1;      // IF_OPER_*, -1 when not reported
     QByteArray hardwareAddress;
 };
 
 struct AddressInfo
 {
-    int family = 0;  // AF_INET / AF_INET6
-    int index = 0;   // interface index
+    int family = 0; // AF_INET / AF_INET6
+    int index = 0;  // interface index
     int prefixLength = 0;
-    int scope = 0;   // RT_SCOPE_*
-    uint32_t flags = 0; // IFA_F_*, from IFA_FLAGS when present
+    int scope = 0;       // RT_SCOPE_*
+    uint32_t flags = 0;  // IFA_F_*, from IFA_FLAGS when present
     QString address;     // the interface's own address
     QString broadcast;   // IPv4 broadcast address, when reported
     QString destination; // peer of a point-to-point address, when reported
@@ -153,7 +153,7 @@ public:
 
     struct DrainResult
     {
-        int messages = 0;   // messages from the kernel
+        int messages = 0;      // messages from the kernel
         bool overflow = false; // ENOBUFS: messages were lost
         bool failed = false;   // another receive error
     };

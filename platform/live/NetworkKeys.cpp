@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h> // before linux/if.h, which then leaves out what libc defines
+
 #include <linux/if.h>
 #include <linux/if_arp.h>
 #include <linux/rtnetlink.h>
@@ -32,8 +33,9 @@ PropertyListValue linkValue(const LinkInfo &link)
     PropertyListDictionary dictionary;
     dictionary.insert(QStringLiteral("Index"), PropertyListValue::fromInteger(link.index));
     dictionary.insert(QStringLiteral("Active"), PropertyListValue::fromBoolean(link.flags & IFF_UP));
-    dictionary.insert(QStringLiteral("Running"),
-                      PropertyListValue::fromBoolean((link.flags & unsigned(IFF_RUNNING)) || (link.flags & unsigned(IFF_LOWER_UP))));
+    dictionary.insert(
+        QStringLiteral("Running"),
+        PropertyListValue::fromBoolean((link.flags & unsigned(IFF_RUNNING)) || (link.flags & unsigned(IFF_LOWER_UP))));
     dictionary.insert(QStringLiteral("OperationalState"), PropertyListValue::fromString(operStateName(link.operState)));
     if (link.mtu >= 0)
         dictionary.insert(QStringLiteral("MTU"), PropertyListValue::fromInteger(link.mtu));
@@ -147,7 +149,8 @@ KeyValues networkKeys(const NetworkSnapshot &snapshot)
             if (!route.gateway.isEmpty())
                 entry.insert(QStringLiteral("Gateway"), PropertyListValue::fromString(route.gateway));
             if (names.contains(route.outputIndex))
-                entry.insert(QStringLiteral("Interface"), PropertyListValue::fromString(names.value(route.outputIndex)));
+                entry.insert(QStringLiteral("Interface"),
+                             PropertyListValue::fromString(names.value(route.outputIndex)));
             entry.insert(QStringLiteral("Metric"), PropertyListValue::fromInteger(route.metric));
             if (!route.preferredSource.isEmpty())
                 entry.insert(QStringLiteral("Source"), PropertyListValue::fromString(route.preferredSource));

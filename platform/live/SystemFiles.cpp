@@ -127,8 +127,8 @@ ResolverConfiguration readResolverConfiguration(const QString &path, const QStri
             addUnique(&where.watchedFiles, resolved);
             configuration = parseResolverConfiguration(text);
         }
-        const bool stub = QFileInfo(resolved).fileName() == QLatin1String("stub-resolv.conf")
-            || isStubConfiguration(configuration);
+        const bool stub =
+            QFileInfo(resolved).fileName() == QLatin1String("stub-resolv.conf") || isStubConfiguration(configuration);
         if (stub && !upstreamPath.isEmpty()) {
             const QFileInfo upstream(upstreamPath);
             addUnique(&where.watchedDirectories, upstream.absolutePath());
@@ -162,8 +162,7 @@ KeyValues powerSupplyKeys(const QString &root)
     const QDir directory(root);
     if (!directory.exists())
         return keys;
-    const QStringList entries =
-        directory.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    const QStringList entries = directory.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
     for (const QString &name : entries) {
         const QString base = directory.filePath(name) + QLatin1Char('/');
         const auto read = [&](const char *file, QString *value) {

@@ -32,7 +32,7 @@ bool isStubConfiguration(const ResolverConfiguration &configuration);
 // Where to read the DNS configuration from, and what to watch to follow it.
 struct ResolverLocation
 {
-    QString readPath;          // the file read ("" when none exists)
+    QString readPath; // the file read ("" when none exists)
     QStringList watchedDirectories;
     QStringList watchedFiles;
 };

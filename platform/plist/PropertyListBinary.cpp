@@ -60,18 +60,18 @@ enum ObjectType : uchar {
 
 struct ObjectHeader
 {
-    quint64 offset = 0;    // of the marker byte
+    quint64 offset = 0; // of the marker byte
     uchar type = 0;
-    uchar info = 0;        // low nibble of the marker
-    quint64 count = 0;     // elements, entries, bytes or characters
-    quint64 payload = 0;   // offset of what follows the marker and count
+    uchar info = 0;      // low nibble of the marker
+    quint64 count = 0;   // elements, entries, bytes or characters
+    quint64 payload = 0; // offset of what follows the marker and count
 };
 
 struct Decoded
 {
     PropertyListValue value;
-    quint64 nodes = 1;     // values the value expands to, itself included
-    int height = 1;        // its depth()
+    quint64 nodes = 1; // values the value expands to, itself included
+    int height = 1;    // its depth()
 };
 
 class BinaryReader
@@ -79,8 +79,7 @@ class BinaryReader
 public:
     BinaryReader(const QByteArray &bytes, const QString &source)
         : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size())), m_source(source)
-    {
-    }
+    {}
 
     PropertyListValue read(QString *error)
     {
@@ -100,11 +99,11 @@ private:
         quint64 ref = 0;
         bool isDictionary = false;
         quint64 count = 0;
-        quint64 refs = 0;       // offset of the first object reference
-        quint64 next = 0;       // next element or entry to read
+        quint64 refs = 0; // offset of the first object reference
+        quint64 next = 0; // next element or entry to read
         PropertyListArray array;
         PropertyListDictionary dictionary;
-        QString key;            // of the entry being read
+        QString key; // of the entry being read
         bool haveKey = false;
         quint64 nodes = 1;
         int height = 1;
@@ -138,8 +137,9 @@ private:
                                .arg(QString::fromLatin1(reinterpret_cast<const char *>(m_data) + 6,
                                                         int(std::min<quint64>(2, m_size - 6)))));
         if (m_size < headerSize + 1 + trailerSize)
-            return fail(m_size, QStringLiteral("the input ends before the 32-byte trailer (it is only %1 bytes long)")
-                                    .arg(m_size));
+            return fail(
+                m_size,
+                QStringLiteral("the input ends before the 32-byte trailer (it is only %1 bytes long)").arg(m_size));
         const quint64 trailer = m_size - trailerSize;
         m_offsetWidth = m_data[trailer + 6];
         m_refWidth = m_data[trailer + 7];
@@ -147,11 +147,11 @@ private:
         m_topObject = bigEndian(trailer + 16, 8);
         m_tableOffset = bigEndian(trailer + 24, 8);
         if (m_offsetWidth < 1 || m_offsetWidth > 8)
-            return fail(trailer + 6, QStringLiteral("offset-table entries are %1 bytes wide; expected 1 to 8")
-                                         .arg(m_offsetWidth));
+            return fail(trailer + 6,
+                        QStringLiteral("offset-table entries are %1 bytes wide; expected 1 to 8").arg(m_offsetWidth));
         if (m_refWidth < 1 || m_refWidth > 8)
-            return fail(trailer + 7, QStringLiteral("object references are %1 bytes wide; expected 1 to 8")
-                                         .arg(m_refWidth));
+            return fail(trailer + 7,
+                        QStringLiteral("object references are %1 bytes wide; expected 1 to 8").arg(m_refWidth));
         if (m_objectCount == 0)
             return fail(trailer + 8, QStringLiteral("the trailer says the file holds no objects"));
         if (m_topObject >= m_objectCount)
@@ -187,10 +187,10 @@ private:
     bool readHeader(quint64 ref, quint64 from, ObjectHeader *h)
     {
         if (ref >= m_objectCount)
-            return fail(from, QStringLiteral("reference to object %1, but there are only %2 objects")
-                                  .arg(ref)
-                                  .arg(m_objectCount));
-        const quint64 entry = m_tableOffset + ref * m_offsetWidth;   // fits: checked in readTrailer
+            return fail(
+                from,
+                QStringLiteral("reference to object %1, but there are only %2 objects").arg(ref).arg(m_objectCount));
+        const quint64 entry = m_tableOffset + ref * m_offsetWidth; // fits: checked in readTrailer
         const quint64 offset = bigEndian(entry, m_offsetWidth);
         if (offset < headerSize || offset >= m_tableOffset)
             return fail(entry, QStringLiteral("object %1 is said to start at byte %2, outside the object area "
@@ -204,7 +204,7 @@ private:
         h->info = marker & 0xf;
         h->payload = offset + 1;
 
-        quint64 unit = 0;   // bytes per counted element
+        quint64 unit = 0; // bytes per counted element
         switch (h->type) {
         case TypeData:
         case TypeAsciiString: unit = 1; break;
@@ -234,8 +234,8 @@ private:
         if (h->count > (m_tableOffset - h->payload) / unit)
             return fail(offset, QStringLiteral("an object of %1 %2 does not fit before the offset table at byte %3")
                                     .arg(h->count)
-                                    .arg(h->type == TypeArray ? QStringLiteral("elements")
-                                         : h->type == TypeDictionary ? QStringLiteral("entries")
+                                    .arg(h->type == TypeArray         ? QStringLiteral("elements")
+                                         : h->type == TypeDictionary  ? QStringLiteral("entries")
                                          : h->type == TypeUtf16String ? QStringLiteral("characters")
                                                                       : QStringLiteral("bytes"))
                                     .arg(m_tableOffset));
@@ -264,11 +264,13 @@ private:
             case 0x0: return fail(h.offset, QStringLiteral("null objects are not supported"));
             case 0xf: return fail(h.offset, QStringLiteral("fill bytes are not an object"));
             default:
-                return fail(h.offset, QStringLiteral("unknown object marker 0x%1").arg(h.info, 2, 16, QLatin1Char('0')));
+                return fail(h.offset,
+                            QStringLiteral("unknown object marker 0x%1").arg(h.info, 2, 16, QLatin1Char('0')));
             }
         case TypeInteger: {
             if (h.info > 4)
-                return fail(h.offset, QStringLiteral("integers of %1 bytes are not supported").arg(quint64(1) << h.info));
+                return fail(h.offset,
+                            QStringLiteral("integers of %1 bytes are not supported").arg(quint64(1) << h.info));
             const int width = 1 << h.info;
             if (!needBytes(h, quint64(width)))
                 return false;
@@ -330,8 +332,8 @@ private:
             const uchar *p = m_data + h.payload;
             for (quint64 i = 0; i < h.count; ++i) {
                 if (p[i] >= 0x80)
-                    return fail(h.payload + i, QStringLiteral("byte 0x%1 in an ASCII string")
-                                                   .arg(p[i], 2, 16, QLatin1Char('0')));
+                    return fail(h.payload + i,
+                                QStringLiteral("byte 0x%1 in an ASCII string").arg(p[i], 2, 16, QLatin1Char('0')));
             }
             *out = PropertyListValue::fromString(
                 QString::fromLatin1(reinterpret_cast<const char *>(p), qsizetype(h.count)));
@@ -346,12 +348,14 @@ private:
             *out = PropertyListValue::fromString(std::move(s));
             return true;
         }
-        case TypeUid: return fail(h.offset, QStringLiteral("UID objects (archived object references) are not supported"));
+        case TypeUid:
+            return fail(h.offset, QStringLiteral("UID objects (archived object references) are not supported"));
         case TypeOrderedSet:
         case TypeSet: return fail(h.offset, QStringLiteral("set objects are not supported"));
         default:
-            return fail(h.offset, QStringLiteral("unknown object marker 0x%1")
-                                      .arg((h.type << 4) | h.info, 2, 16, QLatin1Char('0')));
+            return fail(
+                h.offset,
+                QStringLiteral("unknown object marker 0x%1").arg((h.type << 4) | h.info, 2, 16, QLatin1Char('0')));
         }
     }
 
@@ -367,7 +371,8 @@ private:
     bool pushContainer(quint64 ref, const ObjectHeader &h, int depth)
     {
         if (depth > PropertyListMaximumDepth)
-            return fail(h.offset, QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
+            return fail(h.offset,
+                        QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
         if (m_open.contains(ref))
             return fail(h.offset, QStringLiteral("object %1 contains itself").arg(ref));
         m_open.insert(ref);
@@ -414,13 +419,13 @@ private:
     {
         *opened = false;
         if (ref >= m_objectCount)
-            return fail(from, QStringLiteral("reference to object %1, but there are only %2 objects")
-                                  .arg(ref)
-                                  .arg(m_objectCount));
+            return fail(
+                from,
+                QStringLiteral("reference to object %1, but there are only %2 objects").arg(ref).arg(m_objectCount));
         if (cached(ref, out)) {
             if (depth - 1 + out->height > PropertyListMaximumDepth)
-                return fail(from, QStringLiteral("values are nested deeper than %1 levels")
-                                      .arg(PropertyListMaximumDepth));
+                return fail(from,
+                            QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
             return true;
         }
         ObjectHeader h;
@@ -433,7 +438,8 @@ private:
             return true;
         }
         if (depth > PropertyListMaximumDepth)
-            return fail(h.offset, QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
+            return fail(h.offset,
+                        QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
         Decoded decoded;
         if (!decodeScalar(h, &decoded.value))
             return false;
@@ -526,7 +532,7 @@ private:
             if (!resolve(childRef, valueAt, childDepth, &child, &childOpened))
                 return {};
             if (childOpened)
-                continue;   // the new frame is on top now
+                continue; // the new frame is on top now
             if (!addChild(std::move(child), valueAt))
                 return {};
             ++frame.next;
@@ -548,9 +554,9 @@ private:
     quint64 m_expansionLimit = minimumExpansionLimit;
 
     std::vector<Frame> m_stack;
-    QSet<quint64> m_open;                 // containers being decoded
-    std::vector<Decoded> m_table;         // objects decoded so far, by number
-    QHash<quint64, Decoded> m_cache;      // the same, for files with very many objects
+    QSet<quint64> m_open;            // containers being decoded
+    std::vector<Decoded> m_table;    // objects decoded so far, by number
+    QHash<quint64, Decoded> m_cache; // the same, for files with very many objects
 };
 
 } // namespace

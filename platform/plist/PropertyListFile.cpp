@@ -32,13 +32,15 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
         return {};
     }
     if (bytes.size() > PropertyListMaximumInputSize) {
-        setError(error, source + QStringLiteral(": the input is %1, more than the %2 a property list may have")
-                                     .arg(mebibytes(bytes.size()), mebibytes(PropertyListMaximumInputSize)));
+        setError(error, source
+                            + QStringLiteral(": the input is %1, more than the %2 a property list may have")
+                                  .arg(mebibytes(bytes.size()), mebibytes(PropertyListMaximumInputSize)));
         return {};
     }
     QString message;
-    PropertyListValue value = bytes.startsWith("bplist") ? plistdetail::readBinaryPropertyList(bytes, &message, source)
-                                                         : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
+    PropertyListValue value = bytes.startsWith("bplist")
+                                  ? plistdetail::readBinaryPropertyList(bytes, &message, source)
+                                  : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
     if (value.isNone())
         setError(error, message);
     return value;

@@ -35,8 +35,8 @@ struct PropertyListValue::Data
     int deferredDepth = 0; // the depth of a Deferred payload
     // Replaced by the content it stands for when a Deferred is read: the
     // value stays the same value, so the change is no change to its users.
-    mutable std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64,
-                         double, bool, QByteArray, QDateTime, Deferred>
+    mutable std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64, double,
+                         bool, QByteArray, QDateTime, Deferred>
         payload;
 
     ~Data();
@@ -101,8 +101,8 @@ bool needsQuotes(const QString &s)
         return true;
     for (QChar c : s) {
         const char16_t u = c.unicode();
-        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-                           || u == '_' || u == '$' || u == '.' || u == '/' || u == ':' || u == '-';
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_'
+                           || u == '$' || u == '.' || u == '/' || u == ':' || u == '-';
         if (!plain)
             return true;
     }
@@ -218,7 +218,9 @@ void describe(QString &out, const PropertyListValue &value, int level, bool nest
             out += QString::number(value.integer());
         break;
     case PropertyListValue::Kind::Real: out += realText(value.real()); break;
-    case PropertyListValue::Kind::Boolean: out += value.boolean() ? QLatin1String("true") : QLatin1String("false"); break;
+    case PropertyListValue::Kind::Boolean:
+        out += value.boolean() ? QLatin1String("true") : QLatin1String("false");
+        break;
     case PropertyListValue::Kind::Data: out += dataText(value.data()); break;
     case PropertyListValue::Kind::Date:
         if (nested)
@@ -379,7 +381,8 @@ double PropertyListValue::real() const
 {
     switch (kind()) {
     case Kind::Integer:
-        return isUnsignedInteger() ? double(std::get<quint64>(content().payload)) : double(std::get<qint64>(content().payload));
+        return isUnsignedInteger() ? double(std::get<quint64>(content().payload))
+                                   : double(std::get<qint64>(content().payload));
     case Kind::Real: return std::get<double>(content().payload);
     case Kind::Boolean: return std::get<bool>(content().payload) ? 1.0 : 0.0;
     default: return 0.0;

@@ -19,7 +19,10 @@ using PropertyListDictionary = QMap<QString, PropertyListValue>;
 using PropertyListArray = QList<PropertyListValue>;
 
 // Orders store keys: case-sensitive, UTF-16 code unit by code unit.
-inline bool storeKeyLessThan(const QString &a, const QString &b) { return a < b; }
+inline bool storeKeyLessThan(const QString &a, const QString &b)
+{
+    return a < b;
+}
 inline int storeKeyCompare(const QString &a, const QString &b)
 {
     return QString::compare(a, b, Qt::CaseSensitive);
@@ -64,10 +67,10 @@ public:
     const PropertyListDictionary &dictionary() const;
     const PropertyListArray &array() const;
     QString string() const;
-    qint64 integer() const;       // integers (wrapped for unsigned ones), reals truncated, booleans 0/1
+    qint64 integer() const; // integers (wrapped for unsigned ones), reals truncated, booleans 0/1
     quint64 unsignedInteger() const;
     bool isUnsignedInteger() const; // an integer above INT64_MAX
-    double real() const;           // any number as a double
+    double real() const;            // any number as a double
     bool boolean() const;
     QByteArray data() const;
     QDateTime date() const;

@@ -211,8 +211,7 @@ private:
             m_out += "</array>\n";
             return true;
         }
-        case PropertyListValue::Kind::String:
-            return writeString("string", value.string(), QStringLiteral("value"));
+        case PropertyListValue::Kind::String: return writeString("string", value.string(), QStringLiteral("value"));
         case PropertyListValue::Kind::Integer:
             m_out += "<integer>";
             m_out += value.isUnsignedInteger() ? QByteArray::number(value.unsignedInteger())
@@ -227,15 +226,13 @@ private:
             else if (std::isinf(v))
                 m_out += v > 0 ? "+infinity" : "-infinity";
             else if (v == 0 && std::signbit(v))
-                m_out += "-0.0";   // the shortest form drops the sign of zero
+                m_out += "-0.0"; // the shortest form drops the sign of zero
             else
                 m_out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
             m_out += "</real>\n";
             return true;
         }
-        case PropertyListValue::Kind::Boolean:
-            m_out += value.boolean() ? "<true/>\n" : "<false/>\n";
-            return true;
+        case PropertyListValue::Kind::Boolean: m_out += value.boolean() ? "<true/>\n" : "<false/>\n"; return true;
         case PropertyListValue::Kind::Data: {
             const QByteArray data = value.data();
             if (data.isEmpty()) {
@@ -256,8 +253,9 @@ private:
         case PropertyListValue::Kind::Date: {
             const QDateTime date = value.date().toUTC();
             if (!date.isValid() || date.date().year() < 1 || date.date().year() > 9999)
-                return fail(QStringLiteral("date at %1 is outside the years 1 to 9999 that XML property lists can carry")
-                                .arg(pathText()));
+                return fail(
+                    QStringLiteral("date at %1 is outside the years 1 to 9999 that XML property lists can carry")
+                        .arg(pathText()));
             m_out += "<date>";
             m_out += date.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")).toLatin1();
             m_out += "</date>\n";
@@ -269,7 +267,7 @@ private:
 
     struct PathStep
     {
-        const QString *key;   // a dictionary key, or null for an array index
+        const QString *key; // a dictionary key, or null for an array index
         qsizetype index;
     };
 
@@ -471,7 +469,7 @@ bool decodeBase64(QStringView text, QByteArray *out)
     QByteArray result;
     result.reserve(text.size() * 3 / 4 + 3);
     quint32 accumulator = 0;
-    int pending = 0;   // characters in the current group of four
+    int pending = 0; // characters in the current group of four
     int padding = 0;
     for (QChar ch : text) {
         const char16_t c = ch.unicode();
@@ -552,7 +550,7 @@ public:
             case QXmlStreamReader::EntityReference:
                 failHere(QStringLiteral("reference to the undeclared entity \"%1\"").arg(m_xml.name().toString()));
                 break;
-            default: break;   // declaration, comments, processing instructions, end of document
+            default: break; // declaration, comments, processing instructions, end of document
             }
         }
         if (!m_failed && m_xml.hasError())
@@ -600,8 +598,7 @@ private:
     void checkDocumentType()
     {
         const QStringView text = m_xml.text();
-        if (!m_xml.entityDeclarations().isEmpty() || !m_xml.notationDeclarations().isEmpty()
-            || text.contains(u'['))
+        if (!m_xml.entityDeclarations().isEmpty() || !m_xml.notationDeclarations().isEmpty() || text.contains(u'['))
             failHere(QStringLiteral("document type declarations with an internal subset (such as entity "
                                     "declarations) are not accepted"));
         else if (m_xml.dtdName() != u"plist")
@@ -638,22 +635,23 @@ private:
         if (m_state == State::BeforeRoot)
             m_state = State::InBareRoot;
         if (m_stack.empty() && !m_result.isNone())
-            return fail(line, column, QStringLiteral("<plist> holds more than one value (found <%1> after it)")
-                                          .arg(name.toString()));
+            return fail(line, column,
+                        QStringLiteral("<plist> holds more than one value (found <%1> after it)").arg(name.toString()));
 
         if (name == u"key") {
             if (m_stack.empty() || !m_stack.back().isDictionary)
                 return fail(line, column, QStringLiteral("<key> %1; keys belong only in <dict>").arg(placeText()));
             Frame &frame = m_stack.back();
             if (frame.haveKey)
-                return fail(line, column, QStringLiteral("<key> follows the key %1, which has no value")
-                                              .arg(quotedForMessage(frame.key)));
+                return fail(
+                    line, column,
+                    QStringLiteral("<key> follows the key %1, which has no value").arg(quotedForMessage(frame.key)));
             QString key;
             if (!elementText(&key))
                 return;
             if (frame.dictionary.contains(key))
-                return fail(line, column, QStringLiteral("the key %1 appears twice in one <dict>")
-                                              .arg(quotedForMessage(key)));
+                return fail(line, column,
+                            QStringLiteral("the key %1 appears twice in one <dict>").arg(quotedForMessage(key)));
             frame.key = std::move(key);
             frame.haveKey = true;
             return;
@@ -662,8 +660,8 @@ private:
         if (!m_stack.empty() && m_stack.back().isDictionary && !m_stack.back().haveKey)
             return fail(line, column, QStringLiteral("expected <key> in <dict>, found <%1>").arg(name.toString()));
         if (int(m_stack.size()) + 1 > PropertyListMaximumDepth)
-            return fail(line, column, QStringLiteral("values are nested deeper than %1 levels")
-                                          .arg(PropertyListMaximumDepth));
+            return fail(line, column,
+                        QStringLiteral("values are nested deeper than %1 levels").arg(PropertyListMaximumDepth));
 
         if (name == u"dict" || name == u"array") {
             Frame frame;
@@ -682,9 +680,10 @@ private:
             if (!elementText(&text))
                 return;
             if (!parseInteger(text, &value))
-                return fail(line, column, QStringLiteral("<integer> holds %1, which is not an integer from "
-                                                         "-9223372036854775808 to 18446744073709551615")
-                                              .arg(excerpt(text)));
+                return fail(line, column,
+                            QStringLiteral("<integer> holds %1, which is not an integer from "
+                                           "-9223372036854775808 to 18446744073709551615")
+                                .arg(excerpt(text)));
         } else if (name == u"real") {
             if (!elementText(&text))
                 return;
@@ -697,25 +696,27 @@ private:
             if (!elementText(&text))
                 return;
             if (!trimmed(text).isEmpty())
-                return fail(line, column, QStringLiteral("<%1/> must be empty but holds %2")
-                                              .arg(truth ? QStringLiteral("true") : QStringLiteral("false"),
-                                                   excerpt(text)));
+                return fail(line, column,
+                            QStringLiteral("<%1/> must be empty but holds %2")
+                                .arg(truth ? QStringLiteral("true") : QStringLiteral("false"), excerpt(text)));
             value = PropertyListValue::fromBoolean(truth);
         } else if (name == u"data") {
             if (!elementText(&text))
                 return;
             QByteArray bytes;
             if (!decodeBase64(text, &bytes))
-                return fail(line, column, QStringLiteral("<data> holds %1, which is not valid base64").arg(excerpt(text)));
+                return fail(line, column,
+                            QStringLiteral("<data> holds %1, which is not valid base64").arg(excerpt(text)));
             value = PropertyListValue::fromData(std::move(bytes));
         } else if (name == u"date") {
             if (!elementText(&text))
                 return;
             QDateTime date;
             if (!parseDate(text, &date))
-                return fail(line, column, QStringLiteral("<date> holds %1, which is not a date of the form "
-                                                         "YYYY-MM-DDTHH:MM:SSZ")
-                                              .arg(excerpt(text)));
+                return fail(line, column,
+                            QStringLiteral("<date> holds %1, which is not a date of the form "
+                                           "YYYY-MM-DDTHH:MM:SSZ")
+                                .arg(excerpt(text)));
             value = PropertyListValue::fromDate(date);
         } else {
             return fail(line, column, QStringLiteral("unknown element <%1>").arg(name.toString()));

@@ -592,7 +592,7 @@ private:
     // At the start tag of a value inside `openContainers` containers. With
     // Build, the value is made into *out; without, it is only checked, just
     // as strictly (out is not used).
-    template <bool Build>
+    template<bool Build>
     bool readValue(int openContainers, PropertyListValue *out)
     {
         Tag tag;
@@ -715,7 +715,7 @@ private:
         return readValue<true>(openContainers, out);
     }
 
-    template <bool Build>
+    template<bool Build>
     bool readDictionary(int openContainers, bool empty, PropertyListValue *out)
     {
         std::map<QString, PropertyListValue> entries;
@@ -739,7 +739,7 @@ private:
                 if (!skipMisc())
                     return false;
                 if (m_deferredDocument && openContainers == 1 ? !readTopLevelMember(&value)
-                                                                  : !readValue<true>(openContainers, &value))
+                                                              : !readValue<true>(openContainers, &value))
                     return false;
                 // Keys usually come sorted: then each goes in at the end
                 // without a search, and cannot be a repeat.
@@ -756,7 +756,8 @@ private:
                     m_needsBuild = true;
                     return false;
                 }
-                const std::string_view key = emptyKey ? std::string_view() : std::string_view(m_plainBegin, size_t(m_plainSize));
+                const std::string_view key =
+                    emptyKey ? std::string_view() : std::string_view(m_plainBegin, size_t(m_plainSize));
                 if (hasPreviousKey && !(previousKey < key)) {
                     m_needsBuild = true;
                     return false;
@@ -772,7 +773,7 @@ private:
         return true;
     }
 
-    template <bool Build>
+    template<bool Build>
     bool readArray(int openContainers, bool empty, PropertyListValue *out)
     {
         PropertyListArray array;

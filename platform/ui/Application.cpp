@@ -72,8 +72,7 @@ void quitOnTerminationSignals()
 namespace kv::ui {
 
 FontConfigurationReadAhead::FontConfigurationReadAhead() : m_thread([] { FcInit(); })
-{
-}
+{}
 
 FontConfigurationReadAhead::~FontConfigurationReadAhead()
 {

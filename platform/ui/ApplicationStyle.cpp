@@ -18,8 +18,7 @@ class DeferredStandardIconEngine final : public QIconEngine
 public:
     DeferredStandardIconEngine(const QStyle *style, QStyle::StandardPixmap which, Qt::LayoutDirection direction)
         : m_style(style), m_which(which), m_direction(direction)
-    {
-    }
+    {}
 
     // The engine's sizes are device pixels: the icon asked at a pixel ratio of 1.
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
@@ -68,7 +67,8 @@ private:
 
 } // namespace
 
-ApplicationStyle::ApplicationStyle(QStyle *base) : QProxyStyle(base) {}
+ApplicationStyle::ApplicationStyle(QStyle *base) : QProxyStyle(base)
+{}
 
 QIcon ApplicationStyle::standardIcon(StandardPixmap standardIcon, const QStyleOption *option,
                                      const QWidget *widget) const

@@ -94,14 +94,11 @@ public:
         switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
-        case Qt::AccessibleTextRole:
-            return cell(index.row())->title();
+        case Qt::AccessibleTextRole: return cell(index.row())->title();
         case Qt::AccessibleDescriptionRole:
             return cell(index.row())->isLeaf() ? QString() : QStringLiteral("Has rows below");
-        case LeafRole:
-            return cell(index.row())->isLeaf();
-        default:
-            return {};
+        case LeafRole: return cell(index.row())->isLeaf();
+        default: return {};
         }
     }
 
@@ -224,8 +221,7 @@ protected:
             m_browser->userMoveLeft(m_column);
             event->accept();
             return;
-        default:
-            break;
+        default: break;
         }
         const QString text = event->text();
         const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);

@@ -143,7 +143,7 @@ bool updatedList(const QByteArray &existing, const QUrl &url, const QString &now
     int depth = 0;
     bool sawRoot = false;
     bool bookmarkFound = false;
-    bool inTarget = false;       // inside the bookmark for `url`
+    bool inTarget = false;        // inside the bookmark for `url`
     bool applicationDone = false; // this program is recorded in that bookmark
     int infoDepth = -1, metadataDepth = -1, applicationsDepth = -1;
 
@@ -163,7 +163,8 @@ bool updatedList(const QByteArray &existing, const QUrl &url, const QString &now
                 sawRoot = true;
                 writer.writeCurrentToken(reader);
             } else if (depth == 1 && name == u"bookmark" && ns.isEmpty() && !bookmarkFound
-                       && sameDocument(QUrl::fromEncoded(reader.attributes().value(QLatin1StringView("href")).toUtf8()), url)) {
+                       && sameDocument(QUrl::fromEncoded(reader.attributes().value(QLatin1StringView("href")).toUtf8()),
+                                       url)) {
                 bookmarkFound = true;
                 inTarget = true;
                 QXmlStreamAttributes attributes = reader.attributes();
@@ -185,7 +186,8 @@ bool updatedList(const QByteArray &existing, const QUrl &url, const QString &now
                 writer.writeCurrentToken(reader);
             } else if (inTarget && applicationsDepth == 4 && depth == 5 && name == u"application"
                        && ns == BookmarkNamespace && !applicationDone
-                       && reader.attributes().value(QLatin1StringView("name")) == DocumentController::applicationName()) {
+                       && reader.attributes().value(QLatin1StringView("name"))
+                              == DocumentController::applicationName()) {
                 applicationDone = true;
                 bool ok = false;
                 qint64 count = reader.attributes().value(QLatin1StringView("count")).toLongLong(&ok);
@@ -248,8 +250,9 @@ bool updatedList(const QByteArray &existing, const QUrl &url, const QString &now
     }
     if (reader.hasError() || !sawRoot) {
         if (error)
-            *error = reader.hasError() ? QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(reader.errorString())
-                                       : QStringLiteral("not a recently-used list");
+            *error = reader.hasError()
+                         ? QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(reader.errorString())
+                         : QStringLiteral("not a recently-used list");
         return false;
     }
     return true;
@@ -362,8 +365,8 @@ QList<QUrl> DocumentController::recentDocumentURLs() const
             } else if (current.isValid() && reader.name() == u"application"
                        && reader.namespaceUri() == BookmarkNamespace
                        && reader.attributes().value(QLatin1StringView("name")) == applicationName()) {
-                const QDateTime modified =
-                    QDateTime::fromString(reader.attributes().value(QLatin1StringView("modified")).toString(), Qt::ISODateWithMs);
+                const QDateTime modified = QDateTime::fromString(
+                    reader.attributes().value(QLatin1StringView("modified")).toString(), Qt::ISODateWithMs);
                 entries.append({current, modified});
             }
         } else if (token == QXmlStreamReader::EndElement) {

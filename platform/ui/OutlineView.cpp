@@ -101,8 +101,8 @@ public:
     {
         if (!index.isValid() || !m_view->m_dataSource || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
             return QVariant();
-        const QString text = m_view->m_dataSource->outlineViewObjectValueForTableColumn(
-            m_view, column(index.column()), itemOf(index));
+        const QString text =
+            m_view->m_dataSource->outlineViewObjectValueForTableColumn(m_view, column(index.column()), itemOf(index));
         if (text.isNull())
             return QVariant();
         // A cell shows at most MaximumCellText characters: laying out a

@@ -67,7 +67,8 @@ private:
 
 } // namespace
 
-SavePanel::SavePanel(QObject *parent) : QObject(parent) {}
+SavePanel::SavePanel(QObject *parent) : QObject(parent)
+{}
 
 SavePanel::~SavePanel()
 {

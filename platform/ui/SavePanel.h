@@ -44,8 +44,8 @@ public:
     // panel closes and `didEnd` is called once, from the event loop, with
     // OK or Cancel and `contextInfo` -- unless `modalDelegate` was given and
     // has been destroyed by then. A panel is begun once.
-    void beginSheetForDirectory(const QString &directory, const QString &file, QWidget *window,
-                                QObject *modalDelegate, DidEndHandler didEnd, void *contextInfo);
+    void beginSheetForDirectory(const QString &directory, const QString &file, QWidget *window, QObject *modalDelegate,
+                                DidEndHandler didEnd, void *contextInfo);
 
     // The chosen path, with the required file type; empty until the user
     // saved.

@@ -42,8 +42,7 @@ int SplitView::constrained(int position) const
     if (!m_delegate)
         return position;
     const float low = m_delegate->splitViewConstrainMinCoordinate(const_cast<SplitView *>(this), 0.0f, 0);
-    const float high =
-        m_delegate->splitViewConstrainMaxCoordinate(const_cast<SplitView *>(this), float(height()), 0);
+    const float high = m_delegate->splitViewConstrainMaxCoordinate(const_cast<SplitView *>(this), float(height()), 0);
     // When the limits cross (a very short split view) the lower one wins.
     float p = float(position);
     if (p > high)

@@ -91,7 +91,8 @@ class ScrollView : public QObject
     Q_OBJECT
 public:
     explicit ScrollView(TextView *documentView, QObject *parent = nullptr)
-        : QObject(parent), m_documentView(documentView) {}
+        : QObject(parent), m_documentView(documentView)
+    {}
     TextView *documentView() const { return m_documentView; }
     ClipView contentView() const { return ClipView(m_documentView); }
 

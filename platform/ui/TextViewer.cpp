@@ -112,8 +112,8 @@ public:
     {
         const QRect rect = viewer()->positionRect(offset);
         const QRect next = viewer()->positionRect(offset + 1);
-        QRect character(rect.topLeft(), QSize(std::max(1, next.top() == rect.top() ? next.left() - rect.left() : 1),
-                                              rect.height()));
+        QRect character(rect.topLeft(),
+                        QSize(std::max(1, next.top() == rect.top() ? next.left() - rect.left() : 1), rect.height()));
         return QRect(viewer()->viewport()->mapToGlobal(character.topLeft()), character.size());
     }
     int offsetAtPoint(const QPoint &point) const override
@@ -396,8 +396,8 @@ void TextViewer::updateScrollBars()
         // width never has fewer rows, so this settles in one step.
         const auto total = [this] { return qsizetype(m_rows.size()) * lineHeight() + 2 * margin(); };
         if (!m_placingScrollBar) {
-            const Qt::ScrollBarPolicy policy = total() > viewport()->height() ? Qt::ScrollBarAlwaysOn
-                                                                              : Qt::ScrollBarAlwaysOff;
+            const Qt::ScrollBarPolicy policy =
+                total() > viewport()->height() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
             if (verticalScrollBarPolicy() != policy) {
                 m_placingScrollBar = true;
                 setVerticalScrollBarPolicy(policy);
@@ -405,7 +405,8 @@ void TextViewer::updateScrollBars()
             }
         }
         const qsizetype totalHeight = total();
-        vertical->setRange(0, int(std::min<qsizetype>(std::max<qsizetype>(0, totalHeight - viewport()->height()), INT_MAX)));
+        vertical->setRange(
+            0, int(std::min<qsizetype>(std::max<qsizetype>(0, totalHeight - viewport()->height()), INT_MAX)));
         vertical->setPageStep(std::max(1, viewport()->height()));
         vertical->setSingleStep(lineHeight());
         horizontalScrollBar()->setRange(0, 0);
@@ -457,9 +458,9 @@ QTextLayout *TextViewer::layoutOfRow(qsizetype row) const
     if (!m_wraps && line.isValid() && line.naturalTextWidth() > m_contentWidth) {
         m_contentWidth = line.naturalTextWidth();
         // The scroll range follows once the current paint is done.
-        QMetaObject::invokeMethod(const_cast<TextViewer *>(this), [this] {
-            const_cast<TextViewer *>(this)->updateScrollBars();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            const_cast<TextViewer *>(this), [this] { const_cast<TextViewer *>(this)->updateScrollBars(); },
+            Qt::QueuedConnection);
     }
     m_layouts.insert(row, layout);
     return layout.get();
@@ -645,8 +646,7 @@ QRectF TextViewer::bounds() const
 
 QRectF TextViewer::documentVisibleRect() const
 {
-    return QRectF(horizontalScrollBar()->value(), qreal(scrollY()), viewport()->width(),
-                  viewport()->height());
+    return QRectF(horizontalScrollBar()->value(), qreal(scrollY()), viewport()->width(), viewport()->height());
 }
 
 bool TextViewer::event(QEvent *event)

@@ -22,14 +22,10 @@ QString escapedLabel(const QString &label)
 Qt::ToolButtonStyle buttonStyleForDisplayMode(int mode)
 {
     switch (mode) {
-    case Toolbar::DisplayModeIconAndLabel:
-        return Qt::ToolButtonTextUnderIcon;
-    case Toolbar::DisplayModeIconOnly:
-        return Qt::ToolButtonIconOnly;
-    case Toolbar::DisplayModeLabelOnly:
-        return Qt::ToolButtonTextOnly;
-    default:
-        return Qt::ToolButtonFollowStyle;
+    case Toolbar::DisplayModeIconAndLabel: return Qt::ToolButtonTextUnderIcon;
+    case Toolbar::DisplayModeIconOnly: return Qt::ToolButtonIconOnly;
+    case Toolbar::DisplayModeLabelOnly: return Qt::ToolButtonTextOnly;
+    default: return Qt::ToolButtonFollowStyle;
     }
 }
 

@@ -82,8 +82,12 @@ public:
     bool autosavesConfiguration() const { return m_autosavesConfiguration; }
 
     // 0 default, 1 icon and label, 2 icon only, 3 label only.
-    enum DisplayMode { DisplayModeDefault = 0, DisplayModeIconAndLabel = 1, DisplayModeIconOnly = 2,
-                       DisplayModeLabelOnly = 3 };
+    enum DisplayMode {
+        DisplayModeDefault = 0,
+        DisplayModeIconAndLabel = 1,
+        DisplayModeIconOnly = 2,
+        DisplayModeLabelOnly = 3
+    };
     void setDisplayMode(int mode);
     int displayMode() const { return m_displayMode; }
 
