@@ -264,14 +264,17 @@ void TestExport::exportsExactlyTheListedKeysTheStoreHolds()
     m_engine->setValue(QStringLiteral("State:/Mixed"), mixed);
     m_engine->setValue(QStringLiteral("Setup:/Plain"), str("plain"));
     m_engine->setValue(QStringLiteral("Setup:/NotYetListed"), str("new"));
+    m_engine->setValue(QStringLiteral("State:/Line\nBreak\r\n"), str("key with line ends"));
     startController();
     // One listed key is gone from the store; one stored key is not listed yet.
     m_controller->storeKeysList = {QStringLiteral("Setup:/Gone"), QStringLiteral("Setup:/Plain"),
-                                   QStringLiteral("State:/Mixed"), QStringLiteral("State:/Network/Global/IPv4")};
+                                   QStringLiteral("State:/Line\nBreak\r\n"), QStringLiteral("State:/Mixed"),
+                                   QStringLiteral("State:/Network/Global/IPv4")};
     QVERIFY(exportAs(QStringLiteral("snapshot")));
     QVERIFY(!warning());
     verifyFile(m_dir->filePath(QStringLiteral("snapshot.plist")),
                dictionary({{QStringLiteral("Setup:/Plain"), str("plain")},
+                           {QStringLiteral("State:/Line\nBreak\r\n"), str("key with line ends")},
                            {QStringLiteral("State:/Mixed"), mixed},
                            {QStringLiteral("State:/Network/Global/IPv4"), ipv4}}));
 }

@@ -1,7 +1,6 @@
 #include "platform/dynamicstore/DynamicStore.h"
 
 #include "platform/SystemLog.h"
-#include "platform/Utf16Scan.h"
 #include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/live/LiveSystemSource.h"
 
@@ -57,57 +56,50 @@ QString genericErrorText(int code)
     }
 }
 
-// Compiles the patterns so that each must match a whole key. False with the
-// error set when one of them is not a regular expression.
-bool compilePatterns(const QStringList &patterns, QList<QRegularExpression> *compiled)
+// A key pattern: a regular expression that must match a whole key, in which
+// "." matches every character, line ends included. The pattern ".*" selects
+// every key, whatever characters it holds (also those that are not valid
+// UTF-16, which no expression matches), without running the expression.
+struct KeyPattern
 {
-    QList<QRegularExpression> result;
+    QRegularExpression expression;
+    bool everyKey = false;
+
+    bool matches(const QString &key) const { return everyKey || expression.match(key).hasMatch(); }
+};
+
+constexpr QRegularExpression::PatternOptions KeyPatternOptions = QRegularExpression::DotMatchesEverythingOption;
+
+// Compiles the patterns. False with the error set when one of them is not a
+// regular expression.
+bool compilePatterns(const QStringList &patterns, QList<KeyPattern> *compiled)
+{
+    QList<KeyPattern> result;
     result.reserve(patterns.size());
     for (const QString &pattern : patterns) {
         // Checked as given, so that the error's offset refers to the pattern itself.
-        const QRegularExpression given(pattern);
+        const QRegularExpression given(pattern, KeyPatternOptions);
         if (!given.isValid()) {
             setError(StoreInvalidArgument, QStringLiteral("Invalid key pattern \"%1\": %2 at offset %3")
                                                .arg(pattern, given.errorString())
                                                .arg(given.patternErrorOffset()));
             return false;
         }
-        QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+        QRegularExpression expression(QRegularExpression::anchoredPattern(pattern), KeyPatternOptions);
         if (!expression.isValid()) { // e.g. a pattern that ends inside an escape
             setError(StoreInvalidArgument,
                      QStringLiteral("Invalid key pattern \"%1\": %2").arg(pattern, expression.errorString()));
             return false;
         }
-        result.append(std::move(expression));
+        result.append({std::move(expression), pattern == QLatin1String(".*")});
     }
     *compiled = std::move(result);
     return true;
 }
 
-// Whether the whole-key pattern ".*" matches the key, told without running
-// the expression where that is sure: '.' matches every character but the line
-// ends, so a key without line-end characters (under any line-end convention:
-// NUL, LF, VT, FF, CR, NEL, LS, PS) and without surrogates (invalid UTF-16 is
-// never matched) is matched. Other keys are left to the expression.
-bool matchesEveryKeyPattern(const QString &key, const QRegularExpression &expression)
+bool matchesAny(const QList<KeyPattern> &patterns, const QString &key)
 {
-    const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
-    const qsizetype size = key.size();
-    // Characters from U+0020 to U+0084 are never line ends or surrogates.
-    const auto next = [&](qsizetype from) { return findOutsideOrEqual(text, from, size, 0x20, 0x84, 0x85); };
-    for (qsizetype at = next(0); at < size; at = next(at + 1)) {
-        const char16_t c = text[at];
-        if (c < 0x20 ? c == 0 || (c >= u'\n' && c <= u'\r')
-                     : c == 0x85 || c == 0x2028 || c == 0x2029 || QChar::isSurrogate(c))
-            return expression.match(key).hasMatch();
-    }
-    return true;
-}
-
-bool matchesAny(const QList<QRegularExpression> &expressions, const QString &key)
-{
-    return std::any_of(expressions.cbegin(), expressions.cend(),
-                       [&key](const QRegularExpression &e) { return e.match(key).hasMatch(); });
+    return std::any_of(patterns.cbegin(), patterns.cend(), [&key](const KeyPattern &p) { return p.matches(key); });
 }
 
 // The process-wide engine: an installed one, or the default one made on first use.
@@ -142,7 +134,7 @@ struct StoreConnection::Private
 
     // What the connection is told about.
     QSet<QString> keys;
-    QList<QRegularExpression> patterns;
+    QList<KeyPattern> patterns;
 
     std::weak_ptr<StoreRunLoopSource> runLoopSource;    // as made by storeCreateRunLoopSource
     std::shared_ptr<StoreRunLoopSource> attachedSource; // kept once attached to the event loop
@@ -551,7 +543,7 @@ bool storeSetNotificationKeys(StoreConnection *store, const QStringList *keys, c
 {
     if (!engineOf(store))
         return false;
-    QList<QRegularExpression> compiled;
+    QList<KeyPattern> compiled;
     if (!compilePatterns(patterns ? *patterns : QStringList(), &compiled))
         return false; // the old keys and patterns stay
     auto &c = StoreConnectionAccess::of(store);
@@ -592,15 +584,13 @@ std::optional<QStringList> storeCopyKeyList(StoreConnection *store, const QStrin
     StoreEngine *engine = engineOf(store);
     if (!engine)
         return std::nullopt;
-    QList<QRegularExpression> compiled;
+    QList<KeyPattern> compiled;
     if (!compilePatterns({pattern}, &compiled))
         return std::nullopt;
     QStringList result = engine->keys();
-    const QRegularExpression &expression = compiled.first();
-    if (pattern == QLatin1String(".*"))
-        result.removeIf([&expression](const QString &key) { return !matchesEveryKeyPattern(key, expression); });
-    else
-        result.removeIf([&expression](const QString &key) { return !expression.match(key).hasMatch(); });
+    const KeyPattern &keyPattern = compiled.first();
+    if (!keyPattern.everyKey)
+        result.removeIf([&keyPattern](const QString &key) { return !keyPattern.matches(key); });
     clearError();
     return result;
 }
@@ -624,7 +614,7 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
     StoreEngine *engine = engineOf(store);
     if (!engine)
         return std::nullopt;
-    QList<QRegularExpression> compiled;
+    QList<KeyPattern> compiled;
     if (!compilePatterns(patterns ? *patterns : QStringList(), &compiled))
         return std::nullopt;
     PropertyListDictionary result;

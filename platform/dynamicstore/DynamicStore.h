@@ -188,6 +188,8 @@ private:
 std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout callout, void *context);
 
 // Sets the keys and regular-expression patterns whose changes are reported.
+// A pattern must match a whole key; "." matches every character, line ends
+// included, and ".*" selects every key.
 bool storeSetNotificationKeys(StoreConnection *store, const QStringList *keys, const QStringList *patterns);
 
 // Makes the connection's run-loop source (none on failure; the same source
@@ -197,7 +199,8 @@ std::shared_ptr<StoreRunLoopSource> storeCreateRunLoopSource(StoreConnection *st
 // keeps it from then on (the caller may drop its reference).
 void storeRunLoopAddSource(const std::shared_ptr<StoreRunLoopSource> &source);
 
-// Every key matching the regular expression (".*" for all), or none on failure.
+// Every key matching the whole-key pattern (".*" for all, as for
+// storeSetNotificationKeys), or none on failure.
 std::optional<QStringList> storeCopyKeyList(StoreConnection *store, const QString &pattern);
 
 // The key's value, or none when the key does not exist.
