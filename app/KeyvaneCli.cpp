@@ -1,6 +1,7 @@
 #include "app/KeyvaneCli.h"
 
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/TextEscapes.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCommandLineOption>
@@ -35,9 +36,7 @@ void writeTo(std::FILE *stream, const QString &text)
 // One line on standard error; returns the exit status to end with.
 int fail(const QString &message, int status = ExitError)
 {
-    QString line = message;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    writeTo(stderr, QStringLiteral("keyvane-cli: %1\n").arg(line));
+    writeTo(stderr, QStringLiteral("keyvane-cli: %1\n").arg(withLineEndsEscaped(message)));
     return status;
 }
 
@@ -64,6 +63,11 @@ QString usageText()
                           "                   top-level dictionary holds the keys; followed as it changes\n"
                           "  -h, --help       show this text\n"
                           "  --version        show the version\n"
+                          "\n"
+                          "list and watch print one key per line. A key holding a backslash, a control\n"
+                          "character, a line or paragraph separator or a lone surrogate is printed with\n"
+                          "C-style escapes: \\\\ for a backslash, \\n, \\r and \\t, and \\uXXXX (four\n"
+                          "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
                           "\n"
                           "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
                           "a store that cannot be opened, or a failed export.\n");
@@ -98,7 +102,7 @@ void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
         return;
     QString text;
     for (const QString &key : *changedKeys)
-        text += key + QLatin1Char('\n');
+        text += cEscaped(key) + QLatin1Char('\n');
     writeTo(stdout, text); // flushed: each list is seen at once through a pipe
 }
 
@@ -150,7 +154,7 @@ int runList(const QString &pattern)
         return fail(storeErrorString(storeError()));
     QString text;
     for (const QString &key : *keys)
-        text += key + QLatin1Char('\n');
+        text += cEscaped(key) + QLatin1Char('\n');
     writeTo(stdout, text);
     return ExitSuccess;
 }

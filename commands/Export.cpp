@@ -16,9 +16,7 @@ namespace {
 // the system log (one line); the file at the path is left as it was.
 void reportExportFailure(QWidget *window, const QString &path, const QString &reason)
 {
-    QString line = reason;
-    line.replace(u'\n', u' ');
-    kv::systemLog(QStringLiteral("Export to %1 failed: %2").arg(path, line));
+    kv::systemLog(QStringLiteral("Export to %1 failed: %2").arg(path, reason));
 
     auto *box = new QMessageBox(
         QMessageBox::Warning, QObject::tr("Export Failed"),

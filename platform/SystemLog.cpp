@@ -1,5 +1,7 @@
 #include "platform/SystemLog.h"
 
+#include "platform/TextEscapes.h"
+
 #include <cstdio>
 
 namespace kv {
@@ -8,8 +10,11 @@ namespace {
 SystemLogCapture *currentCapture = nullptr;
 }
 
-void systemLog(const QString &line)
+void systemLog(const QString &text)
 {
+    // One report, one line: line ends inside the text (a path or an error
+    // text may hold some) are written as escapes.
+    const QString line = withLineEndsEscaped(text);
     if (currentCapture) {
         currentCapture->m_lines.append(line);
         return;

@@ -7,12 +7,13 @@
 
 namespace kv {
 
-// The system log: one line per report, exactly the text given, written to
-// standard error.
-void systemLog(const QString &line);
+// The system log: one line per report, written to standard error. The line
+// is exactly the text given, but for line ends inside it, which are written
+// as escapes ("\n" as a backslash and an n; see withLineEndsEscaped).
+void systemLog(const QString &text);
 
 // Tests capture the lines instead: while a capture is alive, lines go to it
-// (and not to standard error).
+// as they would be written (and not to standard error).
 class SystemLogCapture
 {
 public:
@@ -25,7 +26,7 @@ public:
     void clear() { m_lines.clear(); }
 
 private:
-    friend void systemLog(const QString &line);
+    friend void systemLog(const QString &text);
     QStringList m_lines;
     SystemLogCapture *m_previous;
 };

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace kv;
@@ -125,6 +126,78 @@ private Q_SLOTS:
         QVERIFY(r.err.isEmpty());
     }
 
+    // Keys holding line ends and other characters a line cannot show are
+    // listed with escapes, one per line, and exported like any other key.
+    void unusualKeys_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("listed");
+        QTest::newRow("line feed") << "State:/Line\nBreak"
+                                   << "State:/Line\\nBreak";
+        QTest::newRow("carriage return and line feed") << "State:/CRLF\r\n"
+                                                       << "State:/CRLF\\r\\n";
+        QTest::newRow("tab") << "State:/Tab\there"
+                             << "State:/Tab\\there";
+        QTest::newRow("backslash") << "State:/Back\\slash"
+                                   << "State:/Back\\\\slash";
+        QTest::newRow("delete character") << "State:/Del\x7f"
+                                          << "State:/Del\\u007F";
+        QTest::newRow("line separator") << QStringLiteral("State:/LS\u2028")
+                                        << "State:/LS\\u2028";
+        QTest::newRow("next line") << QStringLiteral("State:/NEL\u0085")
+                                   << "State:/NEL\\u0085";
+        QTest::newRow("plain") << "State:/Plain ü ✓"
+                               << "State:/Plain ü ✓";
+    }
+
+    void unusualKeys()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, listed);
+        QTemporaryDir dir;
+        const QString snapshot = dir.filePath(QStringLiteral("unusual.plist"));
+        PropertyListDictionary contents;
+        contents.insert(QStringLiteral("State:/A"), PropertyListValue::fromString(QStringLiteral("a")));
+        contents.insert(key, PropertyListValue::fromString(QStringLiteral("unusual")));
+        QString error;
+        QVERIFY2(writePropertyListFile(snapshot, PropertyListValue::fromDictionary(contents), &error),
+                 qPrintable(error));
+
+        const Run list = run({"--snapshot", snapshot, "list"});
+        QVERIFY2(list.status == 0, qPrintable(list.err));
+        QStringList lines{QStringLiteral("State:/A"), listed};
+        if (key < QStringLiteral("State:/A"))
+            lines.swapItemsAt(0, 1);
+        QCOMPARE(list.out, lines.join('\n') + '\n');
+
+        const Run show = run({"--snapshot", snapshot, "show", key});
+        QCOMPARE(show.status, 0);
+        QCOMPARE(show.out, QStringLiteral("String\nunusual\n"));
+
+        const QString out = dir.filePath(QStringLiteral("export.plist"));
+        const Run exported = run({"--snapshot", snapshot, "export", out});
+        QVERIFY2(exported.status == 0, qPrintable(exported.err));
+        const PropertyListValue read = readPropertyListFile(out, &error);
+        QVERIFY2(read.isDictionary(), qPrintable(error));
+        QVERIFY(read.dictionary() == contents);
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        if (python.isEmpty())
+            return;
+        QProcess check;
+        check.start(python, {"-c",
+                             "import plistlib, sys\n"
+                             "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
+                             "sys.stdout.buffer.write('\\0'.join(sorted(d)).encode('utf-8', 'surrogatepass'))\n",
+                             out});
+        QVERIFY(check.waitForFinished(30000));
+        QCOMPARE(check.exitCode(), 0);
+        QStringList keys = contents.keys();
+        std::sort(keys.begin(), keys.end(), [](const QString &a, const QString &b) {
+            return a.toUcs4() < b.toUcs4(); // Python sorts by code point
+        });
+        QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()), keys.join(QChar(0)));
+    }
+
     void show_data()
     {
         QTest::addColumn<QString>("key");
@@ -184,6 +257,9 @@ private Q_SLOTS:
         QTest::newRow("export where it cannot be written")
             << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/out.plist"}
             << "/nonexistent-folder/out.plist";
+        QTest::newRow("export to a path with a line break")
+            << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/two\nlines.plist"}
+            << "/nonexistent-folder/two\\nlines.plist";
     }
 
     void errors()
