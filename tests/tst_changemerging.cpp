@@ -103,6 +103,7 @@ private Q_SLOTS:
     void otherPolicyIgnoresEverything_data();
     void otherPolicyIgnoresEverything();
     void removedSelectionFallsBackToDeepestColumn();
+    void displayedKeyUpdatedShowsTheNewValue_data();
     void displayedKeyUpdatedShowsTheNewValue();
     void displayedKeyIsRefreshedBeforeLaterKeys();
     void fetchWithoutAnswerRemovesListedKeys();
@@ -348,18 +349,28 @@ void ChangeMergingTest::removedSelectionFallsBackToDeepestColumn()
     QCOMPARE(controller->kvnBrowser->titleOfRow(0, 2), QStringLiteral("Global"));
 }
 
+void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue_data()
+{
+    QTest::addColumn<QString>("leaf");
+    QTest::newRow("short key") << "b";
+    // Longer than a line edit holds by default (32,767 characters).
+    QTest::newRow("long key") << QStringLiteral("long-") + QString(40000, u'x');
+}
+
 void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue()
 {
-    startUp({"State:/a", "State:/b"});
-    select({"State", "b"});
-    QCOMPARE(controller->kvnKey->stringValue(), QStringLiteral("State:/b"));
-    QVERIFY(controller->inspectorView->string().contains(QStringLiteral("State:/b")));
+    QFETCH(QString, leaf);
+    const QString key = QStringLiteral("State:/") + leaf;
+    startUp({"State:/a", key});
+    select({"State", leaf});
+    QCOMPARE(controller->kvnKey->stringValue(), key);
+    QVERIFY(controller->inspectorView->string().contains(key));
 
-    engine->setValue(QStringLiteral("State:/b"), str(QStringLiteral("fresh value")));
+    engine->setValue(key, str(QStringLiteral("fresh value")));
     QTRY_VERIFY(controller->inspectorView->string().contains(QStringLiteral("fresh value")));
-    QCOMPARE(logLines(), QStringList{"Key Updated: State:/b"});
+    QCOMPARE(logLines(), QStringList{"Key Updated: " + key});
     QCOMPARE(controller->columnZeroLoads, 1);
-    QCOMPARE(controller->kvnKey->stringValue(), QStringLiteral("State:/b"));
+    QCOMPARE(controller->kvnKey->stringValue(), key);
     QCOMPARE(controller->selectedKeyContents.description().contains(QStringLiteral("fresh value")), true);
 }
 
