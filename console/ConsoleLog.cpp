@@ -79,36 +79,40 @@ void appendCurrentTimestamp(QString &text)
 
 namespace {
 
-// Ends a line of the log's string: a paragraph break ("\n" in the string)
-// and these, which stay inside their text block.
+// Ends a line of the log's string: "\n", "\r" (with a "\n" after it, the
+// two end the line together), U+0085, U+2028 and U+2029.
 bool isLineTerminator(QChar c)
 {
-    return c == u'\n' || c == QChar::LineSeparator || c == QChar(0x0085);
+    return c == u'\n' || c == u'\r' || c == QChar(0x0085) || c == QChar::LineSeparator
+           || c == QChar::ParagraphSeparator;
 }
 
-// Where the line holding `position` ends in the text view: just after its
+// Where the line holding `position` ends in `text`: just after its
 // terminator, or -1 when it is the text's last line and has no terminator.
-// Looks only at the block holding the position (or, in a text viewer, from
-// the position on), not at the whole text.
+qsizetype lineEndFrom(const QString &text, qsizetype position)
+{
+    for (qsizetype i = std::max<qsizetype>(0, position); i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!isLineTerminator(c))
+            continue;
+        return c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n' ? i + 2 : i + 1;
+    }
+    return -1;
+}
+
+// Where the line holding `position` ends in the text view (-1 as above).
+// Looks only from the position on, not at the whole text.
 qsizetype lineEndInView(const kv::ui::TextView *view, qsizetype position)
 {
-    if (const kv::ui::TextViewer *viewer = view->textViewer()) {
-        const QString &text = viewer->string();
-        for (qsizetype i = std::max<qsizetype>(0, position); i < text.size(); ++i) {
-            if (isLineTerminator(text.at(i)))
-                return i + 1;
-        }
-        return -1;
-    }
+    if (const kv::ui::TextViewer *viewer = view->textViewer())
+        return lineEndFrom(viewer->string(), position);
     const QTextBlock block = view->document()->findBlock(int(position));
     if (!block.isValid())
         return -1;
     const qsizetype blockStart = block.position();
-    const QString text = block.text();
-    for (qsizetype i = position - blockStart; i < text.size(); ++i) {
-        if (isLineTerminator(text.at(i)))
-            return blockStart + i + 1;
-    }
+    const qsizetype end = lineEndFrom(block.text(), position - blockStart);
+    if (end >= 0)
+        return blockStart + end;
     // The block's length counts its paragraph break; the last block has none.
     return block.next().isValid() ? blockStart + block.length() : -1;
 }
@@ -117,11 +121,8 @@ qsizetype lineEndInView(const kv::ui::TextView *view, qsizetype position)
 // terminator, or the end of the text when it has none.
 qsizetype lineEndInString(const QString &text, qsizetype position)
 {
-    for (qsizetype i = position; i < text.size(); ++i) {
-        if (isLineTerminator(text.at(i)))
-            return i + 1;
-    }
-    return text.size();
+    const qsizetype end = lineEndFrom(text, position);
+    return end < 0 ? text.size() : end;
 }
 
 // Scrolls the view to the end of its text, where scrollRangeToVisible of the
@@ -203,7 +204,7 @@ void writeLinesFollowing(kv::ui::TextView *view, const std::vector<QString> &lin
             pending.remove(0, pendingCut);
             pendingCut = 0;
         }
-        pending += kv::ui::withParagraphBreaksAsNewlines(lines[i]);
+        pending += lines[i];
     }
     if (viewCut > 0)
         view->replaceCharactersInRange({0, viewCut}, QString());

@@ -172,6 +172,12 @@ void ConsoleLogTest::lineFormat_data()
         << QStringLiteral("%1 %s %@") << 1 << FixedStamp + QStringLiteral("Key Updated: %1 %s %@\n");
     QTest::newRow("non-ASCII and no-break space")
         << QStringLiteral("Setup:/Größe\u00a0x") << 0 << FixedStamp + QStringLiteral("Setup:/Größe\u00a0x\n");
+    // Every kind of line break stays as it is in the message.
+    const QString breaks = QStringLiteral("a\r\nb\rc\u2029d\u2028e\u0085f") + QChar(0xFDD0) + u'g' + QChar(0xFDD1);
+    QTest::newRow("line breaks of every kind")
+        << breaks << 2 << FixedStamp + QStringLiteral("Key Removed: ") + breaks + u'\n';
+    QTest::newRow("message ending in a carriage return")
+        << QStringLiteral("State:/a\r") << 0 << FixedStamp + QStringLiteral("State:/a\r\n");
 }
 
 void ConsoleLogTest::lineFormat()
@@ -239,6 +245,28 @@ void ConsoleLogTest::trim_data()
         text[1999] = u'a';
         text[2009] = QChar(0x0085);
         QTest::newRow("next line ends the line") << text << qsizetype(2010);
+    }
+    {
+        // Line ends of every kind count, "\r\n" as one.
+        QString text = linesOf(21000, 100);
+        text[1999] = u'\r';
+        QTest::newRow("index 1999 is a carriage return") << text << qsizetype(2000);
+        text[1999] = u'a';
+        text[2020] = u'\r';
+        text[2021] = u'\n';
+        QTest::newRow("carriage return and line feed end the line") << text << qsizetype(2022);
+        text[2021] = u'b';
+        QTest::newRow("carriage return alone ends the line") << text << qsizetype(2021);
+        text[2020] = QChar::ParagraphSeparator;
+        QTest::newRow("paragraph separator ends the line") << text << qsizetype(2021);
+        text[2020] = QChar(0xFDD0);
+        QTest::newRow("U+FDD0 does not end a line") << text << qsizetype(2100);
+    }
+    {
+        QString text = linesOf(21000, 100);
+        text[1998] = u'\r';
+        text[1999] = u'\n';
+        QTest::newRow("index 1999 is the line feed of a pair") << text << qsizetype(2000);
     }
 }
 
@@ -529,7 +557,8 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
     QFETCH(int, seed);
 
     QRandomGenerator random{quint32(seed)};
-    static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QString(QChar::LineSeparator)};
+    static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QString(QChar::LineSeparator),
+                                     QStringLiteral("\r"), QString(QChar::ParagraphSeparator)};
     auto reference = std::make_unique<KVNController>();
     auto referenceUi = loadMainInterface(reference.get());
     for (KVNController *c : {controller.get(), reference.get()}) {
@@ -553,7 +582,7 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
         if (kind == 0)
             message += QString(random.bounded(100, 2600), u'x');
         else if (kind < 3)
-            message += breaks[random.bounded(3)] + QStringLiteral("more");
+            message += breaks[random.bounded(5)] + QStringLiteral("more");
         else if (kind < 6)
             message += QString(random.bounded(40, 160), u'y');
         const int type = random.bounded(-1, 5);
@@ -567,8 +596,9 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
             qsizetype end = length;
             for (qsizetype p = kv::console::TrimChunk - 1; p < text.size(); ++p) {
                 const QChar c = text.at(p);
-                if (c == u'\n' || c == QChar::LineSeparator || c == QChar(0x0085)) {
-                    end = p + 1;
+                if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator
+                    || c == QChar(0x0085)) {
+                    end = c == u'\r' && p + 1 < text.size() && text.at(p + 1) == u'\n' ? p + 2 : p + 1;
                     break;
                 }
             }

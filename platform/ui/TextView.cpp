@@ -27,11 +27,8 @@ void TextView::setUsesTextViewer(bool uses, bool wrapsLines)
 {
     m_wrapsLines = uses && wrapsLines;
     if (uses == bool(m_viewer)) {
-        if (m_viewer) {
+        if (m_viewer)
             m_viewer->setWrapsLines(m_wrapsLines);
-            if (m_wrapsLines)
-                m_viewer->setString(storedText(m_viewer->string()));
-        }
         return;
     }
     if (uses) {
@@ -52,7 +49,7 @@ void TextView::setUsesTextViewer(bool uses, bool wrapsLines)
         setPlainText(QString());
         setFocusProxy(m_viewer);
         m_viewer->setWrapsLines(m_wrapsLines);
-        m_viewer->setString(storedText(text));
+        m_viewer->setString(text);
     } else {
         const QString text = m_viewer->string();
         setFocusProxy(nullptr);
@@ -69,41 +66,16 @@ void TextView::setUsesTextViewer(bool uses, bool wrapsLines)
 void TextView::setString(const QString &string)
 {
     if (m_viewer) {
-        m_viewer->setString(storedText(string));
+        m_viewer->setString(string);
         return;
     }
     setPlainText(string);
     syncScrollRange();
 }
 
-QString withParagraphBreaksAsNewlines(const QString &string)
-{
-    const auto isBreak = [](QChar c) {
-        return c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1);
-    };
-    if (std::none_of(string.cbegin(), string.cend(), isBreak))
-        return string;
-    QString text = string;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    for (QChar &c : text) {
-        if (isBreak(c))
-            c = u'\n';
-    }
-    return text;
-}
-
-QString TextView::storedText(const QString &string) const
-{
-    // The text edit stores paragraph breaks as "\n" itself; the wrapping
-    // viewer keeps the text it is given, so it is given the stored form.
-    return m_wrapsLines ? withParagraphBreaksAsNewlines(string) : string;
-}
-
 void TextView::setDeferredString(std::function<QString()> make)
 {
-    if (m_viewer && m_wrapsLines)
-        m_viewer->setDeferredString([this, make = std::move(make)] { return storedText(make ? make() : QString()); });
-    else if (m_viewer)
+    if (m_viewer)
         m_viewer->setDeferredString(std::move(make));
     else
         setString(make ? make() : QString());
@@ -146,7 +118,7 @@ qsizetype TextView::stringLength() const
 void TextView::replaceCharactersInRange(TextRange range, const QString &string)
 {
     if (m_viewer) {
-        m_viewer->replaceCharactersInRange(range, storedText(string));
+        m_viewer->replaceCharactersInRange(range, string);
         return;
     }
     const qsizetype length = stringLength();

@@ -11,10 +11,6 @@ namespace kv::ui {
 
 class TextViewer;
 
-// `text` as the text edit stores it: every paragraph break ("\r\n", "\r",
-// "\n", U+2029, and the frame marks U+FDD0 and U+FDD1) becomes one "\n".
-QString withParagraphBreaksAsNewlines(const QString &text);
-
 // A multi-line text view that scrolls by pixel. Its string is plain text in
 // one font (the view's font).
 //
@@ -23,7 +19,7 @@ QString withParagraphBreaksAsNewlines(const QString &text);
 // rather than with the text's size; the methods below then act on the
 // viewer, and string() gives the text exactly as it was set. With
 // `wrapsLines` the viewer also breaks lines at its width, as the text edit
-// does, and stores paragraph breaks as the text edit does (each one "\n").
+// does.
 class TextView : public QTextEdit
 {
     Q_OBJECT
@@ -65,9 +61,6 @@ public:
 
 private:
     void syncScrollRange();
-
-    // The text as the text edit would store it, for a wrapping viewer.
-    QString storedText(const QString &string) const;
 
     TextViewer *m_viewer = nullptr;
     bool m_wrapsLines = false;
