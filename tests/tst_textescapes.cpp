@@ -69,5 +69,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTextEscapes)
+QTEST_MAIN(TestTextEscapes)
 #include "tst_textescapes.moc"
