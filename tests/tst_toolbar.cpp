@@ -10,11 +10,14 @@
 
 #include "SaveSheetDriver.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 
 using kv::ui::Toolbar;
 using kv::ui::ToolbarItem;
@@ -360,6 +363,12 @@ void TestToolbar::items()
     QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QVERIFY(!button->icon().isNull());
     QCOMPARE(button->focusPolicy(), Qt::TabFocus);
+    // No tool tip: hovering the button shows none.
+    QToolTip::hideText();
+    QHelpEvent hover(QEvent::ToolTip, button->rect().center(), button->mapToGlobal(button->rect().center()));
+    QApplication::sendEvent(button, &hover);
+    QVERIFY(!QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), QString());
 }
 
 void TestToolbar::orderLeftToRightWithFlexibleSpace()

@@ -189,6 +189,15 @@ void Toolbar::updateButton(ToolbarItem *item)
     button->setObjectName(item->itemIdentifier());
     button->setAccessibleName(item->label());
     button->setFocusPolicy(Qt::TabFocus);
+    // An item carries no tool tip; a button would show its label as one.
+    button->installEventFilter(this);
+}
+
+bool Toolbar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && qobject_cast<QToolButton *>(watched))
+        return true;
+    return QToolBar::eventFilter(watched, event);
 }
 
 bool Toolbar::event(QEvent *event)
