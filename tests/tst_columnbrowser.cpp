@@ -203,6 +203,7 @@ private Q_SLOTS:
     void chevronOnRowsWithRowsBelow();
     void reloadedColumnsShareOneChevron();
     void chevronFollowsThePalette();
+    void everyColumnHasOneRowHeight();
 };
 
 void TestColumnBrowser::loadColumnZeroAsksCountOnce()
@@ -851,4 +852,29 @@ void TestColumnBrowser::chevronFollowsThePalette()
 }
 
 QTEST_MAIN(TestColumnBrowser)
+// Rows are as tall, and in the same font, in every column, whether a column
+// begins with a row that leads further (drawn with a chevron) or not.
+void TestColumnBrowser::everyColumnHasOneRowHeight()
+{
+    TreeDelegate delegate({leaf("First"), branch("Open", {branch("Deeper", {leaf("a"), leaf("b")}), leaf("Last")})});
+    ColumnBrowser browser;
+    browser.setPathSeparator(Separator);
+    browser.setDelegate(&delegate);
+    browser.resize(800, 300);
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    QVERIFY(browser.setPath(Separator + "Open" + Separator + "Deeper"));
+    QCOMPARE(browser.numberOfColumns(), 3);
+    QList<int> heights;
+    for (int column = 0; column < 3; ++column) {
+        QListView *view = listOf(browser, column);
+        QVERIFY(view);
+        QCOMPARE(view->font(), listOf(browser, 0)->font());
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            heights.append(view->visualRect(view->model()->index(row, 0)).height());
+    }
+    QVERIFY(heights.first() > 0);
+    QCOMPARE(heights, QList<int>(heights.size(), heights.first()));
+}
+
 #include "tst_columnbrowser.moc"

@@ -44,22 +44,38 @@ class BrowserItemDelegate : public QStyledItemDelegate
 public:
     BrowserItemDelegate(const ColumnBrowser *browser, QWidget *view) : QStyledItemDelegate(view), m_browser(browser) {}
 
+    // Every row is as tall as one drawn with a chevron, so that rows line up
+    // in every column whether it holds such rows or not.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem measured = option;
+        initStyleOption(&measured, index);
+        addChevron(&measured);
+        const QWidget *widget = measured.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        return style->sizeFromContents(QStyle::CT_ItemViewItem, &measured, QSize(), widget);
+    }
+
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (!index.data(LeafRole).toBool()) {
-            const QWidget *view = option->widget;
-            option->features |= QStyleOptionViewItem::HasDecoration;
-            option->icon = m_browser->chevronIcon(view ? view->palette() : option->palette,
-                                                  view ? view->devicePixelRatioF() : 1.0);
-            option->decorationSize = QSize(8, 12);
-            option->decorationPosition = QStyleOptionViewItem::Right;
-            option->decorationAlignment = Qt::AlignRight | Qt::AlignVCenter;
-        }
+        if (!index.data(LeafRole).toBool())
+            addChevron(option);
     }
 
 private:
+    void addChevron(QStyleOptionViewItem *option) const
+    {
+        const QWidget *view = option->widget;
+        option->features |= QStyleOptionViewItem::HasDecoration;
+        option->icon =
+            m_browser->chevronIcon(view ? view->palette() : option->palette, view ? view->devicePixelRatioF() : 1.0);
+        option->decorationSize = QSize(8, 12);
+        option->decorationPosition = QStyleOptionViewItem::Right;
+        option->decorationAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    }
+
     const ColumnBrowser *m_browser;
 };
 
