@@ -68,9 +68,11 @@ QByteArray plist(const QByteArray &body)
 }
 
 const QByteArray prologue = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
                             "<plist version=\"1.0\">\n";
+// The same with a document-type line naming an external definition.
+const QByteArray externalDoctypePrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                           "<!DOCTYPE plist SYSTEM \"file://localhost/plist.dtd\">\n"
+                                           "<plist version=\"1.0\">\n";
 
 QByteArray fileContent(const QString &path)
 {
@@ -392,7 +394,16 @@ void TestPropertyListXml::readAccepts_data()
     QTest::addColumn<PropertyListValue>("value");
 
     QTest::newRow("no declaration, no doctype") << QByteArray("<plist><string>a</string></plist>") << str("a");
-    QTest::newRow("with doctype") << prologue + "<integer>5</integer></plist>" << num(5);
+    QTest::newRow("declaration, no doctype") << prologue + "<integer>5</integer></plist>" << num(5);
+    QTest::newRow("external doctype, system")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<!DOCTYPE plist SYSTEM \"file://localhost/plist.dtd\">\n<plist version=\"1.0\">"
+                      "<integer>5</integer></plist>")
+        << num(5);
+    QTest::newRow("external doctype, public")
+        << QByteArray("<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" \"http://example.org/plist.dtd\">"
+                      "<plist version=\"1.0\"><integer>5</integer></plist>")
+        << num(5);
     QTest::newRow("doctype without ids") << QByteArray("<!DOCTYPE plist><plist><true/></plist>")
                                          << PropertyListValue::fromBoolean(true);
     QTest::newRow("bare root") << QByteArray("<dict><key>a</key><false/></dict>")
@@ -562,10 +573,10 @@ void TestPropertyListXml::readRejects_data()
     QTest::newRow("undeclared entity") << plist("<string>&nbsp;</string>")
                                        << "line 3, column 14: malformed XML: Entity 'nbsp' not declared.";
     QTest::newRow("undeclared entity in text, external doctype")
-        << prologue + "<string>a&nbsp;b</string>\n</plist>\n"
+        << externalDoctypePrologue + "<string>a&nbsp;b</string>\n</plist>\n"
         << "line 4, column 25: reference to the undeclared entity \"nbsp\"";
     QTest::newRow("undeclared entity in a key, external doctype")
-        << prologue + "<dict><key>&k;</key><true/></dict>\n</plist>\n"
+        << externalDoctypePrologue + "<dict><key>&k;</key><true/></dict>\n</plist>\n"
         << "line 4, column 20: reference to the undeclared entity \"k\"";
     QTest::newRow("entity declaration")
         << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE plist [\n<!ENTITY e \"expanded\">\n]>\n"

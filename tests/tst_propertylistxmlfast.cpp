@@ -98,8 +98,8 @@ QByteArray fileContent(const QString &path)
 }
 
 const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-const QByteArray documentType = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                                "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
+// A document-type line naming an external definition, as files in the wild have.
+const QByteArray documentType = "<!DOCTYPE plist SYSTEM \"file://localhost/plist.dtd\">\n";
 
 QByteArray plist(const QByteArray &body)
 {
@@ -306,6 +306,9 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     }
     QTest::newRow("doctype without ids") << QByteArray("<!DOCTYPE plist><plist><true/></plist>") << true;
     QTest::newRow("doctype system") << QByteArray("<!DOCTYPE plist SYSTEM \"file.dtd\"><plist><true/></plist>") << true;
+    QTest::newRow("doctype public") << QByteArray(
+        "<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" \"http://example.org/plist.dtd\">"
+        "<plist><true/></plist>") << true;
     QTest::newRow("doctype with internal subset")
         << QByteArray("<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><string>&e;</string></plist>") << false;
     QTest::newRow("doctype of another kind") << QByteArray("<!DOCTYPE html><plist><true/></plist>") << false;

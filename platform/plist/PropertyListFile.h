@@ -47,8 +47,8 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
 // error naming the file and the reason.
 PropertyListValue readPropertyListFile(const QString &path, QString *error);
 
-// The XML property-list text of a value: the XML declaration, the standard
-// DOCTYPE line, <plist version="1.0">, the value at column 0 with its content
+// The XML property-list text of a value: the XML declaration (no
+// document-type line), <plist version="1.0">, the value at column 0 with its content
 // indented by tabs, </plist> and a final newline. Dates are written to the
 // second (UTC); data as wrapped base64; reals as their shortest round-trip
 // text ("nan", "+infinity", "-infinity" for the special values).

@@ -66,12 +66,10 @@ QString codePointName(uint c)
 
 namespace {
 
-// The XML declaration, the format's standard DOCTYPE line and the plist
-// element that every XML property list starts with.
-constexpr char xmlPrologue[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-    "<plist version=\"1.0\">\n";
+// The XML declaration and the plist element that every XML property list
+// starts with. A document-type line is optional for readers and not written.
+constexpr char xmlPrologue[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                               "<plist version=\"1.0\">\n";
 
 constexpr char xmlEpilogue[] = "</plist>\n";
 
