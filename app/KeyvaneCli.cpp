@@ -1,7 +1,9 @@
 #include "app/KeyvaneCli.h"
 
-#include "platform/dynamicstore/DynamicStore.h"
+#include "app/CommandLine.h"
+
 #include "platform/TextEscapes.h"
+#include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCommandLineOption>
@@ -58,19 +60,18 @@ QString usageText()
                           "  watch            print each changed key as changes happen, until interrupted\n"
                           "  export FILE      write every key and its value to FILE as an XML property list\n"
                           "\n"
-                          "Options:\n"
-                          "  --snapshot FILE  serve the store from a property-list file (XML or binary) whose\n"
-                          "                   top-level dictionary holds the keys; followed as it changes\n"
-                          "  -h, --help       show this text\n"
-                          "  --version        show the version\n"
-                          "\n"
-                          "list and watch print one key per line. A key holding a backslash, a control\n"
-                          "character, a line or paragraph separator or a lone surrogate is printed with\n"
-                          "C-style escapes: \\\\ for a backslash, \\n, \\r and \\t, and \\uXXXX (four\n"
-                          "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
-                          "\n"
-                          "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
-                          "a store that cannot be opened, or a failed export.\n");
+                          "Options:\n")
+           + app::storeOptionsHelp()
+           + QStringLiteral("  -h, --help       show this text\n"
+                            "  --version        show the version\n"
+                            "\n"
+                            "list and watch print one key per line. A key holding a backslash, a control\n"
+                            "character, a line or paragraph separator or a lone surrogate is printed with\n"
+                            "C-style escapes: \\\\ for a backslash, \\n, \\r and \\t, and \\uXXXX (four\n"
+                            "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
+                            "\n"
+                            "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
+                            "a store that cannot be opened, or a failed export.\n");
 }
 
 // --- watch: quits cleanly on SIGINT/SIGTERM through a self-pipe ----------------
@@ -197,10 +198,9 @@ int keyvaneCliMain(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(KEYVANE_VERSION));
 
     QCommandLineParser parser;
-    const QCommandLineOption snapshotOption(QStringLiteral("snapshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOption(snapshotOption);
+    app::addStoreOptions(parser);
     parser.addOption(helpOption);
     parser.addOption(versionOption);
     // Options stop at the command, so that a pattern may begin with "-".
@@ -229,12 +229,9 @@ int keyvaneCliMain(int argc, char **argv)
     };
 
     StoreConfiguration configuration;
-    if (parser.isSet(snapshotOption)) {
-        configuration.kind = StoreConfiguration::Kind::Snapshot;
-        configuration.snapshotPath = parser.value(snapshotOption);
-        if (configuration.snapshotPath.isEmpty())
-            return fail(QStringLiteral("--snapshot needs a file name"));
-    }
+    QString error;
+    if (!app::storeConfigurationFrom(parser, &configuration, &error))
+        return fail(error);
 
     if (command == QLatin1String("list")) {
         if (!expectOperands(0, 1))

@@ -38,6 +38,21 @@ done
 "$keyvane" --help -platform offscreen | grep -q -- '--snapshot' || fail "keyvane --help"
 "$keyvane" --no-such-option -platform offscreen >/dev/null 2>&1; [ $? -eq 2 ] || fail "unknown option must exit 2"
 
+# With no display at all (as over SSH), the options still answer, and the
+# window says in one line that it cannot be shown: no abort, no core dump.
+nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "XDG_RUNTIME_DIR=$work")
+"${nodisplay[@]}" "$keyvane" --version | grep -q '^keyvane [0-9]' || fail "keyvane --version without a display"
+"${nodisplay[@]}" "$keyvane" --help | grep -q -- '--snapshot' || fail "keyvane --help without a display"
+"${nodisplay[@]}" "$keyvane" --bogus >/dev/null 2>"$work/err"; status=$?
+[ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 1 ] || { cat "$work/err" >&2; fail "keyvane --bogus without a display: $status"; }
+"${nodisplay[@]}" "$keyvane" >/dev/null 2>"$work/err"; status=$?
+[ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "no display.*keyvane-cli" "$work/err" \
+  || { cat "$work/err" >&2; fail "keyvane without a display: status $status"; }
+# A display that cannot be reached is told the same way.
+env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:987 "XDG_RUNTIME_DIR=$work" "$keyvane" >/dev/null 2>"$work/err"; status=$?
+[ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot show a window" "$work/err" \
+  || { cat "$work/err" >&2; fail "keyvane on an unreachable display: status $status"; }
+
 # The window comes up on the snapshot and the program ends with status 0 when asked to.
 QT_QPA_PLATFORM=offscreen "$keyvane" --snapshot "$work/snapshot.plist" >"$work/out" 2>"$work/err" &
 pid=$!
