@@ -16,13 +16,6 @@
 
 namespace kv::live {
 
-void UniqueFd::reset(int fd)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
 namespace {
 
 // NLMSG_OK with the length kept signed: a message header fits, and the

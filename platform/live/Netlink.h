@@ -4,6 +4,8 @@
 // RAII file descriptors, bounds-checked parsing of link, address and route
 // messages, full dumps, and the subscription socket used as a change signal.
 
+#include "platform/UniqueFd.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -16,36 +18,7 @@ struct nlmsghdr;
 
 namespace kv::live {
 
-// Owns one file descriptor; closes it when destroyed.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
-    UniqueFd &operator=(UniqueFd &&other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
+using kv::UniqueFd;
 
 struct LinkInfo
 {
