@@ -111,9 +111,9 @@ void KeyListTest::keysAreSortedByCodeUnits_data()
                                 << QStringList{"Setup:/Network/Global/IPv4", "State:/Network/Global/IPv4",
                                                "State:/Network/Interface", "State:/Network/Interface/eth0/IPv4"};
     QTest::newRow("prefix before longer key") << QStringList{"ab", "a", "a:"} << QStringList{"a", "a:", "ab"};
-    QTest::newRow("keys with line ends")
-        << QStringList{"State:/B", "State:/A\nB", "State:/A\r\n", QStringLiteral("State:/A\u2029"), "\n"}
-        << QStringList{"\n", "State:/A\nB", "State:/A\r\n", QStringLiteral("State:/A\u2029"), "State:/B"};
+    QTest::newRow("keys with line ends") << QStringList{
+        "State:/B", "State:/A\nB", "State:/A\r\n", QStringLiteral("State:/A\u2029"),
+        "\n"} << QStringList{"\n", "State:/A\nB", "State:/A\r\n", QStringLiteral("State:/A\u2029"), "State:/B"};
 }
 
 void KeyListTest::keysAreSortedByCodeUnits()

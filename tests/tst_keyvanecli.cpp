@@ -142,10 +142,8 @@ private Q_SLOTS:
                                    << "State:/Back\\\\slash";
         QTest::newRow("delete character") << "State:/Del\x7f"
                                           << "State:/Del\\u007F";
-        QTest::newRow("line separator") << QStringLiteral("State:/LS\u2028")
-                                        << "State:/LS\\u2028";
-        QTest::newRow("next line") << QStringLiteral("State:/NEL\u0085")
-                                   << "State:/NEL\\u0085";
+        QTest::newRow("line separator") << QStringLiteral("State:/LS\u2028") << "State:/LS\\u2028";
+        QTest::newRow("next line") << QStringLiteral("State:/NEL\u0085") << "State:/NEL\\u0085";
         QTest::newRow("plain") << "State:/Plain ü ✓"
                                << "State:/Plain ü ✓";
     }

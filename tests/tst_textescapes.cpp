@@ -25,8 +25,7 @@ private Q_SLOTS:
                                                     << "a\\r\\nb";
         QTest::newRow("vertical tab, form feed") << "a\vb\fc"
                                                  << "a\\vb\\fc";
-        QTest::newRow("unicode line ends") << QStringLiteral("a\u0085b\u2028c\u2029d")
-                                           << "a\\u0085b\\u2028c\\u2029d";
+        QTest::newRow("unicode line ends") << QStringLiteral("a\u0085b\u2028c\u2029d") << "a\\u0085b\\u2028c\\u2029d";
         QTest::newRow("tab and other controls stay") << "a\tb\x01"
                                                      << "a\tb\x01";
     }
@@ -51,10 +50,9 @@ private Q_SLOTS:
                                        << "a\\\\b\\nc\\rd\\te";
         QTest::newRow("other controls") << QString("nul") + QChar(0) + "\x1b\x7f" + QChar(0x9f)
                                         << "nul\\u0000\\u001B\\u007F\\u009F";
-        QTest::newRow("separators") << QStringLiteral("\u2028\u2029\u0085")
-                                    << "\\u2028\\u2029\\u0085";
-        QTest::newRow("surrogate pair stays") << QStringLiteral("smile \U0001F600")
-                                              << QStringLiteral("smile \U0001F600");
+        QTest::newRow("separators") << QStringLiteral("\u2028\u2029\u0085") << "\\u2028\\u2029\\u0085";
+        QTest::newRow("surrogate pair stays")
+            << QStringLiteral("smile \U0001F600") << QStringLiteral("smile \U0001F600");
         QTest::newRow("lone surrogates") << QString("hi ") + QChar(0xD800) + " lo " + QChar(0xDC00)
                                          << "hi \\uD800 lo \\uDC00";
         QTest::newRow("high surrogate at the end") << QString("x") + QChar(0xDBFF) << "x\\uDBFF";
