@@ -173,7 +173,10 @@ int applicationMain(int argc, char **argv)
     if (translator.load(QLocale(), QStringLiteral("keyvane"), QStringLiteral("_"), QStringLiteral(":/i18n")))
         QApplication::installTranslator(&translator);
 
-    kv::StoreEngine::instance()->configure(configuration);
+    // The store, for as long as the program runs.
+    kv::StoreEngine engine;
+    const kv::StoreEngine::Installation installation(engine);
+    engine.setSources(kv::app::makeStoreSources(configuration));
     configuration.snapshotReadAhead.reset(); // the source alone keeps the read-ahead, until it starts
 
     // Load the interface, then start the controller, then run.
@@ -188,8 +191,8 @@ int applicationMain(int argc, char **argv)
     // shows (the keys in the store, the rows of the browser's first column),
     // and quit.
     if (qEnvironmentVariableIntValue("KEYVANE_EXIT_WHEN_SHOWN") == 1) {
-        QTimer::singleShot(0, &app, [&controller] {
-            std::printf("shown keys=%lld rows=%d\n", static_cast<long long>(kv::StoreEngine::instance()->keyCount()),
+        QTimer::singleShot(0, &app, [&controller, &engine] {
+            std::printf("shown keys=%lld rows=%d\n", static_cast<long long>(engine.keyCount()),
                         controller.kvnBrowser ? controller.kvnBrowser->numberOfRowsInColumn(0) : 0);
             std::fflush(stdout);
             QApplication::quit();

@@ -3,7 +3,7 @@
 // The command line both programs share: the options that choose the store's
 // source, and, for the window, what the window toolkit takes for itself.
 
-#include "platform/dynamicstore/DynamicStore.h"
+#include "app/StoreSources.h"
 
 #include <QCommandLineParser>
 #include <QString>

@@ -232,29 +232,30 @@ int keyvaneCliMain(int argc, char **argv)
     QString error;
     if (!app::storeConfigurationFrom(parser, &configuration, &error))
         return fail(error);
+    // The store, for as long as the command runs; its sources start when the
+    // command opens its connection.
+    StoreEngine engine;
+    const StoreEngine::Installation installation(engine);
+    engine.setSources(app::makeStoreSources(configuration));
 
     if (command == QLatin1String("list")) {
         if (!expectOperands(0, 1))
             return usageError(QStringLiteral("list [PATTERN]"));
-        StoreEngine::instance()->configure(configuration);
         return runList(operands.isEmpty() ? QStringLiteral(".*") : operands.first());
     }
     if (command == QLatin1String("show")) {
         if (!expectOperands(1, 1))
             return usageError(QStringLiteral("show KEY"));
-        StoreEngine::instance()->configure(configuration);
         return runShow(operands.first());
     }
     if (command == QLatin1String("watch")) {
         if (!expectOperands(0, 0))
             return usageError(QStringLiteral("watch"));
-        StoreEngine::instance()->configure(configuration);
         return runWatch(app);
     }
     if (command == QLatin1String("export")) {
         if (!expectOperands(1, 1))
             return usageError(QStringLiteral("export FILE"));
-        StoreEngine::instance()->configure(configuration);
         return runExport(operands.first());
     }
     return fail(QStringLiteral("unknown command \"%1\" (try --help)").arg(command));

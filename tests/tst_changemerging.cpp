@@ -3,6 +3,7 @@
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "app/StoreSources.h"
 #include "console/ConsoleLog.h"
 #include "inspector/KVNItem.h"
 #include "platform/dynamicstore/DynamicStore.h"
@@ -585,7 +586,7 @@ void ChangeMergingTest::snapshotRewriteIsMerged()
     write({{QStringLiteral("State:/Network/Global/IPv4"), str(QStringLiteral("one"))},
            {QStringLiteral("State:/Network/Interface/eth0/IPv4"), str(QStringLiteral("two"))},
            {QStringLiteral("Setup:/System"), str(QStringLiteral("three"))}});
-    engine->configure(kv::StoreConfiguration{kv::StoreConfiguration::Kind::Snapshot, path});
+    engine->setSources(kv::app::makeStoreSources(kv::StoreConfiguration{kv::StoreConfiguration::Kind::Snapshot, path}));
     controller->awakeFromNib();
     QVERIFY(controller->store);
     QCOMPARE(controller->storeKeysList.size(), 3);

@@ -2,6 +2,7 @@
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "app/StoreSources.h"
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/Application.h"
@@ -191,7 +192,7 @@ void ControllerTest::storeThatCannotBeOpenedStillBringsUpTheWindow()
     kv::StoreConfiguration configuration;
     configuration.kind = kv::StoreConfiguration::Kind::Snapshot;
     configuration.snapshotPath = dir.filePath(QStringLiteral("missing.plist"));
-    engine->configure(configuration);
+    engine->setSources(kv::app::makeStoreSources(configuration));
 
     KVNController controller;
     auto ui = loadMainInterface(&controller);

@@ -2,6 +2,7 @@
 // change lists (coalescing, order, batches, delivery from the event loop
 // only), errors and the depth cap.
 
+#include "app/StoreSources.h"
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
 
@@ -545,9 +546,9 @@ private Q_SLOTS:
         StoreEngine::setInstance(engine.get());
     }
 
-    void configureEmptyReplacesSources()
+    void noSourcesServeAnEmptyStore()
     {
-        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Empty, QString()});
+        engine->setSources(kv::app::makeStoreSources(StoreConfiguration{StoreConfiguration::Kind::Empty}));
         QCOMPARE(engine->keyCount(), 0);
         Recorder recorder;
         auto store = open(&recorder);
@@ -556,11 +557,11 @@ private Q_SLOTS:
         QVERIFY(keys && keys->isEmpty());
     }
 
-    void configureMissingSnapshotFailsOpen()
+    void missingSnapshotFailsOpen()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("absent.plist"));
-        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Snapshot, path});
+        engine->setSources(kv::app::makeStoreSources(StoreConfiguration{StoreConfiguration::Kind::Snapshot, path}));
         Recorder recorder;
         QVERIFY(!storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder));
         QCOMPARE(storeError(), int(StoreSourceFailed));
@@ -611,16 +612,27 @@ private Q_SLOTS:
         QCOMPARE(recorder.lists, QList<QStringList>{QStringList{"Setup:/System"}});
     }
 
-    void defaultInstanceIsMadeLazily()
+    // Connections are opened on the engine installed at the time; with none
+    // installed there is no store (nothing is made behind the caller's back).
+    void installationLastsItsScope()
     {
-        StoreEngine::setInstance(nullptr);
-        StoreEngine *first = StoreEngine::instance();
-        QVERIFY(first);
-        QVERIFY(first != engine.get());
-        QCOMPARE(StoreEngine::instance(), first);
-        QCOMPARE(first->parent(), QCoreApplication::instance());
-        StoreEngine::setInstance(engine.get());
         QCOMPARE(StoreEngine::instance(), engine.get());
+        {
+            StoreEngine inner;
+            inner.setValue(QStringLiteral("State:/Inner"), str("inner"));
+            const StoreEngine::Installation installation(inner);
+            QCOMPARE(StoreEngine::instance(), &inner);
+            auto store = storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr);
+            QVERIFY(store);
+            QCOMPARE(*storeCopyKeyList(store.get(), QStringLiteral(".*")), QStringList{"State:/Inner"});
+        }
+        QCOMPARE(StoreEngine::instance(), engine.get());
+
+        StoreEngine::setInstance(nullptr);
+        QVERIFY(!storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr));
+        QCOMPARE(storeError(), int(StoreNoConnection));
+        QVERIFY(!storeErrorString(storeError()).isEmpty());
+        StoreEngine::setInstance(engine.get());
     }
 };
 

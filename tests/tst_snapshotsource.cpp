@@ -3,6 +3,7 @@
 // and re-create) as one change list of exactly the changed keys, and keeping
 // the last good contents when the file turns bad.
 
+#include "app/StoreSources.h"
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/dynamicstore/SnapshotSource.h"
@@ -100,7 +101,7 @@ private:
         engine = std::make_unique<StoreEngine>();
         StoreConfiguration configuration(StoreConfiguration::Kind::Snapshot, snapshot);
         configuration.snapshotReadAhead = std::move(readAhead);
-        engine->configure(configuration);
+        engine->setSources(kv::app::makeStoreSources(configuration));
         StoreEngine::setInstance(engine.get());
         store = storeCreate(QStringLiteral("Vaneview"), recordCallout, &recorder);
         if (!store) {

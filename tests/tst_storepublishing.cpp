@@ -68,7 +68,6 @@ private Q_SLOTS:
     void init()
     {
         engine = std::make_unique<StoreEngine>();
-        engine->configure(StoreConfiguration{StoreConfiguration::Kind::Empty, QString()});
         StoreEngine::setInstance(engine.get());
     }
 
@@ -326,7 +325,6 @@ private Q_SLOTS:
             Outcome outcome;
             StoreEngine::setInstance(nullptr);
             engine = std::make_unique<StoreEngine>();
-            engine->configure(StoreConfiguration{StoreConfiguration::Kind::Empty, QString()});
             StoreEngine::setInstance(engine.get());
             if (!startsEmpty) {
                 engine->setValue(QStringLiteral("Setup:/Earlier"), str(QStringLiteral("kept")));

@@ -1,8 +1,6 @@
 #include "platform/dynamicstore/DynamicStore.h"
 
 #include "platform/SystemLog.h"
-#include "platform/dynamicstore/SnapshotSource.h"
-#include "platform/live/LiveSystemSource.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -102,11 +100,8 @@ bool matchesAny(const QList<KeyPattern> &patterns, const QString &key)
     return std::any_of(patterns.cbegin(), patterns.cend(), [&key](const KeyPattern &p) { return p.matches(key); });
 }
 
-// The process-wide engine: an installed one, or the default one made on first use.
+// The process-wide engine.
 QPointer<StoreEngine> installedEngine;
-QPointer<StoreEngine> defaultEngine;
-// Owns the default engine when there was no application object to parent it to.
-std::unique_ptr<StoreEngine> orphanDefaultEngine;
 
 } // namespace
 
@@ -215,16 +210,7 @@ StoreEngine::~StoreEngine()
 
 StoreEngine *StoreEngine::instance()
 {
-    if (installedEngine)
-        return installedEngine;
-    if (!defaultEngine) {
-        auto *engine = new StoreEngine(QCoreApplication::instance());
-        engine->d->useDefaultConfiguration = true;
-        defaultEngine = engine;
-        if (!QCoreApplication::instance())
-            orphanDefaultEngine.reset(engine);
-    }
-    return defaultEngine;
+    return installedEngine;
 }
 
 void StoreEngine::setInstance(StoreEngine *engine)
@@ -244,9 +230,8 @@ void StoreEngine::addSource(std::unique_ptr<StoreSource> source)
     }
 }
 
-void StoreEngine::configure(const StoreConfiguration &configuration)
+void StoreEngine::setSources(std::vector<std::unique_ptr<StoreSource>> sources)
 {
-    d->useDefaultConfiguration = false;
     d->sources.clear();
 
     // What the old sources published goes with them.
@@ -258,22 +243,12 @@ void StoreEngine::configure(const StoreConfiguration &configuration)
         endBatch();
     }
 
-    switch (configuration.kind) {
-    case StoreConfiguration::Kind::LiveSystem: addSource(createLiveSystemSource()); break;
-    case StoreConfiguration::Kind::Snapshot: {
-        auto source = std::make_unique<SnapshotSource>(configuration.snapshotPath);
-        source->setReadAhead(configuration.snapshotReadAhead);
+    for (std::unique_ptr<StoreSource> &source : sources)
         addSource(std::move(source));
-        break;
-    }
-    case StoreConfiguration::Kind::Empty: break;
-    }
 }
 
 bool StoreEngine::ensureStarted(QString *error)
 {
-    if (d->useDefaultConfiguration)
-        configure(StoreConfiguration{});
     // By index: a starting source may add further sources.
     for (std::size_t i = 0; i < d->sources.size(); ++i) {
         if (d->sources[i].started)
@@ -348,6 +323,19 @@ void StoreEngine::setValues(const PropertyListDictionary &values)
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             setValue(it.key(), it.value());
     }
+    endBatch();
+}
+
+void StoreEngine::publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh)
+{
+    if (d->destroying)
+        return;
+    beginBatch();
+    for (auto it = published.cbegin(); it != published.cend(); ++it) {
+        if (!fresh.contains(it.key()))
+            removeValue(it.key());
+    }
+    setValues(fresh); // only real changes are reported
     endBatch();
 }
 
@@ -522,6 +510,12 @@ StoreEngine *engineOf(StoreConnection *store)
 std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout callout, void *context)
 {
     StoreEngine *engine = StoreEngine::instance();
+    if (!engine) {
+        const QString error = QStringLiteral("No store engine is running");
+        setError(StoreNoConnection, error);
+        lastOpenFailure() = error;
+        return nullptr;
+    }
     QString error;
     if (!engine->ensureStarted(&error)) {
         setError(StoreSourceFailed, error);

@@ -24,7 +24,6 @@ namespace kv {
 
 class StoreConnection;
 class StoreEngine;
-class SnapshotReadAhead;
 
 // Error codes reported by storeError().
 enum StoreErrorCode : int {
@@ -47,24 +46,10 @@ public:
     virtual bool start(StoreEngine &engine, QString *error) = 0;
 };
 
-// Which sources the engine runs; set by the program's entry before the first
-// connection is opened.
-struct StoreConfiguration
-{
-    enum class Kind { LiveSystem, Snapshot, Empty };
-    explicit StoreConfiguration(Kind kind = Kind::LiveSystem, QString snapshotPath = QString())
-        : kind(kind), snapshotPath(std::move(snapshotPath))
-    {}
-
-    Kind kind;
-    QString snapshotPath; // for Kind::Snapshot
-    // Optionally, the snapshot file already being read (see SnapshotReadAhead).
-    std::shared_ptr<SnapshotReadAhead> snapshotReadAhead;
-};
-
-// The engine. One per process (instance()); tests may make their own and use
-// StoreEngine::setInstance to install it. Lives on the main thread: every
-// call is made there, and change lists are delivered there from the event loop.
+// The engine. The program's entry makes one and installs it for its lifetime
+// (Installation); connections are opened on the installed engine. Lives on
+// the main thread: every call is made there, and change lists are delivered
+// there from the event loop.
 class StoreEngine : public QObject
 {
     Q_OBJECT
@@ -72,22 +57,31 @@ public:
     explicit StoreEngine(QObject *parent = nullptr);
     ~StoreEngine() override;
 
-    // The process-wide engine. Unless one was installed with setInstance, a
-    // default engine is made on first use (parented to the application object
-    // when there is one); it serves the live system unless configure() is
-    // called before the first connection is opened.
+    // The installed engine, or none.
     static StoreEngine *instance();
     // Installs an engine as the process-wide one (the caller keeps ownership;
-    // pass nullptr to go back to a lazily made default engine).
+    // none uninstalls).
     static void setInstance(StoreEngine *engine);
+    // Installs an engine for the installation's lifetime; the engine
+    // installed before comes back when it goes.
+    class Installation
+    {
+    public:
+        explicit Installation(StoreEngine &engine) : m_previous(instance()) { setInstance(&engine); }
+        ~Installation() { setInstance(m_previous); }
+        Installation(const Installation &) = delete;
+        Installation &operator=(const Installation &) = delete;
+
+    private:
+        StoreEngine *m_previous;
+    };
 
     // Sources: the engine takes ownership. Sources added before the first
     // connection is opened are started then; sources added later are started
     // at once (a failure is logged).
     void addSource(std::unique_ptr<StoreSource> source);
-    // Replaces the sources with those of a configuration (live system,
-    // snapshot file, none). Keys published by the old sources are removed.
-    void configure(const StoreConfiguration &configuration);
+    // Replaces the sources. Keys published by the old sources are removed.
+    void setSources(std::vector<std::unique_ptr<StoreSource>> sources);
     // Starts the sources not yet started; false with *error when one fails
     // (a later call tries the failed one again).
     bool ensureStarted(QString *error);
@@ -101,6 +95,10 @@ public:
     // that holds no keys yet takes the dictionary as it is (shared, not
     // copied) when every entry would be set.
     void setValues(const PropertyListDictionary &values);
+    // Publishes `fresh` in place of `published`, what one source published
+    // before: its keys that `fresh` lacks are removed, the others set, in one
+    // change list that holds only real changes.
+    void publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh);
     // Removes a key; nothing is reported when it does not exist.
     void removeValue(const QString &key);
     // Reports the key as changed without changing it.
@@ -183,8 +181,8 @@ private:
 
 // --- Connection functions ---------------------------------------------------
 
-// Opens a read-only connection to the process's engine, starting its sources.
-// Returns none on failure (storeError()/storeErrorString() say why).
+// Opens a read-only connection to the installed engine, starting its
+// sources. Returns none on failure (storeError()/storeErrorString() say why).
 std::unique_ptr<StoreConnection> storeCreate(const QString &name, StoreCallout callout, void *context);
 
 // Sets the keys and regular-expression patterns whose changes are reported.

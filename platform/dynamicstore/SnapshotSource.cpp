@@ -177,13 +177,7 @@ void SnapshotSource::reload()
 
 void SnapshotSource::publish(const PropertyListDictionary &contents)
 {
-    m_engine->beginBatch();
-    for (auto it = m_contents.cbegin(); it != m_contents.cend(); ++it) {
-        if (!contents.contains(it.key()))
-            m_engine->removeValue(it.key());
-    }
-    m_engine->setValues(contents); // the engine reports only real changes
-    m_engine->endBatch();
+    m_engine->publishChanges(m_contents, contents);
     m_contents = contents;
 }
 

@@ -70,25 +70,7 @@ struct LiveSystemSource::Private
 
     void apply(KeyValues *published, const KeyValues &fresh)
     {
-        QStringList removed;
-        for (auto it = published->cbegin(); it != published->cend(); ++it) {
-            if (!fresh.contains(it.key()))
-                removed.append(it.key());
-        }
-        QList<KeyValues::const_iterator> changed;
-        for (auto it = fresh.cbegin(); it != fresh.cend(); ++it) {
-            const auto old = published->constFind(it.key());
-            if (old == published->cend() || old.value() != it.value())
-                changed.append(it);
-        }
-        if (removed.isEmpty() && changed.isEmpty())
-            return;
-        engine->beginBatch();
-        for (const QString &key : std::as_const(removed))
-            engine->removeValue(key);
-        for (const auto &it : std::as_const(changed))
-            engine->setValue(it.key(), it.value());
-        engine->endBatch();
+        engine->publishChanges(*published, fresh);
         *published = fresh;
     }
 
