@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/dynamicstore/SnapshotSource.h"
@@ -185,7 +186,8 @@ int applicationMain(int argc, char **argv)
     std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
     controller.awakeFromNib();
     ui->mainWindow->show();
-    kv::ui::quitOnTerminationSignals();
+    // SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
+    const kv::TerminationSignals terminationSignals([] { kv::ui::terminate(nullptr); });
     // Start-up timing (benchmarks/bench_startup): once the shown window has
     // had its first event-loop turn, say so on standard output with what it
     // shows (the keys in the store, the rows of the browser's first column),

@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 
+#include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListFile.h"
@@ -9,14 +10,8 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -74,29 +69,6 @@ QString usageText()
                             "a store that cannot be opened, or a failed export.\n");
 }
 
-// --- watch: quits cleanly on SIGINT/SIGTERM through a self-pipe ----------------
-
-int signalPipe[2] = {-1, -1};
-
-extern "C" void quitOnSignal(int)
-{
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool installQuitSignals()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = quitOnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
 {
     if (!changedKeys)
@@ -109,16 +81,10 @@ void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
 
 int runWatch(QCoreApplication &app)
 {
-    if (!installQuitSignals())
-        return fail(
-            QStringLiteral("cannot set up signal handling: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&app] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        app.quit();
-    });
+    // Interrupted, terminated or hung up: end the watch cleanly.
+    const TerminationSignals terminationSignals([&app] { app.quit(); });
+    if (!terminationSignals.isActive())
+        return fail(QStringLiteral("cannot set up signal handling: %1").arg(terminationSignals.error()));
 
     std::unique_ptr<StoreConnection> store = storeCreate(clientName, printChangedKeys, nullptr);
     if (!store)

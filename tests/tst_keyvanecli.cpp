@@ -319,6 +319,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("signal");
         QTest::newRow("interrupted") << int(SIGINT);
         QTest::newRow("terminated") << int(SIGTERM);
+        QTest::newRow("hung up") << int(SIGHUP);
     }
 
     void watchPrintsChangedKeys()

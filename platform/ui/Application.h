@@ -14,14 +14,6 @@ void setTerminateHandler(std::function<void(QObject *sender)> handler);
 
 } // namespace kv::ui
 
-namespace kv::ui {
-
-// SIGINT, SIGTERM and SIGHUP end the application like terminate() does, from
-// the event loop.
-void quitOnTerminationSignals();
-
-} // namespace kv::ui
-
 #include <thread>
 
 namespace kv::ui {
