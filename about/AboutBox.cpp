@@ -1,22 +1,20 @@
 #include "about/AboutBox.h"
 
-#include "app/KVNController.h"
 #include "platform/SystemLog.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStringDecoder>
 #include <QTextBlock>
+#include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -28,32 +26,6 @@ namespace {
 const QString InterfaceName = QStringLiteral("AboutBox");
 const QString CreditsFontFamily = QStringLiteral("Lucida Grande");
 constexpr qreal CreditsFontSize = 11.0;
-
-// Opens a link of the credits when it is clicked.
-class LinkOpener : public QObject
-{
-public:
-    explicit LinkOpener(kv::ui::TextView *view) : QObject(view), m_view(view) {}
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::MouseButtonRelease) {
-            auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton) {
-                const QString anchor = m_view->anchorAt(mouse->position().toPoint());
-                if (!anchor.isEmpty() && !m_view->textCursor().hasSelection()) {
-                    QDesktopServices::openUrl(QUrl(anchor));
-                    return true;
-                }
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    kv::ui::TextView *m_view;
-};
 
 kv::ui::TextField *makeLabelField(QWidget *parent, const QString &name, qreal pointSizeFactor, bool bold)
 {
@@ -108,11 +80,11 @@ bool loadAboutBoxInterface(QObject *owner)
     versionField->setAccessibleName(QCoreApplication::translate("AboutBox", "Version"));
     layout->addWidget(versionField);
 
-    auto *credits = new kv::ui::TextView(content);
+    auto *credits = new QTextBrowser(content);
     credits->setObjectName(QStringLiteral("creditView"));
     credits->setAccessibleName(QCoreApplication::translate("AboutBox", "Credits"));
     credits->setFixedSize(360, 170);
-    credits->viewport()->installEventFilter(new LinkOpener(credits));
+    credits->setOpenExternalLinks(true);
     layout->addWidget(credits);
 
     kv::ui::TextField *legalField = makeLabelField(content, QStringLiteral("legalTextField"), 0.9, false);
@@ -301,15 +273,13 @@ QString AboutBox::versionLine(const QString &format, const QString &shortVersion
 
 void AboutBox::showAboutBox()
 {
-    // 1. Load once.
     if (!creditView)
         loadAboutBox();
     if (!infoPanel)
         return;
-    // 2. A panel already on screen keeps its place.
+    // A panel already on screen keeps the place the user gave it.
     if (!infoPanel->isVisible())
         infoPanel->center();
-    // 3. Front and key.
     infoPanel->makeKeyAndOrderFront(this);
 }
 
@@ -323,54 +293,41 @@ void AboutBox::loadAboutBox()
 {
     kv::ui::Bundle &bundle = kv::ui::Bundle::mainBundle();
 
-    // 1. The interface description.
+    // Without the interface there are no widgets: the steps below then change
+    // nothing, and the next request tries the load again.
     if (!bundle.loadNibNamed(InterfaceName, this)) {
         kv::systemLog(QStringLiteral("Failed to load AboutBox.nib"));
         kv::ui::beep();
     }
 
-    // 2. The default paragraph style.
-    const QTextBlockFormat paragraphStyle;
-
-    // 3. The credits, read as HTML.
+    const QTextBlockFormat defaultParagraphStyle;
     QTextDocument credits;
     readCredits(credits, bundle.pathForResource(QStringLiteral("AboutBox"), QStringLiteral("html")));
-
-    // 4.-6. One font and the default paragraph style over the whole text;
-    // characters the font lacks are drawn with a font that has them.
+    // One font and the default paragraph style over the whole text, whatever
+    // the HTML asked for; characters the font lacks are drawn with a font
+    // that has them.
     setCreditsFont(credits);
-    setCreditsParagraphStyle(credits, paragraphStyle);
+    setCreditsParagraphStyle(credits, defaultParagraphStyle);
 
-    // 7. The text view takes the text.
     if (creditView) {
         creditView->setDocument(credits.clone(creditView));
-        // 8. Read-only, over the panel's own background; links can be clicked.
-        creditView->setEditable(false);
-        creditView->setDrawsBackground(false);
-        creditView->setTextInteractionFlags(creditView->textInteractionFlags() | Qt::LinksAccessibleByMouse);
+        // Read-only, over the panel's own background; links can be clicked.
+        creditView->setReadOnly(true);
+        kv::ui::setScrollAreaDrawsBackground(creditView, false);
     }
 
-    // 9. The values that the current translation gives.
+    // The values that the current translation gives.
     const QVariantMap localInfo = bundle.localInfoDictionary();
-    // 10. Name.
     if (appNameField)
         appNameField->setStringValue(localInfo.value(QStringLiteral("CFBundleName")).toString());
-    // 11. Copyright.
     if (legalTextField)
         legalTextField->setStringValue(localInfo.value(QStringLiteral("NSHumanReadableCopyright")).toString());
-    // 12. Version and build.
     if (versionField) {
         const QString build = bundle.infoDictionary().value(QStringLiteral("CFBundleVersion")).toString();
         const QString shortVersion = localInfo.value(QStringLiteral("CFBundleShortVersionString")).toString();
         const QString format = bundle.localizedStringForKey(QStringLiteral("Version %s (v%s)"), QString(""), QString());
         versionField->setStringValue(versionLine(format, shortVersion, build));
     }
-    // 13. Not in the Window menu.
     if (infoPanel)
         infoPanel->setExcludedFromWindowsMenu(true);
-}
-
-void KVNController::menuAboutAction(QObject *)
-{
-    AboutBox::sharedInstance()->showAboutBox();
 }

@@ -8,9 +8,10 @@
 #include <QObject>
 #include <QString>
 
+class QTextBrowser;
+
 namespace kv::ui {
 class TextField;
-class TextView;
 class Window;
 } // namespace kv::ui
 
@@ -28,7 +29,7 @@ public:
     // --- Fields, filled in by the interface description ----------------
     kv::ui::TextField *appNameField = nullptr;
     // Also the mark that the interface description has been loaded.
-    kv::ui::TextView *creditView = nullptr;
+    QTextBrowser *creditView = nullptr;
     kv::ui::Window *infoPanel = nullptr;
     kv::ui::TextField *legalTextField = nullptr;
     kv::ui::TextField *versionField = nullptr;
@@ -39,7 +40,7 @@ public:
     // Loads the interface description and fills the widgets.
     void loadAboutBox();
     // Takes the panel off the screen (the action of the panel's button).
-    Q_INVOKABLE void orderOut(QObject *sender);
+    void orderOut(QObject *sender);
 
     // Registers the interface description "AboutBox" with the main bundle:
     // it builds the panel and fills the owner's fields. Done when the first

@@ -2,14 +2,21 @@
 
 // The application's one controller: it owns the store connection, the key
 // list, the browser's column tree and the selected key's value, and answers
-// the widgets' delegate and data-source requests. Its operations live in the
-// folder of the subsystem they belong to (store/, browser/, inspector/,
-// console/, commands/, about/).
+// the widgets' delegate and data-source requests. It is a thin front: each
+// operation is carried out by the object of the folder it belongs to (the
+// key list in store/, the browser's columns in browser/, the value inspector
+// in inspector/, the console in console/, the commands in commands/, the
+// About panel in about/), which works on the controller's fields.
 
-#include "browser/ColumnTree.h"
+#include "browser/BrowserDataSource.h"
+#include "commands/Commands.h"
+#include "commands/StoreExport.h"
+#include "console/ConsoleLog.h"
+#include "inspector/ValueInspector.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListValue.h"
 #include "platform/ui/Delegates.h"
+#include "store/KeyList.h"
 
 #include <QMap>
 #include <QObject>
@@ -18,20 +25,12 @@
 #include <memory>
 
 namespace kv::ui {
-class ScrollView;
 class SavePanel;
+class ScrollView;
 class TextField;
-class TextView;
+class TextViewer;
 class Window;
 } // namespace kv::ui
-
-// Kinds of console line.
-enum LogEntryType : int {
-    LogNote = 0,
-    LogKeyUpdated = 1,
-    LogKeyRemoved = 2,
-    LogKeyAdded = 3,
-};
 
 // The store's change callback: forwards a present change list to the
 // controller named by selfObject.
@@ -43,7 +42,8 @@ class KVNController : public QObject,
                       public kv::ui::OutlineViewDelegate,
                       public kv::ui::SplitViewDelegate,
                       public kv::ui::WindowDelegate,
-                      public kv::ui::ToolbarDelegate
+                      public kv::ui::ToolbarDelegate,
+                      public kv::commands::CommandTarget
 {
     Q_OBJECT
 public:
@@ -66,9 +66,9 @@ public:
     kv::ui::TableColumn *kvnOutlineViewTypeColumn = nullptr;
     kv::ui::TableColumn *kvnOutlineViewValueColumn = nullptr;
     kv::ui::Window *inspectorPanel = nullptr;
-    kv::ui::TextView *inspectorView = nullptr;
+    kv::ui::TextViewer *inspectorView = nullptr;
     kv::ui::Window *consoleWindow = nullptr;
-    kv::ui::TextView *consoleView = nullptr;
+    kv::ui::TextViewer *consoleView = nullptr;
     kv::ui::ScrollView *consoleClipView = nullptr;
     qint32 browserUpdatePolicy = 0;
     qint32 outlineUpdatePolicy = 0;
@@ -85,7 +85,7 @@ public:
     // --- Key list and change registration --------------------------------
     bool setStoreNotification();
     void getStoreKeysList();
-    Q_INVOKABLE void reloadKeys(QObject *sender);
+    void reloadKeys(QObject *sender) override;
 
     // --- Change merging ---------------------------------------------------
     void storeNotification(const QStringList &changedKeys);
@@ -100,9 +100,9 @@ public:
     QString browserFormatString(const QString &string, int column) const;
 
     // --- Key selection and value display ----------------------------------
-    Q_INVOKABLE void browserSingleClick(QObject *sender);
-    Q_INVOKABLE void browserDoubleClick(QObject *sender);
-    Q_INVOKABLE void showInspector(QObject *sender);
+    void browserSingleClick(QObject *sender);
+    void browserDoubleClick(QObject *sender);
+    void showInspector(QObject *sender) override;
 
     // --- Value outline data source ------------------------------------------
     int outlineViewNumberOfChildrenOfItem(kv::ui::OutlineView *outlineView, kv::ui::OutlineItem item) override;
@@ -118,7 +118,7 @@ public:
     void initLog();
     // A null or empty message is ignored.
     void updateLog(const QString &message, qint32 type);
-    Q_INVOKABLE void showConsole(QObject *sender);
+    void showConsole(QObject *sender) override;
 
     // --- Toolbar ------------------------------------------------------------------
     void setupToolbar();
@@ -127,14 +127,27 @@ public:
                                                       bool willBeInsertedIntoToolbar) override;
     QStringList toolbarDefaultItemIdentifiers(kv::ui::Toolbar *toolbar) override;
     QStringList toolbarAllowedItemIdentifiers(kv::ui::Toolbar *toolbar) override;
-    Q_INVOKABLE void toolbarAction(QObject *sender);
+    void toolbarAction(QObject *sender) override;
 
     // --- Store export ---------------------------------------------------------------
-    Q_INVOKABLE void exportStore(QObject *sender);
+    void exportStore(QObject *sender) override;
     void didEnd(kv::ui::SavePanel *panel, int returnCode, void *contextInfo);
 
     // --- About panel ------------------------------------------------------------------
-    Q_INVOKABLE void menuAboutAction(QObject *sender);
+    void menuAboutAction(QObject *sender) override;
+
+    // --- The objects that carry the operations out -----------------------------------
+    kv::console::ConsoleLog &console() { return m_console; }
+    kv::commands::Commands &commands() { return m_commands; }
+
+private:
+    // Made after the fields they work on, and gone before them.
+    kv::browser::BrowserDataSource m_columns;
+    kv::console::ConsoleLog m_console;
+    kv::inspector::ValueInspector m_inspector;
+    kv::store::KeyList m_keyList;
+    kv::commands::Commands m_commands;
+    kv::commands::StoreExport m_export;
 };
 
 // The one controller, recorded at its creation.

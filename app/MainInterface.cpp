@@ -6,7 +6,8 @@
 #include "platform/ui/OutlineView.h"
 #include "platform/ui/SplitView.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QAction>
@@ -31,15 +32,11 @@ void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
 {
     QMenuBar *bar = mainWindow->menuBar();
 
+    // Export and Reload are the toolbar's own commands.
+    const kv::commands::Commands &commands = controller->commands();
     QMenu *file = bar->addMenu(QObject::tr("&File"));
-    QAction *exportAction = file->addAction(QObject::tr("&Export…"));
-    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    QObject::connect(exportAction, &QAction::triggered, controller,
-                     [controller] { controller->exportStore(controller); });
-    QAction *reloadAction = file->addAction(QObject::tr("&Reload"));
-    reloadAction->setShortcut(QKeySequence::Refresh);
-    QObject::connect(reloadAction, &QAction::triggered, controller,
-                     [controller] { controller->reloadKeys(controller); });
+    file->addAction(commands.command(kv::commands::ExportItem));
+    file->addAction(commands.command(kv::commands::ReloadItem));
     file->addSeparator();
     QAction *quitAction = file->addAction(QObject::tr("&Quit"));
     quitAction->setShortcut(QKeySequence::Quit);
@@ -63,9 +60,7 @@ void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
     Q_EMIT windowMenu->aboutToShow();
 
     QMenu *help = bar->addMenu(QObject::tr("&Help"));
-    QAction *about = help->addAction(QObject::tr("&About Keyvane"));
-    about->setMenuRole(QAction::AboutRole);
-    QObject::connect(about, &QAction::triggered, controller, [controller] { controller->menuAboutAction(controller); });
+    help->addAction(commands.aboutCommand());
 }
 
 } // namespace
@@ -136,12 +131,9 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     inspector->setWindowTitle(QObject::tr("Inspector"));
     inspector->setObjectName(QStringLiteral("inspectorPanel"));
     inspector->resize(420, 360);
-    auto *inspectorText = new kv::ui::TextView(inspector);
+    auto *inspectorText = new kv::ui::TextViewer(inspector);
     inspectorText->setObjectName(QStringLiteral("inspectorView"));
     inspectorText->setAccessibleName(QObject::tr("Inspector text"));
-    inspectorText->setEditable(false);
-    inspectorText->setLineWrapMode(QTextEdit::NoWrap);
-    inspectorText->setUsesTextViewer(true);
     inspector->setCentralWidget(inspectorText);
     controller->inspectorPanel = inspector;
     controller->inspectorView = inspectorText;
@@ -152,11 +144,10 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     console->setWindowTitle(QObject::tr("Console"));
     console->setObjectName(QStringLiteral("consoleWindow"));
     console->resize(640, 360);
-    auto *consoleText = new kv::ui::TextView(console);
+    auto *consoleText = new kv::ui::TextViewer(console);
     consoleText->setObjectName(QStringLiteral("consoleView"));
     consoleText->setAccessibleName(QObject::tr("Console text"));
-    consoleText->setEditable(false);
-    consoleText->setUsesTextViewer(true, true);
+    consoleText->setWrapsLines(true);
     console->setCentralWidget(consoleText);
     controller->consoleWindow = console;
     controller->consoleView = consoleText;

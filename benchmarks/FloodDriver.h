@@ -13,7 +13,7 @@
 #include "browser/ColumnTree.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/ColumnBrowser.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QApplication>

@@ -23,7 +23,7 @@
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QApplication>

@@ -17,7 +17,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 #include "tests/HostileValues.h"
 

@@ -1,83 +1,86 @@
-// The controller as the key browser's delegate: it builds each column when the
-// browser loads it, keeping storeTree at one branch per loaded column, and
-// makes the titles the user sees from the raw component names.
+#include "browser/BrowserDataSource.h"
 
-#include "app/KVNController.h"
+namespace kv::browser {
 
-#include "platform/ui/ColumnBrowser.h"
+BrowserDataSource::BrowserDataSource(const QStringList &storeKeysList, QList<TreeBranch> &storeTree)
+    : m_keys(storeKeysList), m_tree(storeTree)
+{}
 
-kv::DecomposedKeyList KVNController::storeDecomposedKeysListArray() const
+DecomposedKeyList BrowserDataSource::storeDecomposedKeysListArray() const
 {
-    return kv::decomposedStrings(storeKeysList);
+    return decomposedStrings(m_keys);
 }
 
-kv::TreeBranch KVNController::buildTreeBranchForColumn(int column, const kv::DecomposedKeyList *keysArray) const
+TreeBranch BrowserDataSource::buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray)
 {
     return kv::buildTreeBranchForColumn(column, keysArray);
 }
 
-int KVNController::browserNumberOfRowsInColumn(kv::ui::ColumnBrowser *browser, int column)
+int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnBefore)
 {
     if (column < 0)
         return 0;
     if (column == 0) {
-        storeTree.clear();
-        const kv::DecomposedKeyList keys = storeDecomposedKeysListArray();
-        storeTree.append(buildTreeBranchForColumn(0, &keys));
-        return int(storeTree.at(0).names.size());
+        m_tree.clear();
+        const DecomposedKeyList keys = storeDecomposedKeysListArray();
+        m_tree.append(buildTreeBranchForColumn(0, &keys));
+        return int(m_tree.at(0).names.size());
     }
 
-    // Built from the row selected in the column before; a column asked for
-    // with no (or no valid) row selected there is empty.
-    const kv::ui::ColumnBrowser *asked = kvnBrowser ? kvnBrowser : browser;
-    const int row = asked ? asked->selectedRowInColumn(column - 1) : -1;
-    const kv::DecomposedKeyList *keys = nullptr;
-    std::shared_ptr<kv::DecomposedKeyList> parentLeaf; // keeps the input alive while entries are dropped
-    if (column - 1 < storeTree.size()) {
-        const kv::TreeBranch &parent = storeTree.at(column - 1);
+    // Built from the row selected in the column before, before anything is
+    // dropped; a column asked for with no (or no valid) row selected there is
+    // empty.
+    const DecomposedKeyList *keys = nullptr;
+    std::shared_ptr<DecomposedKeyList> parentLeaf; // keeps the input alive while entries are dropped
+    if (column - 1 < m_tree.size()) {
+        const TreeBranch &parent = m_tree.at(column - 1);
+        const int row = selectedRowInColumnBefore;
         if (row >= 0 && row < parent.nodes.size()) {
             parentLeaf = parent.nodes.at(row).leaf;
             keys = parentLeaf.get();
         }
     }
-    kv::TreeBranch branch = buildTreeBranchForColumn(column, keys);
+    TreeBranch branch = buildTreeBranchForColumn(column, keys);
 
-    if (column < storeTree.size())
-        storeTree.remove(column, storeTree.size() - column);
+    if (column < m_tree.size())
+        m_tree.remove(column, m_tree.size() - column);
     // Entry c must stay column c: columns never loaded before are empty.
-    while (storeTree.size() < column)
-        storeTree.append(kv::TreeBranch());
-    storeTree.append(std::move(branch));
-    return int(storeTree.at(column).names.size());
+    while (m_tree.size() < column)
+        m_tree.append(TreeBranch());
+    m_tree.append(std::move(branch));
+    return int(m_tree.at(column).names.size());
 }
 
-void KVNController::browserWillDisplayCell(kv::ui::ColumnBrowser *, kv::ui::BrowserCell *cell, int row, int column)
+bool BrowserDataSource::cell(int row, int column, QString *title, bool *leaf) const
 {
-    if (!cell || column < 0 || column >= storeTree.size())
-        return;
-    const kv::TreeBranch &branch = storeTree.at(column);
-    if (row < 0 || row >= branch.names.size() || row >= branch.nodes.size())
-        return;
-    cell->setTitle(browserFormatString(branch.names.at(row), column));
-    cell->setLeaf(!branch.nodes.at(row).leaf);
-}
-
-bool KVNController::browserSelectCellWithString(kv::ui::ColumnBrowser *browser, const QString &title, int column)
-{
-    if (column < 0 || column >= storeTree.size())
+    const BranchNode *rowNode = node(row, column);
+    if (!rowNode || row >= m_tree.at(column).names.size())
         return false;
-    const QStringList names = storeTree.at(column).names; // selecting may reload deeper entries
-    for (int i = 0; i < names.size(); ++i) {
-        if (title == browserFormatString(names.at(i), column)) {
-            if (browser)
-                browser->selectRow(i, column);
-            return true;
-        }
-    }
-    return false;
+    *title = browserFormatString(m_tree.at(column).names.at(row), column);
+    *leaf = !rowNode->leaf;
+    return true;
 }
 
-QString KVNController::browserFormatString(const QString &string, int column) const
+int BrowserDataSource::rowTitled(const QString &title, int column) const
+{
+    if (column < 0 || column >= m_tree.size())
+        return -1;
+    const QStringList &names = m_tree.at(column).names;
+    for (int i = 0; i < names.size(); ++i) {
+        if (title == browserFormatString(names.at(i), column))
+            return i;
+    }
+    return -1;
+}
+
+const BranchNode *BrowserDataSource::node(int row, int column) const
+{
+    if (column < 0 || column >= m_tree.size() || row < 0 || row >= m_tree.at(column).nodes.size())
+        return nullptr;
+    return &m_tree.at(column).nodes.at(row);
+}
+
+QString BrowserDataSource::browserFormatString(const QString &string, int column)
 {
     QString title = string;
     if (title.size() > 1) {
@@ -90,3 +93,5 @@ QString KVNController::browserFormatString(const QString &string, int column) co
     }
     return title;
 }
+
+} // namespace kv::browser

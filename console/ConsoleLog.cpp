@@ -1,19 +1,14 @@
-// The console: a timestamped, self-trimming log of the store's changes, kept
-// in the console window's text view (the text is the only record).
-
 #include "console/ConsoleLog.h"
 
-#include "app/KVNController.h"
+#include "platform/ProgramInfo.h"
 #include "platform/ui/Bundle.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QFontDatabase>
 #include <QLocale>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocument>
 
 #include <limits>
 
@@ -100,21 +95,10 @@ qsizetype lineEndFrom(const QString &text, qsizetype position)
     return -1;
 }
 
-// Where the line holding `position` ends in the text view (-1 as above).
-// Looks only from the position on, not at the whole text.
-qsizetype lineEndInView(const kv::ui::TextView *view, qsizetype position)
+// Where the line holding `position` ends in the viewer's text (-1 as above).
+qsizetype lineEndInView(const kv::ui::TextViewer *view, qsizetype position)
 {
-    if (const kv::ui::TextViewer *viewer = view->textViewer())
-        return lineEndFrom(viewer->string(), position);
-    const QTextBlock block = view->document()->findBlock(int(position));
-    if (!block.isValid())
-        return -1;
-    const qsizetype blockStart = block.position();
-    const qsizetype end = lineEndFrom(block.text(), position - blockStart);
-    if (end >= 0)
-        return blockStart + end;
-    // The block's length counts its paragraph break; the last block has none.
-    return block.next().isValid() ? blockStart + block.length() : -1;
+    return lineEndFrom(view->string(), position);
 }
 
 // Where the line holding `position` ends in `text`: just after its
@@ -126,23 +110,18 @@ qsizetype lineEndInString(const QString &text, qsizetype position)
 }
 
 // Scrolls the view to the end of its text, where scrollRangeToVisible of the
-// text's end leaves it: the scroll bar at its maximum, the range being the
-// text's as of the last edit. That takes two steps (the end's line brought
-// into view, then the rest of the way); each step moves the visible area, and
-// the window then moves its pixels up. Taken at once, they move once: at the
-// steady state that is a fifth of the cost of writing a line. A text viewer
-// (the console's) scrolls by its own scroll bar and draws the new rows on its
-// next paint instead of moving pixels.
-void scrollToEnd(kv::ui::TextView *view)
+// text's end leaves it: the scroll bar at its maximum. The viewer draws the
+// new rows on its next paint instead of moving pixels.
+void scrollToEnd(kv::ui::TextViewer *view)
 {
-    QScrollBar *bar = view->textViewer() ? view->textViewer()->verticalScrollBar() : view->verticalScrollBar();
+    QScrollBar *bar = view->verticalScrollBar();
     bar->setValue(bar->maximum());
 }
 
 // Writes one line: trims the log, measures whether the view follows the
 // end, appends the line and scrolls to the end if it follows. Returns
 // whether it followed.
-bool writeLine(kv::ui::TextView *view, const kv::ui::ScrollView *clipView, const QString &line)
+bool writeLine(kv::ui::TextViewer *view, const kv::ui::ScrollView *clipView, const QString &line)
 {
     // Keep the log bounded: drop whole lines from the top, at least
     // TrimChunk characters, once the text is longer than TrimThreshold.
@@ -174,7 +153,7 @@ bool writeLine(kv::ui::TextView *view, const kv::ui::ScrollView *clipView, const
 // is scrolled to. So the result is the text after every trim and append, at
 // the end: worked out on the strings, then made with one cut at the top and
 // one append.
-void writeLinesFollowing(kv::ui::TextView *view, const std::vector<QString> &lines, size_t from)
+void writeLinesFollowing(kv::ui::TextViewer *view, const std::vector<QString> &lines, size_t from)
 {
     if (from >= lines.size())
         return;
@@ -216,64 +195,28 @@ LogBatch *activeBatch = nullptr;
 
 } // namespace
 
-LogBatch::LogBatch(KVNController *controller) : m_controller(controller), m_previous(activeBatch)
-{
-    activeBatch = this;
-}
+ConsoleLog::ConsoleLog(ui::Window *const &consoleWindow, ui::TextViewer *const &consoleView,
+                       ui::ScrollView *const &consoleClipView)
+    : m_consoleWindow(consoleWindow), m_consoleView(consoleView), m_consoleClipView(consoleClipView)
+{}
 
-LogBatch::~LogBatch()
+void ConsoleLog::initLog()
 {
-    activeBatch = m_previous;
-    if (m_lines.empty())
-        return;
-    if (LogBatch *outer = active(m_controller)) {
-        for (QString &line : m_lines)
-            outer->add(std::move(line));
-        return;
-    }
-    kv::ui::TextView *view = m_controller->consoleView;
-    if (!view)
-        return;
-    // Line by line until one follows the end; the rest at once.
-    for (size_t i = 0; i < m_lines.size(); ++i) {
-        if (writeLine(view, m_controller->consoleClipView, m_lines[i])) {
-            writeLinesFollowing(view, m_lines, i + 1);
-            return;
-        }
-    }
-}
-
-LogBatch *LogBatch::active(const KVNController *controller)
-{
-    for (LogBatch *batch = activeBatch; batch; batch = batch->m_previous) {
-        if (batch->m_controller == controller)
-            return batch;
-    }
-    return nullptr;
-}
-
-} // namespace kv::console
-
-void KVNController::initLog()
-{
-    if (consoleView) {
+    if (m_consoleView) {
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setPointSizeF(10.0);
-        consoleView->setTextFont(font);
+        m_consoleView->setTextFont(font);
     }
-    const kv::ui::Bundle &bundle = kv::ui::Bundle::mainBundle();
+    const ui::Bundle &bundle = ui::Bundle::mainBundle();
     const QString build = bundle.infoDictionary().value(QStringLiteral("CFBundleVersion")).toString();
     const QString version = bundle.localInfoDictionary().value(QStringLiteral("CFBundleShortVersionString")).toString();
     // Joined, not formatted: the values go in as plain text.
-    updateLog(QStringLiteral("Keyvane ") + version + QStringLiteral(" (build ") + build + QStringLiteral(")"), LogNote);
+    updateLog(ProgramName + u' ' + version + QStringLiteral(" (build ") + build + u')', LogNote);
 }
 
-void KVNController::updateLog(const QString &message, qint32 type)
+void ConsoleLog::updateLog(const QString &message, qint32 type)
 {
-    using namespace kv::console;
-    if (message.isEmpty())
-        return;
-    if (!consoleView)
+    if (message.isEmpty() || !m_consoleView)
         return;
 
     const QString prefix = prefixForType(type);
@@ -287,11 +230,54 @@ void KVNController::updateLog(const QString &message, qint32 type)
     if (LogBatch *batch = LogBatch::active(this))
         batch->add(std::move(line));
     else
-        writeLine(consoleView, consoleClipView, line);
+        writeLine(m_consoleView, m_consoleClipView, line);
 }
 
-void KVNController::showConsole(QObject *)
+void ConsoleLog::orderFront(QObject *sender)
 {
-    if (consoleWindow)
-        consoleWindow->orderFront(this);
+    if (m_consoleWindow)
+        m_consoleWindow->orderFront(sender);
 }
+
+void ConsoleLog::write(const std::vector<QString> &lines)
+{
+    ui::TextViewer *view = m_consoleView;
+    if (!view || lines.empty())
+        return;
+    // Line by line until one follows the end; the rest at once.
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (writeLine(view, m_consoleClipView, lines[i])) {
+            writeLinesFollowing(view, lines, i + 1);
+            return;
+        }
+    }
+}
+
+LogBatch::LogBatch(ConsoleLog &log) : m_log(log), m_previous(activeBatch)
+{
+    activeBatch = this;
+}
+
+LogBatch::~LogBatch()
+{
+    activeBatch = m_previous;
+    if (m_lines.empty())
+        return;
+    if (LogBatch *outer = active(&m_log)) {
+        for (QString &line : m_lines)
+            outer->add(std::move(line));
+        return;
+    }
+    m_log.write(m_lines);
+}
+
+LogBatch *LogBatch::active(const ConsoleLog *log)
+{
+    for (LogBatch *batch = activeBatch; batch; batch = batch->m_previous) {
+        if (&batch->m_log == log)
+            return batch;
+    }
+    return nullptr;
+}
+
+} // namespace kv::console

@@ -1,8 +1,10 @@
 #pragma once
 
-// Helpers of the console log: the clock the log reads (replaceable, so that
-// tests can fix the time), the timestamp written at the start of each line,
-// and the prefix that each kind of line carries.
+// The console: a timestamped, self-trimming log of the store's changes, kept
+// in the console window's text viewer (the text is the only record); the
+// clock the log reads (replaceable, so that tests can fix the time), the
+// timestamp written at the start of each line, and the prefix that each kind
+// of line carries.
 
 #include <QDateTime>
 #include <QString>
@@ -10,7 +12,19 @@
 #include <functional>
 #include <vector>
 
-class KVNController;
+namespace kv::ui {
+class ScrollView;
+class TextViewer;
+class Window;
+} // namespace kv::ui
+
+// Kinds of console line.
+enum LogEntryType : int {
+    LogNote = 0,
+    LogKeyUpdated = 1,
+    LogKeyRemoved = 2,
+    LogKeyAdded = 3,
+};
 
 namespace kv::console {
 
@@ -42,27 +56,56 @@ inline constexpr qsizetype TrimChunk = 2000;
 // for the view to follow a new line.
 inline constexpr float FollowMargin = 80.0f;
 
-// While a batch lives, the lines a controller logs are held back (each with
-// its own timestamp, taken when it is logged) and written when the batch
-// ends. The text, the trims and the scroll position that result are the same
-// as if each line had been written at once; a long run of lines costs about
-// one edit of the text view instead of one per line. Nothing may read the
-// console while the batch lives. Batches of the same controller nest: the
-// outermost one writes.
+// The log and the window that shows it. The widgets are the owner's, given
+// as references to the owner's fields, which may be filled in after this is
+// made (the main interface fills them; a field left empty does nothing).
+class ConsoleLog
+{
+public:
+    ConsoleLog(ui::Window *const &consoleWindow, ui::TextViewer *const &consoleView,
+               ui::ScrollView *const &consoleClipView);
+
+    // Sets the console's fixed-pitch font and writes the banner.
+    void initLog();
+    // Appends one timestamped line (timestamp, the type's prefix, the message
+    // unchanged, "\n"), trims the log before it when the text is longer than
+    // TrimThreshold, and follows the new line when the end was in view. A
+    // null or empty message is ignored.
+    void updateLog(const QString &message, qint32 type);
+    // Brings the console window to the front without making it key;
+    // `sender` is handed to the window as the one asking.
+    void orderFront(QObject *sender);
+
+private:
+    friend class LogBatch;
+    void write(const std::vector<QString> &lines);
+
+    ui::Window *const &m_consoleWindow;
+    ui::TextViewer *const &m_consoleView;
+    ui::ScrollView *const &m_consoleClipView;
+};
+
+// While a batch lives, the lines a log is given are held back (each with its
+// own timestamp, taken when it is logged) and written when the batch ends.
+// The text, the trims and the scroll position that result are the same as if
+// each line had been written at once; a long run of lines costs about one
+// edit of the text viewer instead of one per line. Nothing may read the
+// console while the batch lives. Batches of the same log nest: the outermost
+// one writes.
 class LogBatch
 {
 public:
-    explicit LogBatch(KVNController *controller);
+    explicit LogBatch(ConsoleLog &log);
     ~LogBatch();
     LogBatch(const LogBatch &) = delete;
     LogBatch &operator=(const LogBatch &) = delete;
 
-    // The batch that holds back the lines of `controller`, if any.
-    static LogBatch *active(const KVNController *controller);
+    // The batch that holds back the lines of `log`, if any.
+    static LogBatch *active(const ConsoleLog *log);
     void add(QString line) { m_lines.push_back(std::move(line)); }
 
 private:
-    KVNController *m_controller;
+    ConsoleLog &m_log;
     LogBatch *m_previous;
     std::vector<QString> m_lines;
 };

@@ -4,7 +4,7 @@
 #include "platform/SystemLog.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include <QTextBrowser>
 #include "platform/ui/Window.h"
 
 #include <QApplication>
@@ -116,7 +116,7 @@ void TestAboutBox::secondRequestOnlyBringsToFront()
     box()->showAboutBox();
     kv::ui::Window *panel = box()->infoPanel;
     QVERIFY(panel->isVisible());
-    kv::ui::TextView *credits = box()->creditView;
+    QTextBrowser *credits = box()->creditView;
     QTextDocument *document = credits->document();
     const QString version = box()->versionField->stringValue();
     box()->versionField->setStringValue(QStringLiteral("marker"));
@@ -232,7 +232,7 @@ void TestAboutBox::versionLine()
 void TestAboutBox::creditsAreRestyled()
 {
     box()->showAboutBox();
-    kv::ui::TextView *view = box()->creditView;
+    QTextBrowser *view = box()->creditView;
     QVERIFY(view->isReadOnly());
     QVERIFY(!view->viewport()->autoFillBackground());
     QTextDocument *text = view->document();

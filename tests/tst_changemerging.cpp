@@ -10,7 +10,7 @@
 #include "platform/plist/PropertyListFile.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 #include "store/KeyListEdit.h"
 

@@ -107,12 +107,12 @@ class Target : public QObject
 public:
     QStringList received;
     QList<QObject *> senders;
-    Q_INVOKABLE void single(QObject *sender)
+    void single(QObject *sender)
     {
         received.append(QStringLiteral("single"));
         senders.append(sender);
     }
-    Q_INVOKABLE void twice(QObject *sender)
+    void twice(QObject *sender)
     {
         received.append(QStringLiteral("double"));
         senders.append(sender);
@@ -533,8 +533,8 @@ void TestColumnBrowser::clickSelectsAndSendsAction()
     ColumnBrowser browser;
     browser.setDelegate(&delegate);
     browser.setTarget(&target);
-    browser.setAction("single");
-    browser.setDoubleAction("twice");
+    browser.setAction(&Target::single);
+    browser.setDoubleAction(&Target::twice);
     browser.resize(700, 300);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
@@ -568,8 +568,8 @@ void TestColumnBrowser::doubleClickSendsDoubleAction()
     ColumnBrowser browser;
     browser.setDelegate(&delegate);
     browser.setTarget(&target);
-    browser.setAction("single");
-    browser.setDoubleAction("twice");
+    browser.setAction(&Target::single);
+    browser.setDoubleAction(&Target::twice);
     browser.resize(700, 300);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
@@ -591,7 +591,7 @@ void TestColumnBrowser::keyboardUpDown()
     ColumnBrowser browser;
     browser.setDelegate(&delegate);
     browser.setTarget(&target);
-    browser.setAction("single");
+    browser.setAction(&Target::single);
     browser.resize(700, 300);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
@@ -626,7 +626,7 @@ void TestColumnBrowser::keyboardRightAndLeft()
     ColumnBrowser browser;
     browser.setDelegate(&delegate);
     browser.setTarget(&target);
-    browser.setAction("single");
+    browser.setAction(&Target::single);
     browser.resize(900, 300);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
@@ -673,7 +673,7 @@ void TestColumnBrowser::keyboardTypeAhead()
     ColumnBrowser browser;
     browser.setDelegate(&delegate);
     browser.setTarget(&target);
-    browser.setAction("single");
+    browser.setAction(&Target::single);
     browser.resize(700, 300);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));

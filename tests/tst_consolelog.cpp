@@ -5,7 +5,6 @@
 #include "app/MainInterface.h"
 #include "console/ConsoleLog.h"
 #include "platform/ui/Bundle.h"
-#include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
@@ -42,9 +41,9 @@ QString linesOf(qsizetype total, qsizetype lineLength)
 }
 
 // The scroll bar that scrolls the console's text.
-QScrollBar *scrollBarOf(kv::ui::TextView *view)
+QScrollBar *scrollBarOf(kv::ui::TextViewer *view)
 {
-    return view->textViewer() ? view->textViewer()->verticalScrollBar() : view->verticalScrollBar();
+    return view->verticalScrollBar();
 }
 
 } // namespace
@@ -333,7 +332,7 @@ void ConsoleLogTest::steadyStateStaysBounded()
 void ConsoleLogTest::followsWhenAtTheEnd()
 {
     showConsoleWindow();
-    kv::ui::TextView *view = controller->consoleView;
+    kv::ui::TextViewer *view = controller->consoleView;
     view->setString(linesOf(8000, 40));
     QScrollBar *bar = scrollBarOf(view);
     bar->setValue(bar->maximum());
@@ -351,7 +350,7 @@ void ConsoleLogTest::followsWhenAtTheEnd()
 void ConsoleLogTest::followBoundaryIs80Points()
 {
     showConsoleWindow();
-    kv::ui::TextView *view = controller->consoleView;
+    kv::ui::TextViewer *view = controller->consoleView;
     QScrollBar *bar = scrollBarOf(view);
     for (int extra : {0, 1}) {
         view->setString(linesOf(8000, 40));
@@ -374,7 +373,7 @@ void ConsoleLogTest::followBoundaryIs80Points()
 void ConsoleLogTest::followIsMeasuredAfterTheTrim()
 {
     showConsoleWindow();
-    kv::ui::TextView *view = controller->consoleView;
+    kv::ui::TextViewer *view = controller->consoleView;
     QScrollBar *bar = scrollBarOf(view);
     // Short lines: the trim removes dozens of lines, so the text view
     // shrinks by far more than 200 points and the view ends up at the end.
@@ -396,7 +395,7 @@ void ConsoleLogTest::followIsMeasuredAfterTheTrim()
 void ConsoleLogTest::followIsMeasuredBeforeTheAppend()
 {
     showConsoleWindow();
-    kv::ui::TextView *view = controller->consoleView;
+    kv::ui::TextViewer *view = controller->consoleView;
     QScrollBar *bar = scrollBarOf(view);
     view->setString(linesOf(8000, 40));
     // 70 points above the end: follows, although after a long appended
@@ -506,7 +505,7 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
         tick = 0;
         std::optional<kv::console::LogBatch> batch;
         if (batched)
-            batch.emplace(c);
+            batch.emplace(c->console());
         for (int i = 0; i < lines; ++i)
             c->updateLog(messages.at(i), types.at(i));
         if (batched)
@@ -518,8 +517,8 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
     auto otherUi = loadMainInterface(other.get());
     run(other.get(), false);
     run(controller.get(), true);
-    kv::ui::TextView *single = other->consoleView;
-    kv::ui::TextView *batched = controller->consoleView;
+    kv::ui::TextViewer *single = other->consoleView;
+    kv::ui::TextViewer *batched = controller->consoleView;
     QCOMPARE(batched->stringLength(), single->stringLength());
     QCOMPARE(batched->string(), single->string());
     // The scroll range follows the layout, which may finish from the event loop.
@@ -569,8 +568,8 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
         QScrollBar *bar = scrollBarOf(c->consoleView);
         bar->setValue(distanceFromEnd < 0 ? 0 : bar->maximum() - distanceFromEnd);
     }
-    kv::ui::TextView *view = controller->consoleView;
-    kv::ui::TextView *expected = reference->consoleView;
+    kv::ui::TextViewer *view = controller->consoleView;
+    kv::ui::TextViewer *expected = reference->consoleView;
     QScrollBar *bar = scrollBarOf(view);
     QScrollBar *expectedBar = scrollBarOf(expected);
     QCOMPARE(bar->value(), expectedBar->value());
@@ -630,10 +629,10 @@ void ConsoleLogTest::nestedBatchesWriteOnce()
 {
     controller->consoleView->setString(QStringLiteral("start\n"));
     {
-        kv::console::LogBatch outer(controller.get());
+        kv::console::LogBatch outer(controller->console());
         controller->updateLog(QStringLiteral("one"), LogKeyAdded);
         {
-            kv::console::LogBatch inner(controller.get());
+            kv::console::LogBatch inner(controller->console());
             controller->updateLog(QStringLiteral("two"), LogKeyRemoved);
             // Another controller's lines are not held back.
             KVNController other;
@@ -689,8 +688,7 @@ void ConsoleLogTest::bannerAndFont()
     QCOMPARE(font.family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
     // Lines appended later take the same font.
     controller->updateLog(QStringLiteral("State:/later"), LogKeyAdded);
-    QVERIFY(controller->consoleView->textViewer());
-    const QFont shown = controller->consoleView->textViewer()->textFont();
+    const QFont shown = controller->consoleView->textFont();
     QCOMPARE(shown.pointSizeF(), 10.0);
     QCOMPARE(shown.family(), font.family());
 }

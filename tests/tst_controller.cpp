@@ -9,7 +9,7 @@
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/SplitView.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
 #include <QTemporaryDir>

@@ -11,7 +11,6 @@
 #include "platform/plist/PropertyListFile.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
-#include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 #include "tests/HostileValues.h"
@@ -265,7 +264,7 @@ void TestHostileValues::selectedInTheProgram()
         QCOMPARE(controller.inspectorView->stringLength(), expected.size());
         QVERIFY(controller.inspectorView->string() == expected); // no 10 MB message on failure
 
-        kv::ui::TextViewer *viewer = controller.inspectorView->textViewer();
+        kv::ui::TextViewer *viewer = controller.inspectorView;
         QVERIFY(viewer);
         QGuiApplication::clipboard()->clear();
         QTest::keyClick(viewer, Qt::Key_A, Qt::ControlModifier);

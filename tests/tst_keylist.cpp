@@ -9,7 +9,7 @@
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
+#include "platform/ui/TextViewer.h"
 #include "store/KeyList.h"
 
 #include <QtTest>
@@ -86,7 +86,7 @@ void KeyListTest::init()
 
 void KeyListTest::cleanup()
 {
-    kv::keyListRequestOverride = {};
+    kv::store::keyListRequestOverride = {};
     ui.reset();
     controller.reset();
     kv::StoreEngine::setInstance(nullptr);
@@ -130,7 +130,7 @@ void KeyListTest::keysAreSortedByCodeUnits()
 
     // The same order whatever order the store answers in.
     QStringList reversed(published.crbegin(), published.crend());
-    kv::keyListRequestOverride = [reversed](kv::StoreConnection *, const QString &pattern) {
+    kv::store::keyListRequestOverride = [reversed](kv::StoreConnection *, const QString &pattern) {
         return pattern == QStringLiteral(".*") ? std::optional<QStringList>(reversed) : std::nullopt;
     };
     controller->storeKeysList.clear();
@@ -185,7 +185,7 @@ void KeyListTest::failureWithoutErrorCodeLogsNoKeys()
     connect();
     controller->getStoreKeysList();
     // The store answers nothing and reports no error.
-    kv::keyListRequestOverride = [](kv::StoreConnection *store, const QString &pattern) {
+    kv::store::keyListRequestOverride = [](kv::StoreConnection *store, const QString &pattern) {
         if (!kv::storeCopyKeyList(store, pattern)) // leaves the error code at 0
             qFatal("the store was expected to answer");
         return std::optional<QStringList>();

@@ -4,7 +4,6 @@
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
@@ -73,7 +72,7 @@ struct Fixture
     KVNController controller;
     kv::ui::ColumnBrowser browser;
     kv::ui::TextField keyField;
-    kv::ui::TextView inspectorView;
+    kv::ui::TextViewer inspectorView;
     kv::ui::Window inspectorPanel{kv::ui::Window::Panel};
     kv::ui::OutlineView outlineView;
 
@@ -82,9 +81,6 @@ struct Fixture
         kv::StoreEngine::setInstance(&engine);
         for (const auto &[key, value] : storeContents())
             engine.setValue(key, value);
-        // As the main interface makes it: the text in a read-only viewer.
-        inspectorView.setUsesTextViewer(true);
-
         controller.kvnBrowser = &browser;
         controller.kvnKey = &keyField;
         controller.inspectorView = &inspectorView;
@@ -99,8 +95,8 @@ struct Fixture
         outlineView.setDelegate(&controller);
         browser.setDelegate(&controller);
         browser.setTarget(&controller);
-        browser.setAction(QByteArrayLiteral("browserSingleClick"));
-        browser.setDoubleAction(QByteArrayLiteral("browserDoubleClick"));
+        browser.setAction(&KVNController::browserSingleClick);
+        browser.setDoubleAction(&KVNController::browserDoubleClick);
 
         controller.store = kv::storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr);
         controller.storeKeysList = engine.keys();
@@ -403,12 +399,10 @@ void TestSelection::browserActionRunsSelection()
     Fixture f;
     QVERIFY(f.selectPath({"State", "Users"}));
     // The browser's own action reaches the controller through the target.
-    const kv::ui::Action single{&f.controller, QByteArrayLiteral("browserSingleClick")};
-    QVERIFY(single.send(&f.browser));
+    QVERIFY(f.browser.action().send(&f.browser));
     QCOMPARE(f.keyField.stringValue(), QStringLiteral("none"));
     QVERIFY(f.selectPath({"State", "Users", "ConsoleUser"}));
-    const kv::ui::Action twice{&f.controller, QByteArrayLiteral("browserDoubleClick")};
-    QVERIFY(twice.send(&f.browser));
+    QVERIFY(f.browser.doubleAction().send(&f.browser));
     QCOMPARE(f.keyField.stringValue(), QStringLiteral("State:/Users/ ConsoleUser"));
     QCOMPARE(f.inspectorView.string(), QStringLiteral("String: alice"));
 }
@@ -481,7 +475,7 @@ void TestSelection::inspectorTextCopiedWhole()
     const QString expected = value.typeName() + QStringLiteral(": ") + value.description();
     QCOMPARE(f.inspectorView.string(), expected);
     QGuiApplication::clipboard()->clear();
-    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    kv::ui::TextViewer *viewer = &f.inspectorView;
     QVERIFY(viewer);
     QTest::keyClick(viewer, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(viewer, Qt::Key_C, Qt::ControlModifier);
@@ -501,7 +495,7 @@ void TestSelection::inspectorScrollsToLastLine()
     QVERIFY(QTest::qWaitForWindowExposed(&f.inspectorView));
     QVERIFY(f.selectPath({"State", "Gone"}));
     f.controller.browserSingleClick(&f.browser);
-    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    kv::ui::TextViewer *viewer = &f.inspectorView;
     QCOMPARE(viewer->rowCount(), 5000 + 2);
     QCOMPARE(viewer->firstVisibleRow(), 0);
     QTest::keyClick(viewer, Qt::Key_End, Qt::ControlModifier);
@@ -522,7 +516,7 @@ void TestSelection::anotherKeyReplacesInspectorText()
     f.inspectorView.show();
     QVERIFY(f.selectPath({"State", "Network", "Interface", "eth0", "IPv4"}));
     f.controller.browserSingleClick(&f.browser);
-    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    kv::ui::TextViewer *viewer = &f.inspectorView;
     viewer->scrollRangeToVisible({f.inspectorView.stringLength(), 0});
     viewer->selectAll();
     QVERIFY(viewer->firstVisibleRow() > 0);
@@ -545,7 +539,7 @@ void TestSelection::intermediateComponentClearsInspector()
     f.controller.browserSingleClick(&f.browser);
     QCOMPARE(f.inspectorView.string(), QString());
     QCOMPARE(f.inspectorView.stringLength(), 0);
-    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    kv::ui::TextViewer *viewer = &f.inspectorView;
     QCOMPARE(viewer->rowCount(), 1);
     QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
     viewer->selectAll();
@@ -558,7 +552,7 @@ void TestSelection::intermediateComponentClearsInspector()
 void TestSelection::inspectorTextMadeWhenLoopTurns()
 {
     Fixture f;
-    kv::ui::TextViewer *viewer = f.inspectorView.textViewer();
+    kv::ui::TextViewer *viewer = &f.inspectorView;
     QVERIFY(f.selectPath({"State", "Network", "Global", "IPv4"}));
     f.controller.browserSingleClick(&f.browser);
     QVERIFY(viewer->hasDeferredString());

@@ -1,5 +1,7 @@
 #include "platform/ui/Bundle.h"
 
+#include "platform/ProgramInfo.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -18,10 +20,10 @@ Bundle &Bundle::mainBundle()
 QVariantMap Bundle::infoDictionary() const
 {
     return {
-        {QStringLiteral("CFBundleName"), QStringLiteral("Keyvane")},
-        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.keyvane.Keyvane")},
-        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral(KEYVANE_VERSION)},
-        {QStringLiteral("CFBundleVersion"), QStringLiteral(KEYVANE_BUILD_NUMBER)},
+        {QStringLiteral("CFBundleName"), ProgramName},
+        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.keyvane.") + ProgramName},
+        {QStringLiteral("CFBundleShortVersionString"), ProgramVersion},
+        {QStringLiteral("CFBundleVersion"), ProgramBuildNumber},
         {QStringLiteral("NSHumanReadableCopyright"), QStringLiteral(KEYVANE_COPYRIGHT)},
     };
 }

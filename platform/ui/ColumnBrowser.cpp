@@ -298,8 +298,8 @@ ColumnBrowser::~ColumnBrowser()
 
 void ColumnBrowser::setTarget(QObject *target)
 {
-    m_action.target = target;
-    m_doubleAction.target = target;
+    m_action.setTarget(target);
+    m_doubleAction.setTarget(target);
 }
 
 void ColumnBrowser::setPathSeparator(const QString &separator)

@@ -63,13 +63,21 @@ public:
     BrowserDelegate *delegate() const { return m_delegate; }
     // The target of both actions.
     void setTarget(QObject *target);
-    QObject *target() const { return m_action.target; }
+    QObject *target() const { return m_action.target(); }
     // Sent after the user selects a row (click or keyboard).
-    void setAction(const QByteArray &name) { m_action.name = name; }
-    QByteArray action() const { return m_action.name; }
+    template<class Target>
+    void setAction(void (Target::*method)(QObject *sender))
+    {
+        m_action.setMethod(method);
+    }
+    const Action &action() const { return m_action; }
     // Sent when the user double-clicks a row.
-    void setDoubleAction(const QByteArray &name) { m_doubleAction.name = name; }
-    QByteArray doubleAction() const { return m_doubleAction.name; }
+    template<class Target>
+    void setDoubleAction(void (Target::*method)(QObject *sender))
+    {
+        m_doubleAction.setMethod(method);
+    }
+    const Action &doubleAction() const { return m_doubleAction; }
     void setPathSeparator(const QString &separator);
     QString pathSeparator() const { return m_separator; }
 

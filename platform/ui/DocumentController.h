@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ProgramInfo.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -36,7 +38,7 @@ public:
     static QString recentDocumentsPath();
 
     // How this program appears in the list.
-    static QString applicationName() { return QStringLiteral("Keyvane"); }
+    static QString applicationName() { return ProgramName; }
     static QString applicationExec() { return QStringLiteral("'keyvane %u'"); }
 
 private:

@@ -66,31 +66,4 @@ private:
     bool m_wrapsLines = false;
 };
 
-// The clip view of a scroll view: what part of its document is visible.
-class ClipView
-{
-public:
-    explicit ClipView(const TextView *document) : m_document(document) {}
-    QRectF documentVisibleRect() const { return m_document ? m_document->documentVisibleRect() : QRectF(); }
-
-private:
-    const TextView *m_document;
-};
-
-// The scroll view that holds a text view. A TextView scrolls itself, so this
-// is a handle onto it that answers the scroll-view questions.
-class ScrollView : public QObject
-{
-    Q_OBJECT
-public:
-    explicit ScrollView(TextView *documentView, QObject *parent = nullptr)
-        : QObject(parent), m_documentView(documentView)
-    {}
-    TextView *documentView() const { return m_documentView; }
-    ClipView contentView() const { return ClipView(m_documentView); }
-
-private:
-    TextView *m_documentView;
-};
-
 } // namespace kv::ui

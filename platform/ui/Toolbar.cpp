@@ -33,10 +33,11 @@ Qt::ToolButtonStyle buttonStyleForDisplayMode(int mode)
 
 // --- ToolbarItem --------------------------------------------------------------
 
-ToolbarItem::ToolbarItem(const QString &itemIdentifier, QObject *parent)
-    : QObject(parent), m_identifier(itemIdentifier), m_command(new QAction(this))
+ToolbarItem::ToolbarItem(const QString &itemIdentifier, QAction *command, QObject *parent)
+    : QObject(parent), m_identifier(itemIdentifier), m_command(command ? command : new QAction(this))
 {
-    m_command->setObjectName(itemIdentifier);
+    if (m_command->objectName().isEmpty())
+        m_command->setObjectName(itemIdentifier);
     connect(m_command, &QAction::triggered, this, [this] { sendAction(); });
 }
 
@@ -45,7 +46,8 @@ ToolbarItem::~ToolbarItem() = default;
 void ToolbarItem::setLabel(const QString &label)
 {
     m_label = label;
-    m_command->setText(escapedLabel(label));
+    if (m_command->parent() == this)
+        m_command->setText(escapedLabel(label));
     m_command->setIconText(escapedLabel(label));
     for (QObject *object : m_command->associatedObjects()) {
         if (auto *toolbar = qobject_cast<Toolbar *>(object))

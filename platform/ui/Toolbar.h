@@ -16,22 +16,30 @@ namespace kv::ui {
 class ToolbarDelegate;
 
 // One command of a toolbar: an identifier, a label, an image and a
-// target/action pair. A click on the item's button sends the action with the
-// item as sender. The toolbar does not own its items; whoever made them does.
+// target/action pair. The item shows a command (a QAction): its own, or one
+// the program shares with a menu; triggering the command, from the toolbar's
+// button or anywhere else, sends the action with the item as sender. The
+// toolbar does not own its items; whoever made them does.
 class ToolbarItem : public QObject
 {
     Q_OBJECT
 public:
-    explicit ToolbarItem(const QString &itemIdentifier, QObject *parent = nullptr);
+    // `command`: the command to show (not owned; it must outlive the item),
+    // or none for one of the item's own.
+    explicit ToolbarItem(const QString &itemIdentifier, QAction *command = nullptr, QObject *parent = nullptr);
     ~ToolbarItem() override;
 
     QString itemIdentifier() const { return m_identifier; }
 
-    void setTarget(QObject *target) { m_action.target = target; }
-    QObject *target() const { return m_action.target; }
-    // The name of an invokable `void name(QObject *sender)` of the target.
-    void setAction(const QByteArray &action) { m_action.name = action; }
-    QByteArray action() const { return m_action.name; }
+    void setTarget(QObject *target) { m_action.setTarget(target); }
+    QObject *target() const { return m_action.target(); }
+    // A `void name(QObject *sender)` of the target's class.
+    template<class Target>
+    void setAction(void (Target::*method)(QObject *sender))
+    {
+        m_action.setMethod(method);
+    }
+    const Action &action() const { return m_action; }
 
     void setLabel(const QString &label);
     QString label() const { return m_label; }
@@ -39,10 +47,12 @@ public:
     QIcon image() const { return m_image; }
 
     // Sends the action to the target with this item as sender; false when
-    // the item has no target or action, or the target has no such method.
+    // the item has no target or action, or the target is of another class.
     bool sendAction();
 
-    // The command the toolbar shows as a button for this item.
+    // The command the toolbar shows as a button for this item. The item's
+    // label is the command's icon text (a shared command keeps its own text
+    // for menus).
     QAction *command() const { return m_command; }
 
 private:
@@ -50,7 +60,7 @@ private:
     QString m_label;
     QIcon m_image;
     Action m_action;
-    QAction *m_command;
+    QPointer<QAction> m_command;
 };
 
 // A window's toolbar. Its contents come from its delegate: whenever the
@@ -75,11 +85,6 @@ public:
     // Off: no context menu, the toolbar cannot be moved, floated or hidden.
     void setAllowsUserCustomization(bool allows);
     bool allowsUserCustomization() const { return m_allowsUserCustomization; }
-
-    // The toolbar never stores its arrangement on its own; this records the
-    // wish so that a window saving its state can ask for it.
-    void setAutosavesConfiguration(bool autosaves) { m_autosavesConfiguration = autosaves; }
-    bool autosavesConfiguration() const { return m_autosavesConfiguration; }
 
     // 0 default, 1 icon and label, 2 icon only, 3 label only.
     enum DisplayMode {
@@ -122,7 +127,6 @@ private:
     ToolbarDelegate *m_delegate = nullptr;
     QList<Entry> m_entries;
     bool m_allowsUserCustomization = true;
-    bool m_autosavesConfiguration = false;
     int m_displayMode = DisplayModeDefault;
     QWidget *m_attachedTo = nullptr;
 };

@@ -1,12 +1,4 @@
-// Merges a store change list into the key list, the console and the browser.
-
-#include "app/KVNController.h"
-#include "console/ConsoleLog.h"
-#include "platform/ui/ColumnBrowser.h"
-#include "platform/ui/TextField.h"
 #include "store/KeyListEdit.h"
-
-#include <QSet>
 
 #include <algorithm>
 #include <vector>
@@ -105,59 +97,3 @@ void KeyListEdit::apply()
 }
 
 } // namespace kv
-
-void KVNController::storeNotification(const QStringList &changedKeys)
-{
-    if (browserUpdatePolicy != 1)
-        return;
-
-    // The current values of exactly the changed keys; those that no longer
-    // exist are absent. No answer at all counts every key as gone.
-    const std::optional<kv::PropertyListDictionary> values = kv::storeCopyMultiple(store.get(), &changedKeys, nullptr);
-    QSet<QString> valued;
-    if (values) {
-        valued.reserve(values->size());
-        for (auto it = values->keyBegin(); it != values->keyEnd(); ++it)
-            valued.insert(*it);
-    }
-
-    bool keySetChanged = false;
-    {
-        // The console lines are written, and the key list edited, as one
-        // piece each when the walk is over; nothing on the way reads them.
-        kv::console::LogBatch lines(this);
-        kv::KeyListEdit keys(storeKeysList);
-        for (const QString &key : changedKeys) {
-            if (key.startsWith(kv::storeDomainPrefs))
-                continue;
-            const bool listed = keys.isListed(key);
-            const bool isValued = valued.contains(key);
-            if (listed && isValued) {
-                updateLog(key, LogKeyUpdated);
-                if (kvnKey && key == kvnKey->stringValue()) {
-                    // The displayed key: show its new value now, with the
-                    // key list as edited so far.
-                    keys.apply();
-                    browserSingleClick(kvnBrowser);
-                }
-            } else if (listed) {
-                updateLog(key, LogKeyRemoved);
-                keys.remove(key);
-                keySetChanged = true;
-            } else if (isValued) {
-                updateLog(key, LogKeyAdded);
-                keys.insert(key);
-                keySetChanged = true;
-            }
-        }
-    } // the key list and the console are up to date from here on
-
-    if (keySetChanged && kvnBrowser) {
-        // Rebuild the columns and put the user back where they were, as far
-        // as the path's titles still exist.
-        const QString path = kvnBrowser->path();
-        kvnBrowser->loadColumnZero();
-        kvnBrowser->setPath(path);
-        browserSingleClick(kvnBrowser);
-    }
-}
