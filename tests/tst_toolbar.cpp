@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -422,16 +423,21 @@ void TestToolbar::clickRunsTheCommand_data()
 {
     QTest::addColumn<QString>("identifier");
     QTest::addColumn<Effect>("effect");
-    QTest::newRow("inspector") << "TB_Inspector" << Effect::InspectorShown;
-    QTest::newRow("console") << "TB_Console" << Effect::ConsoleShown;
-    QTest::newRow("export") << "TB_Export" << Effect::SavePanelOpen;
-    QTest::newRow("reload") << "TB_Reload" << Effect::KeysReloaded;
+    QTest::addColumn<QString>("menuItem"); // when set, run from the File menu's item of this text
+    QTest::newRow("inspector") << "TB_Inspector" << Effect::InspectorShown << "";
+    QTest::newRow("console") << "TB_Console" << Effect::ConsoleShown << "";
+    QTest::newRow("export") << "TB_Export" << Effect::SavePanelOpen << "";
+    QTest::newRow("reload") << "TB_Reload" << Effect::KeysReloaded << "";
+    // The menu's command is the toolbar item's own.
+    QTest::newRow("export from the menu") << "TB_Export" << Effect::SavePanelOpen << "&Export…";
+    QTest::newRow("reload from the menu") << "TB_Reload" << Effect::KeysReloaded << "&Reload";
 }
 
 void TestToolbar::clickRunsTheCommand()
 {
     QFETCH(QString, identifier);
     QFETCH(Effect, effect);
+    QFETCH(QString, menuItem);
     QTemporaryDir exportDir;
     kv::ui::DocumentController::sharedDocumentController()->setCurrentDirectory(exportDir.path());
     startController();
@@ -441,9 +447,23 @@ void TestToolbar::clickRunsTheCommand()
     m_controller->storeKeysList.clear();
     QVERIFY(!savesheet::openDialog(main));
 
-    QToolButton *button = mainToolbar()->buttonForItem(m_controller->toolbarItemsDictionary.value(identifier));
+    ToolbarItem *item = m_controller->toolbarItemsDictionary.value(identifier);
+    QToolButton *button = mainToolbar()->buttonForItem(item);
     QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
+    if (menuItem.isEmpty()) {
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else {
+        QAction *fileMenu = main->menuBar()->actions().value(0);
+        QVERIFY(fileMenu && fileMenu->menu());
+        QAction *command = nullptr;
+        for (QAction *action : fileMenu->menu()->actions()) {
+            if (action->text() == menuItem)
+                command = action;
+        }
+        QCOMPARE(command, item->command());
+        QVERIFY(!command->shortcut().isEmpty());
+        command->trigger();
+    }
 
     // Exactly the command of the clicked item ran.
     QCOMPARE(m_controller->inspectorPanel->isVisible(), effect == Effect::InspectorShown);
