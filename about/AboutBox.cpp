@@ -55,7 +55,7 @@ bool loadAboutBoxInterface(QObject *owner)
     const QString appName =
         kv::ui::Bundle::mainBundle().localInfoDictionary().value(QStringLiteral("CFBundleName")).toString();
 
-    auto *panel = new kv::ui::Window(kv::ui::Window::Panel);
+    auto *panel = new kv::ui::Window(kv::ui::Window::Style::Panel);
     panel->setObjectName(QStringLiteral("infoPanel"));
     panel->setWindowTitle(QCoreApplication::translate("AboutBox", "About %1").arg(appName));
     auto *content = new QWidget(panel);

@@ -114,6 +114,8 @@ private:
 
 } // namespace
 
+namespace kv::app {
+
 int applicationMain(int argc, char **argv)
 {
     // The command line is decided before anything of the window system is
@@ -205,3 +207,5 @@ int applicationMain(int argc, char **argv)
     ui.reset();
     return status;
 }
+
+} // namespace kv::app

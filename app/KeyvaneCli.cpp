@@ -157,6 +157,8 @@ int runExport(const QString &path)
 
 } // namespace
 
+namespace kv::app {
+
 int keyvaneCliMain(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -226,3 +228,5 @@ int keyvaneCliMain(int argc, char **argv)
     }
     return fail(QStringLiteral("unknown command \"%1\" (try --help)").arg(command));
 }
+
+} // namespace kv::app

@@ -9,4 +9,8 @@
 //
 // Exit status: 0 on success, 1 when `show` finds no such key, 2 on a usage
 // error, a store source that cannot serve, or a failed export.
+namespace kv::app {
+
 int keyvaneCliMain(int argc, char **argv);
+
+} // namespace kv::app

@@ -4,9 +4,9 @@
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/SplitView.h"
 #include "platform/ui/TextField.h"
-#include "platform/ui/ScrollView.h"
 #include "platform/ui/TextViewer.h"
 #include "platform/ui/Window.h"
 
@@ -17,6 +17,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QVBoxLayout>
+
+namespace kv::app {
 
 MainInterface::~MainInterface()
 {
@@ -72,7 +74,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
         kv::ui::Bundle::mainBundle().localInfoDictionary().value(QStringLiteral("CFBundleName")).toString();
 
     // Main window.
-    ui->mainWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Document);
+    ui->mainWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Style::Document);
     kv::ui::Window *main = ui->mainWindow.get();
     main->setWindowTitle(appName);
     main->setObjectName(QStringLiteral("mainWindow"));
@@ -126,7 +128,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     controller->kvnOutlineView = outline;
 
     // Inspector panel.
-    ui->inspectorPanel = std::make_unique<kv::ui::Window>(kv::ui::Window::Panel, main);
+    ui->inspectorPanel = std::make_unique<kv::ui::Window>(kv::ui::Window::Style::Panel, main);
     kv::ui::Window *inspector = ui->inspectorPanel.get();
     inspector->setWindowTitle(QObject::tr("Inspector"));
     inspector->setObjectName(QStringLiteral("inspectorPanel"));
@@ -139,7 +141,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     controller->inspectorView = inspectorText;
 
     // Console window.
-    ui->consoleWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Document);
+    ui->consoleWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Style::Document);
     kv::ui::Window *console = ui->consoleWindow.get();
     console->setWindowTitle(QObject::tr("Console"));
     console->setObjectName(QStringLiteral("consoleWindow"));
@@ -156,3 +158,5 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     buildMenus(controller, main);
     return ui;
 }
+
+} // namespace kv::app

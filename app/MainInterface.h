@@ -16,6 +16,8 @@ class SplitView;
 class Window;
 } // namespace kv::ui
 
+namespace kv::app {
+
 struct MainInterface
 {
     std::unique_ptr<kv::ui::Window> mainWindow;
@@ -26,3 +28,5 @@ struct MainInterface
 };
 
 std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller);
+
+} // namespace kv::app

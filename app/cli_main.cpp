@@ -2,5 +2,5 @@
 
 int main(int argc, char **argv)
 {
-    return keyvaneCliMain(argc, argv);
+    return kv::app::keyvaneCliMain(argc, argv);
 }

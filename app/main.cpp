@@ -2,5 +2,5 @@
 
 int main(int argc, char **argv)
 {
-    return applicationMain(argc, argv);
+    return kv::app::applicationMain(argc, argv);
 }

@@ -74,7 +74,7 @@ public:
             add(kv::PropertyListValue::fromInteger(i));
         m_engine.endBatch();
 
-        m_ui = loadMainInterface(&m_controller);
+        m_ui = kv::app::loadMainInterface(&m_controller);
         m_ui->mainWindow->resize(900, 700);
         m_ui->mainWindow->show();
         m_controller.consoleWindow->resize(640, 360);
@@ -225,7 +225,7 @@ private:
 
     kv::StoreEngine m_engine;
     KVNController m_controller;
-    std::unique_ptr<MainInterface> m_ui;
+    std::unique_ptr<kv::app::MainInterface> m_ui;
     qint64 m_rate;
     QRandomGenerator m_random;
     QStringList m_live;

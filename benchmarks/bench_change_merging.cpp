@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     engine.endBatch();
 
     KVNController controller;
-    std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+    std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
     controller.consoleWindow->resize(640, 360);
     if (!qEnvironmentVariableIsSet("BENCH_HIDE_CONSOLE"))
         controller.consoleWindow->show();

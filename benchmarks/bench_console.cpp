@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     const int appends = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
 
     KVNController controller;
-    std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+    std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
     controller.initLog();
     int serial = 0;
     struct Condition

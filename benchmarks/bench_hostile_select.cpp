@@ -138,7 +138,7 @@ void runCase(const Case &hostile)
     engine.setValue(QStringLiteral("State:/Hostile/Value"), value);
     {
         KVNController controller;
-        std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+        std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
         ui->mainWindow->resize(900, 700);
         ui->mainWindow->show();
         controller.awakeFromNib();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace kv {
+namespace kv::store {
 
 std::pair<qsizetype, qsizetype> KeyListEdit::equalRange(const QString &key)
 {
@@ -96,4 +96,4 @@ void KeyListEdit::apply()
     m_lastRange = {-1, -1};
 }
 
-} // namespace kv
+} // namespace kv::store

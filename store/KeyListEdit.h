@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace kv {
+namespace kv::store {
 
 class KeyListEdit
 {
@@ -52,4 +52,4 @@ private:
     std::pair<qsizetype, qsizetype> m_lastRange{-1, -1};
 };
 
-} // namespace kv
+} // namespace kv::store

@@ -4,8 +4,8 @@
 #include "platform/SystemLog.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/TextField.h"
-#include <QTextBrowser>
 #include "platform/ui/Window.h"
+#include <QTextBrowser>
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -279,7 +279,7 @@ void TestAboutBox::notInTheWindowMenu()
     box()->showAboutBox();
     QVERIFY(box()->infoPanel->isExcludedFromWindowsMenu());
     KVNController controller;
-    std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+    std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
     QMenu *windowMenu = nullptr;
     for (QAction *action : ui->mainWindow->menuBar()->actions()) {
         if (action->menu() && action->text().remove(u'&') == QStringLiteral("Window"))

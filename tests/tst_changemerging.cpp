@@ -86,7 +86,7 @@ struct ReferenceMerge
 
 } // namespace
 
-class ChangeMergingTest : public QObject
+class TestChangeMerging : public QObject
 {
     Q_OBJECT
 
@@ -123,19 +123,19 @@ private:
 
     std::unique_ptr<kv::StoreEngine> engine;
     std::unique_ptr<CountingController> controller;
-    std::unique_ptr<MainInterface> ui;
+    std::unique_ptr<kv::app::MainInterface> ui;
 };
 
-void ChangeMergingTest::init()
+void TestChangeMerging::init()
 {
     kv::console::clockOverride = [] { return QDateTime(QDate(2026, 12, 6), QTime(7, 23, 52, 123)); };
     engine = std::make_unique<kv::StoreEngine>();
     kv::StoreEngine::setInstance(engine.get());
     controller = std::make_unique<CountingController>();
-    ui = loadMainInterface(controller.get());
+    ui = kv::app::loadMainInterface(controller.get());
 }
 
-void ChangeMergingTest::cleanup()
+void TestChangeMerging::cleanup()
 {
     ui.reset();
     controller.reset();
@@ -147,7 +147,7 @@ void ChangeMergingTest::cleanup()
 
 // Publishes the keys (each valued with its own name), then starts the
 // controller as the program does.
-void ChangeMergingTest::startUp(const QStringList &keys)
+void TestChangeMerging::startUp(const QStringList &keys)
 {
     for (const QString &key : keys)
         engine->setValue(key, str(key));
@@ -160,7 +160,7 @@ void ChangeMergingTest::startUp(const QStringList &keys)
 }
 
 // The console's lines after the banner, without their timestamps.
-QStringList ChangeMergingTest::logLines() const
+QStringList TestChangeMerging::logLines() const
 {
     QStringList lines = controller->consoleView->string().split(u'\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
@@ -176,13 +176,13 @@ QStringList ChangeMergingTest::logLines() const
     return lines;
 }
 
-void ChangeMergingTest::select(const QStringList &titles)
+void TestChangeMerging::select(const QStringList &titles)
 {
     QVERIFY(controller->kvnBrowser->setPath(pathOf(titles)));
     controller->browserSingleClick(controller->kvnBrowser);
 }
 
-void ChangeMergingTest::preferenceKeysAreSkipped()
+void TestChangeMerging::preferenceKeysAreSkipped()
 {
     startUp({"Prefs:/old", "State:/a"});
     const QStringList before = controller->storeKeysList;
@@ -196,7 +196,7 @@ void ChangeMergingTest::preferenceKeysAreSkipped()
     QCOMPARE(controller->columnZeroLoads, 1);
 }
 
-void ChangeMergingTest::addedKeyIsInsertedInOrder_data()
+void TestChangeMerging::addedKeyIsInsertedInOrder_data()
 {
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QString>("added");
@@ -208,7 +208,7 @@ void ChangeMergingTest::addedKeyIsInsertedInOrder_data()
     QTest::newRow("upper case sorts first") << QStringList{"State:/a", "State:/b"} << QStringLiteral("State:/B") << 0;
 }
 
-void ChangeMergingTest::addedKeyIsInsertedInOrder()
+void TestChangeMerging::addedKeyIsInsertedInOrder()
 {
     QFETCH(QStringList, keys);
     QFETCH(QString, added);
@@ -225,7 +225,7 @@ void ChangeMergingTest::addedKeyIsInsertedInOrder()
     QVERIFY(controller->storeTree.first().names.contains(domain + u':'));
 }
 
-void ChangeMergingTest::updatedKeyNotShownIsOnlyLogged()
+void TestChangeMerging::updatedKeyNotShownIsOnlyLogged()
 {
     startUp({"State:/a", "State:/b"});
     select({"State", "a"});
@@ -242,7 +242,7 @@ void ChangeMergingTest::updatedKeyNotShownIsOnlyLogged()
     QCOMPARE(controller->inspectorView->string(), QStringLiteral("untouched"));
 }
 
-void ChangeMergingTest::onlyUpdatesKeepTheSelection()
+void TestChangeMerging::onlyUpdatesKeepTheSelection()
 {
     QStringList keys;
     for (int i = 0; i < 60; ++i)
@@ -272,7 +272,7 @@ void ChangeMergingTest::onlyUpdatesKeepTheSelection()
     QCOMPARE(controller->kvnKey->stringValue(), QStringLiteral("none"));
 }
 
-void ChangeMergingTest::severalAddsAreLoggedInListOrderAndRebuiltOnce()
+void TestChangeMerging::severalAddsAreLoggedInListOrderAndRebuiltOnce()
 {
     startUp({"State:/b"});
     for (const char *key : {"State:/z", "Setup:/a", "State:/a"})
@@ -284,7 +284,7 @@ void ChangeMergingTest::severalAddsAreLoggedInListOrderAndRebuiltOnce()
     QCOMPARE(controller->storeTree.first().names, (QStringList{"Setup:", "State:"}));
 }
 
-void ChangeMergingTest::batchedChangesRebuildOnce()
+void TestChangeMerging::batchedChangesRebuildOnce()
 {
     startUp({"State:/b", "State:/c"});
     engine->beginBatch();
@@ -300,7 +300,7 @@ void ChangeMergingTest::batchedChangesRebuildOnce()
     QCOMPARE(controller->columnZeroLoads, 2);
 }
 
-void ChangeMergingTest::otherPolicyIgnoresEverything_data()
+void TestChangeMerging::otherPolicyIgnoresEverything_data()
 {
     QTest::addColumn<int>("policy");
     QTest::newRow("0") << 0;
@@ -308,7 +308,7 @@ void ChangeMergingTest::otherPolicyIgnoresEverything_data()
     QTest::newRow("-1") << -1;
 }
 
-void ChangeMergingTest::otherPolicyIgnoresEverything()
+void TestChangeMerging::otherPolicyIgnoresEverything()
 {
     QFETCH(int, policy);
     startUp({"State:/a", "State:/b"});
@@ -327,7 +327,7 @@ void ChangeMergingTest::otherPolicyIgnoresEverything()
     QCOMPARE(controller->kvnBrowser->path(), pathOf({"State", "a"}));
 }
 
-void ChangeMergingTest::removedSelectionFallsBackToDeepestColumn()
+void TestChangeMerging::removedSelectionFallsBackToDeepestColumn()
 {
     startUp({"State:/Network/Interface/eth0/IPv4", "State:/Network/Interface/eth0/IPv6", "State:/Network/Global/IPv4"});
     select({"State", "Network", "Interface", "eth0", "IPv4"});
@@ -350,7 +350,7 @@ void ChangeMergingTest::removedSelectionFallsBackToDeepestColumn()
     QCOMPARE(controller->kvnBrowser->titleOfRow(0, 2), QStringLiteral("Global"));
 }
 
-void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue_data()
+void TestChangeMerging::displayedKeyUpdatedShowsTheNewValue_data()
 {
     QTest::addColumn<QString>("leaf");
     QTest::newRow("short key") << "b";
@@ -358,7 +358,7 @@ void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue_data()
     QTest::newRow("long key") << QStringLiteral("long-") + QString(40000, u'x');
 }
 
-void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue()
+void TestChangeMerging::displayedKeyUpdatedShowsTheNewValue()
 {
     QFETCH(QString, leaf);
     const QString key = QStringLiteral("State:/") + leaf;
@@ -375,7 +375,7 @@ void ChangeMergingTest::displayedKeyUpdatedShowsTheNewValue()
     QCOMPARE(controller->selectedKeyContents.description().contains(QStringLiteral("fresh value")), true);
 }
 
-void ChangeMergingTest::displayedKeyIsRefreshedBeforeLaterKeys()
+void TestChangeMerging::displayedKeyIsRefreshedBeforeLaterKeys()
 {
     startUp({"State:/a", "State:/b"});
     select({"State", "b"});
@@ -394,7 +394,7 @@ void ChangeMergingTest::displayedKeyIsRefreshedBeforeLaterKeys()
     QCOMPARE(controller->kvnKey->stringValue(), QStringLiteral("State:/b"));
 }
 
-void ChangeMergingTest::fetchWithoutAnswerRemovesListedKeys()
+void TestChangeMerging::fetchWithoutAnswerRemovesListedKeys()
 {
     startUp({"State:/a", "State:/b", "State:/c"});
     controller->store.reset();
@@ -404,7 +404,7 @@ void ChangeMergingTest::fetchWithoutAnswerRemovesListedKeys()
     QCOMPARE(controller->columnZeroLoads, 2);
 }
 
-void ChangeMergingTest::repeatedKeysFollowTheWalk()
+void TestChangeMerging::repeatedKeysFollowTheWalk()
 {
     startUp({"State:/gone", "State:/kept"});
     controller->browserUpdatePolicy = 0; // the engine's own change list is ignored
@@ -422,14 +422,14 @@ void ChangeMergingTest::repeatedKeysFollowTheWalk()
     QCOMPARE(controller->columnZeroLoads, loads + 1);
 }
 
-void ChangeMergingTest::matchesKeyByKeyWalk_data()
+void TestChangeMerging::matchesKeyByKeyWalk_data()
 {
     QTest::addColumn<quint32>("seed");
     for (quint32 seed = 1; seed <= 12; ++seed)
         QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
 }
 
-void ChangeMergingTest::matchesKeyByKeyWalk()
+void TestChangeMerging::matchesKeyByKeyWalk()
 {
     QFETCH(quint32, seed);
     QRandomGenerator random(seed);
@@ -489,7 +489,7 @@ void ChangeMergingTest::matchesKeyByKeyWalk()
     }
 }
 
-void ChangeMergingTest::keyListEditMatchesImmediateEdits_data()
+void TestChangeMerging::keyListEditMatchesImmediateEdits_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<bool>("duplicates");
@@ -499,7 +499,7 @@ void ChangeMergingTest::keyListEditMatchesImmediateEdits_data()
     }
 }
 
-void ChangeMergingTest::keyListEditMatchesImmediateEdits()
+void TestChangeMerging::keyListEditMatchesImmediateEdits()
 {
     QFETCH(quint32, seed);
     QFETCH(bool, duplicates);
@@ -518,7 +518,7 @@ void ChangeMergingTest::keyListEditMatchesImmediateEdits()
 
     // Each step as the merge makes it: ask, then remove a listed key or
     // insert one that is not listed.
-    kv::KeyListEdit edit(list);
+    kv::store::KeyListEdit edit(list);
     for (int step = 0; step < 400; ++step) {
         const QString key = randomKey();
         const bool listed = expected.contains(key);
@@ -542,11 +542,11 @@ void ChangeMergingTest::keyListEditMatchesImmediateEdits()
     QCOMPARE(list, expected);
 }
 
-void ChangeMergingTest::keyListEditEdges()
+void TestChangeMerging::keyListEditEdges()
 {
     QStringList list{"b", "d", "d", "f"};
     {
-        kv::KeyListEdit edit(list);
+        kv::store::KeyListEdit edit(list);
         edit.insert(QStringLiteral("a")); // before everything
         edit.insert(QStringLiteral("g")); // after everything
         edit.insert(QStringLiteral("c")); // between
@@ -563,7 +563,7 @@ void ChangeMergingTest::keyListEditEdges()
     QCOMPARE(list, (QStringList{"a", "b", "c", "e", "f"}));
 
     QStringList empty;
-    kv::KeyListEdit edit(empty);
+    kv::store::KeyListEdit edit(empty);
     edit.insert(QStringLiteral("z"));
     edit.insert(QStringLiteral("y"));
     edit.apply();
@@ -573,7 +573,7 @@ void ChangeMergingTest::keyListEditEdges()
     QCOMPARE(empty, QStringList{"z"});
 }
 
-void ChangeMergingTest::snapshotRewriteIsMerged()
+void TestChangeMerging::snapshotRewriteIsMerged()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -610,5 +610,5 @@ void ChangeMergingTest::snapshotRewriteIsMerged()
     QVERIFY(controller->inspectorView->string().contains(QStringLiteral("one, again")));
 }
 
-QTEST_MAIN(ChangeMergingTest)
+QTEST_MAIN(TestChangeMerging)
 #include "tst_changemerging.moc"

@@ -48,7 +48,7 @@ QScrollBar *scrollBarOf(kv::ui::TextViewer *view)
 
 } // namespace
 
-class ConsoleLogTest : public QObject
+class TestConsoleLog : public QObject
 {
     Q_OBJECT
 
@@ -87,11 +87,11 @@ private:
     void showConsoleWindow();
 
     std::unique_ptr<KVNController> controller;
-    std::unique_ptr<MainInterface> ui;
+    std::unique_ptr<kv::app::MainInterface> ui;
     int clockReads = 0;
 };
 
-void ConsoleLogTest::init()
+void TestConsoleLog::init()
 {
     clockReads = 0;
     kv::console::clockOverride = [this] {
@@ -99,24 +99,24 @@ void ConsoleLogTest::init()
         return fixedTime();
     };
     controller = std::make_unique<KVNController>();
-    ui = loadMainInterface(controller.get());
+    ui = kv::app::loadMainInterface(controller.get());
 }
 
-void ConsoleLogTest::cleanup()
+void TestConsoleLog::cleanup()
 {
     kv::console::clockOverride = {};
     ui.reset();
     controller.reset();
 }
 
-void ConsoleLogTest::showConsoleWindow()
+void TestConsoleLog::showConsoleWindow()
 {
     controller->consoleWindow->resize(500, 300);
     controller->consoleWindow->show();
     QVERIFY(QTest::qWaitForWindowExposed(controller->consoleWindow));
 }
 
-void ConsoleLogTest::timestamp_data()
+void TestConsoleLog::timestamp_data()
 {
     QTest::addColumn<QDateTime>("time");
     QTest::addColumn<QString>("expected");
@@ -131,7 +131,7 @@ void ConsoleLogTest::timestamp_data()
                               << QStringLiteral("Thu Feb 29 24 12:00:07.070 : ");
 }
 
-void ConsoleLogTest::timestamp()
+void TestConsoleLog::timestamp()
 {
     QFETCH(QDateTime, time);
     QFETCH(QString, expected);
@@ -144,7 +144,7 @@ void ConsoleLogTest::timestamp()
     QCOMPARE(controller->consoleView->string(), expected + QStringLiteral("x\n"));
 }
 
-void ConsoleLogTest::timestampIgnoresTheUserLocale()
+void TestConsoleLog::timestampIgnoresTheUserLocale()
 {
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -153,7 +153,7 @@ void ConsoleLogTest::timestampIgnoresTheUserLocale()
     QCOMPARE(stamp, FixedStamp);
 }
 
-void ConsoleLogTest::lineFormat_data()
+void TestConsoleLog::lineFormat_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("type");
@@ -179,7 +179,7 @@ void ConsoleLogTest::lineFormat_data()
         << QStringLiteral("State:/a\r") << 0 << FixedStamp + QStringLiteral("State:/a\r\n");
 }
 
-void ConsoleLogTest::lineFormat()
+void TestConsoleLog::lineFormat()
 {
     QFETCH(QString, message);
     QFETCH(int, type);
@@ -191,7 +191,7 @@ void ConsoleLogTest::lineFormat()
     QCOMPARE(clockReads, 1);
 }
 
-void ConsoleLogTest::emptyMessageLeavesNoTrace_data()
+void TestConsoleLog::emptyMessageLeavesNoTrace_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("type");
@@ -202,7 +202,7 @@ void ConsoleLogTest::emptyMessageLeavesNoTrace_data()
     QTest::newRow("empty other") << QStringLiteral("") << 9;
 }
 
-void ConsoleLogTest::emptyMessageLeavesNoTrace()
+void TestConsoleLog::emptyMessageLeavesNoTrace()
 {
     QFETCH(QString, message);
     QFETCH(int, type);
@@ -218,7 +218,7 @@ void ConsoleLogTest::emptyMessageLeavesNoTrace()
     QCOMPARE(clockReads, 0);
 }
 
-void ConsoleLogTest::trim_data()
+void TestConsoleLog::trim_data()
 {
     QTest::addColumn<QString>("before");
     QTest::addColumn<qsizetype>("removed");
@@ -269,7 +269,7 @@ void ConsoleLogTest::trim_data()
     }
 }
 
-void ConsoleLogTest::trim()
+void TestConsoleLog::trim()
 {
     QFETCH(QString, before);
     QFETCH(qsizetype, removed);
@@ -280,7 +280,7 @@ void ConsoleLogTest::trim()
     QCOMPARE(controller->consoleView->string(), before.mid(removed) + line);
 }
 
-void ConsoleLogTest::trimHappensOncePerLine()
+void TestConsoleLog::trimHappensOncePerLine()
 {
     // 30000 characters: one call removes one chunk, leaving more than 20000.
     const QString before = linesOf(30000, 100);
@@ -292,7 +292,7 @@ void ConsoleLogTest::trimHappensOncePerLine()
     QVERIFY(controller->consoleView->string().startsWith(before.mid(4000)));
 }
 
-void ConsoleLogTest::trimRemovesWholeLinesOnly()
+void TestConsoleLog::trimRemovesWholeLinesOnly()
 {
     // Lines of varied length: after every trim the text starts at a line start.
     QString text;
@@ -317,7 +317,7 @@ void ConsoleLogTest::trimRemovesWholeLinesOnly()
     }
 }
 
-void ConsoleLogTest::steadyStateStaysBounded()
+void TestConsoleLog::steadyStateStaysBounded()
 {
     for (int i = 0; i < 2000; ++i)
         controller->updateLog(QStringLiteral("State:/Network/Service/%1/IPv4").arg(i), LogKeyUpdated);
@@ -329,7 +329,7 @@ void ConsoleLogTest::steadyStateStaysBounded()
     QVERIFY(text.endsWith(QStringLiteral("Key Updated: State:/Network/Service/1999/IPv4\n")));
 }
 
-void ConsoleLogTest::followsWhenAtTheEnd()
+void TestConsoleLog::followsWhenAtTheEnd()
 {
     showConsoleWindow();
     kv::ui::TextViewer *view = controller->consoleView;
@@ -347,7 +347,7 @@ void ConsoleLogTest::followsWhenAtTheEnd()
     }
 }
 
-void ConsoleLogTest::followBoundaryIs80Points()
+void TestConsoleLog::followBoundaryIs80Points()
 {
     showConsoleWindow();
     kv::ui::TextViewer *view = controller->consoleView;
@@ -370,7 +370,7 @@ void ConsoleLogTest::followBoundaryIs80Points()
     }
 }
 
-void ConsoleLogTest::followIsMeasuredAfterTheTrim()
+void TestConsoleLog::followIsMeasuredAfterTheTrim()
 {
     showConsoleWindow();
     kv::ui::TextViewer *view = controller->consoleView;
@@ -392,7 +392,7 @@ void ConsoleLogTest::followIsMeasuredAfterTheTrim()
     QCOMPARE(bar->value(), kept);
 }
 
-void ConsoleLogTest::followIsMeasuredBeforeTheAppend()
+void TestConsoleLog::followIsMeasuredBeforeTheAppend()
 {
     showConsoleWindow();
     kv::ui::TextViewer *view = controller->consoleView;
@@ -411,7 +411,7 @@ void ConsoleLogTest::followIsMeasuredBeforeTheAppend()
     QCOMPARE(bar->value(), bar->maximum());
 }
 
-void ConsoleLogTest::shortLogAlwaysFollows()
+void TestConsoleLog::shortLogAlwaysFollows()
 {
     showConsoleWindow();
     controller->consoleView->setString(QString());
@@ -420,7 +420,7 @@ void ConsoleLogTest::shortLogAlwaysFollows()
     QCOMPARE(controller->consoleView->string(), FixedStamp + QStringLiteral("first\n"));
 }
 
-void ConsoleLogTest::batchWritesWhatSingleLinesWrite_data()
+void TestConsoleLog::batchWritesWhatSingleLinesWrite_data()
 {
     QTest::addColumn<bool>("shown");
     QTest::addColumn<QString>("initial");
@@ -448,7 +448,7 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite_data()
     QTest::newRow("shown, text over the threshold") << true << linesOf(26000, 100) << 0 << 400 << 11 << 0;
 }
 
-void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
+void TestConsoleLog::batchWritesWhatSingleLinesWrite()
 {
     QFETCH(bool, shown);
     QFETCH(QString, initial);
@@ -514,7 +514,7 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
     };
 
     auto other = std::make_unique<KVNController>();
-    auto otherUi = loadMainInterface(other.get());
+    auto otherUi = kv::app::loadMainInterface(other.get());
     run(other.get(), false);
     run(controller.get(), true);
     kv::ui::TextViewer *single = other->consoleView;
@@ -528,7 +528,7 @@ void ConsoleLogTest::batchWritesWhatSingleLinesWrite()
     QVERIFY(single->stringLength() < 20000 + 3000);
 }
 
-void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite_data()
+void TestConsoleLog::linesWriteWhatTheTextViewCallsWrite_data()
 {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<int>("distanceFromEnd"); // -1: scrolled to the top
@@ -545,7 +545,7 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite_data()
     QTest::newRow("last line unterminated") << linesOf(19990, 100) + QString(300, u'q') << 0 << 200 << 28;
 }
 
-void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
+void TestConsoleLog::linesWriteWhatTheTextViewCallsWrite()
 {
     // Each line, written alone, against the same steps made with the text
     // view's own calls: trim, measure, append, scrollRangeToVisible of the
@@ -559,7 +559,7 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
     static const QString breaks[] = {QStringLiteral("\n"), QStringLiteral("\r\n"), QString(QChar::LineSeparator),
                                      QStringLiteral("\r"), QString(QChar::ParagraphSeparator)};
     auto reference = std::make_unique<KVNController>();
-    auto referenceUi = loadMainInterface(reference.get());
+    auto referenceUi = kv::app::loadMainInterface(reference.get());
     for (KVNController *c : {controller.get(), reference.get()}) {
         c->consoleWindow->resize(500, 300);
         c->consoleWindow->show();
@@ -625,7 +625,7 @@ void ConsoleLogTest::linesWriteWhatTheTextViewCallsWrite()
         QCOMPARE(followed, 0);
 }
 
-void ConsoleLogTest::nestedBatchesWriteOnce()
+void TestConsoleLog::nestedBatchesWriteOnce()
 {
     controller->consoleView->setString(QStringLiteral("start\n"));
     {
@@ -636,7 +636,7 @@ void ConsoleLogTest::nestedBatchesWriteOnce()
             controller->updateLog(QStringLiteral("two"), LogKeyRemoved);
             // Another controller's lines are not held back.
             KVNController other;
-            auto otherUi = loadMainInterface(&other);
+            auto otherUi = kv::app::loadMainInterface(&other);
             other.updateLog(QStringLiteral("elsewhere"), LogNote);
             QCOMPARE(other.consoleView->string(), FixedStamp + QStringLiteral("elsewhere\n"));
         }
@@ -649,7 +649,7 @@ void ConsoleLogTest::nestedBatchesWriteOnce()
                  + QStringLiteral("Key Removed: two\n") + FixedStamp + QStringLiteral("Key Updated: three\n"));
 }
 
-void ConsoleLogTest::currentTimestampFollowsTheClock()
+void TestConsoleLog::currentTimestampFollowsTheClock()
 {
     QCOMPARE(kv::console::currentTimestamp(), FixedStamp);
     kv::console::clockOverride = {};
@@ -672,7 +672,7 @@ void ConsoleLogTest::currentTimestampFollowsTheClock()
     }
 }
 
-void ConsoleLogTest::bannerAndFont()
+void TestConsoleLog::bannerAndFont()
 {
     controller->initLog();
     const kv::ui::Bundle &bundle = kv::ui::Bundle::mainBundle();
@@ -693,7 +693,7 @@ void ConsoleLogTest::bannerAndFont()
     QCOMPARE(shown.family(), font.family());
 }
 
-void ConsoleLogTest::showConsoleOrdersFront()
+void TestConsoleLog::showConsoleOrdersFront()
 {
     // (The offscreen platform activates every window it shows, so that the
     // console does not take the focus is left to the window's own tests.)
@@ -714,7 +714,7 @@ void ConsoleLogTest::showConsoleOrdersFront()
     QVERIFY(!controller->consoleWindow->isMinimized());
 }
 
-void ConsoleLogTest::loggingWhileHidden()
+void TestConsoleLog::loggingWhileHidden()
 {
     QVERIFY(!controller->consoleWindow->isVisible());
     controller->consoleView->setString(linesOf(20001, 100));
@@ -723,5 +723,5 @@ void ConsoleLogTest::loggingWhileHidden()
              linesOf(20001, 100).mid(2000) + FixedStamp + QStringLiteral("Key Removed: hidden\n"));
 }
 
-QTEST_MAIN(ConsoleLogTest)
+QTEST_MAIN(TestConsoleLog)
 #include "tst_consolelog.moc"

@@ -16,7 +16,7 @@
 #include <QToolBar>
 #include <QtTest>
 
-class ControllerTest : public QObject
+class TestController : public QObject
 {
     Q_OBJECT
 
@@ -40,7 +40,7 @@ private:
     int terminations = 0;
 };
 
-void ControllerTest::init()
+void TestController::init()
 {
     engine = std::make_unique<kv::StoreEngine>();
     kv::StoreEngine::setInstance(engine.get());
@@ -48,14 +48,14 @@ void ControllerTest::init()
     kv::ui::setTerminateHandler([this](QObject *) { ++terminations; });
 }
 
-void ControllerTest::cleanup()
+void TestController::cleanup()
 {
     kv::ui::setTerminateHandler({});
     kv::StoreEngine::setInstance(nullptr);
     engine.reset();
 }
 
-void ControllerTest::creationSetsDefaults()
+void TestController::creationSetsDefaults()
 {
     KVNController controller;
     QCOMPARE(controller.browserUpdatePolicy, 1);
@@ -68,7 +68,7 @@ void ControllerTest::creationSetsDefaults()
     QVERIFY(controller.toolbarItemsDictionary.isEmpty());
 }
 
-void ControllerTest::newestControllerIsSelfObject()
+void TestController::newestControllerIsSelfObject()
 {
     KVNController first;
     QCOMPARE(selfObject, &first);
@@ -80,7 +80,7 @@ void ControllerTest::newestControllerIsSelfObject()
     QVERIFY(selfObject != reinterpret_cast<KVNController *>(&first) || selfObject == nullptr);
 }
 
-void ControllerTest::minimumDividerCoordinate_data()
+void TestController::minimumDividerCoordinate_data()
 {
     QTest::addColumn<float>("proposed");
     QTest::addColumn<float>("expected");
@@ -90,7 +90,7 @@ void ControllerTest::minimumDividerCoordinate_data()
     QTest::newRow("negative") << -5.0f << 80.0f;
 }
 
-void ControllerTest::minimumDividerCoordinate()
+void TestController::minimumDividerCoordinate()
 {
     QFETCH(float, proposed);
     QFETCH(float, expected);
@@ -99,7 +99,7 @@ void ControllerTest::minimumDividerCoordinate()
     QCOMPARE(controller.splitViewConstrainMinCoordinate(&split, proposed, 0), expected);
 }
 
-void ControllerTest::maximumDividerCoordinate_data()
+void TestController::maximumDividerCoordinate_data()
 {
     QTest::addColumn<int>("height");
     QTest::addColumn<float>("proposed");
@@ -110,7 +110,7 @@ void ControllerTest::maximumDividerCoordinate_data()
     QTest::newRow("100 high, 90 proposed") << 100 << 90.0f << 20.0f;
 }
 
-void ControllerTest::maximumDividerCoordinate()
+void TestController::maximumDividerCoordinate()
 {
     QFETCH(int, height);
     QFETCH(float, proposed);
@@ -124,10 +124,10 @@ void ControllerTest::maximumDividerCoordinate()
     QCOMPARE(controller.splitViewConstrainMaxCoordinate(&split, proposed, 0), expected);
 }
 
-void ControllerTest::splitViewKeepsBothPanesAtLeast80High()
+void TestController::splitViewKeepsBothPanesAtLeast80High()
 {
     KVNController controller;
-    auto ui = loadMainInterface(&controller);
+    auto ui = kv::app::loadMainInterface(&controller);
     ui->mainWindow->resize(800, 600);
     ui->mainWindow->show();
     QVERIFY(QTest::qWaitForWindowExposed(ui->mainWindow.get()));
@@ -143,10 +143,10 @@ void ControllerTest::splitViewKeepsBothPanesAtLeast80High()
     QCOMPARE(split->dividerPosition(), 150);
 }
 
-void ControllerTest::closingMainWindowTerminates()
+void TestController::closingMainWindowTerminates()
 {
     KVNController controller;
-    auto ui = loadMainInterface(&controller);
+    auto ui = kv::app::loadMainInterface(&controller);
     ui->mainWindow->show();
     QCOMPARE(terminations, 0);
     // Closing a panel does not end the program.
@@ -157,7 +157,7 @@ void ControllerTest::closingMainWindowTerminates()
     QCOMPARE(terminations, 1);
 }
 
-void ControllerTest::startUpWiresBrowserToolbarConsoleAndKeys()
+void TestController::startUpWiresBrowserToolbarConsoleAndKeys()
 {
     engine->setValue(QStringLiteral("State:/Network/Global/IPv4"),
                      kv::PropertyListValue::fromDictionary(
@@ -165,7 +165,7 @@ void ControllerTest::startUpWiresBrowserToolbarConsoleAndKeys()
     engine->setValue(QStringLiteral("Setup:/System"), kv::PropertyListValue::fromString(QStringLiteral("host")));
 
     KVNController controller;
-    auto ui = loadMainInterface(&controller);
+    auto ui = kv::app::loadMainInterface(&controller);
     kv::SystemLogCapture log;
     controller.awakeFromNib();
 
@@ -186,7 +186,7 @@ void ControllerTest::startUpWiresBrowserToolbarConsoleAndKeys()
     QVERIFY(log.lines().isEmpty());
 }
 
-void ControllerTest::storeThatCannotBeOpenedStillBringsUpTheWindow()
+void TestController::storeThatCannotBeOpenedStillBringsUpTheWindow()
 {
     QTemporaryDir dir;
     kv::StoreConfiguration configuration;
@@ -195,7 +195,7 @@ void ControllerTest::storeThatCannotBeOpenedStillBringsUpTheWindow()
     engine->setSources(kv::app::makeStoreSources(configuration));
 
     KVNController controller;
-    auto ui = loadMainInterface(&controller);
+    auto ui = kv::app::loadMainInterface(&controller);
     kv::SystemLogCapture log;
     controller.awakeFromNib();
     ui->mainWindow->show();
@@ -212,5 +212,5 @@ void ControllerTest::storeThatCannotBeOpenedStillBringsUpTheWindow()
     QVERIFY2(log.lines().first().contains(QStringLiteral("missing.plist")), qPrintable(log.lines().first()));
 }
 
-QTEST_MAIN(ControllerTest)
+QTEST_MAIN(TestController)
 #include "tst_controller.moc"

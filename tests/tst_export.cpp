@@ -134,7 +134,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<kv::StoreEngine> m_engine;
     std::unique_ptr<KVNController> m_controller;
-    std::unique_ptr<MainInterface> m_ui;
+    std::unique_ptr<kv::app::MainInterface> m_ui;
     QString m_python;
 };
 
@@ -169,7 +169,7 @@ void TestExport::cleanup()
 void TestExport::startController()
 {
     m_controller = std::make_unique<KVNController>();
-    m_ui = loadMainInterface(m_controller.get());
+    m_ui = kv::app::loadMainInterface(m_controller.get());
     m_controller->store = kv::storeCreate(QStringLiteral("Vaneview"), nullptr, nullptr);
     QVERIFY(m_controller->store);
     m_ui->mainWindow->show();

@@ -241,7 +241,7 @@ void TestHostileValues::selectedInTheProgram()
     engine.setValue(key, value);
     {
         KVNController controller;
-        std::unique_ptr<MainInterface> ui = loadMainInterface(&controller);
+        std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
         ui->mainWindow->resize(900, 700);
         ui->mainWindow->show();
         controller.awakeFromNib();

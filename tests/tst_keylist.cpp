@@ -46,7 +46,7 @@ QStringList columnTitles(kv::ui::ColumnBrowser *browser, int column)
 
 } // namespace
 
-class KeyListTest : public QObject
+class TestKeyList : public QObject
 {
     Q_OBJECT
 
@@ -73,18 +73,18 @@ private:
 
     std::unique_ptr<kv::StoreEngine> engine;
     std::unique_ptr<CountingController> controller;
-    std::unique_ptr<MainInterface> ui;
+    std::unique_ptr<kv::app::MainInterface> ui;
 };
 
-void KeyListTest::init()
+void TestKeyList::init()
 {
     engine = std::make_unique<kv::StoreEngine>();
     kv::StoreEngine::setInstance(engine.get());
     controller = std::make_unique<CountingController>();
-    ui = loadMainInterface(controller.get());
+    ui = kv::app::loadMainInterface(controller.get());
 }
 
-void KeyListTest::cleanup()
+void TestKeyList::cleanup()
 {
     kv::store::keyListRequestOverride = {};
     ui.reset();
@@ -94,13 +94,13 @@ void KeyListTest::cleanup()
     KVNItem::setRootItem(nullptr);
 }
 
-void KeyListTest::connect()
+void TestKeyList::connect()
 {
     controller->store = kv::storeCreate(QStringLiteral("Vaneview"), ::storeNotification, nullptr);
     QVERIFY(controller->store);
 }
 
-void KeyListTest::keysAreSortedByCodeUnits_data()
+void TestKeyList::keysAreSortedByCodeUnits_data()
 {
     QTest::addColumn<QStringList>("published");
     QTest::addColumn<QStringList>("expected");
@@ -116,7 +116,7 @@ void KeyListTest::keysAreSortedByCodeUnits_data()
         "\n"} << QStringList{"\n", "State:/A\nB", "State:/A\r\n", QStringLiteral("State:/A\u2029"), "State:/B"};
 }
 
-void KeyListTest::keysAreSortedByCodeUnits()
+void TestKeyList::keysAreSortedByCodeUnits()
 {
     QFETCH(QStringList, published);
     QFETCH(QStringList, expected);
@@ -138,7 +138,7 @@ void KeyListTest::keysAreSortedByCodeUnits()
     QCOMPARE(controller->storeKeysList, expected);
 }
 
-void KeyListTest::emptyStoreIsNoFailure()
+void TestKeyList::emptyStoreIsNoFailure()
 {
     connect();
     controller->storeKeysList = QStringList{"old:/a", "old:/b"};
@@ -148,14 +148,14 @@ void KeyListTest::emptyStoreIsNoFailure()
     QVERIFY(log.lines().isEmpty());
 }
 
-void KeyListTest::failureWithErrorCodeKeepsTheList_data()
+void TestKeyList::failureWithErrorCodeKeepsTheList_data()
 {
     QTest::addColumn<bool>("engineGone");
     QTest::newRow("no connection") << false;
     QTest::newRow("store went away") << true;
 }
 
-void KeyListTest::failureWithErrorCodeKeepsTheList()
+void TestKeyList::failureWithErrorCodeKeepsTheList()
 {
     QFETCH(bool, engineGone);
     engine->setValue(QStringLiteral("State:/a"), str(QStringLiteral("1")));
@@ -179,7 +179,7 @@ void KeyListTest::failureWithErrorCodeKeepsTheList()
     QVERIFY(!log.lines().first().isEmpty());
 }
 
-void KeyListTest::failureWithoutErrorCodeLogsNoKeys()
+void TestKeyList::failureWithoutErrorCodeLogsNoKeys()
 {
     engine->setValue(QStringLiteral("State:/a"), str(QStringLiteral("1")));
     connect();
@@ -197,7 +197,7 @@ void KeyListTest::failureWithoutErrorCodeLogsNoKeys()
     QCOMPARE(controller->storeKeysList, QStringList{"State:/a"});
 }
 
-void KeyListTest::reloadAfterFailureKeepsTheOldKeys()
+void TestKeyList::reloadAfterFailureKeepsTheOldKeys()
 {
     engine->setValue(QStringLiteral("State:/x"), str(QStringLiteral("1")));
     engine->setValue(QStringLiteral("Setup:/y"), str(QStringLiteral("2")));
@@ -214,7 +214,7 @@ void KeyListTest::reloadAfterFailureKeepsTheOldKeys()
     QCOMPARE(columnTitles(controller->kvnBrowser, 0), (QStringList{"Setup", "State"}));
 }
 
-void KeyListTest::reloadClearsKeyFieldInspectorAndValueTree()
+void TestKeyList::reloadClearsKeyFieldInspectorAndValueTree()
 {
     const QString key = QStringLiteral("State:/Network/Global/IPv4");
     engine->setValue(key,
@@ -249,7 +249,7 @@ void KeyListTest::reloadClearsKeyFieldInspectorAndValueTree()
     QCOMPARE(controller->kvnKey->stringValue(), key);
 }
 
-void KeyListTest::reloadRebuildsTheBrowser()
+void TestKeyList::reloadRebuildsTheBrowser()
 {
     engine->setValue(QStringLiteral("State:/a"), str(QStringLiteral("1")));
     connect();
@@ -265,7 +265,7 @@ void KeyListTest::reloadRebuildsTheBrowser()
     QCOMPARE(columnTitles(controller->kvnBrowser, 0), QStringList{"Setup"});
 }
 
-void KeyListTest::registrationDeliversChangesToTheController()
+void TestKeyList::registrationDeliversChangesToTheController()
 {
     connect();
     QVERIFY(controller->setStoreNotification());
@@ -277,13 +277,13 @@ void KeyListTest::registrationDeliversChangesToTheController()
     QTRY_VERIFY(controller->storeKeysList.isEmpty());
 }
 
-void KeyListTest::registrationWithoutConnectionFails()
+void TestKeyList::registrationWithoutConnectionFails()
 {
     QVERIFY(!controller->store);
     QVERIFY(!controller->setStoreNotification());
 }
 
-void KeyListTest::callbackWithoutListDoesNothing()
+void TestKeyList::callbackWithoutListDoesNothing()
 {
     controller->storeKeysList = QStringList{"State:/a"};
     const QString console = controller->consoleView->string();
@@ -292,7 +292,7 @@ void KeyListTest::callbackWithoutListDoesNothing()
     QCOMPARE(controller->consoleView->string(), console);
 }
 
-void KeyListTest::callbackForwardsToSelfObject()
+void TestKeyList::callbackForwardsToSelfObject()
 {
     engine->setValue(QStringLiteral("State:/b"), str(QStringLiteral("1")));
     connect();
@@ -303,5 +303,5 @@ void KeyListTest::callbackForwardsToSelfObject()
     QVERIFY(controller->consoleView->string().endsWith(QStringLiteral("Key Added: State:/b\n")));
 }
 
-QTEST_MAIN(KeyListTest)
+QTEST_MAIN(TestKeyList)
 #include "tst_keylist.moc"

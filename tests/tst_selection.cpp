@@ -73,7 +73,7 @@ struct Fixture
     kv::ui::ColumnBrowser browser;
     kv::ui::TextField keyField;
     kv::ui::TextViewer inspectorView;
-    kv::ui::Window inspectorPanel{kv::ui::Window::Panel};
+    kv::ui::Window inspectorPanel{kv::ui::Window::Style::Panel};
     kv::ui::OutlineView outlineView;
 
     Fixture()

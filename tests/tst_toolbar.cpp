@@ -103,7 +103,7 @@ private:
     QTemporaryDir m_dataHome;
     std::unique_ptr<kv::StoreEngine> m_engine;
     std::unique_ptr<KVNController> m_controller;
-    std::unique_ptr<MainInterface> m_ui;
+    std::unique_ptr<kv::app::MainInterface> m_ui;
     std::unique_ptr<kv::SystemLogCapture> m_log;
 };
 
@@ -136,7 +136,7 @@ void TestToolbar::cleanup()
 void TestToolbar::startController()
 {
     m_controller = std::make_unique<KVNController>();
-    m_ui = loadMainInterface(m_controller.get());
+    m_ui = kv::app::loadMainInterface(m_controller.get());
     m_controller->awakeFromNib();
     m_ui->mainWindow->resize(900, 600);
     m_ui->mainWindow->show();

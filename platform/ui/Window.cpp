@@ -17,7 +17,7 @@ QList<Window *> &windows()
 }
 } // namespace
 
-Window::Window(Style style, QWidget *parent) : QMainWindow(parent, style == Panel ? Qt::Tool : Qt::Window)
+Window::Window(Style style, QWidget *parent) : QMainWindow(parent, style == Style::Panel ? Qt::Tool : Qt::Window)
 {
     windows().append(this);
 }

@@ -14,8 +14,8 @@ class Window : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Style { Document, Panel };
-    explicit Window(Style style = Document, QWidget *parent = nullptr);
+    enum class Style { Document, Panel };
+    explicit Window(Style style = Style::Document, QWidget *parent = nullptr);
     ~Window() override;
 
     void setDelegate(WindowDelegate *delegate) { m_delegate = delegate; }
