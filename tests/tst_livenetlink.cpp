@@ -1,11 +1,13 @@
 // Parsing of rtnetlink messages and the network keys made from a reading.
 
+#include "platform/ErrnoText.h"
 #include "platform/live/Netlink.h"
 #include "platform/live/NetworkKeys.h"
 
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <net/if.h> // before linux/if.h, which then leaves out what libc defines
 
@@ -409,6 +411,32 @@ private Q_SLOTS:
             else
                 QVERIFY(!parsed);
         }
+    }
+
+    void reportsSocketFailures_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("group");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("no such protocol")
+            << int(MAX_LINKS) << 0 << QStringLiteral("cannot open a netlink socket: ") + errnoText(EPROTONOSUPPORT);
+        QTest::newRow("no such group") << int(NETLINK_ROUTE) << 1000
+                                       << QStringLiteral("cannot subscribe to network changes: ") + errnoText(EINVAL);
+    }
+
+    void reportsSocketFailures()
+    {
+        QFETCH(int, protocol);
+        QFETCH(int, group);
+        QFETCH(QString, expected);
+        NetlinkSocketOptions options;
+        if (group)
+            options.groups = {group};
+        options.groupsPurpose = QStringLiteral("network changes");
+        QString error;
+        const UniqueFd fd = openNetlinkSocket(protocol, SOCK_RAW, options, nullptr, &error);
+        QVERIFY(!fd.isValid());
+        QCOMPARE(error, expected);
     }
 
     void names_data()

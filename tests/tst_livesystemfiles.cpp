@@ -1,4 +1,5 @@
-// Reading the resolver configuration and the power supplies' sysfs tree.
+// Reading the resolver configuration and the power supplies' sysfs tree, and
+// the value of the host's names.
 
 #include "platform/live/SystemFiles.h"
 
@@ -177,6 +178,32 @@ private Q_SLOTS:
         const KeyValues keys = powerSupplyKeys(root.filePath("class"));
         QCOMPARE(keys.value("State:/Power/usb0").value("Type").string(), QStringLiteral("USB"));
         QCOMPARE(keys.value("State:/Power/usb0").value("Online").boolean(), false);
+    }
+
+    void makesSystemValue_data()
+    {
+        QTest::addColumn<QString>("hostName");
+        QTest::addColumn<QString>("domainName");
+        QTest::addColumn<QStringList>("entries");
+
+        QTest::newRow("no domain") << "workstation"
+                                   << "" << QStringList{"HostName=workstation"};
+        QTest::newRow("kernel's unset domain") << "workstation"
+                                               << "(none)" << QStringList{"HostName=workstation"};
+        QTest::newRow("nis domain") << "node7"
+                                    << "nis.example" << QStringList{"DomainName=nis.example", "HostName=node7"};
+    }
+
+    void makesSystemValue()
+    {
+        QFETCH(QString, hostName);
+        QFETCH(QString, domainName);
+        QFETCH(QStringList, entries);
+        const PropertyListValue value = systemValue(hostName, domainName);
+        QStringList actual;
+        for (auto it = value.dictionary().cbegin(); it != value.dictionary().cend(); ++it)
+            actual.append(it.key() + QLatin1Char('=') + it.value().string());
+        QCOMPARE(actual, entries);
     }
 };
 

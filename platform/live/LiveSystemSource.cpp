@@ -1,6 +1,7 @@
 #include "platform/live/LiveSystemSource.h"
 
 #include "platform/SystemLog.h"
+#include "platform/UniqueFd.h"
 #include "platform/live/Netlink.h"
 #include "platform/live/NetworkKeys.h"
 #include "platform/live/SystemFiles.h"
@@ -23,7 +24,6 @@
 namespace kv {
 
 using live::KeyValues;
-using live::UniqueFd;
 
 struct LiveSystemSource::Private
 {
@@ -172,15 +172,11 @@ struct LiveSystemSource::Private
         utsname names;
         if (::uname(&names) < 0)
             return host;
-        PropertyListDictionary dictionary;
         const QString hostName =
             QString::fromUtf8(names.nodename, qsizetype(strnlen(names.nodename, sizeof names.nodename)));
-        dictionary.insert(QStringLiteral("HostName"), PropertyListValue::fromString(hostName));
         const QString domain =
             QString::fromUtf8(names.domainname, qsizetype(strnlen(names.domainname, sizeof names.domainname)));
-        if (!domain.isEmpty() && domain != QLatin1String("(none)"))
-            dictionary.insert(QStringLiteral("DomainName"), PropertyListValue::fromString(domain));
-        keys.insert(QStringLiteral("Setup:/System"), PropertyListValue::fromDictionary(std::move(dictionary)));
+        keys.insert(live::SystemKey, live::systemValue(hostName, domain));
         return keys;
     }
 
@@ -221,16 +217,14 @@ struct LiveSystemSource::Private
 
     void openUevents()
     {
-        ueventFd.reset(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
+        live::NetlinkSocketOptions setup;
+        setup.bindGroups = 1; // the kernel's own events
+        // Without the socket, power changes still arrive with the periodic
+        // re-reading; nothing to report.
+        QString error;
+        ueventFd = live::openNetlinkSocket(NETLINK_KOBJECT_UEVENT, SOCK_DGRAM | SOCK_NONBLOCK, setup, nullptr, &error);
         if (!ueventFd.isValid())
             return;
-        sockaddr_nl local = {};
-        local.nl_family = AF_NETLINK;
-        local.nl_groups = 1; // the kernel's own events
-        if (::bind(ueventFd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-            ueventFd.reset();
-            return;
-        }
         ueventNotifier = new QSocketNotifier(ueventFd.get(), QSocketNotifier::Read, context.get());
         QObject::connect(ueventNotifier, &QSocketNotifier::activated, context.get(), [this] { ueventReadable(); });
     }
@@ -299,7 +293,7 @@ struct LiveSystemSource::Private
         KeyValues keys;
         const PropertyListValue value = live::resolverValue(configuration);
         if (value)
-            keys.insert(QStringLiteral("State:/Network/Global/DNS"), value);
+            keys.insert(live::DnsKey, value);
         return keys;
     }
 

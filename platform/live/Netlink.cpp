@@ -1,5 +1,7 @@
 #include "platform/live/Netlink.h"
 
+#include "platform/ErrnoText.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +14,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace kv::live {
@@ -25,6 +29,32 @@ bool messageFits(const nlmsghdr *message, int length)
 {
     return length >= int(sizeof(nlmsghdr)) && message->nlmsg_len >= sizeof(nlmsghdr)
            && message->nlmsg_len <= unsigned(length);
+}
+
+// Walks the messages in `length` bytes at `data`, which must be 4-byte aligned
+// as netlink headers need, handing each whole one to the visitor (which
+// returns false to stop). Returns the number of messages visited.
+template<typename Visitor>
+int walkMessages(const void *data, int length, Visitor &&visitor)
+{
+    int visited = 0;
+    for (auto *message = static_cast<const nlmsghdr *>(data); messageFits(message, length);
+         message = NLMSG_NEXT(message, length)) {
+        ++visited;
+        if (!visitor(message))
+            break;
+    }
+    return visited;
+}
+
+// Walks the attributes in `length` bytes from `first`. RTA_OK keeps each one
+// within what is left, so a short or overstated tail ends the walk.
+template<typename Visitor>
+void walkAttributes(const void *first, int length, Visitor &&visitor)
+{
+    for (auto *attribute = static_cast<const rtattr *>(first); RTA_OK(attribute, length);
+         attribute = RTA_NEXT(attribute, length))
+        visitor(attribute);
 }
 
 // Reads an integer attribute of exactly the expected size.
@@ -56,14 +86,29 @@ bool forEachAttribute(const nlmsghdr *message, size_t headerSize, Visitor &&visi
 {
     if (message->nlmsg_len < NLMSG_LENGTH(headerSize))
         return false;
-    int remaining = int(message->nlmsg_len - NLMSG_LENGTH(headerSize));
-    const auto *attribute =
-        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(NLMSG_DATA(message)) + NLMSG_ALIGN(headerSize));
     // NLMSG_ALIGN may step past a short tail; RTA_OK rejects what does not fit.
-    remaining -= int(NLMSG_ALIGN(headerSize) - headerSize);
-    for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining))
-        visitor(attribute);
+    const int length = int(message->nlmsg_len - NLMSG_LENGTH(headerSize)) - int(NLMSG_ALIGN(headerSize) - headerSize);
+    walkAttributes(static_cast<const char *>(NLMSG_DATA(message)) + NLMSG_ALIGN(headerSize), length,
+                   std::forward<Visitor>(visitor));
     return true;
+}
+
+// How a dump's closing message (NLMSG_DONE, or NLMSG_ERROR, which with code 0
+// is the acknowledgement) ends it.
+DumpResult dumpEnd(const nlmsghdr *message, bool interrupted, QString *error)
+{
+    int code = 0;
+    if (message->nlmsg_type == NLMSG_ERROR && message->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
+        nlmsgerr failure;
+        std::memcpy(&failure, NLMSG_DATA(message), sizeof failure);
+        code = -failure.error;
+    }
+    if (code == 0)
+        return interrupted ? DumpResult::Interrupted : DumpResult::Ok;
+    if (code == EINTR || code == EBUSY)
+        return DumpResult::Interrupted;
+    *error = QStringLiteral("netlink dump failed: %1").arg(kv::errnoText(code));
+    return DumpResult::Failed;
 }
 
 } // namespace
@@ -230,12 +275,11 @@ bool parseRouteMessage(const nlmsghdr *message, QList<RouteInfo> *routes)
         RouteInfo entry = route;
         entry.outputIndex = hop.rtnh_ifindex;
         entry.gateway.clear();
-        int attributesLength = int(hop.rtnh_len - RTNH_ALIGN(sizeof(rtnexthop)));
-        const auto *attribute = reinterpret_cast<const rtattr *>(cursor + RTNH_ALIGN(sizeof(rtnexthop)));
-        for (; RTA_OK(attribute, attributesLength); attribute = RTA_NEXT(attribute, attributesLength)) {
-            if (attribute->rta_type == RTA_GATEWAY)
-                entry.gateway = attributeAddress(route.family, attribute);
-        }
+        walkAttributes(cursor + RTNH_ALIGN(sizeof(rtnexthop)), int(hop.rtnh_len - RTNH_ALIGN(sizeof(rtnexthop))),
+                       [&](const rtattr *attribute) {
+                           if (attribute->rta_type == RTA_GATEWAY)
+                               entry.gateway = attributeAddress(route.family, attribute);
+                       });
         routes->append(entry);
         any = true;
         const size_t step = RTNH_ALIGN(hop.rtnh_len);
@@ -255,44 +299,63 @@ int forEachMessage(const QByteArray &buffer, const std::function<bool(const nlms
     std::vector<uint32_t> words((size_t(buffer.size()) + 3) / 4);
     if (!buffer.isEmpty())
         std::memcpy(words.data(), buffer.constData(), size_t(buffer.size()));
-    int length = int(buffer.size());
-    int visited = 0;
-    for (auto *message = reinterpret_cast<const nlmsghdr *>(words.data()); messageFits(message, length);
-         message = NLMSG_NEXT(message, length)) {
-        ++visited;
-        if (!visitor(message))
-            break;
+    return walkMessages(words.data(), int(buffer.size()), visitor);
+}
+
+// --- Sockets -------------------------------------------------------------------
+
+kv::UniqueFd openNetlinkSocket(int protocol, int type, const NetlinkSocketOptions &options, uint32_t *portId,
+                               QString *error)
+{
+    // errno is taken before any text is made, which could change it.
+    const auto fail = [error](const char *step) {
+        const int code = errno;
+        *error = QStringLiteral("%1: %2").arg(QLatin1String(step), kv::errnoText(code));
+        return kv::UniqueFd();
+    };
+    kv::UniqueFd fd(::socket(AF_NETLINK, type | SOCK_CLOEXEC, protocol));
+    if (!fd.isValid())
+        return fail("cannot open a netlink socket");
+    // Before binding, so that nothing arrives under other settings.
+    if (options.receiveBuffer > 0)
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer, sizeof options.receiveBuffer);
+    if (options.receiveTimeoutSeconds > 0) {
+        timeval timeout = {};
+        timeout.tv_sec = options.receiveTimeoutSeconds;
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     }
-    return visited;
+    sockaddr_nl local = {};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = options.bindGroups;
+    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
+        return fail("cannot bind a netlink socket");
+    if (portId) {
+        socklen_t length = sizeof local;
+        if (::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&local), &length) < 0)
+            return fail("cannot name a netlink socket");
+        *portId = local.nl_pid;
+    }
+    for (int group : options.groups) {
+        if (::setsockopt(fd.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) < 0) {
+            const int code = errno;
+            *error = QStringLiteral("cannot subscribe to %1: %2").arg(options.groupsPurpose, kv::errnoText(code));
+            return kv::UniqueFd();
+        }
+    }
+    return fd;
 }
 
 // --- Dump socket ---------------------------------------------------------------
 
 bool RouteNetlinkSocket::open(QString *error)
 {
-    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (!fd.isValid()) {
-        *error = QStringLiteral("cannot open a netlink socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    sockaddr_nl local = {};
-    local.nl_family = AF_NETLINK;
-    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        *error = QStringLiteral("cannot bind a netlink socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    socklen_t length = sizeof local;
-    if (::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&local), &length) < 0) {
-        *error = QStringLiteral("cannot name a netlink socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    m_portId = local.nl_pid;
+    NetlinkSocketOptions options;
     // A dump never waits long for the kernel; do not hang if it stays silent.
-    timeval timeout = {};
-    timeout.tv_sec = 2;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    int bufferSize = 1 << 20;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    options.receiveTimeoutSeconds = 2;
+    options.receiveBuffer = 1 << 20;
+    kv::UniqueFd fd = openNetlinkSocket(NETLINK_ROUTE, SOCK_RAW, options, &m_portId, error);
+    if (!fd.isValid())
+        return false;
     m_fd = std::move(fd);
     return true;
 }
@@ -341,7 +404,7 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family, const std::fu
     if (::sendto(m_fd.get(), &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr *>(&kernel),
                  sizeof kernel)
         < 0) {
-        *error = QStringLiteral("netlink request failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error = QStringLiteral("netlink request failed: %1").arg(kv::errnoText());
         return DumpResult::Failed;
     }
 
@@ -360,7 +423,7 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family, const std::fu
         if (size < 0) {
             if (errno == EINTR)
                 continue;
-            *error = QStringLiteral("netlink receive failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            *error = QStringLiteral("netlink receive failed: %1").arg(kv::errnoText());
             return DumpResult::Failed;
         }
         if (size_t(size) > vector.iov_len) {
@@ -372,36 +435,26 @@ DumpResult RouteNetlinkSocket::dump(uint16_t type, uint8_t family, const std::fu
         if (size < 0) {
             if (errno == EINTR)
                 continue;
-            *error = QStringLiteral("netlink receive failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            *error = QStringLiteral("netlink receive failed: %1").arg(kv::errnoText());
             return DumpResult::Failed;
         }
         if (header.msg_namelen != sizeof sender || sender.nl_pid != 0)
             continue; // only the kernel answers dumps
-        int length = int(size);
-        for (auto *message = reinterpret_cast<const nlmsghdr *>(buffer.data()); messageFits(message, length);
-             message = NLMSG_NEXT(message, length)) {
+        std::optional<DumpResult> end;
+        walkMessages(buffer.data(), int(size), [&](const nlmsghdr *message) {
             if (message->nlmsg_seq != sequence || message->nlmsg_pid != m_portId)
-                continue; // a reply to an earlier request
+                return true; // a reply to an earlier request
             if (message->nlmsg_flags & NLM_F_DUMP_INTR)
                 interrupted = true;
-            if (message->nlmsg_type == NLMSG_DONE)
-                return interrupted ? DumpResult::Interrupted : DumpResult::Ok;
-            if (message->nlmsg_type == NLMSG_ERROR) {
-                int code = 0;
-                if (message->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
-                    nlmsgerr failure;
-                    std::memcpy(&failure, NLMSG_DATA(message), sizeof failure);
-                    code = -failure.error;
-                }
-                if (code == 0)
-                    return interrupted ? DumpResult::Interrupted : DumpResult::Ok;
-                if (code == EINTR || code == EBUSY)
-                    return DumpResult::Interrupted;
-                *error = QStringLiteral("netlink dump failed: %1").arg(QString::fromLocal8Bit(strerror(code)));
-                return DumpResult::Failed;
+            if (message->nlmsg_type == NLMSG_DONE || message->nlmsg_type == NLMSG_ERROR) {
+                end = dumpEnd(message, interrupted, error);
+                return false;
             }
             visitor(message);
-        }
+            return true;
+        });
+        if (end)
+            return *end;
     }
 }
 
@@ -448,30 +501,15 @@ bool RouteNetlinkSocket::readSnapshot(NetworkSnapshot *snapshot, QString *error)
 
 bool RouteSubscriptionSocket::open(int receiveBuffer, QString *error)
 {
-    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
-    if (!fd.isValid()) {
-        *error = QStringLiteral("cannot open a netlink socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    NetlinkSocketOptions options;
+    options.receiveBuffer = receiveBuffer;
+    options.groups = {RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV6_IFADDR, RTNLGRP_IPV4_ROUTE, RTNLGRP_IPV6_ROUTE};
+    options.groupsPurpose = QStringLiteral("network changes");
+    kv::UniqueFd fd = openNetlinkSocket(NETLINK_ROUTE, SOCK_RAW | SOCK_NONBLOCK, options, nullptr, error);
+    if (!fd.isValid())
         return false;
-    }
-    if (receiveBuffer > 0)
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_nl local = {};
-    local.nl_family = AF_NETLINK;
-    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        *error = QStringLiteral("cannot bind a netlink socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    const int groups[] = {RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV6_IFADDR, RTNLGRP_IPV4_ROUTE,
-                          RTNLGRP_IPV6_ROUTE};
-    for (int group : groups) {
-        if (::setsockopt(fd.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) < 0) {
-            *error =
-                QStringLiteral("cannot subscribe to network changes: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-            return false;
-        }
-    }
     m_fd = std::move(fd);
-    m_buffer.resize(65536);
+    m_buffer.assign(16384, 0); // 64 KiB
     return true;
 }
 
@@ -485,7 +523,8 @@ RouteSubscriptionSocket::DrainResult RouteSubscriptionSocket::drain()
     for (;;) {
         sockaddr_nl sender = {};
         socklen_t senderLength = sizeof sender;
-        const ssize_t size = ::recvfrom(m_fd.get(), m_buffer.data(), size_t(m_buffer.size()), MSG_TRUNC,
+        const size_t capacity = m_buffer.size() * sizeof(uint32_t);
+        const ssize_t size = ::recvfrom(m_fd.get(), m_buffer.data(), capacity, MSG_TRUNC,
                                         reinterpret_cast<sockaddr *>(&sender), &senderLength);
         if (size < 0) {
             if (errno == EINTR)
@@ -501,12 +540,12 @@ RouteSubscriptionSocket::DrainResult RouteSubscriptionSocket::drain()
         }
         if (senderLength != sizeof sender || sender.nl_pid != 0)
             continue; // not from the kernel
-        if (size > m_buffer.size()) {
+        if (size_t(size) > capacity) {
             // Truncated: the content does not matter, only that a change came.
             ++result.messages;
             continue;
         }
-        result.messages += qMax(1, forEachMessage(m_buffer.left(size), [](const nlmsghdr *) { return true; }));
+        result.messages += qMax(1, walkMessages(m_buffer.data(), int(size), [](const nlmsghdr *) { return true; }));
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
 // Reading the network state of the caller's network namespace over rtnetlink:
-// RAII file descriptors, bounds-checked parsing of link, address and route
-// messages, full dumps, and the subscription socket used as a change signal.
+// the set-up of netlink sockets, bounds-checked parsing of link, address and
+// route messages, full dumps, and the subscription socket used as a change
+// signal.
 
 #include "platform/UniqueFd.h"
 
@@ -13,12 +14,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 struct nlmsghdr;
 
 namespace kv::live {
-
-using kv::UniqueFd;
 
 struct LinkInfo
 {
@@ -85,6 +85,24 @@ bool parseRouteMessage(const nlmsghdr *message, QList<RouteInfo> *routes);
 // messages visited.
 int forEachMessage(const QByteArray &buffer, const std::function<bool(const nlmsghdr *)> &visitor);
 
+// What differs between the netlink sockets this source opens. Every socket is
+// close-on-exec and bound to a port the kernel picks.
+struct NetlinkSocketOptions
+{
+    int receiveBuffer = 0;         // SO_RCVBUF when > 0, set before binding (best effort)
+    int receiveTimeoutSeconds = 0; // SO_RCVTIMEO when > 0 (best effort)
+    uint32_t bindGroups = 0;       // the group mask of the bind address
+    QList<int> groups;             // groups joined with NETLINK_ADD_MEMBERSHIP once bound
+    QString groupsPurpose;         // what the groups bring, for the error text ("network changes")
+};
+
+// Opens a netlink socket of the protocol; `type` is SOCK_RAW or SOCK_DGRAM,
+// with flags such as SOCK_NONBLOCK. When `portId` is given it receives the
+// bound port, which the kernel's replies to this socket's requests carry.
+// None with a one-line *error naming the step that failed.
+kv::UniqueFd openNetlinkSocket(int protocol, int type, const NetlinkSocketOptions &options, uint32_t *portId,
+                               QString *error);
+
 // Result of a dump.
 enum class DumpResult { Ok, Interrupted, Failed };
 
@@ -109,7 +127,7 @@ public:
     int fd() const { return m_fd.get(); }
 
 private:
-    UniqueFd m_fd;
+    kv::UniqueFd m_fd;
     uint32_t m_sequence = 0;
     uint32_t m_portId = 0;
 };
@@ -134,8 +152,8 @@ public:
     DrainResult drain();
 
 private:
-    UniqueFd m_fd;
-    QByteArray m_buffer;
+    kv::UniqueFd m_fd;
+    std::vector<uint32_t> m_buffer; // words: netlink headers need 4-byte alignment
 };
 
 // Names used in published values.

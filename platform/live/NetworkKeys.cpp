@@ -1,8 +1,9 @@
 #include "platform/live/NetworkKeys.h"
 
+#include "platform/ErrnoText.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h> // before linux/if.h, which then leaves out what libc defines
 
@@ -19,31 +20,26 @@ namespace kv::live {
 
 namespace {
 
-PropertyListValue stringArray(const QStringList &strings)
+QString interfaceKey(const QString &interface, const QString &kind)
 {
-    PropertyListArray array;
-    array.reserve(strings.size());
-    for (const QString &string : strings)
-        array.append(PropertyListValue::fromString(string));
-    return PropertyListValue::fromArray(std::move(array));
+    return InterfaceListKey + QLatin1Char('/') + interface + QLatin1Char('/') + kind;
 }
 
 PropertyListValue linkValue(const LinkInfo &link)
 {
     PropertyListDictionary dictionary;
-    dictionary.insert(QStringLiteral("Index"), PropertyListValue::fromInteger(link.index));
-    dictionary.insert(QStringLiteral("Active"), PropertyListValue::fromBoolean(link.flags & IFF_UP));
-    dictionary.insert(
-        QStringLiteral("Running"),
-        PropertyListValue::fromBoolean((link.flags & unsigned(IFF_RUNNING)) || (link.flags & unsigned(IFF_LOWER_UP))));
-    dictionary.insert(QStringLiteral("OperationalState"), PropertyListValue::fromString(operStateName(link.operState)));
+    dictionary.insert(LinkIndexEntry, PropertyListValue::fromInteger(link.index));
+    dictionary.insert(LinkActiveEntry, PropertyListValue::fromBoolean(link.flags & IFF_UP));
+    dictionary.insert(LinkRunningEntry, PropertyListValue::fromBoolean((link.flags & unsigned(IFF_RUNNING))
+                                                                       || (link.flags & unsigned(IFF_LOWER_UP))));
+    dictionary.insert(LinkOperationalStateEntry, PropertyListValue::fromString(operStateName(link.operState)));
     if (link.mtu >= 0)
-        dictionary.insert(QStringLiteral("MTU"), PropertyListValue::fromInteger(link.mtu));
+        dictionary.insert(LinkMtuEntry, PropertyListValue::fromInteger(link.mtu));
     if (!link.hardwareAddress.isEmpty() && link.type != ARPHRD_NONE)
-        dictionary.insert(QStringLiteral("HardwareAddress"),
+        dictionary.insert(LinkHardwareAddressEntry,
                           PropertyListValue::fromString(hardwareAddressToString(link.hardwareAddress)));
-    dictionary.insert(QStringLiteral("Type"), PropertyListValue::fromString(linkTypeName(link.type)));
-    dictionary.insert(QStringLiteral("Flags"), stringArray(linkFlagNames(link.flags)));
+    dictionary.insert(LinkTypeEntry, PropertyListValue::fromString(linkTypeName(link.type)));
+    dictionary.insert(LinkFlagsEntry, stringArray(linkFlagNames(link.flags)));
     return PropertyListValue::fromDictionary(std::move(dictionary));
 }
 
@@ -73,15 +69,15 @@ PropertyListValue addressesValue(const QList<const AddressInfo *> &addresses, bo
         }
     }
     PropertyListDictionary dictionary;
-    dictionary.insert(QStringLiteral("Addresses"), PropertyListValue::fromArray(std::move(list)));
-    dictionary.insert(QStringLiteral("PrefixLengths"), PropertyListValue::fromArray(std::move(prefixes)));
+    dictionary.insert(AddressesEntry, PropertyListValue::fromArray(std::move(list)));
+    dictionary.insert(PrefixLengthsEntry, PropertyListValue::fromArray(std::move(prefixes)));
     if (anyBroadcast && !ipv6)
-        dictionary.insert(QStringLiteral("BroadcastAddresses"), PropertyListValue::fromArray(std::move(broadcasts)));
+        dictionary.insert(BroadcastAddressesEntry, PropertyListValue::fromArray(std::move(broadcasts)));
     if (anyDestination)
-        dictionary.insert(QStringLiteral("DestAddresses"), PropertyListValue::fromArray(std::move(destinations)));
+        dictionary.insert(DestAddressesEntry, PropertyListValue::fromArray(std::move(destinations)));
     if (ipv6) {
-        dictionary.insert(QStringLiteral("Scopes"), PropertyListValue::fromArray(std::move(scopes)));
-        dictionary.insert(QStringLiteral("Flags"), PropertyListValue::fromArray(std::move(flags)));
+        dictionary.insert(ScopesEntry, PropertyListValue::fromArray(std::move(scopes)));
+        dictionary.insert(AddressFlagsEntry, PropertyListValue::fromArray(std::move(flags)));
     }
     return PropertyListValue::fromDictionary(std::move(dictionary));
 }
@@ -103,6 +99,30 @@ QString routeDestination(const RouteInfo &route)
 
 } // namespace
 
+QString interfaceLinkKey(const QString &interface)
+{
+    return interfaceKey(interface, QStringLiteral("Link"));
+}
+
+QString interfaceIPv4Key(const QString &interface)
+{
+    return interfaceKey(interface, QStringLiteral("IPv4"));
+}
+
+QString interfaceIPv6Key(const QString &interface)
+{
+    return interfaceKey(interface, QStringLiteral("IPv6"));
+}
+
+PropertyListValue stringArray(const QStringList &strings)
+{
+    PropertyListArray array;
+    array.reserve(strings.size());
+    for (const QString &string : strings)
+        array.append(PropertyListValue::fromString(string));
+    return PropertyListValue::fromArray(std::move(array));
+}
+
 KeyValues networkKeys(const NetworkSnapshot &snapshot)
 {
     KeyValues keys;
@@ -113,13 +133,13 @@ KeyValues networkKeys(const NetworkSnapshot &snapshot)
             continue;
         names.insert(link.index, link.name);
         interfaceNames.append(link.name);
-        keys.insert(QStringLiteral("State:/Network/Interface/%1/Link").arg(link.name), linkValue(link));
+        keys.insert(interfaceLinkKey(link.name), linkValue(link));
     }
     std::sort(interfaceNames.begin(), interfaceNames.end());
     interfaceNames.erase(std::unique(interfaceNames.begin(), interfaceNames.end()), interfaceNames.end());
     PropertyListDictionary list;
-    list.insert(QStringLiteral("Interfaces"), stringArray(interfaceNames));
-    keys.insert(QStringLiteral("State:/Network/Interface"), PropertyListValue::fromDictionary(std::move(list)));
+    list.insert(InterfacesEntry, stringArray(interfaceNames));
+    keys.insert(InterfaceListKey, PropertyListValue::fromDictionary(std::move(list)));
 
     // Addresses per interface and family, in the kernel's order.
     QMap<int, QList<const AddressInfo *>> ipv4;
@@ -130,46 +150,40 @@ KeyValues networkKeys(const NetworkSnapshot &snapshot)
         (address.family == AF_INET ? ipv4 : ipv6)[address.index].append(&address);
     }
     for (auto it = ipv4.cbegin(); it != ipv4.cend(); ++it)
-        keys.insert(QStringLiteral("State:/Network/Interface/%1/IPv4").arg(names.value(it.key())),
-                    addressesValue(it.value(), false));
+        keys.insert(interfaceIPv4Key(names.value(it.key())), addressesValue(it.value(), false));
     for (auto it = ipv6.cbegin(); it != ipv6.cend(); ++it)
-        keys.insert(QStringLiteral("State:/Network/Interface/%1/IPv6").arg(names.value(it.key())),
-                    addressesValue(it.value(), true));
+        keys.insert(interfaceIPv6Key(names.value(it.key())), addressesValue(it.value(), true));
 
     // Routes and the primary interface of each family.
     for (int family : {AF_INET, AF_INET6}) {
-        const QString familyName = family == AF_INET ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
+        const bool isIPv4 = family == AF_INET;
         PropertyListArray routes;
         const RouteInfo *primary = nullptr;
         for (const RouteInfo &route : snapshot.routes) {
             if (route.family != family || !isShownRoute(route))
                 continue;
             PropertyListDictionary entry;
-            entry.insert(QStringLiteral("Destination"), PropertyListValue::fromString(routeDestination(route)));
+            entry.insert(RouteDestinationEntry, PropertyListValue::fromString(routeDestination(route)));
             if (!route.gateway.isEmpty())
-                entry.insert(QStringLiteral("Gateway"), PropertyListValue::fromString(route.gateway));
+                entry.insert(RouteGatewayEntry, PropertyListValue::fromString(route.gateway));
             if (names.contains(route.outputIndex))
-                entry.insert(QStringLiteral("Interface"),
-                             PropertyListValue::fromString(names.value(route.outputIndex)));
-            entry.insert(QStringLiteral("Metric"), PropertyListValue::fromInteger(route.metric));
+                entry.insert(RouteInterfaceEntry, PropertyListValue::fromString(names.value(route.outputIndex)));
+            entry.insert(RouteMetricEntry, PropertyListValue::fromInteger(route.metric));
             if (!route.preferredSource.isEmpty())
-                entry.insert(QStringLiteral("Source"), PropertyListValue::fromString(route.preferredSource));
+                entry.insert(RouteSourceEntry, PropertyListValue::fromString(route.preferredSource));
             routes.append(PropertyListValue::fromDictionary(std::move(entry)));
             if (route.destinationLength == 0 && names.contains(route.outputIndex)
                 && (!primary || route.metric < primary->metric))
                 primary = &route;
         }
         if (!routes.isEmpty())
-            keys.insert(QStringLiteral("State:/Network/Global/Routes/") + familyName,
-                        PropertyListValue::fromArray(std::move(routes)));
+            keys.insert(isIPv4 ? RoutesIPv4Key : RoutesIPv6Key, PropertyListValue::fromArray(std::move(routes)));
         if (primary) {
             PropertyListDictionary global;
-            global.insert(QStringLiteral("PrimaryInterface"),
-                          PropertyListValue::fromString(names.value(primary->outputIndex)));
+            global.insert(PrimaryInterfaceEntry, PropertyListValue::fromString(names.value(primary->outputIndex)));
             if (!primary->gateway.isEmpty())
-                global.insert(QStringLiteral("Router"), PropertyListValue::fromString(primary->gateway));
-            keys.insert(QStringLiteral("State:/Network/Global/") + familyName,
-                        PropertyListValue::fromDictionary(std::move(global)));
+                global.insert(RouterEntry, PropertyListValue::fromString(primary->gateway));
+            keys.insert(isIPv4 ? GlobalIPv4Key : GlobalIPv6Key, PropertyListValue::fromDictionary(std::move(global)));
         }
     }
     return keys;
@@ -179,7 +193,7 @@ bool readSnapshotFallback(NetworkSnapshot *snapshot, QString *error)
 {
     ifaddrs *list = nullptr;
     if (::getifaddrs(&list) < 0) {
-        *error = QStringLiteral("cannot list interfaces: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error = QStringLiteral("cannot list interfaces: %1").arg(kv::errnoText());
         return false;
     }
     std::unique_ptr<ifaddrs, void (*)(ifaddrs *)> owner(list, ::freeifaddrs);

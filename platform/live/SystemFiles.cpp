@@ -23,14 +23,6 @@ QByteArray readSmallFile(const QString &path, bool *ok = nullptr)
     return file.read(MaximumFileSize);
 }
 
-PropertyListValue stringArray(const QStringList &strings)
-{
-    PropertyListArray array;
-    for (const QString &string : strings)
-        array.append(PropertyListValue::fromString(string));
-    return PropertyListValue::fromArray(std::move(array));
-}
-
 void addUnique(QStringList *list, const QString &entry)
 {
     if (!entry.isEmpty() && !list->contains(entry))
@@ -80,12 +72,12 @@ PropertyListValue resolverValue(const ResolverConfiguration &configuration)
     if (configuration.isEmpty())
         return PropertyListValue();
     PropertyListDictionary dictionary;
-    dictionary.insert(QStringLiteral("ServerAddresses"), stringArray(configuration.servers));
-    dictionary.insert(QStringLiteral("SearchDomains"), stringArray(configuration.searchDomains));
+    dictionary.insert(DnsServerAddressesEntry, stringArray(configuration.servers));
+    dictionary.insert(DnsSearchDomainsEntry, stringArray(configuration.searchDomains));
     if (!configuration.domainName.isEmpty())
-        dictionary.insert(QStringLiteral("DomainName"), PropertyListValue::fromString(configuration.domainName));
+        dictionary.insert(DnsDomainNameEntry, PropertyListValue::fromString(configuration.domainName));
     if (!configuration.options.isEmpty())
-        dictionary.insert(QStringLiteral("Options"), stringArray(configuration.options));
+        dictionary.insert(DnsOptionsEntry, stringArray(configuration.options));
     return PropertyListValue::fromDictionary(std::move(dictionary));
 }
 
@@ -176,30 +168,39 @@ KeyValues powerSupplyKeys(const QString &root)
         PropertyListDictionary dictionary;
         QString text;
         if (read("type", &text) && !text.isEmpty())
-            dictionary.insert(QStringLiteral("Type"), PropertyListValue::fromString(text));
+            dictionary.insert(PowerTypeEntry, PropertyListValue::fromString(text));
         if (read("status", &text) && !text.isEmpty())
-            dictionary.insert(QStringLiteral("Status"), PropertyListValue::fromString(text));
+            dictionary.insert(PowerStatusEntry, PropertyListValue::fromString(text));
         bool ok = false;
         if (read("online", &text)) {
             const int number = text.toInt(&ok);
             if (ok)
-                dictionary.insert(QStringLiteral("Online"), PropertyListValue::fromBoolean(number != 0));
+                dictionary.insert(PowerOnlineEntry, PropertyListValue::fromBoolean(number != 0));
         }
         if (read("present", &text)) {
             const int number = text.toInt(&ok);
             if (ok)
-                dictionary.insert(QStringLiteral("Present"), PropertyListValue::fromBoolean(number != 0));
+                dictionary.insert(PowerPresentEntry, PropertyListValue::fromBoolean(number != 0));
         }
         if (read("capacity", &text)) {
             const qint64 number = text.toLongLong(&ok);
             if (ok)
-                dictionary.insert(QStringLiteral("Capacity"), PropertyListValue::fromInteger(number));
+                dictionary.insert(PowerCapacityEntry, PropertyListValue::fromInteger(number));
         }
         if (dictionary.isEmpty())
             continue;
-        keys.insert(QStringLiteral("State:/Power/") + name, PropertyListValue::fromDictionary(std::move(dictionary)));
+        keys.insert(PowerKeyPrefix + name, PropertyListValue::fromDictionary(std::move(dictionary)));
     }
     return keys;
+}
+
+PropertyListValue systemValue(const QString &hostName, const QString &domainName)
+{
+    PropertyListDictionary dictionary;
+    dictionary.insert(SystemHostNameEntry, PropertyListValue::fromString(hostName));
+    if (!domainName.isEmpty() && domainName != QLatin1String("(none)"))
+        dictionary.insert(SystemDomainNameEntry, PropertyListValue::fromString(domainName));
+    return PropertyListValue::fromDictionary(std::move(dictionary));
 }
 
 } // namespace kv::live
