@@ -1,7 +1,8 @@
-// The read-only text viewer: rows of a text (line breaks, long lines cut into
-// rows), the text kept exactly, selection with the mouse and keyboard, copy,
-// scrolling to the end, a deferred text, accessibility, and a text view that
-// shows its text in a viewer.
+// The read-only text viewer: the text kept exactly, selection with the mouse
+// and keyboard, copy, scrolling to the end, a deferred text, accessibility,
+// rows wrapped at the view's width, and a text view that shows its text in a
+// viewer. Where rows begin and end is tested with the row index itself, in
+// tst_textrowindex.
 
 #include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
@@ -63,10 +64,6 @@ class TestTextViewer : public QObject
 
 private Q_SLOTS:
     void init() { QGuiApplication::clipboard()->clear(); }
-    void rows_data();
-    void rows();
-    void longLineIsCutIntoRows_data();
-    void longLineIsCutIntoRows();
     void selectAllAndCopyGiveTheWholeText_data();
     void selectAllAndCopyGiveTheWholeText();
     void copyWithoutSelectionLeavesClipboard();
@@ -87,71 +84,6 @@ private Q_SLOTS:
     void wrappedViewScrollsByPixels();
     void textFilledWhileHiddenWrapsWhenShown();
 };
-
-void TestTextViewer::rows_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<QString>>("rows");
-    QTest::newRow("empty") << QString() << QList<QString>{QString()};
-    QTest::newRow("one line") << QStringLiteral("abc") << QList<QString>{QStringLiteral("abc")};
-    QTest::newRow("newlines") << QStringLiteral("a\nbc\n\nd") << QList<QString>{"a", "bc", "", "d"};
-    QTest::newRow("final newline") << QStringLiteral("a\n") << QList<QString>{"a", ""};
-    QTest::newRow("CRLF and CR") << QStringLiteral("a\r\nb\rc\n\rd") << QList<QString>{"a", "b", "c", "", "d"};
-    QTest::newRow("line and paragraph separators")
-        << (QStringLiteral("a") + QChar(0x2028) + u'b' + QChar(0x2029) + u'c') << QList<QString>{"a", "b", "c"};
-    QTest::newRow("tabs stay in the row") << QStringLiteral("a\tb") << QList<QString>{"a\tb"};
-    QTest::newRow("outside the basic plane")
-        << QString::fromUcs4(U"\U0001F600x\ny") << QList<QString>{QString::fromUcs4(U"\U0001F600x"), "y"};
-}
-
-void TestTextViewer::rows()
-{
-    QFETCH(QString, text);
-    QFETCH(QList<QString>, rows);
-    TextViewer viewer;
-    viewer.setString(text);
-    QCOMPARE(viewer.string(), text);
-    QCOMPARE(viewer.stringLength(), text.size());
-    QCOMPARE(rowTexts(viewer), rows);
-}
-
-void TestTextViewer::longLineIsCutIntoRows_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<qsizetype>("rowsOfLine");
-    constexpr qsizetype max = TextViewer::MaximumRowLength;
-    QTest::newRow("exactly the maximum") << QString(max, u'a') << qsizetype(1);
-    QTest::newRow("one more") << QString(max + 1, u'a') << qsizetype(2);
-    QTest::newRow("10 MB") << QString(10 * 1024 * 1024, u'x') << qsizetype(10 * 1024 * 1024 / max);
-    // A pair astride the cut goes whole into the next row.
-    QTest::newRow("surrogate pair at the cut")
-        << QString(max - 1, u'a') + QString::fromUcs4(U"\U0001F600") + QString(10, u'b') << qsizetype(2);
-    // A mark stays with the character it belongs to.
-    QTest::newRow("combining mark at the cut")
-        << QString(max, u'e') + QChar(0x0301) + QString(10, u'b') << qsizetype(2);
-}
-
-void TestTextViewer::longLineIsCutIntoRows()
-{
-    QFETCH(QString, line);
-    QFETCH(qsizetype, rowsOfLine);
-    TextViewer viewer;
-    const QString text = QStringLiteral("first\n") + line + QStringLiteral("\nlast");
-    viewer.setString(text);
-    QCOMPARE(viewer.string(), text);
-    const QList<QString> rows = rowTexts(viewer);
-    QCOMPARE(rows.first(), QStringLiteral("first"));
-    QCOMPARE(rows.last(), QStringLiteral("last"));
-    QString joined;
-    for (qsizetype row = 1; row + 1 < rows.size(); ++row) {
-        QVERIFY(rows[row].size() <= TextViewer::MaximumRowLength);
-        QVERIFY(!rows[row].isEmpty());
-        QVERIFY2(!rows[row].front().isLowSurrogate() && !rows[row].front().isMark(), qPrintable(QString::number(row)));
-        joined += rows[row];
-    }
-    QCOMPARE(joined, line);
-    QCOMPARE(rows.size() - 2, rowsOfLine);
-}
 
 void TestTextViewer::selectAllAndCopyGiveTheWholeText_data()
 {

@@ -1,7 +1,8 @@
 #include "platform/ui/TextViewer.h"
 
+#include "platform/ui/TextViewerAccessibility.h"
+
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -24,126 +25,13 @@ namespace {
 
 // Laid-out rows kept for painting again; a screenful is a few dozen.
 constexpr qsizetype LayoutCacheSize = 512;
-// QTextEdit's default distance between tab stops, so that both look alike.
-constexpr qreal TabStopDistance = 80;
 constexpr int DeferredDelayMs = 10;
-
-bool isLineBreak(char16_t c)
-{
-    return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029;
-}
-
-// The read-only text for assistive tools: the whole text, the selection, and
-// where each character is drawn.
-class TextViewerAccessible : public QAccessibleWidget, public QAccessibleTextInterface
-{
-public:
-    explicit TextViewerAccessible(TextViewer *viewer) : QAccessibleWidget(viewer, QAccessible::EditableText) {}
-
-    TextViewer *viewer() const { return static_cast<TextViewer *>(widget()); }
-
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface *>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State s = QAccessibleWidget::state();
-        s.readOnly = true;
-        s.multiLine = true;
-        s.selectableText = true;
-        return s;
-    }
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Value)
-            return viewer()->string();
-        QString text = QAccessibleWidget::text(t);
-        // A viewer standing in for another widget answers to that one's name.
-        if (text.isEmpty() && t == QAccessible::Name && viewer()->parentWidget())
-            text = viewer()->parentWidget()->accessibleName();
-        return text;
-    }
-
-    void selection(int selectionIndex, int *startOffset, int *endOffset) const override
-    {
-        const TextRange range = viewer()->selectedRange();
-        *startOffset = *endOffset = 0;
-        if (selectionIndex == 0 && range.length > 0) {
-            *startOffset = int(range.location);
-            *endOffset = int(range.location + range.length);
-        }
-    }
-    int selectionCount() const override { return viewer()->selectedRange().length > 0 ? 1 : 0; }
-    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
-    void removeSelection(int selectionIndex) override
-    {
-        if (selectionIndex == 0)
-            viewer()->setSelectedRange({cursorPosition(), 0});
-    }
-    void setSelection(int selectionIndex, int startOffset, int endOffset) override
-    {
-        if (selectionIndex == 0)
-            viewer()->setSelectedRange({std::min(startOffset, endOffset), std::abs(endOffset - startOffset)});
-    }
-    int cursorPosition() const override
-    {
-        const TextRange range = viewer()->selectedRange();
-        return int(range.location + range.length);
-    }
-    void setCursorPosition(int position) override
-    {
-        viewer()->setSelectedRange({position, 0});
-        viewer()->scrollRangeToVisible({position, 0});
-    }
-    QString text(int startOffset, int endOffset) const override
-    {
-        const QString &text = viewer()->string();
-        const qsizetype start = std::clamp<qsizetype>(startOffset, 0, text.size());
-        const qsizetype end = std::clamp<qsizetype>(endOffset, start, text.size());
-        return text.mid(start, end - start);
-    }
-    int characterCount() const override { return int(std::min<qsizetype>(viewer()->stringLength(), INT_MAX)); }
-    QRect characterRect(int offset) const override
-    {
-        const QRect rect = viewer()->positionRect(offset);
-        const QRect next = viewer()->positionRect(offset + 1);
-        QRect character(rect.topLeft(),
-                        QSize(std::max(1, next.top() == rect.top() ? next.left() - rect.left() : 1), rect.height()));
-        return QRect(viewer()->viewport()->mapToGlobal(character.topLeft()), character.size());
-    }
-    int offsetAtPoint(const QPoint &point) const override
-    {
-        return int(viewer()->positionAt(viewer()->viewport()->mapFromGlobal(point)));
-    }
-    void scrollToSubstring(int startIndex, int) override { viewer()->scrollRangeToVisible({startIndex, 0}); }
-    QString attributes(int offset, int *startOffset, int *endOffset) const override
-    {
-        *startOffset = *endOffset = offset;
-        return QString();
-    }
-};
-
-QAccessibleInterface *accessibleTextViewer(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("kv::ui::TextViewer") && object && object->isWidgetType())
-        return new TextViewerAccessible(static_cast<TextViewer *>(object));
-    return nullptr;
-}
 
 } // namespace
 
 TextViewer::TextViewer(QWidget *parent) : QAbstractScrollArea(parent)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(accessibleTextViewer);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    installTextViewerAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -159,7 +47,7 @@ TextViewer::~TextViewer() = default;
 const QString &TextViewer::string() const
 {
     makeDeferredString();
-    return m_text;
+    return m_index.text();
 }
 
 void TextViewer::setDeferredString(std::function<QString()> make)
@@ -185,9 +73,9 @@ void TextViewer::setString(const QString &string)
 {
     m_deferred = nullptr;
     m_deferredTimer.stop();
-    m_text = string;
     m_anchor = m_position = 0;
-    buildRows();
+    m_index.setText(string, font(), rowWrapWidth());
+    rowsLaidOut();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     updateScrollBars();
@@ -197,82 +85,39 @@ void TextViewer::setString(const QString &string)
 void TextViewer::replaceCharactersInRange(TextRange range, const QString &string)
 {
     makeDeferredString();
-    const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_text.size());
-    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, m_text.size());
-    if (m_wraps && m_wrappedWidth == wrappedWidthKey()) {
-        // Only the lines the replacement touches are laid out again: from the
-        // start of the line holding `start` (or of the line before, when a
-        // "\r" ends that one and the replacement may pair it with a "\n") to
-        // the first line starting after `end`; the rows after it move.
-        size_t first = size_t(rowOfPosition(start));
-        while (first > 0 && !m_rows[first].lineStart)
-            --first;
-        if (first > 0 && m_text.at(m_rows[first].start - 1) == u'\r') {
-            --first;
-            while (first > 0 && !m_rows[first].lineStart)
-                --first;
-        }
-        const qsizetype from = m_rows[first].start;
-        auto after = std::upper_bound(m_rows.begin() + qsizetype(first), m_rows.end(), end,
-                                      [](qsizetype p, const Row &row) { return p < row.start; });
-        while (after != m_rows.end() && !after->lineStart)
-            ++after;
-        const size_t kept = size_t(after - m_rows.begin());
-        const qsizetype delta = string.size() - (end - start);
-        m_text.replace(start, end - start, string);
-        std::vector<Row> middle;
-        if (kept < m_rows.size())
-            scanRows(from, m_rows[kept].start + delta, false, middle, nullptr, nullptr);
-        else
-            scanRows(from, m_text.size(), true, middle, nullptr, nullptr);
-        for (size_t i = kept; i < m_rows.size(); ++i)
-            m_rows[i].start += delta;
-        m_rows.erase(m_rows.begin() + qsizetype(first), m_rows.begin() + qsizetype(kept));
-        m_rows.insert(m_rows.begin() + qsizetype(first), middle.begin(), middle.end());
+    m_index.replace(range, string);
+    // Wrapped at the width shown, the index has laid out again the lines the
+    // replacement touches, and that is all. Otherwise all rows are laid out
+    // again: at the width now shown, or (not wrapping) to find the widest row.
+    if (m_wraps && m_wrappedWidth == wrappedWidthKey())
         resetLayouts();
-    } else {
-        m_text.replace(start, end - start, string);
+    else
         buildRows();
-    }
-    m_anchor = std::min(m_anchor, m_text.size());
-    m_position = std::min(m_position, m_text.size());
+    m_anchor = std::min(m_anchor, m_index.text().size());
+    m_position = std::min(m_position, m_index.text().size());
     updateScrollBars();
     viewport()->update();
 }
 
 void TextViewer::buildRows()
 {
+    m_index.layOut(font(), rowWrapWidth());
+    rowsLaidOut();
+}
+
+void TextViewer::rowsLaidOut()
+{
     resetLayouts();
-    m_rows.clear();
-    qsizetype longest = 0, longestRow = 0;
-    scanRows(0, m_text.size(), true, m_rows, &longest, &longestRow);
     m_wrappedWidth = wrappedWidthKey();
     // The widest row is taken to be the longest one until others, laid out
     // as they come into view, turn out wider.
     m_contentWidth = 0;
-    if (!m_wraps && longest > 0)
-        m_contentWidth = QFontMetricsF(font()).horizontalAdvance(m_text.mid(m_rows[size_t(longestRow)].start, longest));
-}
-
-void TextViewer::scanRows(qsizetype from, qsizetype to, bool toEnd, std::vector<Row> &rows, qsizetype *longest,
-                          qsizetype *longestRow) const
-{
-    const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
-    const qsizetype size = m_text.size();
-    qsizetype lineStart = from;
-    for (qsizetype i = from; i < to; ++i) {
-        const char16_t c = data[i];
-        if (c > u'\r' && c < 0x2028)
-            continue;
-        if (!isLineBreak(c))
-            continue;
-        addLineRows(lineStart, i, rows, longest, longestRow);
-        if (c == u'\r' && i + 1 < size && data[i + 1] == u'\n')
-            ++i;
-        lineStart = i + 1;
+    if (!m_wraps) {
+        const TextRange longest = m_index.rowRange(m_index.longestRow());
+        if (longest.length > 0)
+            m_contentWidth =
+                QFontMetricsF(font()).horizontalAdvance(m_index.text().mid(longest.location, longest.length));
     }
-    if (toEnd)
-        addLineRows(lineStart, size, rows, longest, longestRow);
 }
 
 int TextViewer::wrappedWidthKey() const
@@ -287,65 +132,11 @@ qreal TextViewer::wrapWidth() const
     return std::max(1, viewport()->width() - 2 * margin());
 }
 
-void TextViewer::addLineRows(qsizetype start, qsizetype end, std::vector<Row> &rows, qsizetype *longest,
-                             qsizetype *longestRow) const
+qreal TextViewer::rowWrapWidth() const
 {
-    const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
-    bool lineStart = true;
     // A hidden view breaks only at line breaks: it wraps its rows once shown
     // (at the width it is shown at), as a text edit lays out once shown.
-    const bool wraps = m_wraps && isVisible();
-    const auto add = [&](qsizetype from, qsizetype to) {
-        if (wraps && to > from) {
-            // Breaks where a text edit of the same width breaks the line.
-            QTextLayout layout(m_text.mid(from, to - from), font());
-            QTextOption option;
-            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-            option.setTabStopDistance(TabStopDistance);
-            layout.setTextOption(option);
-            const qreal width = wrapWidth();
-            layout.beginLayout();
-            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
-                line.setLineWidth(width);
-            layout.endLayout();
-            qsizetype next = from;
-            for (int i = 0; i < layout.lineCount(); ++i) {
-                const QTextLine line = layout.lineAt(i);
-                const qsizetype rowEnd = i + 1 < layout.lineCount() ? from + line.textStart() + line.textLength() : to;
-                if (rowEnd <= next)
-                    continue;
-                rows.push_back({next, rowEnd - next, lineStart});
-                lineStart = false;
-                next = rowEnd;
-            }
-            if (next < to) {
-                rows.push_back({next, to - next, lineStart});
-                lineStart = false;
-            }
-            return;
-        }
-        if (longest && to - from > *longest) {
-            *longest = to - from;
-            *longestRow = qsizetype(rows.size());
-        }
-        rows.push_back({from, to - from, lineStart});
-        lineStart = false;
-    };
-    while (end - start > MaximumRowLength) {
-        // Cut a long line without splitting a surrogate pair or parting a
-        // mark from the character it belongs to.
-        qsizetype cut = start + MaximumRowLength;
-        while (cut > start + MaximumRowLength / 2
-               && (QChar::isLowSurrogate(data[cut]) || QChar::category(char32_t(data[cut])) == QChar::Mark_NonSpacing
-                   || QChar::category(char32_t(data[cut])) == QChar::Mark_SpacingCombining
-                   || QChar::category(char32_t(data[cut])) == QChar::Mark_Enclosing))
-            --cut;
-        if (cut == start + MaximumRowLength / 2)
-            cut = start + MaximumRowLength;
-        add(start, cut);
-        start = cut;
-    }
-    add(start, end);
+    return m_wraps && isVisible() ? wrapWidth() : 0;
 }
 
 void TextViewer::resetLayouts()
@@ -394,7 +185,7 @@ void TextViewer::updateScrollBars()
         // shown or hidden at once (not from the event loop), so that the
         // rows are always broken at the width that is shown; a narrower
         // width never has fewer rows, so this settles in one step.
-        const auto total = [this] { return qsizetype(m_rows.size()) * lineHeight() + 2 * margin(); };
+        const auto total = [this] { return m_index.rowCount() * lineHeight() + 2 * margin(); };
         if (!m_placingScrollBar) {
             const Qt::ScrollBarPolicy policy =
                 total() > viewport()->height() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
@@ -413,7 +204,7 @@ void TextViewer::updateScrollBars()
         return;
     }
     const qsizetype pageRows = visibleRowCount();
-    const qsizetype last = std::max<qsizetype>(0, qsizetype(m_rows.size()) - pageRows);
+    const qsizetype last = std::max<qsizetype>(0, m_index.rowCount() - pageRows);
     vertical->setRange(0, int(std::min<qsizetype>(last, INT_MAX)));
     vertical->setPageStep(int(std::min<qsizetype>(pageRows, INT_MAX)));
     QScrollBar *horizontal = horizontalScrollBar();
@@ -425,15 +216,13 @@ void TextViewer::updateScrollBars()
 qsizetype TextViewer::rowCount() const
 {
     makeDeferredString();
-    return qsizetype(m_rows.size());
+    return m_index.rowCount();
 }
 
 TextRange TextViewer::rowRange(qsizetype row) const
 {
     makeDeferredString();
-    if (row < 0 || row >= rowCount())
-        return {};
-    return {m_rows[size_t(row)].start, m_rows[size_t(row)].length};
+    return m_index.rowRange(row);
 }
 
 QTextLayout *TextViewer::layoutOfRow(qsizetype row) const
@@ -442,11 +231,11 @@ QTextLayout *TextViewer::layoutOfRow(qsizetype row) const
         return it->get();
     if (m_layouts.size() >= LayoutCacheSize)
         m_layouts.clear();
-    const Row &r = m_rows[size_t(row)];
-    auto layout = std::make_shared<QTextLayout>(m_text.mid(r.start, r.length), font());
+    const TextRange r = m_index.rowRange(row);
+    auto layout = std::make_shared<QTextLayout>(m_index.text().mid(r.location, r.length), font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
-    option.setTabStopDistance(TabStopDistance);
+    option.setTabStopDistance(TextRowIndex::TabStopDistance);
     option.setFlags(QTextOption::IncludeTrailingSpaces);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
@@ -466,14 +255,6 @@ QTextLayout *TextViewer::layoutOfRow(qsizetype row) const
     return layout.get();
 }
 
-qsizetype TextViewer::rowOfPosition(qsizetype position) const
-{
-    // The last row starting at or before the position.
-    const auto it = std::upper_bound(m_rows.begin(), m_rows.end(), position,
-                                     [](qsizetype p, const Row &row) { return p < row.start; });
-    return std::max<qsizetype>(0, qsizetype(it - m_rows.begin()) - 1);
-}
-
 qsizetype TextViewer::rowAtY(int viewportY) const
 {
     const qsizetype offset = viewportY - rowY(0);
@@ -485,22 +266,22 @@ qsizetype TextViewer::positionAt(const QPoint &viewportPoint) const
 {
     makeDeferredString();
     const qsizetype row = rowAtY(viewportPoint.y());
-    const Row &r = m_rows[size_t(row)];
+    const TextRange r = m_index.rowRange(row);
     QTextLine line = layoutOfRow(row)->lineAt(0);
     if (!line.isValid())
-        return r.start;
+        return r.location;
     const qreal x = viewportPoint.x() - margin() + horizontalScrollBar()->value();
-    return r.start + std::clamp<qsizetype>(line.xToCursor(x), 0, r.length);
+    return r.location + std::clamp<qsizetype>(line.xToCursor(x), 0, r.length);
 }
 
 QRect TextViewer::positionRect(qsizetype position) const
 {
     makeDeferredString();
-    position = std::clamp<qsizetype>(position, 0, m_text.size());
-    const qsizetype row = rowOfPosition(position);
-    const Row &r = m_rows[size_t(row)];
+    position = std::clamp<qsizetype>(position, 0, m_index.text().size());
+    const qsizetype row = m_index.rowOfPosition(position);
+    const TextRange r = m_index.rowRange(row);
     const QTextLine line = layoutOfRow(row)->lineAt(0);
-    const qreal x = line.isValid() ? line.cursorToX(int(std::min(position - r.start, r.length))) : 0;
+    const qreal x = line.isValid() ? line.cursorToX(int(std::min(position - r.location, r.length))) : 0;
     const qsizetype y = rowY(row);
     return QRect(int(std::floor(x)) + margin() - horizontalScrollBar()->value(),
                  int(std::clamp<qsizetype>(y, INT_MIN / 2, INT_MAX / 2)), 1, lineHeight());
@@ -509,14 +290,14 @@ QRect TextViewer::positionRect(qsizetype position) const
 void TextViewer::scrollRangeToVisible(TextRange range)
 {
     makeDeferredString();
-    const qsizetype position = std::clamp<qsizetype>(range.location, 0, m_text.size());
-    const qsizetype row = rowOfPosition(position);
+    const qsizetype position = std::clamp<qsizetype>(range.location, 0, m_index.text().size());
+    const qsizetype row = m_index.rowOfPosition(position);
     QScrollBar *vertical = verticalScrollBar();
     if (m_wraps) {
         // The position's row fully in view, moving no further than needed.
         const qsizetype top = margin() + row * lineHeight();
         const qsizetype value = vertical->value();
-        if (position == m_text.size())
+        if (position == m_index.text().size())
             vertical->setValue(vertical->maximum());
         else if (top < value)
             vertical->setValue(int(top));
@@ -524,7 +305,7 @@ void TextViewer::scrollRangeToVisible(TextRange range)
             vertical->setValue(int(top + lineHeight() - viewport()->height()));
         return;
     }
-    if (position == m_text.size())
+    if (position == m_index.text().size())
         vertical->setValue(vertical->maximum());
     else if (row < firstVisibleRow())
         vertical->setValue(int(row));
@@ -587,8 +368,8 @@ TextRange TextViewer::selectedRange() const
 void TextViewer::setSelectedRange(TextRange range)
 {
     makeDeferredString();
-    const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_text.size());
-    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, m_text.size());
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_index.text().size());
+    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, m_index.text().size());
     m_anchor = start;
     m_position = end;
     selectionChanged();
@@ -597,14 +378,14 @@ void TextViewer::setSelectedRange(TextRange range)
 QString TextViewer::selectedText() const
 {
     const TextRange range = selectedRange();
-    return m_text.mid(range.location, range.length);
+    return m_index.text().mid(range.location, range.length);
 }
 
 void TextViewer::selectAll()
 {
     makeDeferredString();
     m_anchor = 0;
-    m_position = m_text.size();
+    m_position = m_index.text().size();
     selectionChanged();
 }
 
@@ -679,23 +460,24 @@ void TextViewer::paintEvent(QPaintEvent *event)
     const QRect area = event->rect();
     const qsizetype firstRow = firstVisibleRow();
     int y = int(rowY(firstRow));
-    const qsizetype rows = qsizetype(m_rows.size());
+    const qsizetype rows = m_index.rowCount();
     for (qsizetype row = firstRow; row < rows && y < viewport()->height(); ++row, y += height) {
         if (y + height <= area.top() || y >= area.bottom() + 1)
             continue;
-        const Row &r = m_rows[size_t(row)];
+        const TextRange r = m_index.rowRange(row);
         QTextLayout *layout = layoutOfRow(row);
         QList<QTextLayout::FormatRange> formats;
-        if (selection.length > 0 && selection.location < r.start + r.length && selectionEnd > r.start) {
-            const qsizetype from = std::max(selection.location, r.start) - r.start;
-            const qsizetype to = std::min(selectionEnd, r.start + r.length) - r.start;
+        if (selection.length > 0 && selection.location < r.location + r.length && selectionEnd > r.location) {
+            const qsizetype from = std::max(selection.location, r.location) - r.location;
+            const qsizetype to = std::min(selectionEnd, r.location + r.length) - r.location;
             formats.append({int(from), int(to - from), selected});
         }
         layout->draw(&painter, QPointF(left, y), formats, area);
         // A selected line break shows as a small selected space at the end.
-        const qsizetype end = r.start + r.length;
-        if (selection.length > 0 && end < m_text.size() && isLineBreak(m_text.at(end).unicode())
-            && selection.location <= end && selectionEnd > end) {
+        const qsizetype end = r.location + r.length;
+        if (selection.length > 0 && end < m_index.text().size()
+            && TextRowIndex::isLineEnd(m_index.text().at(end).unicode()) && selection.location <= end
+            && selectionEnd > end) {
             const QTextLine line = layout->lineAt(0);
             const qreal x = left + (line.isValid() ? line.naturalTextWidth() : 0);
             painter.fillRect(QRectF(x, y, QFontMetricsF(font()).horizontalAdvance(u' '), height),
@@ -787,10 +569,10 @@ void TextViewer::mouseDoubleClickEvent(QMouseEvent *event)
     }
     // The word under the pointer, found within its row.
     const qsizetype position = positionAt(event->position().toPoint());
-    const Row &r = m_rows[size_t(rowOfPosition(position))];
-    const QString text = m_text.mid(r.start, r.length);
+    const TextRange r = m_index.rowRange(m_index.rowOfPosition(position));
+    const QString text = m_index.text().mid(r.location, r.length);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
-    const qsizetype offset = position - r.start;
+    const qsizetype offset = position - r.location;
     finder.setPosition(offset);
     qsizetype start = offset;
     if (!finder.isAtBoundary() || !(finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem))
@@ -799,8 +581,8 @@ void TextViewer::mouseDoubleClickEvent(QMouseEvent *event)
     qsizetype end = finder.toNextBoundary();
     if (end < 0)
         end = r.length;
-    m_anchor = r.start + start;
-    m_position = r.start + end;
+    m_anchor = r.location + start;
+    m_position = r.location + end;
     m_selecting = false;
     selectionChanged();
 }
@@ -819,7 +601,7 @@ void TextViewer::keyPressEvent(QKeyEvent *event)
         horizontal->setValue(0);
     } else if (event == QKeySequence::MoveToEndOfDocument || event == QKeySequence::SelectEndOfDocument) {
         vertical->setValue(vertical->maximum());
-        scrollRangeToVisible({m_text.size(), 0});
+        scrollRangeToVisible({m_index.text().size(), 0});
     } else if (event == QKeySequence::MoveToStartOfLine)
         horizontal->setValue(0);
     else if (event == QKeySequence::MoveToEndOfLine)
@@ -842,7 +624,7 @@ void TextViewer::contextMenuEvent(QContextMenuEvent *event)
     menu.addSeparator();
     QAction *selectAllAction = menu.addAction(tr("Select All"), this, &TextViewer::selectAll);
     selectAllAction->setShortcut(QKeySequence::SelectAll);
-    selectAllAction->setEnabled(!m_text.isEmpty());
+    selectAllAction->setEnabled(!m_index.text().isEmpty());
     menu.exec(event->globalPos());
 }
 

@@ -15,8 +15,12 @@
 // boundaries (or anywhere in a word wider than the view), and the view
 // scrolls vertically by pixels and never horizontally. Replacing characters
 // then lays out again only the lines the replacement touches.
+//
+// Where the rows are is the business of a TextRowIndex (TextRowIndex.h); what
+// assistive tools see, of TextViewerAccessible (TextViewerAccessibility.h).
 
 #include "platform/ui/TextRange.h"
+#include "platform/ui/TextRowIndex.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -40,7 +44,7 @@ class TextViewer : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype MaximumRowLength = 4096;
+    static constexpr qsizetype MaximumRowLength = TextRowIndex::MaximumRowLength;
 
     explicit TextViewer(QWidget *parent = nullptr);
     ~TextViewer() override;
@@ -109,25 +113,17 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    struct Row
-    {
-        qsizetype start = 0;
-        qsizetype length = 0;
-        // Whether the row begins a line (and not a part of one).
-        bool lineStart = true;
-    };
-
     // Sets a deferred text now, if there is one.
     void makeDeferredString() const;
+    // Lays out all rows again, broken as the view is now.
     void buildRows();
-    // Appends to `rows` the rows of the lines in [from, to): `to` is a line's
-    // start, or the text's end when `toEnd` (its last line then counts even
-    // when empty).
-    void scanRows(qsizetype from, qsizetype to, bool toEnd, std::vector<Row> &rows, qsizetype *longest,
-                  qsizetype *longestRow) const;
-    void addLineRows(qsizetype start, qsizetype end, std::vector<Row> &rows, qsizetype *longest,
-                     qsizetype *longestRow) const;
+    // Once all rows are laid out: drops the rows kept laid out for painting,
+    // notes the width the rows were broken for, and takes the widest row to
+    // be the longest one again.
+    void rowsLaidOut();
     qreal wrapWidth() const;
+    // The width the index wraps rows at: 0 when not wrapping or hidden.
+    qreal rowWrapWidth() const;
     // The width the rows are wrapped at: -1 when not wrapping, -2 while hidden.
     int wrappedWidthKey() const;
     // Vertical scroll position in pixels from the top of the text.
@@ -139,16 +135,15 @@ private:
     int lineHeight() const;
     int margin() const { return 4; }
     QTextLayout *layoutOfRow(qsizetype row) const;
-    qsizetype rowOfPosition(qsizetype position) const;
     qsizetype rowAtY(int viewportY) const;
     void moveSelectionEnd(qsizetype position);
     void selectionChanged();
     void autoScroll();
 
-    QString m_text;
     mutable std::function<QString()> m_deferred;
     QBasicTimer m_deferredTimer;
-    std::vector<Row> m_rows;
+    // The text and its rows.
+    TextRowIndex m_index;
     qsizetype m_anchor = 0;
     qsizetype m_position = 0;
     // Width of the widest row known; grows as wider rows are laid out.
