@@ -10,7 +10,6 @@
 #include "app/MainInterface.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/ColumnBrowser.h"
-#include "platform/ui/TextView.h"
 #include "platform/ui/Window.h"
 
 #include <QApplication>

@@ -4,7 +4,6 @@
 // viewer. Where rows begin and end is tested with the row index itself, in
 // tst_textrowindex.
 
-#include "platform/ui/TextView.h"
 #include "platform/ui/TextViewer.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -20,7 +19,6 @@
 #include <QTextLayout>
 
 using kv::ui::TextRange;
-using kv::ui::TextView;
 using kv::ui::TextViewer;
 
 namespace {
@@ -77,7 +75,7 @@ private Q_SLOTS:
     void deferredText();
     void deferredTextReplacedUnmade();
     void accessibleText();
-    void textViewUsingViewer();
+    void viewerKeepsTheTextAsGiven();
     void wrappedRowsBreakWhereTheTextEditBreaks_data();
     void wrappedRowsBreakWhereTheTextEditBreaks();
     void wrappedReplacementsGiveTheRowsOfAFreshText();
@@ -322,49 +320,28 @@ void TestTextViewer::accessibleText()
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Own name"));
 }
 
-void TestTextViewer::textViewUsingViewer()
+// The inspector and the console hold a viewer directly: the text stays
+// exactly as given ("\r\n" included) through every text call, and the user
+// cannot edit it.
+void TestTextViewer::viewerKeepsTheTextAsGiven()
 {
-    TextView view;
-    view.setAccessibleName(QStringLiteral("Inspector text"));
-    view.setString(QStringLiteral("before"));
-    view.setUsesTextViewer(true);
-    TextViewer *viewer = view.textViewer();
-    QVERIFY(viewer);
-    // The text moves into the viewer; the text edit underneath keeps none.
-    QCOMPARE(view.string(), QStringLiteral("before"));
-    QVERIFY(view.document()->isEmpty());
-    QCOMPARE(viewer->accessibleName(), QStringLiteral("Inspector text"));
-    QCOMPARE(view.focusProxy(), viewer);
-    QVERIFY(!view.isEditable());
-    view.setEditable(true);
-    QVERIFY(!view.isEditable());
-
-    // Every text call acts on the viewer; "\r\n" is kept as given.
-    view.setString(QStringLiteral("a\r\nb"));
-    QCOMPARE(viewer->string(), QStringLiteral("a\r\nb"));
-    QCOMPARE(view.string(), QStringLiteral("a\r\nb"));
-    QCOMPARE(view.stringLength(), 4);
-    QVERIFY(view.document()->isEmpty());
-    view.replaceCharactersInRange({4, 0}, QStringLiteral("c"));
-    QCOMPARE(view.string(), QStringLiteral("a\r\nbc"));
-    view.setDeferredString([] { return QStringLiteral("later"); });
-    QCOMPARE(view.string(), QStringLiteral("later"));
-    view.resize(300, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QCOMPARE(viewer->geometry(), view.rect());
-    QCOMPARE(view.documentVisibleRect(), viewer->documentVisibleRect());
-    QCOMPARE(view.bounds(), viewer->bounds());
-
-    // Back to the text edit, with the text.
-    view.setUsesTextViewer(false);
-    QVERIFY(!view.textViewer());
-    QCOMPARE(view.string(), QStringLiteral("later"));
-    QCOMPARE(view.document()->toPlainText(), QStringLiteral("later"));
-
-    // Without a viewer a deferred text is made at once.
-    view.setDeferredString([] { return QStringLiteral("now"); });
-    QCOMPARE(view.document()->toPlainText(), QStringLiteral("now"));
+    TextViewer viewer;
+    viewer.setAccessibleName(QStringLiteral("Inspector text"));
+    viewer.setString(QStringLiteral("a\r\nb"));
+    QCOMPARE(viewer.string(), QStringLiteral("a\r\nb"));
+    QCOMPARE(viewer.stringLength(), 4);
+    viewer.replaceCharactersInRange({4, 0}, QStringLiteral("c\u2029d"));
+    QCOMPARE(viewer.string(), QStringLiteral("a\r\nbc\u2029d"));
+    viewer.setDeferredString([] { return QStringLiteral("later\r"); });
+    QCOMPARE(viewer.string(), QStringLiteral("later\r"));
+    viewer.resize(300, 200);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setFocus();
+    QTest::keyClicks(&viewer, QStringLiteral("typed"));
+    QTest::keyClick(&viewer, Qt::Key_Backspace);
+    QCOMPARE(viewer.string(), QStringLiteral("later\r"));
+    QCOMPARE(viewer.accessibleName(), QStringLiteral("Inspector text"));
 }
 
 void TestTextViewer::wrappedRowsBreakWhereTheTextEditBreaks_data()
