@@ -6,7 +6,6 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListReaders_p.h"
-#include "platform/plist/PropertyListXmlFast.h"
 
 #include <cmath>
 

@@ -7,7 +7,6 @@
 
 #include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListReaders_p.h"
-#include "platform/plist/PropertyListXmlFast.h"
 
 #include <QDir>
 #include <QFile>

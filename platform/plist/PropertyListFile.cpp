@@ -23,6 +23,22 @@ QString mebibytes(qint64 bytes)
 
 } // namespace
 
+namespace plistdetail {
+
+PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source,
+                                      PropertyListReading reading)
+{
+    // The fast reader takes the documents it reads in full; everything else,
+    // errors included, is read by the strict reader, which gives the same
+    // value for any document both read and every error message.
+    PropertyListValue value = readXmlPropertyListFast(bytes, reading == PropertyListReading::TopLevelOnUse);
+    if (!value.isNone())
+        return value;
+    return readXmlPropertyListStrict(bytes, error, source);
+}
+
+} // namespace plistdetail
+
 PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName,
                                    PropertyListReading reading)
 {
@@ -73,6 +89,11 @@ PropertyListValue readPropertyListFile(const QString &path, QString *error)
         return {};
     }
     return readPropertyList(bytes, error, path);
+}
+
+QByteArray writePropertyListXml(const PropertyListValue &value, QString *error)
+{
+    return plistdetail::writeXmlPropertyList(value, error);
 }
 
 bool writePropertyListFile(const QString &path, const PropertyListValue &value, QString *error)

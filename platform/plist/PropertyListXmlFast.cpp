@@ -1,10 +1,8 @@
-// The fast XML property-list reader (see PropertyListXmlFast.h): a direct
+// The fast XML property-list reader (see PropertyListReaders_p.h): a direct
 // scan of the UTF-8 bytes that gives up, returning none, on anything it does
 // not read in full, so that the strict reader can read the document instead.
 
-#include "platform/plist/PropertyListXmlFast.h"
-
-#include "platform/plist/PropertyListFile.h"
+#include "platform/plist/PropertyListReaders_p.h"
 
 #include <array>
 #include <cstring>
@@ -35,11 +33,6 @@ constexpr std::array<bool, 256> plainTextBytes = [] {
     return table;
 }();
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // Characters the fast reader lets through. XML allows more than this (C1
 // controls, DEL, the non-characters other than U+FFFE and U+FFFF); documents
 // holding those are left to the strict reader.
@@ -62,29 +55,34 @@ bool isCommonCharacter(char32_t c)
 
 enum class Tag { Dict, Array, Key, String, Integer, Real, True, False, Data, Date };
 
+// Reads a document from `begin` to `end`, making its value; or checks
+// values as strictly without making them, for TopLevelOnUseReader.
 class FastXmlReader
 {
 public:
-    // With deferTopLevelMembers, containers in a top-level dictionary are
-    // checked and left to be made on first use (PropertyListValue::deferred);
-    // the values then share `bytes`.
-    explicit FastXmlReader(const QByteArray &bytes, bool deferTopLevelMembers = false)
-        : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size())
+    FastXmlReader(const char *begin, const char *end) : m_p(begin), m_end(end) {}
+
+    // The document's value, all of it made.
+    PropertyListValue read()
     {
-        if (!deferTopLevelMembers || bytes.size() > qsizetype(std::numeric_limits<quint32>::max()))
-            return;
-        // Deferred values keep the document: an array over bytes it does
-        // not own is copied first.
-        QByteArray document = bytes;
-        if (!document.data_ptr().isMutable())
-            document = QByteArray(bytes.constData(), bytes.size());
-        m_p = document.constData();
-        m_end = m_p + document.size();
-        m_deferredDocument = std::make_shared<const PropertyListValue::DeferredDocument>(
-            PropertyListValue::DeferredDocument{std::move(document), &readDeferredValue});
+        return readDocument([this](PropertyListValue *root) { return readValue<true>(0, root); });
     }
 
-    PropertyListValue read()
+    // The value the bytes hold, inside `openContainers` containers; none
+    // unless they hold exactly one value and nothing else.
+    PropertyListValue readLoneValue(int openContainers)
+    {
+        PropertyListValue value;
+        if (!readValue<true>(openContainers, &value) || m_p != m_end)
+            return {};
+        return value;
+    }
+
+protected:
+    // The document around its value, which readRoot(&value) reads from its
+    // start tag.
+    template<typename ReadRoot>
+    PropertyListValue readDocument(ReadRoot readRoot)
     {
         if (startsWith("\xef\xbb\xbf"))
             m_p += 3;
@@ -103,11 +101,225 @@ public:
         if (!skipLiteral("<plist>") && !skipLiteral("<plist version=\"1.0\">"))
             return {};
         PropertyListValue root;
-        if (!skipMisc() || !readValue<true>(0, &root) || !skipMisc() || !skipLiteral("</plist>") || !skipMisc()
-            || m_p != m_end)
+        if (!skipMisc() || !readRoot(&root) || !skipMisc() || !skipLiteral("</plist>") || !skipMisc() || m_p != m_end)
             return {};
         return root;
     }
+
+    // Checks the value at m_p, inside `openContainers` containers, as
+    // strictly as making it would, moving past it; *depth is how deep it
+    // nests. On false, *needsBuild tells a value the check cannot vouch for
+    // without making it (see readDictionary) from a wrong one.
+    bool checkValue(int openContainers, int *depth, bool *needsBuild)
+    {
+        m_deepest = 0;
+        m_needsBuild = false;
+        const bool checked = readValue<false>(openContainers, nullptr);
+        *depth = m_deepest - openContainers;
+        *needsBuild = m_needsBuild;
+        return checked;
+    }
+
+    // At '<' of a start tag without attributes: <name> or <name/>.
+    bool readStartTag(Tag *tag, bool *empty)
+    {
+        if (m_p >= m_end || *m_p != '<')
+            return false;
+        const char *name = m_p + 1;
+        const char *q = name;
+        while (q < m_end && *q >= 'a' && *q <= 'z')
+            ++q;
+        const qsizetype length = q - name;
+        if (q < m_end && *q == '>') {
+            *empty = false;
+            m_p = q + 1;
+        } else if (m_end - q >= 2 && q[0] == '/' && q[1] == '>') {
+            *empty = true;
+            m_p = q + 2;
+        } else {
+            return false;
+        }
+        const std::string_view given(name, size_t(length));
+        auto is = [&](std::string_view candidate) { return given == candidate; };
+        switch (length) {
+        case 3:
+            if (is("key"))
+                return *tag = Tag::Key, true;
+            break;
+        case 4:
+            if (is("dict"))
+                return *tag = Tag::Dict, true;
+            if (is("real"))
+                return *tag = Tag::Real, true;
+            if (is("true"))
+                return *tag = Tag::True, true;
+            if (is("data"))
+                return *tag = Tag::Data, true;
+            if (is("date"))
+                return *tag = Tag::Date, true;
+            break;
+        case 5:
+            if (is("array"))
+                return *tag = Tag::Array, true;
+            if (is("false"))
+                return *tag = Tag::False, true;
+            break;
+        case 6:
+            if (is("string"))
+                return *tag = Tag::String, true;
+            break;
+        case 7:
+            if (is("integer"))
+                return *tag = Tag::Integer, true;
+            break;
+        }
+        return false;
+    }
+
+    // At the start tag of a value inside `openContainers` containers. With
+    // Build, the value is made into *out; without, it is only checked, just
+    // as strictly (out is not used).
+    template<bool Build>
+    bool readValue(int openContainers, PropertyListValue *out)
+    {
+        Tag tag;
+        bool empty;
+        if (!readStartTag(&tag, &empty) || tag == Tag::Key || openContainers + 1 > PropertyListMaximumDepth)
+            return false;
+        if constexpr (!Build)
+            m_deepest = std::max(m_deepest, openContainers + 1);
+        if (tag == Tag::Dict)
+            return readDictionary<Build>(openContainers + 1, empty, out,
+                                         [this, openContainers](PropertyListValue *value) {
+                                             return readValue<Build>(openContainers + 1, value);
+                                         });
+        if (tag == Tag::Array)
+            return readArray<Build>(openContainers + 1, empty, out);
+        if (empty) {
+            m_plain = true;
+            m_plainBegin = m_p;
+            m_plainSize = 0;
+        } else if (!readText(tag)) {
+            return false;
+        }
+        switch (tag) {
+        case Tag::String:
+            if constexpr (Build)
+                *out = PropertyListValue::fromString(textString());
+            return true;
+        case Tag::Integer: {
+            qint64 plain;
+            if (readPlainDecimal(&plain)) {
+                if constexpr (Build)
+                    *out = PropertyListValue::fromInteger(plain);
+                return true;
+            }
+            PropertyListValue integer;
+            if (!parseInteger(textView(), &integer))
+                return false;
+            if constexpr (Build)
+                *out = std::move(integer);
+            return true;
+        }
+        case Tag::Real: {
+            double real = 0;
+            if (!parseReal(textView(), &real))
+                return false;
+            if constexpr (Build)
+                *out = PropertyListValue::fromReal(real);
+            return true;
+        }
+        case Tag::True:
+        case Tag::False: {
+            for (const QChar c : textView()) {
+                if (!isXmlSpace(c.unicode()))
+                    return false;
+            }
+            if constexpr (Build)
+                *out = PropertyListValue::fromBoolean(tag == Tag::True);
+            return true;
+        }
+        case Tag::Data: {
+            QByteArray data;
+            if (!decodeBase64(textView(), &data))
+                return false;
+            if constexpr (Build)
+                *out = PropertyListValue::fromData(std::move(data));
+            return true;
+        }
+        case Tag::Date: {
+            QDateTime date;
+            if (!parseDate(textView(), &date))
+                return false;
+            if constexpr (Build)
+                *out = PropertyListValue::fromDate(date);
+            return true;
+        }
+        default: return false;
+        }
+    }
+
+    // The entries of a dictionary `openContainers` deep, after its start
+    // tag, up to and including </dict>. Each value is read by
+    // readMember(&value) (readMember(nullptr) when only checking).
+    template<bool Build, typename ReadMember>
+    bool readDictionary(int openContainers, bool empty, PropertyListValue *out, ReadMember readMember)
+    {
+        std::map<QString, PropertyListValue> entries;
+        // Checking only: the last key, in the input.
+        std::string_view previousKey;
+        bool hasPreviousKey = false;
+        while (!empty) {
+            if (!skipMisc())
+                return false;
+            if (skipLiteral("</dict>"))
+                break;
+            Tag tag;
+            bool emptyKey;
+            if (!readStartTag(&tag, &emptyKey) || tag != Tag::Key)
+                return false;
+            if (!emptyKey && !readText(Tag::Key))
+                return false;
+            if constexpr (Build) {
+                QString key = emptyKey ? QString() : keyString(openContainers);
+                PropertyListValue value;
+                if (!skipMisc() || !readMember(&value))
+                    return false;
+                // Keys usually come sorted: then each goes in at the end
+                // without a search, and cannot be a repeat.
+                if (entries.empty() || entries.rbegin()->first < key) {
+                    entries.emplace_hint(entries.end(), std::move(key), std::move(value));
+                } else if (!entries.emplace(std::move(key), std::move(value)).second) {
+                    return false; // a repeated key
+                }
+            } else {
+                // Plain keys in increasing order cannot repeat; they compare
+                // byte by byte as their strings do (ASCII). Others need the
+                // full check, which making the dictionary does.
+                if (!emptyKey && !m_plain) {
+                    m_needsBuild = true;
+                    return false;
+                }
+                const std::string_view key =
+                    emptyKey ? std::string_view() : std::string_view(m_plainBegin, size_t(m_plainSize));
+                if (hasPreviousKey && !(previousKey < key)) {
+                    m_needsBuild = true;
+                    return false;
+                }
+                previousKey = key;
+                hasPreviousKey = true;
+                if (!skipMisc() || !readMember(nullptr))
+                    return false;
+            }
+        }
+        if constexpr (Build)
+            *out = PropertyListValue::fromDictionary(PropertyListDictionary(std::move(entries)));
+        return true;
+    }
+
+    // Where reading is, and the end of the bytes.
+    const char *m_p;
+    const char *m_end;
 
 private:
     // The literals are a few bytes long and usually differ at once: a plain
@@ -134,7 +346,7 @@ private:
     bool skipSpaces()
     {
         const char *start = m_p;
-        while (m_p < m_end && isSpace(*m_p))
+        while (m_p < m_end && isXmlSpace(*m_p))
             ++m_p;
         return m_p != start;
     }
@@ -357,62 +569,6 @@ private:
         return skipLiteral(">");
     }
 
-    // At '<' of a start tag without attributes: <name> or <name/>.
-    bool readStartTag(Tag *tag, bool *empty)
-    {
-        if (m_p >= m_end || *m_p != '<')
-            return false;
-        const char *name = m_p + 1;
-        const char *q = name;
-        while (q < m_end && *q >= 'a' && *q <= 'z')
-            ++q;
-        const qsizetype length = q - name;
-        if (q < m_end && *q == '>') {
-            *empty = false;
-            m_p = q + 1;
-        } else if (m_end - q >= 2 && q[0] == '/' && q[1] == '>') {
-            *empty = true;
-            m_p = q + 2;
-        } else {
-            return false;
-        }
-        const std::string_view given(name, size_t(length));
-        auto is = [&](std::string_view candidate) { return given == candidate; };
-        switch (length) {
-        case 3:
-            if (is("key"))
-                return *tag = Tag::Key, true;
-            break;
-        case 4:
-            if (is("dict"))
-                return *tag = Tag::Dict, true;
-            if (is("real"))
-                return *tag = Tag::Real, true;
-            if (is("true"))
-                return *tag = Tag::True, true;
-            if (is("data"))
-                return *tag = Tag::Data, true;
-            if (is("date"))
-                return *tag = Tag::Date, true;
-            break;
-        case 5:
-            if (is("array"))
-                return *tag = Tag::Array, true;
-            if (is("false"))
-                return *tag = Tag::False, true;
-            break;
-        case 6:
-            if (is("string"))
-                return *tag = Tag::String, true;
-            break;
-        case 7:
-            if (is("integer"))
-                return *tag = Tag::Integer, true;
-            break;
-        }
-        return false;
-    }
-
     static std::string_view endTagOf(Tag tag)
     {
         switch (tag) {
@@ -589,86 +745,6 @@ private:
         return true;
     }
 
-    // At the start tag of a value inside `openContainers` containers. With
-    // Build, the value is made into *out; without, it is only checked, just
-    // as strictly (out is not used).
-    template<bool Build>
-    bool readValue(int openContainers, PropertyListValue *out)
-    {
-        Tag tag;
-        bool empty;
-        if (!readStartTag(&tag, &empty) || tag == Tag::Key || openContainers + 1 > PropertyListMaximumDepth)
-            return false;
-        if constexpr (!Build)
-            m_deepest = std::max(m_deepest, openContainers + 1);
-        if (tag == Tag::Dict)
-            return readDictionary<Build>(openContainers + 1, empty, out);
-        if (tag == Tag::Array)
-            return readArray<Build>(openContainers + 1, empty, out);
-        if (empty) {
-            m_plain = true;
-            m_plainBegin = m_p;
-            m_plainSize = 0;
-        } else if (!readText(tag)) {
-            return false;
-        }
-        switch (tag) {
-        case Tag::String:
-            if constexpr (Build)
-                *out = PropertyListValue::fromString(textString());
-            return true;
-        case Tag::Integer: {
-            qint64 plain;
-            if (readPlainDecimal(&plain)) {
-                if constexpr (Build)
-                    *out = PropertyListValue::fromInteger(plain);
-                return true;
-            }
-            PropertyListValue integer;
-            if (!parseInteger(textView(), &integer))
-                return false;
-            if constexpr (Build)
-                *out = std::move(integer);
-            return true;
-        }
-        case Tag::Real: {
-            double real = 0;
-            if (!parseReal(textView(), &real))
-                return false;
-            if constexpr (Build)
-                *out = PropertyListValue::fromReal(real);
-            return true;
-        }
-        case Tag::True:
-        case Tag::False: {
-            for (const QChar c : textView()) {
-                if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
-                    return false;
-            }
-            if constexpr (Build)
-                *out = PropertyListValue::fromBoolean(tag == Tag::True);
-            return true;
-        }
-        case Tag::Data: {
-            QByteArray data;
-            if (!decodeBase64(textView(), &data))
-                return false;
-            if constexpr (Build)
-                *out = PropertyListValue::fromData(std::move(data));
-            return true;
-        }
-        case Tag::Date: {
-            QDateTime date;
-            if (!parseDate(textView(), &date))
-                return false;
-            if constexpr (Build)
-                *out = PropertyListValue::fromDate(date);
-            return true;
-        }
-        default: return false;
-        }
-    }
-
     // The key just read. Keys of nested dictionaries tend to repeat (the
     // same few field names in every entry of a snapshot), so short plain
     // ones are shared rather than made again each time.
@@ -684,93 +760,6 @@ private:
         if (m_keys.size() < 512)
             m_keys.emplace(bytes, key);
         return key;
-    }
-
-    // A value of the document's top-level dictionary when its content is to
-    // be read on first use: a dictionary or array with content is checked
-    // now and deferred; anything else is made at once. A container the
-    // check cannot vouch for without making it (see m_needsBuild) is made.
-    bool readTopLevelMember(PropertyListValue *out)
-    {
-        constexpr int openContainers = 1;
-        const char *start = m_p;
-        Tag tag;
-        bool empty;
-        const bool container = readStartTag(&tag, &empty) && !empty && (tag == Tag::Dict || tag == Tag::Array);
-        m_p = start;
-        if (!container)
-            return readValue<true>(openContainers, out);
-        m_deepest = 0;
-        m_needsBuild = false;
-        if (readValue<false>(openContainers, nullptr)) {
-            const char *base = m_deferredDocument->bytes.constData();
-            *out = PropertyListValue::deferred(
-                tag == Tag::Dict ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
-                m_deepest - openContainers, m_deferredDocument, start - base, m_p - base);
-            return true;
-        }
-        if (!m_needsBuild)
-            return false;
-        m_p = start;
-        return readValue<true>(openContainers, out);
-    }
-
-    template<bool Build>
-    bool readDictionary(int openContainers, bool empty, PropertyListValue *out)
-    {
-        std::map<QString, PropertyListValue> entries;
-        // Checking only: the last key, in the input.
-        std::string_view previousKey;
-        bool hasPreviousKey = false;
-        while (!empty) {
-            if (!skipMisc())
-                return false;
-            if (skipLiteral("</dict>"))
-                break;
-            Tag tag;
-            bool emptyKey;
-            if (!readStartTag(&tag, &emptyKey) || tag != Tag::Key)
-                return false;
-            if (!emptyKey && !readText(Tag::Key))
-                return false;
-            if constexpr (Build) {
-                QString key = emptyKey ? QString() : keyString(openContainers);
-                PropertyListValue value;
-                if (!skipMisc())
-                    return false;
-                if (m_deferredDocument && openContainers == 1 ? !readTopLevelMember(&value)
-                                                              : !readValue<true>(openContainers, &value))
-                    return false;
-                // Keys usually come sorted: then each goes in at the end
-                // without a search, and cannot be a repeat.
-                if (entries.empty() || entries.rbegin()->first < key) {
-                    entries.emplace_hint(entries.end(), std::move(key), std::move(value));
-                } else if (!entries.emplace(std::move(key), std::move(value)).second) {
-                    return false; // a repeated key
-                }
-            } else {
-                // Plain keys in increasing order cannot repeat; they compare
-                // byte by byte as their strings do (ASCII). Others need the
-                // full check, which making the dictionary does.
-                if (!emptyKey && !m_plain) {
-                    m_needsBuild = true;
-                    return false;
-                }
-                const std::string_view key =
-                    emptyKey ? std::string_view() : std::string_view(m_plainBegin, size_t(m_plainSize));
-                if (hasPreviousKey && !(previousKey < key)) {
-                    m_needsBuild = true;
-                    return false;
-                }
-                previousKey = key;
-                hasPreviousKey = true;
-                if (!skipMisc() || !readValue<false>(openContainers, nullptr))
-                    return false;
-            }
-        }
-        if constexpr (Build)
-            *out = PropertyListValue::fromDictionary(PropertyListDictionary(std::move(entries)));
-        return true;
     }
 
     template<bool Build>
@@ -793,23 +782,6 @@ private:
         return true;
     }
 
-    // Makes a value deferred by readTopLevelMember: the bytes were checked.
-    static PropertyListValue readDeferredValue(const QByteArray &document, qsizetype begin, qsizetype end)
-    {
-        FastXmlReader reader(document);
-        reader.m_p = document.constData() + begin;
-        reader.m_end = document.constData() + end;
-        PropertyListValue value;
-        if (!reader.readValue<true>(1, &value) || reader.m_p != reader.m_end)
-            return {};
-        return value;
-    }
-
-    // Set when containers in a top-level dictionary are deferred: the
-    // document they are read from, m_p and m_end point into its bytes.
-    std::shared_ptr<const PropertyListValue::DeferredDocument> m_deferredDocument;
-    const char *m_p;
-    const char *m_end;
     // Checking only: the deepest level reached (the document's value is at
     // level 1), and whether the check gave up on a value that making it
     // would decide.
@@ -824,11 +796,100 @@ private:
     std::unordered_map<std::string_view, QString> m_keys;
 };
 
+// The deferred pass, for PropertyListReading::TopLevelOnUse. A snapshot is a
+// dictionary of many keys of which only a few are looked into, and making all
+// their values is most of what reading it costs. This reader checks the whole
+// document now, as strictly as making it would (an error is still found when
+// reading), but leaves each dictionary or array in the top-level dictionary
+// in the document's bytes, made when it is first looked into
+// (PropertyListValue::deferred). The value is the same either way.
+class TopLevelOnUseReader : private FastXmlReader
+{
+public:
+    // Deferred values keep their place in the document in 32 bits: a larger
+    // document is read whole instead.
+    static bool canRead(const QByteArray &bytes)
+    {
+        return bytes.size() <= qsizetype(std::numeric_limits<quint32>::max());
+    }
+
+    static PropertyListValue read(const QByteArray &bytes)
+    {
+        // The deferred values keep the document: an array over bytes it does
+        // not own is copied first.
+        QByteArray document = bytes;
+        if (!document.data_ptr().isMutable())
+            document = QByteArray(bytes.constData(), bytes.size());
+        TopLevelOnUseReader reader(std::make_shared<const PropertyListValue::DeferredDocument>(
+            PropertyListValue::DeferredDocument{std::move(document), &makeMember}));
+        return reader.readDocument([&reader](PropertyListValue *root) { return reader.readRoot(root); });
+    }
+
+private:
+    explicit TopLevelOnUseReader(std::shared_ptr<const PropertyListValue::DeferredDocument> document)
+        : FastXmlReader(document->bytes.constData(), document->bytes.constData() + document->bytes.size()),
+          m_document(std::move(document))
+    {}
+
+    // The document's value: the members of a dictionary are read by
+    // readMember; anything else is made at once.
+    bool readRoot(PropertyListValue *root)
+    {
+        const char *start = m_p;
+        Tag tag;
+        bool empty;
+        if (readStartTag(&tag, &empty) && tag == Tag::Dict)
+            return readDictionary<true>(1, empty, root,
+                                        [this](PropertyListValue *member) { return readMember(member); });
+        m_p = start;
+        return readValue<true>(0, root);
+    }
+
+    // A member of the top-level dictionary: a dictionary or array with
+    // content is checked now and deferred; anything else is made at once, and
+    // so is a container the check cannot vouch for without making it.
+    bool readMember(PropertyListValue *out)
+    {
+        constexpr int openContainers = 1;
+        const char *start = m_p;
+        Tag tag;
+        bool empty;
+        const bool container = readStartTag(&tag, &empty) && !empty && (tag == Tag::Dict || tag == Tag::Array);
+        m_p = start;
+        if (!container)
+            return readValue<true>(openContainers, out);
+        int depth = 0;
+        bool needsBuild = false;
+        if (checkValue(openContainers, &depth, &needsBuild)) {
+            const char *base = m_document->bytes.constData();
+            *out = PropertyListValue::deferred(tag == Tag::Dict ? PropertyListValue::Kind::Dictionary
+                                                                : PropertyListValue::Kind::Array,
+                                               depth, m_document, start - base, m_p - base);
+            return true;
+        }
+        if (!needsBuild)
+            return false;
+        m_p = start;
+        return readValue<true>(openContainers, out);
+    }
+
+    // Makes a member deferred by readMember: its bytes were checked.
+    static PropertyListValue makeMember(const QByteArray &document, qsizetype begin, qsizetype end)
+    {
+        FastXmlReader reader(document.constData() + begin, document.constData() + end);
+        return reader.readLoneValue(1);
+    }
+
+    std::shared_ptr<const PropertyListValue::DeferredDocument> m_document;
+};
+
 } // namespace
 
 PropertyListValue readXmlPropertyListFast(const QByteArray &bytes, bool deferTopLevelMembers)
 {
-    FastXmlReader reader(bytes, deferTopLevelMembers);
+    if (deferTopLevelMembers && TopLevelOnUseReader::canRead(bytes))
+        return TopLevelOnUseReader::read(bytes);
+    FastXmlReader reader(bytes.constData(), bytes.constData() + bytes.size());
     return reader.read();
 }
 
