@@ -3,6 +3,7 @@
 // and replacements that lay out again only the lines they touch.
 
 #include "platform/ui/TextRowIndex.h"
+#include "tests/TextTestSupport.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -55,14 +56,7 @@ QList<qsizetype> lineStartRows(const TextRowIndex &index)
     return rows;
 }
 
-// A multi-line text: "line 0" ... "line <count - 1>".
-QString numberedLines(int count)
-{
-    QStringList lines;
-    for (int i = 0; i < count; ++i)
-        lines.append(QStringLiteral("line %1").arg(i));
-    return lines.join(u'\n');
-}
+using texttest::numberedLines;
 
 QFont testFont()
 {

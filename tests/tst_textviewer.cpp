@@ -5,6 +5,7 @@
 // tst_textrowindex.
 
 #include "platform/ui/TextViewer.h"
+#include "tests/TextTestSupport.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
@@ -33,14 +34,7 @@ QList<QString> rowTexts(const TextViewer &viewer)
     return rows;
 }
 
-// A multi-line text: "line 0" ... "line <count - 1>".
-QString numberedLines(int count)
-{
-    QStringList lines;
-    for (int i = 0; i < count; ++i)
-        lines.append(QStringLiteral("line %1").arg(i));
-    return lines.join(u'\n');
-}
+using texttest::numberedLines;
 
 // Number of pixels in `rect` of `image` that differ from the viewer's background.
 int inkIn(const QImage &image, const QRect &rect, QRgb background)
