@@ -1,8 +1,7 @@
 // The read-only text viewer: the text kept exactly, selection with the mouse
 // and keyboard, copy, scrolling to the end, a deferred text, accessibility,
-// rows wrapped at the view's width, and a text view that shows its text in a
-// viewer. Where rows begin and end is tested with the row index itself, in
-// tst_textrowindex.
+// and rows wrapped at the view's width. Where rows begin and end is tested
+// with the row index itself, in tst_textrowindex.
 
 #include "platform/ui/TextViewer.h"
 #include "tests/TextTestSupport.h"
