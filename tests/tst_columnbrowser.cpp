@@ -4,6 +4,7 @@
 #include "platform/ui/Delegates.h"
 
 #include <QAbstractItemView>
+#include <QContextMenuEvent>
 #include <QListView>
 #include <QPixmapCache>
 #include <QScrollBar>
@@ -152,6 +153,20 @@ public:
     }
 };
 
+// Records the context-menu requests that reach it from its children.
+class MenuParent : public QWidget
+{
+public:
+    int requests = 0;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        ++requests;
+        event->accept();
+    }
+};
+
 // How many pixels of `image` have (about) the colour `color`.
 int pixelsOf(const QImage &image, const QColor &color)
 {
@@ -204,6 +219,8 @@ private Q_SLOTS:
     void reloadedColumnsShareOneChevron();
     void chevronFollowsThePalette();
     void everyColumnHasOneRowHeight();
+    void contextMenuRequests_data();
+    void contextMenuRequests();
 };
 
 void TestColumnBrowser::loadColumnZeroAsksCountOnce()
@@ -875,6 +892,91 @@ void TestColumnBrowser::everyColumnHasOneRowHeight()
     }
     QVERIFY(heights.first() > 0);
     QCOMPARE(heights, QList<int>(heights.size(), heights.first()));
+}
+
+void TestColumnBrowser::contextMenuRequests_data()
+{
+    QTest::addColumn<QString>("path"); // selected before
+    QTest::addColumn<bool>("fromKeyboard");
+    QTest::addColumn<int>("column"); // clicked, or focused for the keyboard
+    QTest::addColumn<int>("row");    // clicked; -1: the column's empty space
+    QTest::addColumn<int>("requestedRow");
+    const QString state = Separator + "State";
+    const QString network = state + Separator + "Network";
+    QTest::newRow("right click on the selected row") << state << false << 0 << 1 << 1;
+    // Right clicks leave the selection (and so the value shown and the open
+    // columns) as they were: the menu is about the row clicked.
+    QTest::newRow("right click on another row") << state << false << 0 << 3 << 3;
+    QTest::newRow("right click on a leaf in a deeper column") << network << false << 1 << 1 << 1;
+    QTest::newRow("right click with nothing selected") << QString() << false << 0 << 2 << 2;
+    QTest::newRow("right click below the rows") << state << false << 1 << -1 << -1;
+    QTest::newRow("menu key in a column with a selection") << network << true << 1 << -1 << 0;
+    QTest::newRow("menu key in a column without one") << state << true << 1 << -1 << -1;
+}
+
+void TestColumnBrowser::contextMenuRequests()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, fromKeyboard);
+    QFETCH(int, column);
+    QFETCH(int, row);
+    QFETCH(int, requestedRow);
+    TreeDelegate delegate(sampleTree());
+    Target target;
+    MenuParent parent;
+    auto *browser = new ColumnBrowser(&parent);
+    browser->setPathSeparator(Separator);
+    browser->setDelegate(&delegate);
+    browser->setTarget(&target);
+    browser->setAction(&Target::single);
+    browser->setDoubleAction(&Target::twice);
+    browser->resize(900, 300);
+    parent.resize(900, 300);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    QVERIFY(browser->setPath(path));
+    QListView *view = listOf(*browser, column);
+    QVERIFY(view);
+    QWidget *viewport = view->viewport();
+    const QString pathBefore = browser->path();
+    const int columnsBefore = browser->numberOfColumns();
+
+    QRect area; // where the menu may open, in the viewport
+    const QPoint at =
+        row >= 0 ? view->visualRect(view->model()->index(row, 0)).center() : QPoint(20, viewport->height() - 5);
+    QCOMPARE(view->indexAt(at).row(), row);
+    if (fromKeyboard) {
+        view->setFocus();
+        const int selected = browser->selectedRowInColumn(column);
+        area = selected >= 0 ? view->visualRect(view->model()->index(selected, 0)) : viewport->rect();
+    } else {
+        area = QRect(at, QSize(1, 1));
+    }
+    const auto request = [&] {
+        if (fromKeyboard) {
+            // What the window system delivers to the focused widget for the menu key.
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint(-5000, -5000));
+            QApplication::sendEvent(view, &event);
+        } else {
+            QTest::mouseClick(parent.windowHandle(), Qt::RightButton, {}, viewport->mapTo(&parent, at));
+        }
+    };
+    // With nobody listening, the request goes on to the parent as before.
+    request();
+    QCOMPARE(parent.requests, 1);
+
+    QSignalSpy spy(browser, &ColumnBrowser::contextMenuRequestedForRow);
+    request();
+    QCOMPARE(parent.requests, 1);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), requestedRow);
+    QCOMPARE(spy.at(0).at(1).toInt(), column);
+    const QPoint globalPos = spy.at(0).at(2).toPoint();
+    QVERIFY2(QRect(viewport->mapToGlobal(area.topLeft()), area.size()).contains(globalPos),
+             qPrintable(QStringLiteral("%1,%2").arg(globalPos.x()).arg(globalPos.y())));
+    QCOMPARE(browser->path(), pathBefore);
+    QCOMPARE(browser->numberOfColumns(), columnsBefore);
+    QCOMPARE(target.received, QStringList());
 }
 
 #include "tst_columnbrowser.moc"

@@ -2,10 +2,12 @@
 #include "platform/ui/OutlineView.h"
 
 #include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
 
+using kv::PropertyListDictionary;
 using kv::PropertyListValue;
 using kv::ui::OutlineItem;
 using kv::ui::OutlineView;
@@ -80,6 +82,39 @@ PropertyListValue sampleValue()
     });
 }
 
+// sampleValue() less Empty, plus "*Star", which sorts first: Root, *Star,
+// Addresses, Name, Nested at the top when the root is expanded.
+PropertyListValue keyboardValue()
+{
+    PropertyListDictionary entries = sampleValue().dictionary();
+    entries.remove(QStringLiteral("Empty"));
+    entries.insert(QStringLiteral("*Star"), str("x"));
+    return PropertyListValue::fromDictionary(entries);
+}
+
+// The Key-column names of `items`.
+QStringList namesOf(const QList<OutlineItem> &items)
+{
+    QStringList names;
+    for (OutlineItem item : items)
+        names.append(static_cast<KVNItem *>(item)->name());
+    return names;
+}
+
+// Records the context-menu requests that reach it from its children.
+class MenuParent : public QWidget
+{
+public:
+    int requests = 0;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        ++requests;
+        event->accept();
+    }
+};
+
 struct Fixture
 {
     ItemSource source;
@@ -121,6 +156,12 @@ private Q_SLOTS:
     void editingFollowsDelegate();
     void reloadAsksAfresh();
     void noDataSource();
+    void itemPathFollowsParents_data();
+    void itemPathFollowsParents();
+    void keyboard_data();
+    void keyboard();
+    void contextMenuRequests_data();
+    void contextMenuRequests();
 };
 
 void TestOutlineView::columns()
@@ -373,6 +414,184 @@ void TestOutlineView::noDataSource()
     view.expandItem(nullptr, true);
     view.show();
     QCoreApplication::processEvents();
+}
+
+void TestOutlineView::itemPathFollowsParents_data()
+{
+    QTest::addColumn<QList<int>>("childIndexes"); // from the root item down
+    QTest::addColumn<bool>("expanded");
+    QTest::addColumn<QStringList>("path");
+    QTest::newRow("root") << QList<int>{} << false << QStringList{"Root"};
+    QTest::newRow("top-level entry") << QList<int>{2} << true << QStringList{"Root", "Name"};
+    QTest::newRow("array element") << QList<int>{0, 1} << true << QStringList{"Root", "Addresses", "1"};
+    QTest::newRow("deepest") << QList<int>{3, 0, 0, 0} << true << QStringList{"Root", "Nested", "List", "0", "Deep"};
+    // The view knows only the items it has been handed.
+    QTest::newRow("inside a row never expanded") << QList<int>{3, 0, 0, 0} << false << QStringList{};
+}
+
+void TestOutlineView::itemPathFollowsParents()
+{
+    QFETCH(QList<int>, childIndexes);
+    QFETCH(bool, expanded);
+    QFETCH(QStringList, path);
+    const PropertyListValue value = sampleValue();
+    KVNItem::setRootItem(&value);
+    Fixture f;
+    f.view.reloadData();
+    QCOMPARE(f.view.numberOfRows(), 1); // the top level is asked for
+    if (expanded)
+        f.view.expandItem(KVNItem::rootItem(), true);
+    QList<OutlineItem> chain{KVNItem::rootItem()};
+    for (int index : childIndexes)
+        chain.append(static_cast<KVNItem *>(chain.last())->childAtIndex(index));
+    const QList<OutlineItem> items = f.view.itemPath(chain.last());
+    QCOMPARE(namesOf(items), path);
+    if (!path.isEmpty())
+        QCOMPARE(items, chain); // the very items, not look-alikes
+    QVERIFY(f.view.itemPath(nullptr).isEmpty());
+}
+
+void TestOutlineView::keyboard_data()
+{
+    QTest::addColumn<int>("startRow"); // reached with Down from the root
+    QTest::addColumn<QList<QKeyCombination>>("keys");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QStringList>("expanded");
+    const QKeyCombination left(Qt::Key_Left), right(Qt::Key_Right), star(Qt::Key_Asterisk);
+    // Rows: Root, *Star, Addresses, Name, Nested.
+    QTest::newRow("Right expands") << 4 << QList{right} << "Nested" << 6 << QStringList{"Root", "Nested"};
+    QTest::newRow("Right on an expanded row enters it")
+        << 4 << QList{right, right} << "List" << 6 << QStringList{"Root", "Nested"};
+    QTest::newRow("Right on a leaf stays") << 3 << QList{right} << "Name" << 5 << QStringList{"Root"};
+    QTest::newRow("Left collapses") << 4 << QList{right, left} << "Nested" << 5 << QStringList{"Root"};
+    QTest::newRow("Left on a collapsed row goes to its parent")
+        << 4 << QList{right, right, left} << "Nested" << 6 << QStringList{"Root", "Nested"};
+    // Nothing moves the current row to *Star, whose text begins with the
+    // key pressed.
+    QTest::newRow("* expands the subtree")
+        << 4 << QList{star} << "Nested" << 8 << QStringList{"Root", "Nested", "List", "0"};
+    QTest::newRow("* on the keypad") << 2 << QList{QKeyCombination(Qt::KeypadModifier, Qt::Key_Asterisk)} << "Addresses"
+                                     << 7 << QStringList{"Root", "Addresses"};
+    QTest::newRow("* on the root expands everything")
+        << 0 << QList{star} << "Root" << 10 << QStringList{"Root", "Addresses", "Nested", "List", "0"};
+    QTest::newRow("* on a leaf does nothing") << 3 << QList{star} << "Name" << 5 << QStringList{"Root"};
+}
+
+void TestOutlineView::keyboard()
+{
+    QFETCH(int, startRow);
+    QFETCH(QList<QKeyCombination>, keys);
+    QFETCH(QString, current);
+    QFETCH(int, rows);
+    QFETCH(QStringList, expanded);
+    const PropertyListValue value = keyboardValue();
+    KVNItem::setRootItem(&value);
+    Fixture f;
+    f.view.reloadData();
+    f.view.expandItem(KVNItem::rootItem(), false);
+    QVERIFY(!f.view.currentItem());
+    f.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+    f.view.setFocus();
+    f.view.setCurrentIndex(f.view.model()->index(0, 0));
+    QCOMPARE(f.view.currentItem(), static_cast<OutlineItem>(KVNItem::rootItem()));
+    for (int i = 0; i < startRow; ++i)
+        QTest::keyClick(&f.view, Qt::Key_Down);
+    QCOMPARE(f.view.currentItem(), f.view.itemAtRow(startRow));
+
+    for (const QKeyCombination key : keys)
+        QTest::keyClick(&f.view, key.key(), key.keyboardModifiers());
+    QVERIFY(f.view.currentItem());
+    QCOMPARE(static_cast<KVNItem *>(f.view.currentItem())->name(), current);
+    QCOMPARE(f.view.numberOfRows(), rows);
+    QStringList shownExpanded;
+    for (int row = 0; row < f.view.numberOfRows(); ++row) {
+        if (f.view.isItemExpanded(f.view.itemAtRow(row)))
+            shownExpanded.append(static_cast<KVNItem *>(f.view.itemAtRow(row))->name());
+    }
+    QCOMPARE(shownExpanded, expanded);
+    QCOMPARE(f.source.countQuestionsForLeaves, 0);
+
+    // A reload forgets the row the user was on.
+    f.view.reloadData();
+    QVERIFY(!f.view.currentItem());
+}
+
+void TestOutlineView::contextMenuRequests_data()
+{
+    QTest::addColumn<bool>("fromKeyboard");
+    QTest::addColumn<int>("row"); // clicked, or current for the keyboard; -1: none
+    QTest::addColumn<QString>("item");
+    // Rows: Root, *Star, Addresses, Name, Nested.
+    QTest::newRow("right click on a row") << false << 4 << "Nested";
+    QTest::newRow("right click on the top row") << false << 0 << "Root";
+    QTest::newRow("right click below the rows") << false << -1 << QString();
+    QTest::newRow("menu key on the current row") << true << 3 << "Name";
+    QTest::newRow("menu key with no current row") << true << -1 << QString();
+}
+
+void TestOutlineView::contextMenuRequests()
+{
+    QFETCH(bool, fromKeyboard);
+    QFETCH(int, row);
+    QFETCH(QString, item);
+    const PropertyListValue value = keyboardValue();
+    KVNItem::setRootItem(&value);
+    MenuParent parent;
+    Fixture f;
+    f.view.setParent(&parent);
+    f.view.reloadData();
+    f.view.expandItem(KVNItem::rootItem(), false);
+    parent.resize(f.view.size());
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    const QModelIndex root = f.view.model()->index(0, 0);
+    const QModelIndex index = row < 0 ? QModelIndex() : row == 0 ? root : f.view.model()->index(row - 1, 0, root);
+    QWidget *viewport = f.view.viewport();
+    QRect area = f.view.visualRect(index); // where the menu may open, in the viewport
+    const QPoint at = index.isValid() ? area.center() : QPoint(20, viewport->height() - 5);
+    QCOMPARE(f.view.indexAt(at), index);
+    if (fromKeyboard) {
+        f.view.setFocus();
+        if (index.isValid()) {
+            f.view.setCurrentIndex(index);
+        } else {
+            // After the value is replaced (a reload) the focused view has no
+            // current row until the user moves.
+            f.view.reloadData();
+            f.view.expandItem(KVNItem::rootItem(), false);
+            QVERIFY(!f.view.currentItem());
+            area = viewport->rect();
+        }
+    } else {
+        area = QRect(at, QSize(1, 1));
+    }
+    const auto request = [&] {
+        if (fromKeyboard) {
+            // What the window system delivers to the focused widget for the menu key.
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint(-5000, -5000));
+            QApplication::sendEvent(&f.view, &event);
+        } else {
+            QTest::mouseClick(parent.windowHandle(), Qt::RightButton, {}, viewport->mapTo(&parent, at));
+        }
+    };
+    // With nobody listening, the request goes on to the parent as before.
+    request();
+    QCOMPARE(parent.requests, 1);
+
+    QSignalSpy spy(&f.view, &OutlineView::contextMenuRequestedForItem);
+    request();
+    QCOMPARE(parent.requests, 1);
+    QCOMPARE(spy.count(), 1);
+    const auto requested = qvariant_cast<OutlineItem>(spy.at(0).at(0));
+    QCOMPARE(requested ? static_cast<KVNItem *>(requested)->name() : QString(), item);
+    // A right click makes its row the current one, as a left click does.
+    if (index.isValid())
+        QCOMPARE(f.view.currentItem(), requested);
+    const QPoint globalPos = spy.at(0).at(1).toPoint();
+    QVERIFY2(QRect(viewport->mapToGlobal(area.topLeft()), area.size()).contains(globalPos),
+             qPrintable(QStringLiteral("%1,%2").arg(globalPos.x()).arg(globalPos.y())));
 }
 
 QTEST_MAIN(TestOutlineView)

@@ -4,9 +4,11 @@
 
 #include <QAbstractListModel>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QListView>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -185,6 +187,28 @@ protected:
             m_browser->userSelectRow(index.row(), m_column);
         else
             setFocus(Qt::MouseFocusReason);
+    }
+
+    void contextMenuEvent(QContextMenuEvent *event) override
+    {
+        if (m_detached || !m_browser->hasContextMenuReceiver()) {
+            QListView::contextMenuEvent(event);
+            return;
+        }
+        event->accept();
+        if (event->reason() == QContextMenuEvent::Keyboard) {
+            // About the selected row, shown below it while it is in sight.
+            const int row = m_browser->selectedRowInColumn(m_column);
+            QRect rect = row >= 0 ? visualRect(model()->index(row, 0)) : QRect();
+            if (!rect.isValid() || !viewport()->rect().intersects(rect))
+                rect = QRect(viewport()->rect().topLeft(), QSize(1, 1));
+            Q_EMIT m_browser->contextMenuRequestedForRow(row, m_column,
+                                                         viewport()->mapToGlobal(QPoint(rect.left(), rect.bottom())));
+            return;
+        }
+        // Mouse events arrive with the position in viewport coordinates.
+        const QModelIndex index = indexAt(event->pos());
+        Q_EMIT m_browser->contextMenuRequestedForRow(index.isValid() ? index.row() : -1, m_column, event->globalPos());
     }
 
     void mouseMoveEvent(QMouseEvent *event) override { event->accept(); }
@@ -562,6 +586,11 @@ void ColumnBrowser::userMoveRight(int column)
         return;
     }
     userSelectRow(0, next);
+}
+
+bool ColumnBrowser::hasContextMenuReceiver() const
+{
+    return isSignalConnected(QMetaMethod::fromSignal(&ColumnBrowser::contextMenuRequestedForRow));
 }
 
 void ColumnBrowser::userMoveLeft(int column)

@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QList>
 #include <QPalette>
+#include <QPoint>
 #include <QScrollArea>
 #include <QString>
 
@@ -126,6 +127,15 @@ public:
     // would leave one more copy in the cache each time.
     QIcon chevronIcon(const QPalette &palette, qreal devicePixelRatio) const;
 
+Q_SIGNALS:
+    // A context menu was asked for over `row` of `column` (-1: the column's
+    // empty space); `globalPos` is where to show it. A right click does not
+    // select the row: the selection, the value shown and the columns right of
+    // it stay as they were, and the menu is about the row under the pointer.
+    // From the keyboard (the menu key) the row is the column's selected row.
+    // With nothing connected the request goes on to the parent widgets.
+    void contextMenuRequestedForRow(int row, int column, const QPoint &globalPos);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -152,6 +162,8 @@ private:
     void userDoubleClickRow(int row, int column);
     void userMoveLeft(int column);
     void userMoveRight(int column);
+    // True when something listens to contextMenuRequestedForRow.
+    bool hasContextMenuReceiver() const;
 
     BrowserDelegate *m_delegate = nullptr;
     Action m_action;

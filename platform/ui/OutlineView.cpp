@@ -1,7 +1,10 @@
 #include "platform/ui/OutlineView.h"
 
 #include <QAbstractItemModel>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMetaMethod>
 
 #include <algorithm>
 #include <vector>
@@ -199,6 +202,8 @@ private:
 
 OutlineView::OutlineView(QWidget *parent) : QTreeView(parent), m_model(new OutlineModel(this))
 {
+    // Under the name the signal uses, for queued connections and spies.
+    qRegisterMetaType<OutlineItem>("kv::ui::OutlineItem");
     setModel(m_model);
     setUniformRowHeights(true);
     setAlternatingRowColors(true);
@@ -354,6 +359,58 @@ QString OutlineView::textAt(int row, int column) const
     if (!index.isValid() || column < 0 || column >= int(m_columns.size()))
         return QString();
     return m_model->data(m_model->index(index.row(), column, index.parent())).toString();
+}
+
+OutlineItem OutlineView::currentItem() const
+{
+    return OutlineModel::itemOf(currentIndex());
+}
+
+QList<OutlineItem> OutlineView::itemPath(OutlineItem item) const
+{
+    QList<OutlineItem> path;
+    for (QModelIndex index = indexForItem(item); index.isValid(); index = index.parent())
+        path.prepend(OutlineModel::itemOf(index));
+    return path;
+}
+
+void OutlineView::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (!isSignalConnected(QMetaMethod::fromSignal(&OutlineView::contextMenuRequestedForItem))) {
+        QTreeView::contextMenuEvent(event);
+        return;
+    }
+    event->accept();
+    // From the keyboard the menu is about the current row and opens below
+    // it, wherever the pointer is; from the mouse it is about the row under
+    // the pointer (which a right press has already made current).
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QModelIndex current = currentIndex();
+        QRect rect = current.isValid() ? visualRect(current) : QRect();
+        if (!rect.isValid() || !viewport()->rect().intersects(rect))
+            rect = QRect(viewport()->rect().topLeft(), QSize(1, 1));
+        Q_EMIT contextMenuRequestedForItem(OutlineModel::itemOf(current),
+                                           viewport()->mapToGlobal(QPoint(rect.left(), rect.bottom())));
+        return;
+    }
+    // Mouse events arrive with the position in viewport coordinates.
+    Q_EMIT contextMenuRequestedForItem(OutlineModel::itemOf(indexAt(event->pos())), event->globalPos());
+}
+
+void OutlineView::keyPressEvent(QKeyEvent *event)
+{
+    // `*` expands the current row's whole subtree. QTreeView does this too,
+    // but then also treats the `*` as type-ahead, which moves the current
+    // row to one whose text begins with `*`, and it visits every leaf;
+    // expandItem visits only the expandable rows and lays out once.
+    const Qt::KeyboardModifiers commandModifiers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (event->key() == Qt::Key_Asterisk && !(event->modifiers() & commandModifiers) && itemsExpandable()) {
+        if (const OutlineItem item = currentItem())
+            expandItem(item, true);
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 } // namespace kv::ui

@@ -7,6 +7,7 @@
 #include "platform/ui/Delegates.h"
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <QTreeView>
 
@@ -61,6 +62,23 @@ public:
     OutlineItem itemAtRow(int row) const;
     // The text the row shows in `column` (a null QString for nothing).
     QString textAt(int row, int column) const;
+
+    // The item of the row the user is on (the current row), null if none.
+    OutlineItem currentItem() const;
+    // The items from the top level down to `item`, `item` last, as the view
+    // found their parents while it asked for children; empty for a null item
+    // or one the view has not been handed since the last reload.
+    QList<OutlineItem> itemPath(OutlineItem item) const;
+
+Q_SIGNALS:
+    // A context menu was asked for (right click, the menu key) over the row
+    // of `item`, or over no row (null); `globalPos` is where to show it. With
+    // nothing connected the request goes on to the parent widgets as before.
+    void contextMenuRequestedForItem(kv::ui::OutlineItem item, const QPoint &globalPos);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     friend class OutlineModel;
