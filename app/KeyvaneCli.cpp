@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 
+#include "find/FindSearch.h"
 #include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
@@ -10,7 +11,9 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QEventLoop>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -19,6 +22,7 @@ using namespace kv;
 
 constexpr int ExitSuccess = 0;
 constexpr int ExitNoSuchKey = 1;
+constexpr int ExitNothingFound = 1;
 constexpr int ExitError = 2;
 
 const QString clientName = QStringLiteral("Vaneview");
@@ -52,6 +56,11 @@ QString usageText()
                           "  list [PATTERN]   print the keys matching the regular expression PATTERN\n"
                           "                   (the whole key must match; default \".*\"), sorted, one per line\n"
                           "  show KEY         print the key's type name, then its value\n"
+                          "  find [--values] [--regex] [--case] [--] TEXT\n"
+                          "                   print the keys holding TEXT, sorted, one per line; with --values\n"
+                          "                   also each key whose value holds it, as KEY, a tab, and where:\n"
+                          "                   \"Addresses › 0 = 192.168.1.20\" (--regex: TEXT is a regular\n"
+                          "                   expression matching anywhere; --case: case counts)\n"
                           "  watch            print each changed key as changes happen, until interrupted\n"
                           "  export FILE      write every key and its value to FILE as an XML property list\n"
                           "\n"
@@ -60,13 +69,14 @@ QString usageText()
            + QStringLiteral("  -h, --help       show this text\n"
                             "  --version        show the version\n"
                             "\n"
-                            "list and watch print one key per line. A key holding a backslash, a control\n"
+                            "list, find and watch print one key per line. A key holding a backslash, a control\n"
                             "character, a line or paragraph separator or a lone surrogate is printed with\n"
                             "C-style escapes: \\\\ for a backslash, \\n, \\r and \\t, and \\uXXXX (four\n"
                             "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
                             "\n"
-                            "Exit status: 0 on success, 1 when show finds no such key, 2 on a usage error,\n"
-                            "a store that cannot be opened, or a failed export.\n");
+                            "Exit status: 0 on success, 1 when show finds no such key or find finds nothing,\n"
+                            "2 on a usage error, an invalid regular expression, a store that cannot be opened,\n"
+                            "or a failed export.\n");
 }
 
 void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
@@ -137,6 +147,48 @@ int runShow(const QString &key)
         return fail(QStringLiteral("no such key: %1").arg(key), ExitNoSuchKey);
     writeTo(stdout, value.typeName() + QLatin1Char('\n') + value.description() + QLatin1Char('\n'));
     return ExitSuccess;
+}
+
+// The same search the window runs as the user types, run to its end.
+int runFind(const QString &text, const find::FindOptions &options)
+{
+    int status = ExitSuccess;
+    const std::unique_ptr<StoreConnection> store = open(&status);
+    if (!store)
+        return status;
+    std::optional<QStringList> keys = storeCopyKeyList(store.get(), QStringLiteral(".*"));
+    if (!keys)
+        return fail(storeErrorString(storeError()));
+    std::sort(keys->begin(), keys->end());
+    PropertyListDictionary values;
+    if (options.scope == find::FindOptions::Scope::KeysAndValues) {
+        const QStringList everything{QStringLiteral(".*")};
+        std::optional<PropertyListDictionary> contents = storeCopyMultiple(store.get(), nullptr, &everything);
+        if (!contents)
+            return fail(storeErrorString(storeError()));
+        values = std::move(*contents);
+    }
+
+    find::FindSearch search;
+    QEventLoop loop;
+    QObject::connect(&search, &find::FindSearch::finished, &loop, &QEventLoop::quit);
+    QString error;
+    if (!search.start(
+            *keys, text, options, [&values](const QString &key) { return values.value(key); }, &error))
+        return fail(error);
+    if (search.isRunning())
+        loop.exec();
+
+    QString out;
+    for (qsizetype i = 0; i < search.hitCount(); ++i) {
+        const find::FindHit hit = search.hitAt(i);
+        out += cEscaped(hit.key);
+        if (hit.valueMatch)
+            out += QLatin1Char('\t') + cEscaped(find::valueMatchText(*hit.valueMatch));
+        out += QLatin1Char('\n');
+    }
+    writeTo(stdout, out);
+    return search.hitCount() > 0 ? ExitSuccess : ExitNothingFound;
 }
 
 int runExport(const QString &path)
@@ -215,6 +267,30 @@ int keyvaneCliMain(int argc, char **argv)
         if (!expectOperands(1, 1))
             return usageError(QStringLiteral("show KEY"));
         return runShow(operands.first());
+    }
+    if (command == QLatin1String("find")) {
+        // Its options follow the command word; "--" ends them, so that TEXT
+        // may begin with "--".
+        find::FindOptions options;
+        QStringList texts;
+        bool optionsEnded = false;
+        for (const QString &operand : operands) {
+            if (optionsEnded || !operand.startsWith(QLatin1String("--")))
+                texts.append(operand);
+            else if (operand == QLatin1String("--"))
+                optionsEnded = true;
+            else if (operand == QLatin1String("--values"))
+                options.scope = find::FindOptions::Scope::KeysAndValues;
+            else if (operand == QLatin1String("--regex"))
+                options.regularExpression = true;
+            else if (operand == QLatin1String("--case"))
+                options.matchCase = true;
+            else
+                return fail(QStringLiteral("unknown find option \"%1\" (try --help)").arg(operand));
+        }
+        if (texts.size() != 1)
+            return usageError(QStringLiteral("find [--values] [--regex] [--case] [--] TEXT"));
+        return runFind(texts.first(), options);
     }
     if (command == QLatin1String("watch")) {
         if (!expectOperands(0, 0))

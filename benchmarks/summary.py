@@ -25,6 +25,11 @@ OPTIONAL = {
     "hostile_select_line": "select a 10 MB string on one line: worst event-loop stall in s / 1 s",
     "hostile_select_array": "select a 1,000,000-element array: worst event-loop stall in s / 1 s",
     "hostile_select_deep": "select a value 512 levels deep: worst event-loop stall in s / 1 s",
+    "find_keys": "find as typed in 1,000,000 keys: worst keystroke, all its slices / one column-zero load",
+    "find_keys_slice": "find as typed in 1,000,000 keys: longest slice / 50 ms",
+    "find_values": "find in 100,000 keys and ~20-entry values (texts made ahead): worst keystroke / column-zero load",
+    "find_values_slice": "find in keys and values: longest slice, making the texts included / 50 ms",
+    "goto_completion": "go to a key in 1,000,000 keys: slowest keystroke's completions / 10 ms",
 }
 
 results = {}

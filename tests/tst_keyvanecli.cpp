@@ -1,5 +1,5 @@
 // keyvane-cli, run as a separate program over snapshot fixtures: list, show,
-// export and watch, --help and --version, and its exit statuses.
+// find, export and watch, --help and --version, and its exit statuses.
 
 #include "platform/plist/PropertyListFile.h"
 
@@ -92,7 +92,8 @@ private Q_SLOTS:
         const Run r = run({option});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.startsWith(QStringLiteral("Usage: keyvane-cli [--snapshot FILE] COMMAND\n")));
-        for (const char *command : {"list [PATTERN]", "show KEY", "watch", "export FILE"})
+        for (const char *command :
+             {"list [PATTERN]", "show KEY", "find [--values] [--regex] [--case] [--] TEXT", "watch", "export FILE"})
             QVERIFY2(r.out.contains(QLatin1String(command)), command);
         QVERIFY(r.err.isEmpty());
     }
@@ -222,6 +223,86 @@ private Q_SLOTS:
         }
     }
 
+    // find prints the keys holding the text and, with --values, the keys
+    // whose value holds it with where; 1 when nothing is found.
+    void find_data()
+    {
+        QTest::addColumn<QString>("snapshot");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("in keys") << fixture << QStringList{"eth0"} << 0
+                                 << "State:/Network/Interface/eth0/IPv4\n"
+                                    "State:/Network/Interface/eth0/Link\n";
+        QTest::newRow("from binary") << binaryFixture << QStringList{"eth0/L"} << 0
+                                     << "State:/Network/Interface/eth0/Link\n";
+        QTest::newRow("case ignored") << fixture << QStringList{"ETH0/LINK"} << 0
+                                      << "State:/Network/Interface/eth0/Link\n";
+        QTest::newRow("case counted") << fixture << QStringList{"--case", "ETH0"} << 1 << "";
+        QTest::newRow("values not searched") << fixture << QStringList{"192.168.1.1"} << 1 << "";
+        QTest::newRow("in values") << fixture << QStringList{"--values", "192.168.1.1"} << 0
+                                   << QStringLiteral("State:/Network/Global/DNS\tServerAddresses › 0 = 192.168.1.1\n"
+                                                     "State:/Network/Global/IPv4\tRouter = 192.168.1.1\n");
+        QTest::newRow("a key match wins") << fixture << QStringList{"--values", "wlan0"} << 0
+                                          << QStringLiteral("Setup:/Network/Global/IPv4\tServiceOrder › 1 = wlan0\n"
+                                                            "State:/Network/Interface\tInterfaces › 2 = wlan0\n"
+                                                            "State:/Network/Interface/wlan0/Link\n");
+        QTest::newRow("options after the text")
+            << fixture << QStringList{"wlan0", "--values", "--case"} << 0
+            << QStringLiteral("Setup:/Network/Global/IPv4\tServiceOrder › 1 = wlan0\n"
+                              "State:/Network/Interface\tInterfaces › 2 = wlan0\n"
+                              "State:/Network/Interface/wlan0/Link\n");
+        QTest::newRow("entry name") << fixture << QStringList{"--values", "hostname"} << 0
+                                    << "Setup:/System\tHostName = workstation\n";
+        QTest::newRow("top-level scalar")
+            << fixture << QStringList{"--values", "ALICE"} << 0 << "State:/Users/ConsoleUser\talice\n";
+        QTest::newRow("date as shown") << fixture << QStringList{"--values", "2026-01-02 03"} << 0
+                                       << "State:/Power/Battery0\tUpdated = 2026-01-02 03:04:05 +0000\n";
+        QTest::newRow("data as shown") << fixture << QStringList{"--values", "ac11"} << 0
+                                       << "State:/Network/Interface/eth0/Link\tHardwareAddress = <0242ac11 0002>\n";
+        QTest::newRow("text beginning with a dash") << fixture << QStringList{"--values", "-61"} << 0
+                                                    << "State:/Network/Interface/wlan0/Link\tSignal = -61.5\n";
+        QTest::newRow("text after --") << fixture << QStringList{"--", "--values"} << 1 << "";
+        QTest::newRow("expression") << fixture << QStringList{"--regex", "/(lo|wlan0)/"} << 0
+                                    << "State:/Network/Interface/lo/IPv4\n"
+                                       "State:/Network/Interface/wlan0/Link\n";
+        QTest::newRow("expression, case counted") << fixture << QStringList{"--regex", "--case", "^state"} << 1 << "";
+        QTest::newRow("expression in values") << fixture << QStringList{"--values", "--regex", "^-?\\d+\\.\\d+$"} << 0
+                                              << "State:/Network/Interface/wlan0/Link\tSignal = -61.5\n";
+        QTest::newRow("nothing found") << fixture << QStringList{"--values", "zzz"} << 1 << "";
+        QTest::newRow("empty text") << fixture << QStringList{""} << 1 << "";
+    }
+
+    void find()
+    {
+        QFETCH(QString, snapshot);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        const Run r = run(QStringList{"--snapshot", snapshot, "find"} + arguments);
+        QVERIFY2(r.status == status, qPrintable(r.err));
+        QCOMPARE(r.out, expected);
+        QVERIFY(r.err.isEmpty());
+    }
+
+    // Keys and entries that a line cannot show are escaped as list escapes them.
+    void findEscapes()
+    {
+        QTemporaryDir dir;
+        const QString snapshot = dir.filePath(QStringLiteral("unusual.plist"));
+        PropertyListDictionary motd;
+        motd.insert(QStringLiteral("Mo\ttd"), PropertyListValue::fromString(QStringLiteral("Hello\nWorld\\")));
+        PropertyListDictionary contents;
+        contents.insert(QStringLiteral("State:/Line\nBreak"), PropertyListValue::fromDictionary(motd));
+        contents.insert(QStringLiteral("State:/Hello"), PropertyListValue::fromString(QStringLiteral("x")));
+        QString error;
+        QVERIFY2(writePropertyListFile(snapshot, PropertyListValue::fromDictionary(contents), &error),
+                 qPrintable(error));
+        const Run r = run({"--snapshot", snapshot, "find", "--values", "hello"});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(r.out, QStringLiteral("State:/Hello\nState:/Line\\nBreak\tMo\\ttd = Hello\\nWorld\\\\\n"));
+    }
+
     void showMissingKey()
     {
         const Run r = run({"--snapshot", fixture, "show", "State:/No/Such/Key"});
@@ -244,6 +325,16 @@ private Q_SLOTS:
         QTest::newRow("export without file") << QStringList{"--snapshot", fixture, "export"} << "export FILE";
         QTest::newRow("watch with operand") << QStringList{"--snapshot", fixture, "watch", "x"} << "watch";
         QTest::newRow("invalid pattern") << QStringList{"--snapshot", fixture, "list", "State:/("} << "State:/(";
+        QTest::newRow("find without text")
+            << QStringList{"--snapshot", fixture, "find", "--values"} << "find [--values]";
+        QTest::newRow("find with two texts") << QStringList{"--snapshot", fixture, "find", "a", "b"} << "TEXT";
+        QTest::newRow("find with an unknown option")
+            << QStringList{"--snapshot", fixture, "find", "--valuez", "x"} << "--valuez";
+        QTest::newRow("find, invalid expression")
+            << QStringList{"--snapshot", fixture, "find", "--regex", "State:/("} << "offset 8";
+        QTest::newRow("find, expression ending inside an escape")
+            << QStringList{"--snapshot", fixture, "find", "--regex", "eth0\\"} << "offset";
+        QTest::newRow("find, malformed snapshot") << QStringList{"--snapshot", malformed, "find", "x"} << malformed;
         QTest::newRow("missing snapshot")
             << QStringList{"--snapshot", QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist"), "list"}
             << QStringLiteral(KEYVANE_TEST_DATA_DIR "/store/none.plist");
