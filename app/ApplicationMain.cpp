@@ -3,8 +3,11 @@
 #include "app/CommandLine.h"
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "app/Session.h"
+#include "app/SessionWindow.h"
 #include "app/ToolkitStartGuard.h"
 #include "platform/ProgramInfo.h"
+#include "platform/SystemLog.h"
 #include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
@@ -13,6 +16,7 @@
 #include "platform/ui/ApplicationStyle.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
 
 #include <QApplication>
@@ -38,7 +42,8 @@ QString usageText()
                           "\n"
                           "Options:\n")
            + kv::app::storeOptionsHelp()
-           + QStringLiteral("  -h, --help       show this text\n"
+           + QStringLiteral("  --select KEY     open the window at KEY (selected in the browser, its value shown)\n"
+                            "  -h, --help       show this text\n"
                             "  -v, --version    show the version and build number\n"
                             "\n"
                             "The window toolkit's own options (-platform NAME, -style NAME, -reverse, ...) are\n"
@@ -61,7 +66,7 @@ int usageError(const QString &message)
 // The command line, decided before anything of the window system is touched
 // (--help, --version and a wrong option need no display): the store to serve,
 // or the status to end with at once.
-std::optional<int> decideCommandLine(int argc, char **argv, kv::StoreConfiguration *configuration)
+std::optional<int> decideCommandLine(int argc, char **argv, kv::StoreConfiguration *configuration, QString *selectedKey)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -69,8 +74,10 @@ std::optional<int> decideCommandLine(int argc, char **argv, kv::StoreConfigurati
     QCommandLineParser parser;
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption selectOption(QStringLiteral("select"), QString(), QStringLiteral("KEY"));
     parser.addOption(helpOption);
     parser.addOption(versionOption);
+    parser.addOption(selectOption);
     kv::app::addStoreOptions(parser);
     if (!parser.parse(kv::app::withoutToolkitOptions(arguments)))
         return usageError(parser.errorText());
@@ -87,6 +94,7 @@ std::optional<int> decideCommandLine(int argc, char **argv, kv::StoreConfigurati
     QString error;
     if (!kv::app::storeConfigurationFrom(parser, configuration, &error))
         return usageError(error);
+    *selectedKey = parser.value(selectOption);
     const QString noDisplay =
         kv::app::displayUnavailableReason(arguments, [](const char *name) { return qEnvironmentVariable(name); });
     if (!noDisplay.isEmpty()) {
@@ -115,7 +123,8 @@ namespace kv::app {
 int applicationMain(int argc, char **argv)
 {
     StoreConfiguration configuration;
-    if (const std::optional<int> status = decideCommandLine(argc, argv, &configuration))
+    QString selectedKey;
+    if (const std::optional<int> status = decideCommandLine(argc, argv, &configuration, &selectedKey))
         return *status;
 
     // Setting up the window system is mostly waiting on it: meanwhile, the
@@ -146,22 +155,35 @@ int applicationMain(int argc, char **argv)
     KVNController controller;
     std::unique_ptr<MainInterface> mainInterface = loadMainInterface(&controller);
     controller.awakeFromNib();
+    // Where the last run left off; a run that only measures its start
+    // (below) leaves nothing for the next.
+    const bool measuringOnly = qEnvironmentVariableIntValue("KEYVANE_EXIT_WHEN_SHOWN") == 1;
+    const SessionStore sessionStore;
+    const SessionState session = sessionStore.load();
+    applySession(*mainInterface, controller, session, selectedKey.isEmpty());
+    if (!selectedKey.isEmpty() && !controller.selectKey(selectedKey))
+        systemLog(QStringLiteral("No such key: %1").arg(selectedKey));
     mainInterface->mainWindow->show();
+    applySessionPanels(*mainInterface, session);
     // SIGINT, SIGTERM and SIGHUP end the program as closing the window does.
     const TerminationSignals terminationSignals([] { ui::terminate(nullptr); });
     // Start-up timing (benchmarks/bench_startup): once the shown window has
     // had its first event-loop turn, say so on standard output with what it
-    // shows (the keys in the store, the rows of the browser's first column),
-    // and quit.
-    if (qEnvironmentVariableIntValue("KEYVANE_EXIT_WHEN_SHOWN") == 1) {
+    // shows (the keys in the store, the rows of the browser's first column,
+    // the key field), and quit.
+    if (measuringOnly) {
         QTimer::singleShot(0, &app, [&controller, &engine] {
-            std::printf("shown keys=%lld rows=%d\n", static_cast<long long>(engine.keyCount()),
-                        controller.kvnBrowser ? controller.kvnBrowser->numberOfRowsInColumn(0) : 0);
-            std::fflush(stdout);
+            const QString key = controller.kvnKey ? controller.kvnKey->stringValue() : QString();
+            printLine(stdout, QStringLiteral("shown keys=%1 rows=%2 key=%3")
+                                  .arg(engine.keyCount())
+                                  .arg(controller.kvnBrowser ? controller.kvnBrowser->numberOfRowsInColumn(0) : 0)
+                                  .arg(cEscaped(key)));
             QApplication::quit();
         });
     }
     const int status = QApplication::exec();
+    if (!measuringOnly)
+        sessionStore.save(sessionOf(*mainInterface, controller));
     // Let the windows go before the controller they call back into.
     mainInterface.reset();
     return status;

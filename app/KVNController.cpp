@@ -7,6 +7,8 @@
 #include "platform/ui/SplitView.h"
 #include "platform/ui/Window.h"
 
+#include <algorithm>
+
 KVNController *selfObject = nullptr;
 
 namespace {
@@ -148,6 +150,18 @@ QString KVNController::browserFormatString(const QString &string, int column) co
 }
 
 // --- Selection and value display ---------------------------------------------------
+
+bool KVNController::selectKey(const QString &key)
+{
+    if (!kvnBrowser || !std::binary_search(storeKeysList.cbegin(), storeKeysList.cend(), key))
+        return false;
+    const QString path = kv::browser::BrowserDataSource::pathOfKey(key, BrowserPathSeparator);
+    if (path.isEmpty())
+        return false; // a key the browser has no row for
+    kvnBrowser->setPath(path);
+    browserSingleClick(kvnBrowser);
+    return true;
+}
 
 void KVNController::browserSingleClick(QObject *sender)
 {

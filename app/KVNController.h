@@ -136,6 +136,12 @@ public:
     // --- About panel ------------------------------------------------------------------
     void menuAboutAction(QObject *sender) override;
 
+    // --- Going to a key -------------------------------------------------------------------
+    // Selects `key` in the browser, opening every column on its way, and shows
+    // its value as a click would. False, changing nothing, when the key is not
+    // listed.
+    bool selectKey(const QString &key);
+
     // --- The objects that carry the operations out -----------------------------------
     kv::console::ConsoleLog &console() { return m_console; }
     kv::commands::Commands &commands() { return m_commands; }

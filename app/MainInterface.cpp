@@ -1,6 +1,12 @@
 #include "app/MainInterface.h"
 
+#include "app/EditCommands.h"
 #include "app/KVNController.h"
+#include "app/SessionWindow.h"
+#include "find/ui/FindBar.h"
+#include "find/ui/FindResultsView.h"
+#include "find/ui/GoToKeyBar.h"
+#include "find/ui/KeyFinder.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
@@ -16,13 +22,18 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace kv::app {
 
 MainInterface::~MainInterface()
 {
-    // Panels first: they refer to nothing in the main window.
+    // The finder and the edit commands first: they call into the controller
+    // and the main window.
+    editCommands.reset();
+    finder.reset();
+    // Panels next: they refer to nothing in the main window.
     inspectorPanel.reset();
     consoleWindow.reset();
     mainWindow.reset();
@@ -30,8 +41,9 @@ MainInterface::~MainInterface()
 
 namespace {
 
-void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
+void buildMenus(KVNController *controller, MainInterface *ui)
 {
+    kv::ui::Window *mainWindow = ui->mainWindow.get();
     QMenuBar *bar = mainWindow->menuBar();
 
     // Export and Reload are the toolbar's own commands.
@@ -44,6 +56,20 @@ void buildMenus(KVNController *controller, kv::ui::Window *mainWindow)
     quitAction->setShortcut(QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
     QObject::connect(quitAction, &QAction::triggered, mainWindow, &QWidget::close);
+
+    QMenu *edit = bar->addMenu(QObject::tr("&Edit"));
+    edit->addAction(ui->editCommands->copyAction());
+    edit->addSeparator();
+    QAction *find = edit->addAction(QObject::tr("&Find…"));
+    find->setObjectName(QStringLiteral("findCommand"));
+    find->setShortcut(QKeySequence::Find);
+    QObject::connect(find, &QAction::triggered, ui->finder.get(), &kv::find::KeyFinder::open);
+
+    QMenu *go = bar->addMenu(QObject::tr("&Go"));
+    QAction *goToKey = go->addAction(QObject::tr("Go to &Key…"));
+    goToKey->setObjectName(QStringLiteral("goToKeyCommand"));
+    goToKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QObject::connect(goToKey, &QAction::triggered, ui->goToKeyBar, &kv::find::GoToKeyBar::activate);
 
     QMenu *windowMenu = bar->addMenu(QObject::tr("&Window"));
     QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu] {
@@ -78,7 +104,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     kv::ui::Window *main = ui->mainWindow.get();
     main->setWindowTitle(appName);
     main->setObjectName(QStringLiteral("mainWindow"));
-    main->resize(900, 640);
+    main->resize(PreferredWindowSize);
     main->setDelegate(controller);
 
     auto *split = new kv::ui::SplitView(main);
@@ -86,11 +112,15 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     split->setAccessibleName(QObject::tr("Keys and value"));
     ui->splitView = split;
 
-    auto *browser = new kv::ui::ColumnBrowser(split);
+    // The browser's place, which the find results take while there are any.
+    auto *browserPlace = new QStackedWidget(split);
+    browserPlace->setObjectName(QStringLiteral("browserPlace"));
+    auto *browser = new kv::ui::ColumnBrowser(browserPlace);
     browser->setObjectName(QStringLiteral("kvnBrowser"));
     browser->setAccessibleName(QObject::tr("Key browser"));
     browser->setDelegate(controller);
-    split->addWidget(browser);
+    browserPlace->addWidget(browser);
+    split->addWidget(browserPlace);
 
     auto *bottom = new QWidget(split);
     auto *layout = new QVBoxLayout(bottom);
@@ -121,7 +151,32 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     split->setStretchFactor(1, 1);
     split->setSizes({300, 300});
     split->setDelegate(controller);
-    main->setCentralWidget(split);
+
+    // The bars above the split: find, then go to key; both hidden until asked for.
+    auto *central = new QWidget(main);
+    auto *centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+    const auto keys = [controller]() -> const QStringList & { return controller->storeKeysList; };
+    const auto selectKey = [controller](const QString &key) { return controller->selectKey(key); };
+    kv::find::KeyFinder::Window findWindow;
+    findWindow.keys = keys;
+    findWindow.selectKey = selectKey;
+    findWindow.lookup = [controller](const QString &key) {
+        return controller->store ? kv::storeCopyValue(controller->store.get(), key) : kv::PropertyListValue();
+    };
+    ui->finder = std::make_unique<kv::find::KeyFinder>(findWindow, central, browserPlace, browser);
+    ui->goToKeyBar = new kv::find::GoToKeyBar(keys, selectKey, central);
+    ui->goToKeyBar->hide();
+    centralLayout->addWidget(ui->finder->bar());
+    centralLayout->addWidget(ui->goToKeyBar);
+    centralLayout->addWidget(split, 1);
+    main->setCentralWidget(central);
+    // Keyboard order: the bars, the browser (or the results), the key field, the value tree.
+    QWidget::setTabOrder(ui->finder->bar()->field(), browser);
+    QWidget::setTabOrder(browser, ui->finder->results());
+    QWidget::setTabOrder(ui->finder->results(), keyField);
+    QWidget::setTabOrder(keyField, outline);
 
     controller->kvnBrowser = browser;
     controller->kvnKey = keyField;
@@ -155,7 +210,8 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     controller->consoleView = consoleText;
     controller->consoleClipView = new kv::ui::ScrollView(consoleText, console);
 
-    buildMenus(controller, main);
+    ui->editCommands = std::make_unique<EditCommands>(controller, ui.get());
+    buildMenus(controller, ui.get());
     return ui;
 }
 

@@ -116,7 +116,6 @@ SessionState SessionStore::load() const
     if (!isWhole(settings))
         return damaged(); // what could be parsed of it is not trusted either
     settings.beginGroup(Group);
-    readBytes(settings, QStringLiteral("windowGeometry"), &state.windowGeometry);
     readRect(settings, QStringLiteral("windowRect"), &state.windowRect);
     readBool(settings, QStringLiteral("windowMaximized"), &state.windowMaximized);
     readBytes(settings, QStringLiteral("splitterState"), &state.splitterState);
@@ -140,7 +139,6 @@ bool SessionStore::save(const SessionState &state) const
     QSettings settings(m_path, QSettings::IniFormat);
     settings.remove(Group);
     settings.beginGroup(Group);
-    settings.setValue(QStringLiteral("windowGeometry"), state.windowGeometry);
     settings.setValue(QStringLiteral("windowRect"), state.windowRect);
     settings.setValue(QStringLiteral("windowMaximized"), state.windowMaximized);
     settings.setValue(QStringLiteral("splitterState"), state.splitterState);

@@ -15,8 +15,6 @@ namespace kv::app {
 
 struct SessionState
 {
-    // The window toolkit's own record of the main window (saveGeometry()).
-    QByteArray windowGeometry;
     // The main window's normal rectangle in logical coordinates, and whether
     // it was maximized: what fittedGeometry places the window from, without
     // a widget to read the record into.

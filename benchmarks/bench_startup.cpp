@@ -73,6 +73,10 @@ Timing timeRun(const QString &program, const QStringList &arguments, const QStri
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     environment.insert(QStringLiteral("KEYVANE_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
+    // A configuration folder of its own: no saved session to restore, the
+    // same start every time.
+    static const QTemporaryDir configuration;
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configuration.path());
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardErrorFile(QProcess::nullDevice());

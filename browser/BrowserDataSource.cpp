@@ -94,4 +94,13 @@ QString BrowserDataSource::browserFormatString(const QString &string, int column
     return title;
 }
 
+QString BrowserDataSource::pathOfKey(const QString &key, const QString &separator)
+{
+    const DecomposedKeyPtr decomposed = decomposedString(key);
+    QString path;
+    for (int column = 0; column < decomposed->count(); ++column)
+        path += separator + browserFormatString(decomposed->component(column), column);
+    return path;
+}
+
 } // namespace kv::browser

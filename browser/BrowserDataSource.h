@@ -44,6 +44,12 @@ public:
     // columns a leading "/", and a one-character name stays as it is.
     static QString browserFormatString(const QString &string, int column);
 
+    // The browser path that leads to `key`'s row: the titles of its
+    // components, each after `separator`; empty for a key with no row (an
+    // empty, blank or ":"-first key). Where a column holds two rows of the
+    // same title, the path leads to the first.
+    static QString pathOfKey(const QString &key, const QString &separator);
+
 private:
     const QStringList &m_keys;
     QList<TreeBranch> &m_tree;

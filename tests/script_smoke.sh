@@ -5,6 +5,8 @@ set -uo pipefail
 keyvane="$1"; cli="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# A configuration folder of its own: the session the window saves stays here.
+export XDG_CONFIG_HOME="$work/config"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cat > "$work/snapshot.plist" <<'PLIST'
@@ -67,13 +69,22 @@ for form in separate joined; do
   if [ "$form" = separate ]; then args=(--snapshot "$work/snapshot.plist"); else args=("--snapshot=$work/snapshot.plist"); fi
   shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" "${args[@]}" 2>"$work/err")" \
     || { cat "$work/err" >&2; fail "keyvane (--snapshot $form) did not end by itself when shown"; }
-  [ "$shown" = "shown keys=2 rows=2" ] || fail "keyvane (--snapshot $form) showed: $shown"
+  [ "$shown" = "shown keys=2 rows=2 key=none" ] || fail "keyvane (--snapshot $form) showed: $shown"
 done
 
 # A snapshot given through a pipe (read once, by the store) serves the same.
 shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" --snapshot <(cat "$work/snapshot.plist") 2>"$work/err")" \
   || { cat "$work/err" >&2; fail "keyvane (--snapshot through a pipe) did not end by itself when shown"; }
-[ "$shown" = "shown keys=2 rows=2" ] || { cat "$work/err" >&2; fail "keyvane (--snapshot through a pipe) showed: $shown"; }
+[ "$shown" = "shown keys=2 rows=2 key=none" ] || { cat "$work/err" >&2; fail "keyvane (--snapshot through a pipe) showed: $shown"; }
+
+# --select opens the window at a key; an unknown key is said so and the window opens all the same.
+shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" --snapshot "$work/snapshot.plist" \
+  --select State:/Network/Interface/lo/IPv4 2>"$work/err")" || { cat "$work/err" >&2; fail "keyvane --select"; }
+[ "$shown" = "shown keys=2 rows=2 key=State:/Network/Interface/lo/IPv4" ] || fail "keyvane --select showed: $shown"
+shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" --snapshot "$work/snapshot.plist" \
+  --select State:/Nothing 2>"$work/err")" || { cat "$work/err" >&2; fail "keyvane --select of an unknown key"; }
+[ "$shown" = "shown keys=2 rows=2 key=none" ] && grep -q "No such key: State:/Nothing" "$work/err" \
+  || { cat "$work/err" >&2; fail "keyvane --select of an unknown key showed: $shown"; }
 
 # A missing snapshot still brings up the window; the store's error goes to standard error.
 QT_QPA_PLATFORM=offscreen "$keyvane" --snapshot "$work/missing.plist" >"$work/out" 2>"$work/err" &
@@ -83,6 +94,17 @@ kill -0 "$pid" 2>/dev/null || { cat "$work/err" >&2; fail "keyvane exited early 
 kill -TERM "$pid"; wait "$pid"; status=$?
 [ "$status" -eq 0 ] || fail "keyvane without a store ended with status $status"
 grep -q "missing.plist" "$work/err" || { cat "$work/err" >&2; fail "the store's error was not reported"; }
+
+# The session: a run that ends normally leaves its selected key (and its
+# window's place) for the next, which opens there.
+QT_QPA_PLATFORM=offscreen "$keyvane" --snapshot "$work/snapshot.plist" --select Setup:/System >/dev/null 2>"$work/err" &
+pid=$!
+sleep 3
+kill -TERM "$pid"; wait "$pid" || { cat "$work/err" >&2; fail "keyvane ended badly before saving its session"; }
+grep -q "selectedKey=Setup:/System" "$XDG_CONFIG_HOME/Keyvane/Keyvane.ini" || fail "the session was not saved"
+shown="$(QT_QPA_PLATFORM=offscreen KEYVANE_EXIT_WHEN_SHOWN=1 timeout 60 "$keyvane" --snapshot "$work/snapshot.plist" 2>"$work/err")" \
+  || { cat "$work/err" >&2; fail "keyvane with a saved session"; }
+[ "$shown" = "shown keys=2 rows=2 key=Setup:/System" ] || fail "the saved session was not restored: $shown"
 
 # The command-line companion reads the same snapshot.
 "$cli" --snapshot "$work/snapshot.plist" list > "$work/keys" || fail "keyvane-cli list"

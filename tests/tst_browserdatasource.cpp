@@ -72,6 +72,8 @@ private Q_SLOTS:
     void pathRoundTrip();
     void setPathStopsWhereTitlesAreGone();
     void selectedRowCarriesStoreKey();
+    void pathOfKeyLeadsToItsRow_data();
+    void pathOfKeyLeadsToItsRow();
 };
 
 void TestBrowserDataSource::formatString_data()
@@ -430,4 +432,50 @@ void TestBrowserDataSource::selectedRowCarriesStoreKey()
 }
 
 QTEST_MAIN(TestBrowserDataSource)
+void TestBrowserDataSource::pathOfKeyLeadsToItsRow_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expectedPath"); // titles after the separator, "|" between them
+    QTest::newRow("full key") << "State:/Network/Interface/eth0/IPv4"
+                              << "State|Network|Interface|eth0|IPv4";
+    QTest::newRow("key that goes on") << "State:/Network"
+                                      << "State|Network";
+    QTest::newRow("slash and colon in titles") << "A/B:/x:y/z"
+                                               << "A/B|x:y|z";
+    QTest::newRow("domain without colon") << "Bare"
+                                          << "Bare";
+    QTest::newRow("lone slash") << "Setup:/"
+                                << "Setup|/";
+    QTest::newRow("colon row") << "Setup:/:/Odd"
+                               << "Setup|:|Odd";
+    QTest::newRow("white space dropped") << " Other:/ Spaced"
+                                         << "Other|Spaced";
+    QTest::newRow("line break in a piece") << "State:/Line\nBreak"
+                                           << "State|Line\nBreak";
+}
+
+void TestBrowserDataSource::pathOfKeyLeadsToItsRow()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, expectedPath);
+    const QStringList keys{"A/B:/x:y/z",
+                           "Bare",
+                           " Other:/ Spaced",
+                           "Setup:/",
+                           "Setup:/:/Odd",
+                           "State:/Line\nBreak",
+                           "State:/Network",
+                           "State:/Network/Global",
+                           "State:/Network/Interface/eth0/IPv4"};
+    QCOMPARE(kv::browser::BrowserDataSource::pathOfKey(key, Separator), path(expectedPath.split(u'|')));
+    Fixture f(keys);
+    f.controller.storeKeysList.sort();
+    f.browser.loadColumnZero();
+    QVERIFY(f.browser.setPath(kv::browser::BrowserDataSource::pathOfKey(key, Separator)));
+    const int column = f.browser.selectedColumn();
+    const kv::BranchNode &node = f.controller.storeTree.at(column).nodes.at(f.browser.selectedRowInColumn(column));
+    QVERIFY(node.key);
+    QCOMPARE(node.key->storeKey(), key);
+}
+
 #include "tst_browserdatasource.moc"

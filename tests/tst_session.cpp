@@ -23,7 +23,6 @@ QStringList fieldsOf(const SessionState &state)
     const auto flag = [](bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); };
     const QRect r = state.windowRect;
     return {
-        QStringLiteral("windowGeometry=") + QString::fromLatin1(state.windowGeometry.toHex()),
         QStringLiteral("windowRect=%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()),
         QStringLiteral("windowMaximized=") + flag(state.windowMaximized),
         QStringLiteral("splitterState=") + QString::fromLatin1(state.splitterState.toHex()),
@@ -40,7 +39,6 @@ QStringList fieldsOf(const SessionState &state)
 SessionState everythingSet()
 {
     SessionState state;
-    state.windowGeometry = QByteArray("\x01\xd9\xd0\xcb\x00\x03\x00\x00\xff", 9);
     state.windowRect = QRect(-1200, 37, 900, 640);
     state.windowMaximized = true;
     state.splitterState = QByteArray("\x00\xff\x00\x00\x00\x01\n\r=[]", 11);
@@ -175,7 +173,7 @@ void TestSession::wrongTypesAreIgnoredOneByOne_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QByteArray>("line");
-    QTest::newRow("geometry as plain text") << "windowGeometry" << QByteArray("not bytes");
+    QTest::newRow("splitter as plain text") << "splitterState" << QByteArray("not bytes");
     QTest::newRow("rectangle as a size") << "windowRect" << QByteArray("@Size(900 640)");
     QTest::newRow("rectangle missing a number") << "windowRect" << QByteArray("@Rect(1 2 3)");
     QTest::newRow("maximized as a word") << "windowMaximized" << QByteArray("banana");

@@ -1,0 +1,74 @@
+#include "app/SessionWindow.h"
+
+#include "app/KVNController.h"
+#include "app/MainInterface.h"
+#include "find/ui/FindBar.h"
+#include "find/ui/KeyFinder.h"
+#include "platform/ui/SplitView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/Window.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace kv::app {
+
+SessionState sessionOf(const MainInterface &ui, const KVNController &controller)
+{
+    SessionState state;
+    if (const ui::Window *main = ui.mainWindow.get()) {
+        state.windowMaximized = main->isMaximized();
+        state.windowRect = state.windowMaximized ? main->normalGeometry() : main->geometry();
+    }
+    if (ui.splitView)
+        state.splitterState = ui.splitView->saveState();
+    state.inspectorOpen = ui.inspectorPanel && ui.inspectorPanel->isVisible();
+    state.consoleOpen = ui.consoleWindow && ui.consoleWindow->isVisible();
+    if (ui.finder) {
+        const find::FindOptions options = ui.finder->bar()->options();
+        state.findMatchCase = options.matchCase;
+        state.findRegularExpression = options.regularExpression;
+        state.findInValues = options.scope == find::FindOptions::Scope::KeysAndValues;
+    }
+    if (controller.kvnKey) {
+        const QString key = controller.kvnKey->stringValue();
+        if (std::binary_search(controller.storeKeysList.cbegin(), controller.storeKeysList.cend(), key))
+            state.selectedKey = key;
+    }
+    return state;
+}
+
+void applySession(MainInterface &ui, KVNController &controller, const SessionState &state, bool selectSavedKey)
+{
+    if (ui::Window *main = ui.mainWindow.get()) {
+        QList<QRect> areas;
+        for (const QScreen *screen : QGuiApplication::screens())
+            areas.append(screen->availableGeometry());
+        main->setGeometry(fittedGeometry(state.windowRect, areas, PreferredWindowSize));
+        if (state.windowMaximized)
+            main->setWindowState(main->windowState() | Qt::WindowMaximized);
+    }
+    if (ui.splitView && !state.splitterState.isEmpty())
+        ui.splitView->restoreState(state.splitterState);
+    if (ui.finder) {
+        find::FindOptions options;
+        options.matchCase = state.findMatchCase;
+        options.regularExpression = state.findRegularExpression;
+        options.scope = state.findInValues ? find::FindOptions::Scope::KeysAndValues : find::FindOptions::Scope::Keys;
+        ui.finder->bar()->setOptions(options);
+    }
+    if (selectSavedKey && !state.selectedKey.isEmpty())
+        controller.selectKey(state.selectedKey); // a key gone since is not selected
+}
+
+void applySessionPanels(MainInterface &ui, const SessionState &state)
+{
+    if (state.inspectorOpen && ui.inspectorPanel)
+        ui.inspectorPanel->orderFront(nullptr);
+    if (state.consoleOpen && ui.consoleWindow)
+        ui.consoleWindow->orderFront(nullptr);
+}
+
+} // namespace kv::app
