@@ -63,8 +63,8 @@ void EditCommands::copy()
         c->inspectorView->copy();
     } else if (holdsFocus(c->consoleView, focused)) {
         c->consoleView->copy();
-    } else if (m_ui->finder && holdsFocus(m_ui->finder->results(), focused)) {
-        const QString key = m_ui->finder->results()->currentKey();
+    } else if (m_ui->madeFinder() && holdsFocus(m_ui->madeFinder()->results(), focused)) {
+        const QString key = m_ui->madeFinder()->results()->currentKey();
         if (!key.isEmpty())
             commands::copyToClipboard(commands::mimeDataForText(key));
     } else if (holdsFocus(c->kvnOutlineView, focused)) {

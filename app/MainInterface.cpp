@@ -32,11 +32,58 @@ MainInterface::~MainInterface()
     // The finder and the edit commands first: they call into the controller
     // and the main window.
     editCommands.reset();
-    finder.reset();
+    m_finder.reset();
     // Panels next: they refer to nothing in the main window.
     inspectorPanel.reset();
     consoleWindow.reset();
     mainWindow.reset();
+}
+
+kv::find::KeyFinder &MainInterface::finder()
+{
+    if (!m_finder) {
+        KVNController *c = controller;
+        kv::find::KeyFinder::Window window;
+        window.keys = [c]() -> const QStringList & { return c->storeKeysList; };
+        window.selectKey = [c](const QString &key) { return c->selectKey(key); };
+        window.lookup = [c](const QString &key) {
+            return c->store ? kv::storeCopyValue(c->store.get(), key) : kv::PropertyListValue();
+        };
+        QWidget *bars = barsLayout->parentWidget();
+        m_finder = std::make_unique<kv::find::KeyFinder>(window, bars, browserPlace, c->kvnBrowser);
+        m_finder->bar()->setOptions(m_findOptions);
+        barsLayout->insertWidget(0, m_finder->bar());
+        // Keyboard order: the bar, the browser (or the results), the key field, the value tree.
+        QWidget::setTabOrder(m_finder->bar()->field(), c->kvnBrowser);
+        QWidget::setTabOrder(c->kvnBrowser, m_finder->results());
+        QWidget::setTabOrder(m_finder->results(), c->kvnKey);
+    }
+    return *m_finder;
+}
+
+kv::find::GoToKeyBar &MainInterface::goToKeyBar()
+{
+    if (!m_goToKeyBar) {
+        KVNController *c = controller;
+        m_goToKeyBar =
+            new kv::find::GoToKeyBar([c]() -> const QStringList & { return c->storeKeysList; },
+                                     [c](const QString &key) { return c->selectKey(key); }, barsLayout->parentWidget());
+        m_goToKeyBar->hide();
+        barsLayout->addWidget(m_goToKeyBar);
+    }
+    return *m_goToKeyBar;
+}
+
+kv::find::FindOptions MainInterface::findOptions() const
+{
+    return m_finder ? m_finder->bar()->options() : m_findOptions;
+}
+
+void MainInterface::setFindOptions(const kv::find::FindOptions &options)
+{
+    m_findOptions = options;
+    if (m_finder)
+        m_finder->bar()->setOptions(options);
 }
 
 namespace {
@@ -63,13 +110,13 @@ void buildMenus(KVNController *controller, MainInterface *ui)
     QAction *find = edit->addAction(QObject::tr("&Find…"));
     find->setObjectName(QStringLiteral("findCommand"));
     find->setShortcut(QKeySequence::Find);
-    QObject::connect(find, &QAction::triggered, ui->finder.get(), &kv::find::KeyFinder::open);
+    QObject::connect(find, &QAction::triggered, mainWindow, [ui] { ui->finder().open(); });
 
     QMenu *go = bar->addMenu(QObject::tr("&Go"));
     QAction *goToKey = go->addAction(QObject::tr("Go to &Key…"));
     goToKey->setObjectName(QStringLiteral("goToKeyCommand"));
     goToKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    QObject::connect(goToKey, &QAction::triggered, ui->goToKeyBar, &kv::find::GoToKeyBar::activate);
+    QObject::connect(goToKey, &QAction::triggered, mainWindow, [ui] { ui->goToKeyBar().activate(); });
 
     QMenu *windowMenu = bar->addMenu(QObject::tr("&Window"));
     QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu] {
@@ -152,35 +199,23 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     split->setSizes({300, 300});
     split->setDelegate(controller);
 
-    // The bars above the split: find, then go to key; both hidden until asked for.
+    // Room above the split for the find and go-to bars, made when first asked for.
     auto *central = new QWidget(main);
     auto *centralLayout = new QVBoxLayout(central);
     centralLayout->setContentsMargins(0, 0, 0, 0);
     centralLayout->setSpacing(0);
-    const auto keys = [controller]() -> const QStringList & { return controller->storeKeysList; };
-    const auto selectKey = [controller](const QString &key) { return controller->selectKey(key); };
-    kv::find::KeyFinder::Window findWindow;
-    findWindow.keys = keys;
-    findWindow.selectKey = selectKey;
-    findWindow.lookup = [controller](const QString &key) {
-        return controller->store ? kv::storeCopyValue(controller->store.get(), key) : kv::PropertyListValue();
-    };
-    ui->finder = std::make_unique<kv::find::KeyFinder>(findWindow, central, browserPlace, browser);
-    ui->goToKeyBar = new kv::find::GoToKeyBar(keys, selectKey, central);
-    ui->goToKeyBar->hide();
-    centralLayout->addWidget(ui->finder->bar());
-    centralLayout->addWidget(ui->goToKeyBar);
+    ui->barsLayout = new QVBoxLayout;
+    ui->barsLayout->setSpacing(0);
+    centralLayout->addLayout(ui->barsLayout);
     centralLayout->addWidget(split, 1);
     main->setCentralWidget(central);
-    // Keyboard order: the bars, the browser (or the results), the key field, the value tree.
-    QWidget::setTabOrder(ui->finder->bar()->field(), browser);
-    QWidget::setTabOrder(browser, ui->finder->results());
-    QWidget::setTabOrder(ui->finder->results(), keyField);
-    QWidget::setTabOrder(keyField, outline);
+    ui->controller = controller;
+    ui->browserPlace = browserPlace;
 
     controller->kvnBrowser = browser;
     controller->kvnKey = keyField;
     controller->kvnOutlineView = outline;
+    QWidget::setTabOrder(keyField, outline);
 
     // Inspector panel.
     ui->inspectorPanel = std::make_unique<kv::ui::Window>(kv::ui::Window::Style::Panel, main);

@@ -6,10 +6,14 @@
 // the controller's widget fields and makes the controller the widgets'
 // delegate and data source.
 
+#include "find/FindQuery.h"
+
 #include <memory>
 
 class KVNController;
 class QMenuBar;
+class QStackedWidget;
+class QVBoxLayout;
 
 namespace kv::ui {
 class ScrollView;
@@ -31,12 +35,31 @@ struct MainInterface
     std::unique_ptr<kv::ui::Window> inspectorPanel;
     std::unique_ptr<kv::ui::Window> consoleWindow;
     kv::ui::SplitView *splitView = nullptr; // owned by mainWindow
-    // Find (its bar and results in the main window) and go to key.
-    std::unique_ptr<kv::find::KeyFinder> finder;
-    kv::find::GoToKeyBar *goToKeyBar = nullptr; // owned by mainWindow
     // Copy, from the Edit menu and the context menus.
     std::unique_ptr<EditCommands> editCommands;
     ~MainInterface();
+
+    // Find (its bar and results in the main window) and go to key, made the
+    // first time they are asked for: a start that does not use them does not
+    // pay for them.
+    kv::find::KeyFinder &finder();
+    kv::find::GoToKeyBar &goToKeyBar();
+    // The finder and the go-to bar if they have been made, else none.
+    kv::find::KeyFinder *madeFinder() const { return m_finder.get(); }
+    kv::find::GoToKeyBar *madeGoToKeyBar() const { return m_goToKeyBar; }
+    // The find options: the finder's, or those it will start with.
+    kv::find::FindOptions findOptions() const;
+    void setFindOptions(const kv::find::FindOptions &options);
+
+    // What the finder and the go-to bar are made with.
+    KVNController *controller = nullptr;
+    QVBoxLayout *barsLayout = nullptr;      // above the split
+    QStackedWidget *browserPlace = nullptr; // the browser, or the find results
+
+private:
+    std::unique_ptr<kv::find::KeyFinder> m_finder;
+    kv::find::GoToKeyBar *m_goToKeyBar = nullptr; // owned by mainWindow
+    kv::find::FindOptions m_findOptions;
 };
 
 std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller);

@@ -26,12 +26,10 @@ SessionState sessionOf(const MainInterface &ui, const KVNController &controller)
         state.splitterState = ui.splitView->saveState();
     state.inspectorOpen = ui.inspectorPanel && ui.inspectorPanel->isVisible();
     state.consoleOpen = ui.consoleWindow && ui.consoleWindow->isVisible();
-    if (ui.finder) {
-        const find::FindOptions options = ui.finder->bar()->options();
-        state.findMatchCase = options.matchCase;
-        state.findRegularExpression = options.regularExpression;
-        state.findInValues = options.scope == find::FindOptions::Scope::KeysAndValues;
-    }
+    const find::FindOptions options = ui.findOptions();
+    state.findMatchCase = options.matchCase;
+    state.findRegularExpression = options.regularExpression;
+    state.findInValues = options.scope == find::FindOptions::Scope::KeysAndValues;
     if (controller.kvnKey) {
         const QString key = controller.kvnKey->stringValue();
         if (std::binary_search(controller.storeKeysList.cbegin(), controller.storeKeysList.cend(), key))
@@ -52,13 +50,11 @@ void applySession(MainInterface &ui, KVNController &controller, const SessionSta
     }
     if (ui.splitView && !state.splitterState.isEmpty())
         ui.splitView->restoreState(state.splitterState);
-    if (ui.finder) {
-        find::FindOptions options;
-        options.matchCase = state.findMatchCase;
-        options.regularExpression = state.findRegularExpression;
-        options.scope = state.findInValues ? find::FindOptions::Scope::KeysAndValues : find::FindOptions::Scope::Keys;
-        ui.finder->bar()->setOptions(options);
-    }
+    find::FindOptions options;
+    options.matchCase = state.findMatchCase;
+    options.regularExpression = state.findRegularExpression;
+    options.scope = state.findInValues ? find::FindOptions::Scope::KeysAndValues : find::FindOptions::Scope::Keys;
+    ui.setFindOptions(options);
     if (selectSavedKey && !state.selectedKey.isEmpty())
         controller.selectKey(state.selectedKey); // a key gone since is not selected
 }

@@ -98,7 +98,7 @@ private Q_SLOTS:
         QFETCH(bool, inValues);
         QFETCH(QStringList, keys);
         QFETCH(QString, valueMatch);
-        kv::find::KeyFinder *finder = ui->finder.get();
+        kv::find::KeyFinder *finder = &ui->finder();
         finder->open();
         QVERIFY(finder->isOpen());
         kv::find::FindOptions options;
@@ -128,7 +128,7 @@ private Q_SLOTS:
 
     void invalidExpressionIsReportedInTheBar()
     {
-        kv::find::KeyFinder *finder = ui->finder.get();
+        kv::find::KeyFinder *finder = &ui->finder();
         finder->open();
         kv::find::FindOptions options;
         options.regularExpression = true;
@@ -150,7 +150,7 @@ private Q_SLOTS:
     // result stays chosen.
     void resultsFollowTheStore()
     {
-        kv::find::KeyFinder *finder = ui->finder.get();
+        kv::find::KeyFinder *finder = &ui->finder();
         finder->open();
         QTest::keyClicks(finder->bar()->field(), QStringLiteral("/IPv4"));
         QTRY_VERIFY(!finder->search()->isRunning());
@@ -181,7 +181,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(bool, found);
         QVERIFY(controller->selectKey(QStringLiteral("Setup:/System")));
-        kv::find::GoToKeyBar *bar = ui->goToKeyBar;
+        kv::find::GoToKeyBar *bar = &ui->goToKeyBar();
         bar->activate();
         bar->field()->setText(typed);
         QCOMPARE(bar->go(), found);
@@ -193,7 +193,7 @@ private Q_SLOTS:
 
     void goToKeyCompletesPieceByPiece()
     {
-        kv::find::GoToKeyBar *bar = ui->goToKeyBar;
+        kv::find::GoToKeyBar *bar = &ui->goToKeyBar();
         bar->activate();
         QTest::keyClicks(bar->field(), QStringLiteral("State:/Network/I"));
         auto *completions = qobject_cast<QStringListModel *>(bar->completer()->model());
@@ -210,11 +210,11 @@ private:
     {
         return ui->mainWindow->findChild<QStackedWidget *>(QStringLiteral("browserPlace"));
     }
-    QString status() const { return ui->finder->bar()->findChild<QLabel *>(QStringLiteral("findStatus"))->text(); }
+    QString status() const { return ui->finder().bar()->findChild<QLabel *>(QStringLiteral("findStatus"))->text(); }
     QStringList resultKeys() const
     {
         QStringList keys;
-        QAbstractItemModel *model = ui->finder->results()->model();
+        QAbstractItemModel *model = ui->finder().results()->model();
         for (int row = 0; row < model->rowCount(); ++row)
             keys.append(model->index(row, 0).data().toString());
         return keys;
