@@ -15,6 +15,7 @@
 //
 // Usage: bench_find [keys, default 1000000] [value keys, default 100000] [rounds, default 3]
 
+#include "benchmarks/StoreKeys.h"
 #include "browser/ColumnTree.h"
 #include "find/FindSearch.h"
 #include "find/KeyCompletion.h"
@@ -36,46 +37,7 @@ namespace {
 using namespace kv;
 using namespace kv::find;
 
-// Keys shaped like the store's (as bench_column_zero makes them): a few
-// domains, 3 to 7 path pieces, with interface names, service identifiers and
-// numbered entries.
-QStringList makeKeys(int count)
-{
-    static const char *const domains[] = {"State:", "Setup:", "Prefs:", "State:", "Setup:", "Plugin:"};
-    static const char *const words[] = {
-        "Network",  "Interface",  "Service",   "Global",  "IPv4",    "IPv6",   "DNS",     "Proxies",  "Link",
-        "AirPort",  "Ethernet",   "Users",     "Console", "System",  "Power",  "Battery", "Sets",     "Store",
-        "Protocol", "Interfaces", "Hostnames", "Modem",   "PPP",     "Locale", "Display", "Keyboard", "Routes",
-        "Setup",    "Computer",   "Resolvers", "Search",  "Domains", "Config", "Legacy",  "Bridge",   "VLAN"};
-    constexpr int wordCount = int(sizeof(words) / sizeof(words[0]));
-    QRandomGenerator random(7);
-    QStringList keys;
-    keys.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        QString key = QString::fromLatin1(domains[random.bounded(6)]);
-        const int pieces = 3 + random.bounded(5);
-        const int idPiece = random.bounded(pieces);
-        for (int p = 0; p < pieces; ++p) {
-            key.append(u'/');
-            if (p == idPiece) {
-                switch (i % 3) {
-                case 0: key.append(QStringLiteral("en%1").arg(i)); break;
-                case 1:
-                    key.append(QStringLiteral("%1-%2-4E2B")
-                                   .arg(uint(i) * 2654435761u, 8, 16, QLatin1Char('0'))
-                                   .arg(i % 65536, 4, 16, QLatin1Char('0'))
-                                   .toUpper());
-                    break;
-                default: key.append(QString::number(i)); break;
-                }
-            } else {
-                key.append(QLatin1String(words[random.bounded(wordCount)]));
-            }
-        }
-        keys.append(key);
-    }
-    return keys;
-}
+using bench::makeKeys;
 
 PropertyListValue strings(const QStringList &texts)
 {

@@ -2,6 +2,7 @@
 
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/Delegates.h"
+#include "tests/WidgetTestSupport.h"
 
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
@@ -153,19 +154,7 @@ public:
     }
 };
 
-// Records the context-menu requests that reach it from its children.
-class MenuParent : public QWidget
-{
-public:
-    int requests = 0;
-
-protected:
-    void contextMenuEvent(QContextMenuEvent *event) override
-    {
-        ++requests;
-        event->accept();
-    }
-};
+using widgettest::MenuParent;
 
 // How many pixels of `image` have (about) the colour `color`.
 int pixelsOf(const QImage &image, const QColor &color)

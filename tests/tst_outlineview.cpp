@@ -1,5 +1,6 @@
 #include "inspector/KVNItem.h"
 #include "platform/ui/OutlineView.h"
+#include "tests/WidgetTestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
@@ -101,19 +102,7 @@ QStringList namesOf(const QList<OutlineItem> &items)
     return names;
 }
 
-// Records the context-menu requests that reach it from its children.
-class MenuParent : public QWidget
-{
-public:
-    int requests = 0;
-
-protected:
-    void contextMenuEvent(QContextMenuEvent *event) override
-    {
-        ++requests;
-        event->accept();
-    }
-};
+using widgettest::MenuParent;
 
 struct Fixture
 {
