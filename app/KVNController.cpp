@@ -1,6 +1,7 @@
 #include "app/KVNController.h"
 
 #include "about/AboutBox.h"
+#include "find/KeyCompletion.h"
 #include "platform/ProgramInfo.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ColumnBrowser.h"
@@ -153,7 +154,7 @@ QString KVNController::browserFormatString(const QString &string, int column) co
 
 bool KVNController::selectKey(const QString &key)
 {
-    if (!kvnBrowser || !std::binary_search(storeKeysList.cbegin(), storeKeysList.cend(), key))
+    if (!kvnBrowser || !kv::find::hasKey(storeKeysList, key))
         return false;
     const QString path = kv::browser::BrowserDataSource::pathOfKey(key, BrowserPathSeparator);
     if (path.isEmpty())

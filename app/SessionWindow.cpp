@@ -2,6 +2,7 @@
 
 #include "app/KVNController.h"
 #include "app/MainInterface.h"
+#include "find/KeyCompletion.h"
 #include "find/ui/FindBar.h"
 #include "find/ui/KeyFinder.h"
 #include "platform/ui/SplitView.h"
@@ -10,8 +11,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-
-#include <algorithm>
 
 namespace kv::app {
 
@@ -32,7 +31,7 @@ SessionState sessionOf(const MainInterface &ui, const KVNController &controller)
     state.findInValues = options.scope == find::FindOptions::Scope::KeysAndValues;
     if (controller.kvnKey) {
         const QString key = controller.kvnKey->stringValue();
-        if (std::binary_search(controller.storeKeysList.cbegin(), controller.storeKeysList.cend(), key))
+        if (find::hasKey(controller.storeKeysList, key))
             state.selectedKey = key;
     }
     return state;

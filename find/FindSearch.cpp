@@ -262,7 +262,6 @@ void FindSearch::takeKeys(const QStringList &sortedKeys)
     m_index.reset();
     m_hits.clear();
     m_candidates.clear();
-    m_madeValid = false;
     m_finished = false;
     m_prepareNext = 0;
 }
@@ -307,7 +306,6 @@ bool FindSearch::start(const QStringList &sortedKeys, const QString &text, const
     m_running = false;
     m_finished = false;
     m_next = 0;
-    m_madeValid = false;
     takeKeys(sortedKeys);
     m_lookup = std::move(lookup);
     m_matcher = std::move(matcher);
@@ -615,7 +613,6 @@ void FindSearch::keysChanged(const QStringList &changedKeys, const QStringList &
         m_index->remap(dropped, fresh, sortedKeysNow.size());
     m_keys = sortedKeysNow;
     m_prepareNext = 0;
-    m_madeValid = false;
     if (!m_matcher || m_matcher->text().isEmpty())
         return;
 
@@ -685,16 +682,13 @@ FindHit FindSearch::makeHit(const Hit &hit) const
     return made;
 }
 
-const QList<FindHit> &FindSearch::hits() const
+QList<FindHit> FindSearch::hits() const
 {
-    if (!m_madeValid) {
-        m_made.clear();
-        m_madeValid = true;
-    }
-    m_made.reserve(hitCount());
-    for (qsizetype i = m_made.size(); i < hitCount(); ++i)
-        m_made.append(makeHit(m_hits[size_t(i)]));
-    return m_made;
+    QList<FindHit> made;
+    made.reserve(hitCount());
+    for (const Hit &hit : m_hits)
+        made.append(makeHit(hit));
+    return made;
 }
 
 FindHit FindSearch::hitAt(qsizetype index) const

@@ -53,11 +53,11 @@ public:
     void cancel();
     bool isRunning() const { return m_running; }
 
-    // Sorted by key, as found so far. Made on demand from what the search
-    // keeps (a key's index and, for a value match, which of the value's
-    // pieces matched): a list of a million hits costs a million string
-    // copies. A view of many hits is better served by hitCount() and hitAt().
-    const QList<FindHit> &hits() const;
+    // Sorted by key, as found so far. Made from what the search keeps (a
+    // key's index and, for a value match, which of the value's pieces
+    // matched): a list of a million hits costs a million string copies. A
+    // view of many hits is better served by hitCount() and hitAt().
+    QList<FindHit> hits() const;
     qsizetype hitCount() const { return qsizetype(m_hits.size()); }
     FindHit hitAt(qsizetype index) const;
     // The key of hit `index`, without making its value match.
@@ -121,7 +121,6 @@ private:
     qsizetype continueWalk(const QElapsedTimer *clock);
     void dropWalk();
     bool usesIndex() const;
-    bool wantsIndex() const;
     void ensureIndex(bool fold);
     void takeKeys(const QStringList &sortedKeys);
     void schedule();
@@ -145,8 +144,6 @@ private:
     qsizetype m_prepareNext = 0;
     int m_sliceMilliseconds = 10;
     QTimer m_timer;
-    mutable QList<FindHit> m_made; // hits() made so far (a prefix of m_hits)
-    mutable bool m_madeValid = true;
 };
 
 } // namespace kv::find
