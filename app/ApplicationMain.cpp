@@ -22,6 +22,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QTimer>
@@ -143,6 +145,21 @@ int applicationMain(int argc, char **argv)
     const auto fontsDone = qScopeGuard([&fonts] { fonts.wait(); });
     QTranslator translator;
     setUpApplication(translator);
+
+    if (configuration.kind == StoreConfiguration::Kind::Etcd) {
+        // A window on a cluster that does not answer yet comes up empty and
+        // fills in when it does.
+        configuration.etcdComesUpEmpty = true;
+        etcd::EtcdSettings &settings = configuration.etcd;
+        if (!settings.user.isEmpty() && settings.password.isEmpty()) {
+            bool given = false;
+            settings.password = QInputDialog::getText(nullptr, QStringLiteral("Keyvane"),
+                                                      QStringLiteral("Password for etcd user %1:").arg(settings.user),
+                                                      QLineEdit::Password, QString(), &given);
+            if (!given)
+                return 1;
+        }
+    }
 
     // The store, for as long as the program runs.
     StoreEngine engine;

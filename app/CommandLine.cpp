@@ -1,13 +1,28 @@
 #include "app/CommandLine.h"
 
+#include "platform/ErrnoText.h"
+#include "platform/UniqueFd.h"
+
 #include <QDir>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace kv::app {
 
 namespace {
 
 const QString SnapshotOption = QStringLiteral("snapshot");
+const QString EtcdOption = QStringLiteral("etcd");
+const QString EtcdPrefixOption = QStringLiteral("etcd-prefix");
+const QString EtcdUserOption = QStringLiteral("etcd-user");
+const QString EtcdCaCertificateOption = QStringLiteral("etcd-cacert");
+const QString EtcdCertificateOption = QStringLiteral("etcd-cert");
+const QString EtcdKeyOption = QStringLiteral("etcd-key");
+const QStringList EtcdDetailOptions = {EtcdPrefixOption, EtcdUserOption, EtcdCaCertificateOption, EtcdCertificateOption,
+                                       EtcdKeyOption};
 
 // The toolkit's options that take a value, and those that do not.
 const QStringList ToolkitOptionsWithValue = {
@@ -80,15 +95,32 @@ bool socketExists(const QString &path)
 void addStoreOptions(QCommandLineParser &parser)
 {
     parser.addOption(QCommandLineOption(SnapshotOption, QString(), QStringLiteral("FILE")));
+    parser.addOption(QCommandLineOption(EtcdOption, QString(), QStringLiteral("URL")));
+    parser.addOption(QCommandLineOption(EtcdPrefixOption, QString(), QStringLiteral("PREFIX")));
+    parser.addOption(QCommandLineOption(EtcdUserOption, QString(), QStringLiteral("NAME")));
+    parser.addOption(QCommandLineOption(EtcdCaCertificateOption, QString(), QStringLiteral("FILE")));
+    parser.addOption(QCommandLineOption(EtcdCertificateOption, QString(), QStringLiteral("FILE")));
+    parser.addOption(QCommandLineOption(EtcdKeyOption, QString(), QStringLiteral("FILE")));
 }
 
 QString storeOptionsHelp()
 {
     return QStringLiteral("  --snapshot FILE  serve the store from a property-list file (XML or binary) whose\n"
-                          "                   top-level dictionary holds the keys; followed as it changes\n");
+                          "                   top-level dictionary holds the keys; followed as it changes\n"
+                          "  --etcd URL[,URL...]\n"
+                          "                   serve the store from an etcd cluster (the members' client URLs):\n"
+                          "                   every key under the prefix, followed live; a fleet's hosts first\n"
+                          "  --etcd-prefix P  the etcd keys to serve (default \"keyvane/\"); PREFIX/HOST/KEY\n"
+                          "                   shows as HOST:/KEY\n"
+                          "  --etcd-user NAME authenticate as NAME; the password is taken from\n"
+                          "                   KEYVANE_ETCD_PASSWORD, else asked for\n"
+                          "  --etcd-cacert FILE, --etcd-cert FILE, --etcd-key FILE\n"
+                          "                   for https members: a CA to trust (PEM), and a client certificate\n"
+                          "                   and its key\n");
 }
 
-bool storeConfigurationFrom(const QCommandLineParser &parser, StoreConfiguration *configuration, QString *error)
+bool storeConfigurationFrom(const QCommandLineParser &parser, StoreConfiguration *configuration, QString *error,
+                            StoreUse use)
 {
     *configuration = StoreConfiguration();
     if (parser.isSet(SnapshotOption)) {
@@ -100,6 +132,75 @@ bool storeConfigurationFrom(const QCommandLineParser &parser, StoreConfiguration
         configuration->kind = StoreConfiguration::Kind::Snapshot;
         configuration->snapshotPath = path;
     }
+    if (!parser.isSet(EtcdOption)) {
+        for (const QString &option : EtcdDetailOptions) {
+            if (parser.isSet(option)) {
+                *error = QStringLiteral("--%1 goes with --etcd").arg(option);
+                return false;
+            }
+        }
+        return true;
+    }
+    etcd::EtcdSettings &settings = configuration->etcd;
+    settings.endpoints.clear();
+    for (const QString &value : parser.values(EtcdOption)) {
+        for (const QString &endpoint : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            settings.endpoints.append(endpoint.trimmed());
+    }
+    if (parser.isSet(EtcdPrefixOption))
+        settings.prefix = parser.value(EtcdPrefixOption).toUtf8();
+    settings.user = parser.value(EtcdUserOption);
+    if (!settings.user.isEmpty())
+        settings.password = qEnvironmentVariable("KEYVANE_ETCD_PASSWORD");
+    settings.caCertificatePath = parser.value(EtcdCaCertificateOption);
+    settings.certificatePath = parser.value(EtcdCertificateOption);
+    settings.keyPath = parser.value(EtcdKeyOption);
+    // The settings' own faults (a wrong URL, a certificate file that cannot
+    // be read) are usage errors, found before anything starts.
+    if (const QString problem = etcd::settingsProblem(settings); !problem.isEmpty()) {
+        *error = problem;
+        return false;
+    }
+    if (use == StoreUse::Serve && configuration->kind == StoreConfiguration::Kind::Snapshot) {
+        *error = QStringLiteral("--snapshot and --etcd name two stores; give one");
+        return false;
+    }
+    configuration->kind = StoreConfiguration::Kind::Etcd;
+    return true;
+}
+
+bool askPasswordOnTerminal(const QString &prompt, QString *password, QString *error)
+{
+    const UniqueFd terminal(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+    if (!terminal.isValid()) {
+        *error = QStringLiteral("no terminal to ask on");
+        return false;
+    }
+    termios saved{};
+    const bool canHide = ::tcgetattr(terminal.get(), &saved) == 0;
+    if (canHide) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(terminal.get(), TCSAFLUSH, &quiet);
+    }
+    const QByteArray question = prompt.toUtf8();
+    [[maybe_unused]] ssize_t written = ::write(terminal.get(), question.constData(), size_t(question.size()));
+    QByteArray answer;
+    char c = 0;
+    ssize_t got = 0;
+    while ((got = ::read(terminal.get(), &c, 1)) == 1 && c != '\n')
+        answer.append(c);
+    const int readErrno = errno;
+    if (canHide)
+        ::tcsetattr(terminal.get(), TCSAFLUSH, &saved);
+    written = ::write(terminal.get(), "\n", 1);
+    if (got < 0) {
+        *error = errnoText(readErrno);
+        return false;
+    }
+    if (answer.endsWith('\r'))
+        answer.chop(1);
+    *password = QString::fromUtf8(answer);
     return true;
 }
 

@@ -3,15 +3,18 @@
 #include "app/CommandLine.h"
 
 #include "find/FindSearch.h"
+#include "platform/SystemLog.h"
 #include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/etcd/EtcdPublisher.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +51,7 @@ QString versionText()
 
 QString usageText()
 {
-    return QStringLiteral("Usage: keyvane-cli [--snapshot FILE] COMMAND\n"
+    return QStringLiteral("Usage: keyvane-cli [--snapshot FILE | --etcd URL[,URL...]] COMMAND\n"
                           "\n"
                           "Looks into the dynamic configuration store (by default, this machine's live state).\n"
                           "\n"
@@ -63,6 +66,12 @@ QString usageText()
                           "                   expression matching anywhere; --case: case counts)\n"
                           "  watch            print each changed key as changes happen, until interrupted\n"
                           "  export FILE      write every key and its value to FILE as an XML property list\n"
+                          "  publish --etcd URL[,URL...] [--etcd-prefix P] [--host NAME] [--ttl SECONDS]\n"
+                          "          [--snapshot FILE]\n"
+                          "                   publish this machine's store (or the snapshot) into the etcd\n"
+                          "                   cluster under P + NAME + \"/\" (NAME: the host name), with a\n"
+                          "                   lease of SECONDS (default 10) kept alive; every change is written\n"
+                          "                   as it happens; on SIGINT/SIGTERM the keys are taken away\n"
                           "\n"
                           "Options:\n")
            + app::storeOptionsHelp()
@@ -75,8 +84,8 @@ QString usageText()
                             "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
                             "\n"
                             "Exit status: 0 on success, 1 when show finds no such key or find finds nothing,\n"
-                            "2 on a usage error, an invalid regular expression, a store that cannot be opened,\n"
-                            "or a failed export.\n");
+                            "2 on a usage error, an invalid regular expression, a store that cannot be opened\n"
+                            "(an etcd cluster that cannot be reached), or a failed export.\n");
 }
 
 void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
@@ -207,6 +216,39 @@ int runExport(const QString &path)
     return ExitSuccess;
 }
 
+// Publishes the store into the cluster until interrupted, terminated or hung
+// up; then takes the host's keys away.
+int runPublish(QCoreApplication &app, const etcd::EtcdSettings &cluster, const etcd::EtcdPublisherOptions &options)
+{
+    etcd::EtcdPublisher publisher(cluster, options);
+    const TerminationSignals terminationSignals([&app] { app.quit(); });
+    if (!terminationSignals.isActive())
+        return fail(QStringLiteral("cannot set up signal handling: %1").arg(terminationSignals.error()));
+    QString error;
+    if (!publisher.start(&error))
+        return fail(error);
+    systemLog(QStringLiteral("publishing %1 keys under %2")
+                  .arg(StoreEngine::instance()->keyCount())
+                  .arg(cEscaped(QString::fromUtf8(publisher.hostPrefix()))));
+    app.exec();
+    publisher.stop();
+    return ExitSuccess;
+}
+
+// The etcd user's password, when one is needed and not given in the
+// environment: asked for on the terminal.
+bool askForPassword(etcd::EtcdSettings *settings)
+{
+    if (settings->user.isEmpty() || !settings->password.isEmpty())
+        return true;
+    QString error;
+    if (app::askPasswordOnTerminal(QStringLiteral("Password for etcd user %1: ").arg(settings->user),
+                                   &settings->password, &error))
+        return true;
+    fail(QStringLiteral("etcd user %1 needs a password (set KEYVANE_ETCD_PASSWORD): %2").arg(settings->user, error));
+    return false;
+}
+
 } // namespace
 
 namespace kv::app {
@@ -245,13 +287,54 @@ int keyvaneCliMain(int argc, char **argv)
         return operands.size() >= least && operands.size() <= most;
     };
     auto usageError = [&](const QString &form) {
-        return fail(QStringLiteral("usage: keyvane-cli [--snapshot FILE] %1").arg(form));
+        return fail(QStringLiteral("usage: keyvane-cli [--snapshot FILE | --etcd URL[,URL...]] %1").arg(form));
     };
 
     StoreConfiguration configuration;
     QString error;
+    if (command == QLatin1String("publish")) {
+        // Its options may come before or after the command word; the store to
+        // publish is this machine's, or the snapshot's.
+        QStringList all = QCoreApplication::arguments();
+        all.removeAt(all.size() - 1 - operands.size());
+        QCommandLineParser publishParser;
+        app::addStoreOptions(publishParser);
+        const QCommandLineOption hostOption(QStringLiteral("host"), QString(), QStringLiteral("NAME"));
+        const QCommandLineOption ttlOption(QStringLiteral("ttl"), QString(), QStringLiteral("SECONDS"));
+        publishParser.addOption(hostOption);
+        publishParser.addOption(ttlOption);
+        const QString form = QStringLiteral("publish --etcd URL[,URL...] [--etcd-prefix P] [--host NAME] "
+                                            "[--ttl SECONDS] [--snapshot FILE]");
+        if (!publishParser.parse(all) || !publishParser.positionalArguments().isEmpty())
+            return usageError(form);
+        if (!app::storeConfigurationFrom(publishParser, &configuration, &error, app::StoreUse::Publish))
+            return fail(error);
+        if (configuration.kind != StoreConfiguration::Kind::Etcd)
+            return usageError(form);
+        etcd::EtcdPublisherOptions options;
+        options.host = publishParser.isSet(hostOption) ? publishParser.value(hostOption) : QSysInfo::machineHostName();
+        if (const QString problem = etcd::EtcdPublisher::hostProblem(options.host); !problem.isEmpty())
+            return fail(problem);
+        if (publishParser.isSet(ttlOption)) {
+            bool ok = false;
+            options.ttlSeconds = publishParser.value(ttlOption).toInt(&ok);
+            if (!ok || options.ttlSeconds < 1)
+                return fail(QStringLiteral("--ttl takes a whole number of seconds, at least 1"));
+        }
+        if (!askForPassword(&configuration.etcd))
+            return ExitError;
+        const etcd::EtcdSettings cluster = configuration.etcd;
+        configuration.kind = configuration.snapshotPath.isEmpty() ? StoreConfiguration::Kind::LiveSystem
+                                                                  : StoreConfiguration::Kind::Snapshot;
+        StoreEngine engine;
+        const StoreEngine::Installation installation(engine);
+        engine.setSources(app::makeStoreSources(configuration));
+        return runPublish(app, cluster, options);
+    }
     if (!app::storeConfigurationFrom(parser, &configuration, &error))
         return fail(error);
+    if (configuration.kind == StoreConfiguration::Kind::Etcd && !askForPassword(&configuration.etcd))
+        return ExitError;
     // The store, for as long as the command runs; its sources start when the
     // command opens its connection.
     StoreEngine engine;

@@ -1,9 +1,10 @@
 #pragma once
 
 // The store's sources as the command line chooses them: this machine's live
-// state, a property-list snapshot, or none.
+// state, a property-list snapshot, an etcd cluster (a fleet), or none.
 
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/etcd/EtcdClient.h"
 
 #include <QString>
 
@@ -16,7 +17,7 @@ class SnapshotReadAhead;
 
 struct StoreConfiguration
 {
-    enum class Kind { LiveSystem, Snapshot, Empty };
+    enum class Kind { LiveSystem, Snapshot, Etcd, Empty };
     explicit StoreConfiguration(Kind kind = Kind::LiveSystem, QString snapshotPath = QString())
         : kind(kind), snapshotPath(std::move(snapshotPath))
     {}
@@ -25,6 +26,11 @@ struct StoreConfiguration
     QString snapshotPath; // for Kind::Snapshot
     // Optionally, the snapshot file already being read (see SnapshotReadAhead).
     std::shared_ptr<SnapshotReadAhead> snapshotReadAhead;
+    // For Kind::Etcd: the cluster, and whether the store comes up empty (and
+    // fills in later) when the cluster cannot be reached at start, instead of
+    // failing to open.
+    etcd::EtcdSettings etcd;
+    bool etcdComesUpEmpty = false;
 };
 
 namespace app {
