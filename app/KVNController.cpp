@@ -28,7 +28,7 @@ KVNController::KVNController(QObject *parent)
                    kvnOutlineViewTypeColumn, kvnOutlineViewValueColumn, inspectorPanel, inspectorView,
                    outlineViewModeExpended},
                   m_columns),
-      m_keyList({store, storeKeysList, browserUpdatePolicy, kvnBrowser, kvnKey}, m_console, m_inspector),
+      m_keyList({store, storeKeysList, browserUpdatePolicy, kvnBrowser, kvnKey}, m_console, m_inspector, &m_columns),
       m_commands(*this, this), m_export({store, storeKeysList, kvnBrowser})
 {
     selfObject = this;

@@ -144,6 +144,7 @@ public:
 
     // --- The objects that carry the operations out -----------------------------------
     kv::console::ConsoleLog &console() { return m_console; }
+    kv::store::KeyList &keyList() { return m_keyList; }
     kv::commands::Commands &commands() { return m_commands; }
 
 private:

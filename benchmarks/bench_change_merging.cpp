@@ -11,6 +11,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/Window.h"
+#include "store/KeyList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -89,7 +90,9 @@ int main(int argc, char **argv)
     double bestFetch = std::numeric_limits<double>::max();
     double bestRebuild = std::numeric_limits<double>::max();
     for (int round = 0; round < rounds; ++round) {
-        // One load of column zero of the current keys (and the path again).
+        // One load of column zero of the current keys, as after reading the
+        // key list afresh (every key decomposed), and the path again.
+        controller.keyList().getStoreKeysList();
         QElapsedTimer timer;
         timer.start();
         controller.kvnBrowser->loadColumnZero();
@@ -132,12 +135,14 @@ int main(int argc, char **argv)
         bestMerge = std::min(bestMerge, milliseconds(timer));
 
         // The parts the merge shares with other operations: fetching the
-        // values, and rebuilding the columns with the path and selection.
+        // values, and rebuilding the columns with the path and selection
+        // (as a reload does: from a fresh key list).
         timer.restart();
         const auto values = kv::storeCopyMultiple(controller.store.get(), &changed, nullptr);
         bestFetch = std::min(bestFetch, milliseconds(timer));
         timer.restart();
         const QString current = controller.kvnBrowser->path();
+        controller.keyList().getStoreKeysList();
         controller.kvnBrowser->loadColumnZero();
         controller.kvnBrowser->setPath(current);
         controller.browserSingleClick(controller.kvnBrowser);
@@ -156,7 +161,7 @@ int main(int argc, char **argv)
     std::printf("merge one change list:     %9.2f ms (log, edit, rebuild, path, selection)\n", bestMerge);
     std::printf("  of which fetch values:   %9.2f ms\n", bestFetch);
     std::printf("  of which rebuild:        %9.2f ms (column zero, path, selection)\n", bestRebuild);
-    std::printf("ratio merge / column zero: %9.2f (limit 3)\n", bestMerge / bestLoad);
-    std::printf("RESULT name=change_merging ratio=%.3f goal=3\n", bestMerge / bestLoad);
+    std::printf("ratio merge / column zero: %9.2f (limit 1)\n", bestMerge / bestLoad);
+    std::printf("RESULT name=change_merging ratio=%.3f goal=1\n", bestMerge / bestLoad);
     return 0;
 }

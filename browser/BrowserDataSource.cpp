@@ -1,14 +1,32 @@
 #include "browser/BrowserDataSource.h"
 
+#include <algorithm>
+
 namespace kv::browser {
 
 BrowserDataSource::BrowserDataSource(const QStringList &storeKeysList, QList<TreeBranch> &storeTree)
     : m_keys(storeKeysList), m_tree(storeTree)
 {}
 
+const DecomposedKeyList &BrowserDataSource::decomposedKeys() const
+{
+    // Kept while they are the listed keys' (told apart by the shared text,
+    // else compared); a reload says so through keyListReplaced().
+    bool valid = m_decomposedValid && qsizetype(m_decomposed.size()) == m_keys.size();
+    for (qsizetype i = 0; valid && i < m_keys.size(); ++i) {
+        const QString &kept = m_decomposed[size_t(i)]->storeKey();
+        valid = kept.constData() == m_keys.at(i).constData() || kept == m_keys.at(i);
+    }
+    if (!valid) {
+        m_decomposed = decomposedStrings(m_keys);
+        m_decomposedValid = true;
+    }
+    return m_decomposed;
+}
+
 DecomposedKeyList BrowserDataSource::storeDecomposedKeysListArray() const
 {
-    return decomposedStrings(m_keys);
+    return decomposedKeys();
 }
 
 TreeBranch BrowserDataSource::buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray)
@@ -22,8 +40,10 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
         return 0;
     if (column == 0) {
         m_tree.clear();
-        const DecomposedKeyList keys = storeDecomposedKeysListArray();
-        m_tree.append(buildTreeBranchForColumn(0, &keys));
+        m_builtFrom.clear();
+        m_rowExtents.clear();
+        const DecomposedKeyList &keys = decomposedKeys();
+        m_tree.append(buildTreeBranchForRange(0, keys, 0, qsizetype(keys.size()), &m_rowExtents));
         return int(m_tree.at(0).names.size());
     }
 
@@ -48,6 +68,8 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
     while (m_tree.size() < column)
         m_tree.append(TreeBranch());
     m_tree.append(std::move(branch));
+    m_builtFrom.resize(size_t(column) + 1);
+    m_builtFrom[size_t(column)] = std::move(parentLeaf);
     return int(m_tree.at(column).names.size());
 }
 
@@ -101,6 +123,181 @@ QString BrowserDataSource::pathOfKey(const QString &key, const QString &separato
     for (int column = 0; column < decomposed->count(); ++column)
         path += separator + browserFormatString(decomposed->component(column), column);
     return path;
+}
+
+} // namespace kv::browser
+
+namespace kv::browser {
+
+bool BrowserDataSource::columnBuiltFrom(int column, const DecomposedKeyList *leaf) const
+{
+    return column > 0 && column < m_tree.size() && size_t(column) < m_builtFrom.size() && leaf
+           && m_builtFrom[size_t(column)].get() == leaf;
+}
+
+std::optional<bool> BrowserDataSource::applyKeyListEdits(const std::vector<SortedListEdit> &edits)
+{
+    bool changed = false;
+    for (const SortedListEdit &edit : edits) {
+        const std::optional<bool> one = applyKeyListEdit(edit);
+        if (!one)
+            return std::nullopt;
+        changed = changed || *one;
+    }
+    // The edits must have led to the list as it is now.
+    if (qsizetype(m_decomposed.size()) != m_keys.size()) {
+        m_decomposedValid = false;
+        return std::nullopt;
+    }
+    return changed;
+}
+
+std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &edit)
+{
+    if (edit.isEmpty())
+        return false;
+    const qsizetype oldCount = qsizetype(m_decomposed.size());
+    const qsizetype removedCount = [&] {
+        qsizetype n = 0;
+        for (const auto &run : edit.removed)
+            n += run.second - run.first;
+        return n;
+    }();
+    // The kept decompositions must be those of the list before, and column 0
+    // built from them.
+    const qsizetype newCount = oldCount - removedCount + qsizetype(edit.added.size());
+    if (!m_decomposedValid || m_tree.isEmpty() || m_rowExtents.size() != size_t(m_tree.at(0).nodes.size())
+        || newCount < 0) {
+        m_decomposedValid = false;
+        return std::nullopt;
+    }
+
+    // Where an old entry goes: its index less the entries removed before it,
+    // plus the keys added before it.
+    std::vector<qsizetype> removedBefore; // removed entries before each run's start
+    removedBefore.reserve(edit.removed.size());
+    {
+        qsizetype n = 0;
+        for (const auto &run : edit.removed) {
+            removedBefore.push_back(n);
+            n += run.second - run.first;
+        }
+    }
+    auto newIndex = [&](qsizetype old) {
+        // Runs starting at or before `old` (which is not removed itself).
+        const auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), old,
+                                          [](qsizetype i, const auto &r) { return i < r.first; });
+        const qsizetype runs = run - edit.removed.cbegin();
+        const qsizetype removed = runs == 0 ? 0
+                                            : removedBefore[size_t(runs - 1)] + edit.removed[size_t(runs - 1)].second
+                                                  - edit.removed[size_t(runs - 1)].first;
+        const auto added = std::upper_bound(edit.added.cbegin(), edit.added.cend(), old,
+                                            [](qsizetype i, const auto &a) { return i < a.first; });
+        return old - removed + (added - edit.added.cbegin());
+    };
+
+    // The rows an edit at old index `at` (an entry removed or a key added
+    // before it) may change: the row holding or before at - 1, up to the row
+    // holding or after `at`. Every row between (those of removed entries) too.
+    const std::vector<RowExtent> &extents = m_rowExtents;
+    const qsizetype rowCount = qsizetype(extents.size());
+    auto rowAtOrBefore = [&](qsizetype index) {
+        const auto it = std::upper_bound(extents.cbegin(), extents.cend(), index,
+                                         [](qsizetype i, const RowExtent &e) { return i < e.first; });
+        return qsizetype(it - extents.cbegin()) - 1; // -1: none
+    };
+    auto rowAtOrAfter = [&](qsizetype index) {
+        const auto it = std::lower_bound(extents.cbegin(), extents.cend(), index,
+                                         [](const RowExtent &e, qsizetype i) { return e.last < i; });
+        return qsizetype(it - extents.cbegin()); // rowCount: none
+    };
+    std::vector<std::pair<qsizetype, qsizetype>> touched; // row ranges [first, last]
+    auto touch = [&](qsizetype begin, qsizetype end) {    // an edit of old entries [begin, end)
+        const qsizetype first = std::max<qsizetype>(0, rowAtOrBefore(begin - 1));
+        const qsizetype last = std::min(rowCount - 1, rowAtOrAfter(end));
+        touched.emplace_back(first, std::max(first, last));
+    };
+    for (const auto &run : edit.removed)
+        touch(run.first, run.second);
+    for (const auto &added : edit.added)
+        touch(added.first, added.first);
+
+    // The new decompositions: one pass moving the kept ones, decomposing only
+    // the added keys.
+    DecomposedKeyList decomposed;
+    decomposed.reserve(size_t(newCount));
+    {
+        auto nextRemoved = edit.removed.cbegin();
+        auto nextAdded = edit.added.cbegin();
+        for (qsizetype i = 0; i <= oldCount; ++i) {
+            while (nextAdded != edit.added.cend() && nextAdded->first == i)
+                decomposed.push_back(decomposedString((nextAdded++)->second));
+            if (i == oldCount)
+                break;
+            if (nextRemoved != edit.removed.cend() && i >= nextRemoved->first) {
+                if (i + 1 >= nextRemoved->second)
+                    ++nextRemoved;
+                continue;
+            }
+            decomposed.push_back(std::move(m_decomposed[size_t(i)]));
+        }
+    }
+
+    if (rowCount == 0) {
+        // Nothing grouped before: group everything.
+        m_decomposed = std::move(decomposed);
+        m_rowExtents.clear();
+        TreeBranch branch = buildTreeBranchForRange(0, m_decomposed, 0, qsizetype(m_decomposed.size()), &m_rowExtents);
+        const bool changed = !branch.names.isEmpty();
+        m_tree.resize(1);
+        m_tree[0] = std::move(branch);
+        return changed;
+    }
+
+    // The touched rows, merged where they meet or overlap.
+    std::sort(touched.begin(), touched.end());
+    std::vector<std::pair<qsizetype, qsizetype>> merged;
+    for (const auto &range : touched) {
+        if (!merged.empty() && range.first <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, range.second);
+        else
+            merged.push_back(range);
+    }
+
+    // Column 0 again: untouched rows kept (their extents moved), each run of
+    // touched rows grouped afresh from the keys between the untouched rows
+    // around it.
+    const TreeBranch &old = m_tree.at(0);
+    TreeBranch branch;
+    std::vector<RowExtent> newExtents;
+    branch.names.reserve(old.names.size());
+    branch.nodes.reserve(old.nodes.size());
+    newExtents.reserve(extents.size());
+    qsizetype row = 0;
+    for (const auto &range : merged) {
+        for (; row < range.first; ++row) {
+            branch.names.append(old.names.at(row));
+            branch.nodes.append(old.nodes.at(row));
+            newExtents.push_back({newIndex(extents[size_t(row)].first), newIndex(extents[size_t(row)].last)});
+        }
+        const qsizetype begin = range.first == 0 ? 0 : newIndex(extents[size_t(range.first - 1)].last) + 1;
+        const qsizetype end = range.second + 1 >= rowCount ? qsizetype(decomposed.size())
+                                                           : newIndex(extents[size_t(range.second + 1)].first);
+        const TreeBranch regrouped = buildTreeBranchForRange(0, decomposed, begin, end, &newExtents);
+        branch.names.append(regrouped.names);
+        branch.nodes.append(regrouped.nodes);
+        row = range.second + 1;
+    }
+    for (; row < rowCount; ++row) {
+        branch.names.append(old.names.at(row));
+        branch.nodes.append(old.nodes.at(row));
+        newExtents.push_back({newIndex(extents[size_t(row)].first), newIndex(extents[size_t(row)].last)});
+    }
+
+    m_decomposed = std::move(decomposed);
+    m_rowExtents = std::move(newExtents);
+    m_tree[0] = std::move(branch);
+    return true;
 }
 
 } // namespace kv::browser

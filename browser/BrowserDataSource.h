@@ -6,10 +6,14 @@
 // user sees are made from the rows' raw component names.
 
 #include "browser/ColumnTree.h"
+#include "browser/SortedListEdit.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+#include <vector>
 
 namespace kv::browser {
 
@@ -20,7 +24,8 @@ public:
     // kept in: the owner's, which this reads and writes.
     BrowserDataSource(const QStringList &storeKeysList, QList<TreeBranch> &storeTree);
 
-    // The DecomposedKey of every listed key, in list order.
+    // The DecomposedKey of every listed key, in list order. They are kept
+    // from one load of column 0 to the next (see applyKeyListEdit).
     DecomposedKeyList storeDecomposedKeysListArray() const;
     // A column's rows from a list of DecomposedKeys (see buildTreeBranchForColumn).
     static TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray);
@@ -31,6 +36,11 @@ public:
     // (none, or no such row, gives an empty column), replacing that column
     // and those after it. The columns before are not touched.
     int numberOfRowsInColumn(int column, int selectedRowInColumnBefore);
+    // The number of rows of a loaded column (0 when not loaded).
+    int numberOfRows(int column) const
+    {
+        return column >= 0 && column < m_tree.size() ? int(m_tree.at(column).names.size()) : 0;
+    }
     // The title of a loaded row and whether it is a leaf (leads no further);
     // false when there is no such row.
     bool cell(int row, int column, QString *title, bool *leaf) const;
@@ -50,9 +60,33 @@ public:
     // same title, the path leads to the first.
     static QString pathOfKey(const QString &key, const QString &separator);
 
+    // Makes the edits of the key list (already made to it, in this order)
+    // to the kept decompositions and to column 0 in place: only the rows
+    // around the edited keys are grouped again, so that column 0 ends as a
+    // fresh load would build it. Answers whether column 0's rows changed, or
+    // none when there was nothing to edit in place (no column 0 loaded, or
+    // kept decompositions out of step): then column 0 is to be loaded afresh.
+    std::optional<bool> applyKeyListEdits(const std::vector<SortedListEdit> &edits);
+    // Whether a loaded deeper column was built from `leaf` (the keys below
+    // the row selected before it), and so still shows that row's keys.
+    bool columnBuiltFrom(int column, const DecomposedKeyList *leaf) const;
+    // Forgets the kept decompositions (the key list was replaced).
+    void keyListReplaced() { m_decomposedValid = false; }
+
 private:
+    const DecomposedKeyList &decomposedKeys() const;
+    std::optional<bool> applyKeyListEdit(const SortedListEdit &edit);
+
     const QStringList &m_keys;
     QList<TreeBranch> &m_tree;
+    // Each listed key's decomposition, in list order, while valid.
+    mutable DecomposedKeyList m_decomposed;
+    mutable bool m_decomposedValid = false;
+    // Column 0's rows' extents in m_decomposed.
+    std::vector<RowExtent> m_rowExtents;
+    // The leaf each loaded deeper column was built from (kept alive, so
+    // that its address stays its own).
+    std::vector<std::shared_ptr<DecomposedKeyList>> m_builtFrom;
 };
 
 } // namespace kv::browser

@@ -225,8 +225,16 @@ DecomposedKeyList decomposedStrings(const QStringList &keys)
 
 TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray)
 {
+    if (!keysArray)
+        return TreeBranch();
+    return buildTreeBranchForRange(column, *keysArray, 0, qsizetype(keysArray->size()), nullptr);
+}
+
+TreeBranch buildTreeBranchForRange(int column, const DecomposedKeyList &keys, qsizetype begin, qsizetype end,
+                                   std::vector<RowExtent> *extents)
+{
     TreeBranch branch;
-    if (!keysArray || column < 0)
+    if (column < 0)
         return branch;
 
     // The key that opened the current row; its component at `column` is the
@@ -234,7 +242,8 @@ TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArr
     const DecomposedKey *rowKey = nullptr;
     ComponentView rowName;
     BranchNode *node = nullptr;
-    for (const DecomposedKeyPtr &key : *keysArray) {
+    for (qsizetype i = begin; i < end; ++i) {
+        const DecomposedKeyPtr &key = keys[size_t(i)];
         if (!key || !key->hasComponent(column))
             continue; // no component here: the key cannot be placed in this column
         const ComponentView name = key->componentView(column);
@@ -246,7 +255,11 @@ TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArr
             branch.names.append(opened.name);
             branch.nodes.append(std::move(opened));
             node = &branch.nodes.last();
+            if (extents)
+                extents->push_back({i, i});
         }
+        if (extents)
+            extents->back().last = i;
         if (!key->hasComponentsAfter(column)) {
             node->key = key;
         } else {

@@ -143,4 +143,17 @@ struct TreeBranch
 // as though they were not there. The DecomposedKeys are shared, not copied.
 TreeBranch buildTreeBranchForColumn(int column, const DecomposedKeyList *keysArray);
 
+// Where a row's keys stand in the list it was built from: the index of its
+// first and of its last key (keys without a component there between them
+// belong to no row).
+struct RowExtent
+{
+    qsizetype first;
+    qsizetype last;
+};
+// buildTreeBranchForColumn over keys[begin, end), with each row's extent
+// appended to `extents` when given.
+TreeBranch buildTreeBranchForRange(int column, const DecomposedKeyList &keys, qsizetype begin, qsizetype end,
+                                   std::vector<RowExtent> *extents);
+
 } // namespace kv

@@ -1,5 +1,6 @@
 #include "store/KeyList.h"
 
+#include "browser/BrowserDataSource.h"
 #include "console/ConsoleLog.h"
 #include "inspector/ValueInspector.h"
 #include "platform/SystemLog.h"
@@ -19,8 +20,9 @@ namespace {
 const QString AllKeysPattern = QStringLiteral(".*");
 }
 
-KeyList::KeyList(const Fields &fields, console::ConsoleLog &console, inspector::ValueInspector &inspector)
-    : m_fields(fields), m_console(console), m_inspector(inspector)
+KeyList::KeyList(const Fields &fields, console::ConsoleLog &console, inspector::ValueInspector &inspector,
+                 browser::BrowserDataSource *columns)
+    : m_fields(fields), m_console(console), m_inspector(inspector), m_columns(columns)
 {}
 
 bool KeyList::setStoreNotification()
@@ -52,6 +54,8 @@ void KeyList::getStoreKeysList()
     }
     QStringList &list = m_fields.storeKeysList;
     list = std::move(*keys);
+    if (m_columns)
+        m_columns->keyListReplaced();
     // Case-sensitive, code unit by code unit: upper case before lower case
     // (the store lists its keys in this order already).
     if (!std::is_sorted(list.cbegin(), list.cend()))
@@ -85,6 +89,7 @@ void KeyList::storeNotification(const QStringList &changedKeys)
 
     ui::ColumnBrowser *const &browser = m_fields.kvnBrowser;
     bool keySetChanged = false;
+    std::vector<SortedListEdit> edits;
     {
         // The console lines are written, and the key list edited, as one
         // piece each when the walk is over; nothing on the way reads them.
@@ -100,7 +105,7 @@ void KeyList::storeNotification(const QStringList &changedKeys)
                 if (m_fields.kvnKey && key == m_fields.kvnKey->stringValue()) {
                     // The displayed key: show its new value now, with the
                     // key list as edited so far.
-                    keys.apply();
+                    edits.push_back(keys.apply());
                     m_inspector.browserSingleClick(browser);
                 }
             } else if (listed) {
@@ -113,15 +118,56 @@ void KeyList::storeNotification(const QStringList &changedKeys)
                 keySetChanged = true;
             }
         }
+        edits.push_back(keys.apply());
     } // the key list and the console are up to date from here on
 
     if (keySetChanged && browser) {
-        // Rebuild the columns and put the user back where they were, as far
-        // as the path's titles still exist.
-        const QString path = browser->path();
-        browser->loadColumnZero();
-        browser->setPath(path);
+        // Put the user back where they were, as far as the path's titles
+        // still exist: in the columns as edited, or in freshly loaded ones.
+        const QStringList titles = browser->pathTitles();
+        const std::optional<bool> columnZeroChanged = mergesInPlace && m_columns && browser->numberOfColumns() > 0
+                                                          ? m_columns->applyKeyListEdits(edits)
+                                                          : std::nullopt;
+        if (columnZeroChanged) {
+            ++mergesMadeInPlace;
+            if (*columnZeroChanged)
+                browser->replaceColumnRows(0, m_columns->numberOfRows(0));
+            restorePath(titles);
+        } else {
+            if (m_columns)
+                m_columns->keyListReplaced();
+            const QString path = browser->path();
+            browser->loadColumnZero();
+            browser->setPath(path);
+        }
         m_inspector.browserSingleClick(browser);
+    }
+}
+
+void KeyList::restorePath(const QStringList &titles)
+{
+    ui::ColumnBrowser *browser = m_fields.kvnBrowser;
+    if (titles.isEmpty()) {
+        browser->selectRow(-1, 0);
+        return;
+    }
+    for (int column = 0; column < titles.size(); ++column) {
+        // A leaf row (or no row) was selected before: nothing to match in.
+        if (column >= browser->numberOfColumns())
+            return;
+        const int row = m_columns->rowTitled(titles.at(column), column);
+        if (row < 0) {
+            browser->selectRow(-1, column);
+            return;
+        }
+        // The column right of it still shows the keys below this row when it
+        // was built from them; otherwise it is loaded again.
+        const BranchNode *node = m_columns->node(row, column);
+        const DecomposedKeyList *below = node ? node->leaf.get() : nullptr;
+        if (below && column + 1 < browser->numberOfColumns() && m_columns->columnBuiltFrom(column + 1, below))
+            browser->markRowSelected(row, column);
+        else
+            browser->selectRow(row, column);
     }
 }
 

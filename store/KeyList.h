@@ -23,6 +23,9 @@ class ConsoleLog;
 namespace kv::inspector {
 class ValueInspector;
 }
+namespace kv::browser {
+class BrowserDataSource;
+}
 
 namespace kv::store {
 
@@ -44,7 +47,10 @@ public:
         ui::TextField *const &kvnKey;
     };
     // Changes are logged to `console`; what a selection shows is `inspector`'s.
-    KeyList(const Fields &fields, console::ConsoleLog &console, inspector::ValueInspector &inspector);
+    // With the browser's data source (`columns`), merges edit the columns in
+    // place instead of loading them afresh.
+    KeyList(const Fields &fields, console::ConsoleLog &console, inspector::ValueInspector &inspector,
+            browser::BrowserDataSource *columns = nullptr);
 
     // Registers the connection for changes to every key and attaches its
     // notifications to this thread's event loop.
@@ -60,12 +66,27 @@ public:
     // and the key list edited in order; the displayed key is refreshed at
     // once when it was updated; when keys came or went, the browser's columns
     // are rebuilt once, keeping the user's path as far as its titles remain.
+    // The columns end as a fresh load and the path would make them, but only
+    // the rows around the changed keys are grouped again, and a column whose
+    // rows did not change keeps its rows.
     void storeNotification(const QStringList &changedKeys);
 
+    // Whether merges edit the columns in place (the default, with a data
+    // source) or load them afresh and select the path again (tests compare
+    // the two).
+    bool mergesInPlace = true;
+    // How many merges edited the columns in place.
+    int mergesMadeInPlace = 0;
+
 private:
+    // Puts the browser's columns, edited in place, back on the path of
+    // `titles`, as selecting them anew in freshly loaded columns would.
+    void restorePath(const QStringList &titles);
+
     Fields m_fields;
     console::ConsoleLog &m_console;
     inspector::ValueInspector &m_inspector;
+    browser::BrowserDataSource *m_columns;
 };
 
 } // namespace kv::store

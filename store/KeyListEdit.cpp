@@ -52,10 +52,11 @@ void KeyListEdit::insert(const QString &key)
     m_added.insert(key, range.first);
 }
 
-void KeyListEdit::apply()
+SortedListEdit KeyListEdit::apply()
 {
+    SortedListEdit edit;
     if (m_removed.isEmpty() && m_added.isEmpty())
-        return;
+        return edit;
     // Where each removal starts and ends, and each added key with the index
     // it goes before (keys going before the same index in ascending order).
     std::vector<std::pair<qsizetype, qsizetype>> removed;
@@ -80,7 +81,7 @@ void KeyListEdit::apply()
     const qsizetype count = m_list.size();
     for (qsizetype i = 0; i < count; ++i) {
         while (nextAdded != added.end() && nextAdded->first == i)
-            result.append(std::move((nextAdded++)->second));
+            result.append((nextAdded++)->second); // shared, not copied
         if (nextRemoved != removed.cend() && i >= nextRemoved->first) {
             if (i + 1 >= nextRemoved->second)
                 ++nextRemoved;
@@ -89,11 +90,14 @@ void KeyListEdit::apply()
         result.append(std::move(m_list[i]));
     }
     while (nextAdded != added.end())
-        result.append(std::move((nextAdded++)->second));
+        result.append((nextAdded++)->second); // shared, not copied
     m_list = std::move(result);
     m_removed.clear();
     m_added.clear();
     m_lastRange = {-1, -1};
+    edit.removed = std::move(removed);
+    edit.added = std::move(added);
+    return edit;
 }
 
 } // namespace kv::store

@@ -10,6 +10,8 @@
 // The list must be sorted ascending (QString operator<), as the controller's
 // key list always is, and must not change while the edit holds changes back.
 
+#include "browser/SortedListEdit.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -35,8 +37,9 @@ public:
     // Inserts the key before the first entry it does not exceed (at the end
     // when it exceeds them all). The key must not be listed.
     void insert(const QString &key);
-    // Brings the list up to date with the edits made so far.
-    void apply();
+    // Brings the list up to date with the edits made so far, and says what
+    // was done to it.
+    SortedListEdit apply();
 
 private:
     // The entries of the unedited list equal to `key`: [first, last).

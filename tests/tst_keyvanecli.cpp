@@ -91,7 +91,8 @@ private Q_SLOTS:
         QFETCH(QString, option);
         const Run r = run({option});
         QCOMPARE(r.status, 0);
-        QVERIFY(r.out.startsWith(QStringLiteral("Usage: keyvane-cli [--snapshot FILE] COMMAND\n")));
+        QVERIFY(
+            r.out.startsWith(QStringLiteral("Usage: keyvane-cli [--snapshot FILE | --etcd URL[,URL...]] COMMAND\n")));
         for (const char *command :
              {"list [PATTERN]", "show KEY", "find [--values] [--regex] [--case] [--] TEXT", "watch", "export FILE"})
             QVERIFY2(r.out.contains(QLatin1String(command)), command);

@@ -420,7 +420,7 @@ void ColumnBrowser::resizeEvent(QResizeEvent *event)
     scrollToLastColumn();
 }
 
-QString ColumnBrowser::path() const
+QStringList ColumnBrowser::pathTitles() const
 {
     QStringList titles;
     for (int c = 0; c < numberOfColumns(); ++c) {
@@ -429,7 +429,33 @@ QString ColumnBrowser::path() const
             break;
         titles.append(titleOfRow(row, c));
     }
-    return m_separator + titles.join(m_separator);
+    return titles;
+}
+
+QString ColumnBrowser::path() const
+{
+    return m_separator + pathTitles().join(m_separator);
+}
+
+void ColumnBrowser::replaceColumnRows(int column, int rows)
+{
+    if (column < 0 || column >= numberOfColumns())
+        return;
+    Column &c = m_columns[size_t(column)];
+    BrowserColumnModel *old = c.model;
+    c.model = new BrowserColumnModel(this, column, rows, c.view);
+    c.selectedRow = -1;
+    c.view->setModel(c.model);
+    old->detach();
+    old->deleteLater();
+}
+
+void ColumnBrowser::markRowSelected(int row, int column)
+{
+    if (column < 0 || column >= numberOfColumns() || row < 0 || row >= numberOfRowsInColumn(column))
+        return;
+    m_columns[size_t(column)].selectedRow = row;
+    showSelection(column);
 }
 
 bool ColumnBrowser::setPath(const QString &path)

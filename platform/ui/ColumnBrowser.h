@@ -92,6 +92,18 @@ public:
     // last piece). True when every piece was matched.
     bool setPath(const QString &path);
 
+    // Gives a loaded column `rows` fresh rows (each asked of the delegate
+    // again when first shown) without asking the delegate to load it, and
+    // clears its selection; the other columns stay as they are. For a
+    // delegate that changed the column's rows in place.
+    void replaceColumnRows(int column, int rows);
+    // Selects `row` of `column` and shows it, leaving the columns right of it
+    // as they are (they still show what is below that row).
+    void markRowSelected(int row, int column);
+    // The titles of the selected rows, from column 0 to the first column
+    // without a selection (what path() joins).
+    QStringList pathTitles() const;
+
     // The selected row of `column`, -1 if none (or no such column).
     int selectedRowInColumn(int column) const;
     // Selects `row` of `column`, closes the columns right of it and, when the
