@@ -13,6 +13,8 @@
 #include "platform/ui/Window.h"
 #include "store/KeyList.h"
 
+#include "StoreKeys.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -48,6 +51,69 @@ QString makeKey(QRandomGenerator &random, int i)
 double milliseconds(const QElapsedTimer &timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// A small change list into a large store, against a fresh column-zero load
+// of it: the keys `keys`, a selection on the way to `selected`, and each
+// round's change list made by `change` (which changes the engine and says
+// which keys it changed). Prints the figure and its RESULT line.
+void smallChange(const char *name, const char *what, double goal, const QStringList &keys, const QString &selected,
+                 const std::function<QStringList(kv::StoreEngine &, int round)> &change, int rounds)
+{
+    kv::StoreEngine engine;
+    const kv::StoreEngine::Installation installation(engine);
+    kv::PropertyListDictionary contents;
+    for (const QString &key : keys)
+        contents.insert(key, kv::PropertyListValue::fromInteger(1));
+    engine.setValues(contents);
+    KVNController controller;
+    std::unique_ptr<kv::app::MainInterface> ui = kv::app::loadMainInterface(&controller);
+    controller.consoleWindow->resize(640, 360);
+    if (!qEnvironmentVariableIsSet("BENCH_HIDE_CONSOLE"))
+        controller.consoleWindow->show();
+    controller.awakeFromNib();
+    QApplication::processEvents();
+    controller.selectKey(selected);
+    const QString path = controller.kvnBrowser->path();
+
+    double bestLoad = std::numeric_limits<double>::max();
+    double bestMerge = std::numeric_limits<double>::max();
+    for (int round = 0; round < rounds; ++round) {
+        controller.keyList().getStoreKeysList();
+        QElapsedTimer timer;
+        timer.start();
+        controller.kvnBrowser->loadColumnZero();
+        bestLoad = std::min(bestLoad, milliseconds(timer));
+        controller.kvnBrowser->setPath(path);
+        controller.browserSingleClick(controller.kvnBrowser);
+
+        controller.browserUpdatePolicy = 0; // handed over below
+        const QStringList changed = change(engine, round);
+        QApplication::processEvents();
+        controller.browserUpdatePolicy = 1;
+        timer.restart();
+        controller.storeNotification(changed);
+        bestMerge = std::min(bestMerge, milliseconds(timer));
+        if (controller.storeKeysList.size() != engine.keyCount())
+            std::fprintf(stderr, "%s: key list out of step with the store\n", name);
+    }
+    std::printf("%s: %lld keys, column-zero load %.2f ms, merge %.3f ms (%s)\n", name,
+                qlonglong(controller.storeKeysList.size()), bestLoad, bestMerge, what);
+    std::printf("RESULT name=%s ratio=%.4f goal=%g\n", name, bestMerge / bestLoad, goal);
+}
+
+// A fleet's keys: HOSTS hosts of 60 keys each, "hostNNNNN:/State:/…".
+QStringList fleetKeys(int hosts)
+{
+    QStringList keys;
+    keys.reserve(hosts * 60);
+    for (int h = 0; h < hosts; ++h) {
+        const QString host = QStringLiteral("host%1:/").arg(h, 5, 10, QLatin1Char('0'));
+        for (int k = 0; k < 60; ++k)
+            keys.append(host + QStringLiteral("State:/Network/Interface/eth%1/Key%2").arg(k / 10).arg(k % 10));
+    }
+    keys.sort();
+    return keys;
 }
 
 } // namespace
@@ -163,5 +229,38 @@ int main(int argc, char **argv)
     std::printf("  of which rebuild:        %9.2f ms (column zero, path, selection)\n", bestRebuild);
     std::printf("ratio merge / column zero: %9.2f (limit 1)\n", bestMerge / bestLoad);
     std::printf("RESULT name=change_merging ratio=%.3f goal=1\n", bestMerge / bestLoad);
+    ui.reset();
+
+    if (qEnvironmentVariableIsSet("BENCH_MERGE_ONLY_LARGE"))
+        return 0;
+    // One host leaving a fleet of 10,000 hosts x 60 keys: its 60 keys go.
+    const QStringList fleet = fleetKeys(10000);
+    smallChange(
+        "change_merging_host_leaves", "60 keys of one host removed, from 600,000", 0.05, fleet,
+        fleet.at(fleet.size() / 2),
+        [&fleet](kv::StoreEngine &engine, int round) {
+            // A different host each round, far from the selection; back for the next round.
+            QStringList changed;
+            const int host = 100 + round;
+            for (int k = 0; k < 60; ++k) {
+                changed << fleet.at(host * 60 + k);
+                engine.removeValue(changed.last());
+            }
+            return changed;
+        },
+        rounds);
+    // Ten updates into a million keys.
+    const QStringList million = bench::makeKeys(1000000);
+    smallChange(
+        "change_merging_updates", "10 keys updated, of 1,000,000", 0.01, million, million.at(million.size() / 3),
+        [&million](kv::StoreEngine &engine, int round) {
+            QStringList changed;
+            for (int i = 0; i < 10; ++i) {
+                changed << million.at((i * 99991 + round * 7) % million.size());
+                engine.setValue(changed.last(), kv::PropertyListValue::fromInteger(round + 2));
+            }
+            return changed;
+        },
+        rounds);
     return 0;
 }

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+// Up to this many runs removed and keys added, the kept decompositions are
+// edited in place; each such edit moves the entries after it, so more are
+// made in one pass.
+constexpr size_t InPlaceEdits = 8;
+} // namespace
+
 namespace kv::browser {
 
 BrowserDataSource::BrowserDataSource(const QStringList &storeKeysList, QList<TreeBranch> &storeTree)
@@ -222,11 +229,25 @@ std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &ed
     for (const auto &added : edit.added)
         touch(added.first, added.first);
 
-    // The new decompositions: one pass moving the kept ones, decomposing only
-    // the added keys.
+    // The new decompositions, decomposing only the added keys: a few edits
+    // made in place from the end, many in one pass moving the kept ones.
     DecomposedKeyList decomposed;
-    decomposed.reserve(size_t(newCount));
-    {
+    if (edit.removed.size() + edit.added.size() <= InPlaceEdits) {
+        decomposed = std::move(m_decomposed);
+        auto nextRemoved = edit.removed.crbegin();
+        auto nextAdded = edit.added.crbegin();
+        while (nextRemoved != edit.removed.crend() || nextAdded != edit.added.crend()) {
+            if (nextRemoved != edit.removed.crend()
+                && (nextAdded == edit.added.crend() || nextRemoved->first >= nextAdded->first)) {
+                decomposed.erase(decomposed.begin() + nextRemoved->first, decomposed.begin() + nextRemoved->second);
+                ++nextRemoved;
+            } else {
+                decomposed.insert(decomposed.begin() + nextAdded->first, decomposedString(nextAdded->second));
+                ++nextAdded;
+            }
+        }
+    } else {
+        decomposed.reserve(size_t(newCount));
         auto nextRemoved = edit.removed.cbegin();
         auto nextAdded = edit.added.cbegin();
         for (qsizetype i = 0; i <= oldCount; ++i) {

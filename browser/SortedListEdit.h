@@ -14,7 +14,8 @@ namespace kv {
 
 struct SortedListEdit
 {
-    // Runs [first, last) of the list before the edit, ascending, disjoint.
+    // Runs [first, last) of the list before the edit, ascending, disjoint,
+    // not meeting.
     std::vector<std::pair<qsizetype, qsizetype>> removed;
     // Keys added, each with the index of the list before the edit that it
     // goes before (the list's size: at the end), ascending; keys going before

@@ -493,9 +493,15 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<bool>("duplicates");
+    QTest::addColumn<int>("size");       // entries at first
+    QTest::addColumn<int>("applyEvery"); // steps between applies, about
     for (quint32 seed = 1; seed <= 6; ++seed) {
-        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed << false;
-        QTest::newRow(qPrintable(QStringLiteral("seed %1, repeated entries").arg(seed))) << seed << true;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed << false << 60 << 50;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, repeated entries").arg(seed))) << seed << true << 60 << 50;
+        // A long list edited a little at a time: edited in place.
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, long list").arg(seed))) << seed << false << 3000 << 4;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, long list, repeated entries").arg(seed)))
+            << seed << true << 3000 << 4;
     }
 }
 
@@ -503,12 +509,18 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits()
 {
     QFETCH(quint32, seed);
     QFETCH(bool, duplicates);
+    QFETCH(int, size);
+    QFETCH(int, applyEvery);
     QRandomGenerator random(seed);
-    auto randomKey = [&random] {
-        return QString(QChar(u'A' + random.bounded(40))) + QString(QChar(u'a' + random.bounded(3)));
+    const bool longKeys = size > 100;
+    auto randomKey = [&random, longKeys] {
+        QString key = QString(QChar(u'A' + random.bounded(40))) + QString(QChar(u'a' + random.bounded(3)));
+        if (longKeys)
+            key += QString(QChar(u'0' + random.bounded(40)));
+        return key;
     };
     QStringList list;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < size; ++i) {
         const QString key = randomKey();
         if (duplicates || !list.contains(key))
             list << key;
@@ -533,7 +545,7 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits()
                 ++index;
             expected.insert(index, key);
         }
-        if (random.bounded(50) == 0) {
+        if (random.bounded(applyEvery) == 0) {
             edit.apply();
             QCOMPARE(list, expected);
         }

@@ -72,7 +72,9 @@ void TestMergeDifferential::inPlaceMergeEqualsFreshLoad()
     kv::StoreEngine engine;
     const kv::StoreEngine::Installation installation(engine);
     QRandomGenerator random(20261208);
-    for (int i = 0; i < 60; ++i)
+    // Enough keys that short lists are edited in place entry by entry, and
+    // long ones in one pass.
+    for (int i = 0; i < 700; ++i)
         engine.setValue(randomKey(random), kv::PropertyListValue::fromInteger(i));
 
     KVNController inPlace;
@@ -110,8 +112,13 @@ void TestMergeDifferential::inPlaceMergeEqualsFreshLoad()
         QStringList changed;
         const int size = 1 + random.bounded(random.bounded(4) == 0 ? 40 : 6);
         for (int i = 0; i < size; ++i) {
-            const int what = random.bounded(10);
-            if (what < 4 || engine.keyCount() == 0) {
+            // Adding and removing kept in balance around the first size.
+            int what = random.bounded(10);
+            if (engine.keyCount() < 500)
+                what = 0;
+            else if (engine.keyCount() > 900 && what < 4)
+                what = 4;
+            if (what < 4) {
                 const QString key = randomKey(random);
                 engine.setValue(key, kv::PropertyListValue::fromInteger(round));
                 changed << key;
