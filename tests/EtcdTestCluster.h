@@ -56,6 +56,9 @@ struct ClusterOptions
     QString autoCompactionMode;
     // Passed to every member after the arguments the cluster sets.
     QStringList extraArguments;
+    // When not 0, the first member's client port (the other ports are chosen
+    // free).
+    quint16 clientPort = 0;
 };
 
 namespace detail {
@@ -558,15 +561,18 @@ private:
         for (int attempt = 0;; ++attempt) {
             if (attempt > 0)
                 discardMembers();
-            const QList<quint16> ports = detail::freePorts(2 * int(m_members.size()));
+            QList<quint16> ports = detail::freePorts(2 * int(m_members.size()) + 1);
             if (ports.isEmpty()) {
                 *error = QStringLiteral("no free port on 127.0.0.1 for etcd");
                 return false;
             }
+            ports.removeOne(m_options.clientPort);
             for (std::size_t i = 0; i < m_members.size(); ++i) {
                 m_members[i].clientPort = ports.at(2 * i);
                 m_members[i].peerPort = ports.at(2 * i + 1);
             }
+            if (m_options.clientPort != 0)
+                m_members.front().clientPort = m_options.clientPort;
             bool started = true;
             for (Member &member : m_members)
                 started = started && launch(member, error);

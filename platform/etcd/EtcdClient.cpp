@@ -161,9 +161,15 @@ void EtcdWatch::finish()
     if (m_ended || !m_reply)
         return;
     bool unreachable = false;
-    EtcdResult why = m_client ? m_client->resultOf(m_reply, &unreachable) : EtcdResult{};
+    // After a 200 the messages were read as they came, so there is no answer
+    // left to look into: the member ended the stream (it is going away).
+    const bool streamed = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    EtcdResult why = m_client && !streamed ? m_client->resultOf(m_reply, &unreachable) : EtcdResult{};
+    const QString member = m_reply->url().authority();
     if (why.ok())
-        why = {EtcdFault::Unreachable, QStringLiteral("%1 ended the watch").arg(m_reply->url().authority()), {}};
+        why = {EtcdFault::Unreachable, QStringLiteral("%1 ended the watch").arg(member), {}};
+    else if (!why.error.contains(member))
+        why.error = QStringLiteral("%1: %2").arg(member, why.error);
     cancel();
     Q_EMIT ended(why);
 }

@@ -131,6 +131,14 @@ public:
     // Runs `call` and waits for its answer in a local event loop.
     EtcdResult callAndWait(const QString &path, const QJsonObject &body);
 
+    // For calls made beside the gateway (EtcdGrpc.h): the network access
+    // manager, the TLS configuration of https members, the authentication
+    // token held now (empty when none) and the unary call timeout.
+    QNetworkAccessManager *network() const { return m_network; }
+    const QSslConfiguration &tlsConfiguration() const { return m_tls; }
+    const QByteArray &token() const { return m_token; }
+    int callTimeout() const { return m_callTimeout; }
+
     // Base64 as the gateway takes it.
     static QString encode(const QByteArray &bytes);
     static QByteArray decode(const QJsonValue &value);

@@ -1,6 +1,7 @@
 #include "platform/etcd/EtcdSource.h"
 
 #include "platform/SystemLog.h"
+#include "platform/etcd/EtcdGrpc.h"
 #include "platform/etcd/EtcdKeys.h"
 
 #include <QEventLoop>
@@ -67,33 +68,26 @@ void EtcdSource::load()
 
 void EtcdSource::requestPage(std::shared_ptr<Load> state)
 {
-    QJsonObject body{{QStringLiteral("key"), EtcdClient::encode(state->nextKey)},
-                     {QStringLiteral("range_end"), EtcdClient::encode(m_rangeEnd)},
-                     {QStringLiteral("limit"), QString::number(m_options.pageSize)}};
-    if (state->revision > 0)
-        body.insert(QStringLiteral("revision"), QString::number(state->revision));
-    m_client->call(QStringLiteral("/v3/kv/range"), body, [this, state](const EtcdResult &answer) {
-        if (!answer.ok()) {
-            loadFailed(answer);
-            return;
-        }
+    // A page in hand: its header revision, `count` pairs (keyAt(i),
+    // valueAt(i)) and whether more follow. The next page is asked for as soon
+    // as this one's last key is known, so that the member reads it while this
+    // one's values are read here.
+    const auto pageRead = [this, state](qint64 revision, qsizetype count, bool more, const auto &keyAt,
+                                        const auto &valueAt) {
         if (state->revision == 0)
-            state->revision = headerRevision(answer.json);
-        const QJsonArray kvs = answer.json.value(QLatin1String("kvs")).toArray();
-        QByteArray lastKey;
-        for (const QJsonValue &entry : kvs) {
-            const QJsonObject kv = entry.toObject();
-            lastKey = EtcdClient::decode(kv.value(QLatin1String("key")));
-            if (!lastKey.startsWith(m_settings.prefix))
-                continue;
-            state->contents.insert(storeKeyFromEtcd(lastKey, m_settings.prefix),
-                                   valueFromEtcd(EtcdClient::decode(kv.value(QLatin1String("value")))));
-        }
-        if (answer.json.value(QLatin1String("more")).toBool() && !kvs.isEmpty()) {
-            state->nextKey = lastKey + '\0';
+            state->revision = revision;
+        const bool last = !more || count == 0;
+        if (!last) {
+            state->nextKey = keyAt(count - 1) + '\0';
             requestPage(state);
-            return;
         }
+        for (qsizetype i = 0; i < count; ++i) {
+            const QByteArray key = keyAt(i);
+            if (key.startsWith(m_settings.prefix))
+                state->contents.insert(storeKeyFromEtcd(key, m_settings.prefix), valueFromEtcd(valueAt(i)));
+        }
+        if (!last)
+            return;
         // In full: publish the difference to what the store holds.
         m_retryDelay = 0;
         if (m_troubleReported) {
@@ -107,6 +101,55 @@ void EtcdSource::requestPage(std::shared_ptr<Load> state)
         m_loaded = true;
         watchFrom(m_revision + 1);
         Q_EMIT loaded();
+    };
+    // Pages after the first are read at the first one's revision, which every
+    // member holding it serves alike: they need not go through the leader.
+    const auto overGateway = [this, state, pageRead] {
+        QJsonObject body{{QStringLiteral("key"), EtcdClient::encode(state->nextKey)},
+                         {QStringLiteral("range_end"), EtcdClient::encode(m_rangeEnd)},
+                         {QStringLiteral("limit"), QString::number(m_options.pageSize)}};
+        if (state->revision > 0) {
+            body.insert(QStringLiteral("revision"), QString::number(state->revision));
+            body.insert(QStringLiteral("serializable"), true);
+        }
+        m_client->call(QStringLiteral("/v3/kv/range"), body, [this, pageRead](const EtcdResult &answer) {
+            if (!answer.ok()) {
+                loadFailed(answer);
+                return;
+            }
+            const QJsonArray kvs = answer.json.value(QLatin1String("kvs")).toArray();
+            const auto field = [&kvs](qsizetype i, QLatin1String name) {
+                return EtcdClient::decode(kvs.at(i).toObject().value(name));
+            };
+            pageRead(
+                headerRevision(answer.json), kvs.size(), answer.json.value(QLatin1String("more")).toBool(),
+                [&](qsizetype i) { return field(i, QLatin1String("key")); },
+                [&](qsizetype i) { return field(i, QLatin1String("value")); });
+        });
+    };
+    GrpcRangeCalls &grpc = GrpcRangeCalls::of(*m_client);
+    if (!grpc.usable()) {
+        overGateway();
+        return;
+    }
+    const RangeRequest range{state->nextKey, m_rangeEnd, m_options.pageSize, state->revision, state->revision > 0};
+    grpc.range(range, [this, pageRead, overGateway](const GrpcRangeReply &reply) {
+        if (reply.failure.fault == EtcdFault::Compacted) {
+            loadFailed(reply.failure);
+            return;
+        }
+        if (!reply.answer) {
+            // Given up, or the member away or the token expired: the gateway
+            // call goes on to the next member or renews the token as usual.
+            overGateway();
+            return;
+        }
+        // Keys are only looked at, in place; values are kept, so copied.
+        const QList<RangeEntry> &kvs = reply.answer->kvs;
+        pageRead(
+            reply.answer->revision, kvs.size(), reply.answer->more,
+            [&kvs](qsizetype i) { return QByteArray::fromRawData(kvs[i].key.data(), kvs[i].key.size()); },
+            [&kvs](qsizetype i) { return kvs[i].value.toByteArray(); });
     });
 }
 

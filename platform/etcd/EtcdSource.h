@@ -29,7 +29,7 @@ struct EtcdSourceOptions
     // one system-log line and keep trying (a window's use).
     enum class WhenUnreachable { FailStart, ComeUpEmpty };
     WhenUnreachable whenUnreachable = WhenUnreachable::FailStart;
-    int pageSize = 5000; // keys per range answer while loading
+    int pageSize = 20000; // keys per range answer while loading
     int firstRetryMilliseconds = 100;
     int longestRetryMilliseconds = 5000;
 };
