@@ -11,6 +11,7 @@
 #include "platform/etcd/EtcdSource.h"
 #include "platform/plist/PropertyListFile.h"
 #include "tests/EtcdTestCluster.h"
+#include "tests/EtcdTestSupport.h"
 #include "tests/StoreTestSupport.h"
 
 #include <QProcess>
@@ -24,22 +25,13 @@ using namespace kv;
 using namespace kv::etcd;
 using etcdtest::ClusterOptions;
 using etcdtest::EtcdTestCluster;
+using namespace etcdtest;
 
 namespace {
-
-const QString cli = QStringLiteral(KEYVANE_BINARY_DIR "/app/keyvane-cli");
-const QByteArray prefix = QByteArrayLiteral("keyvane/");
 
 PropertyListValue str(const QString &s)
 {
     return PropertyListValue::fromString(s);
-}
-
-EtcdSettings settingsOf(const QStringList &endpoints)
-{
-    EtcdSettings settings;
-    settings.endpoints = endpoints;
-    return settings;
 }
 
 // Quick retries, so that a member coming back is seen soon.
@@ -52,95 +44,8 @@ EtcdSourceOptions quickRetries(EtcdSourceOptions::WhenUnreachable whenUnreachabl
     return options;
 }
 
-// What a reader of the cluster's keys under the prefix is to hold.
-PropertyListDictionary shownFrom(const QMap<QByteArray, QByteArray> &etcdValues)
-{
-    PropertyListDictionary shown;
-    for (auto it = etcdValues.cbegin(); it != etcdValues.cend(); ++it)
-        shown.insert(storeKeyFromEtcd(it.key(), prefix), valueFromEtcd(it.value()));
-    return shown;
-}
-
-// The keys missing, differing or extra in `actual`; empty when it equals `expected`.
-QString difference(const PropertyListDictionary &actual, const PropertyListDictionary &expected)
-{
-    QStringList problems;
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        if (!actual.contains(it.key()))
-            problems << "missing " + it.key();
-        else if (actual.value(it.key()) != it.value())
-            problems << it.key() + " is " + actual.value(it.key()).description().left(100);
-    }
-    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
-        if (!expected.contains(it.key()))
-            problems << "extra " + it.key();
-    }
-    return problems.mid(0, 4).join("; ") + (problems.size() > 4 ? QString(" (%1 in all)").arg(problems.size()) : "");
-}
-
 // An in-process reader: an engine with an EtcdSource and a connection
 // recording each change list.
-struct Reader
-{
-    StoreEngine engine;
-    EtcdSource *source = nullptr;
-    storetest::Recorder recorder;
-    std::unique_ptr<StoreConnection> connection;
-
-    bool open(const EtcdSettings &settings, const EtcdSourceOptions &options, QString *error)
-    {
-        auto owned = std::make_unique<EtcdSource>(settings, options);
-        source = owned.get();
-        engine.addSource(std::move(owned));
-        const StoreEngine::Installation installation(engine);
-        connection = storeCreate("tst_etcdfaults", storetest::recordCallout, &recorder);
-        const QStringList everything{".*"};
-        if (!connection || !storeSetNotificationKeys(connection.get(), nullptr, &everything)) {
-            *error = storeErrorString(storeError());
-            return false;
-        }
-        storeRunLoopAddSource(storeCreateRunLoopSource(connection.get(), 0));
-        return true;
-    }
-
-    PropertyListDictionary contents() const
-    {
-        PropertyListDictionary all;
-        for (const QString &key : engine.keys())
-            all.insert(key, engine.value(key));
-        return all;
-    }
-
-    QSet<QString> changedKeys() const
-    {
-        QSet<QString> keys;
-        for (const QStringList &list : recorder.lists)
-            keys.unite(QSet<QString>(list.cbegin(), list.cend()));
-        return keys;
-    }
-};
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments, const QString &password = QString())
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!password.isEmpty())
-        environment.insert("KEYVANE_ETCD_PASSWORD", password);
-    process.setProcessEnvironment(environment);
-    process.start(cli, arguments);
-    Run result;
-    if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
-        result = {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-    return result;
-}
-
 } // namespace
 
 class TestEtcdFaults : public QObject

@@ -11,6 +11,7 @@
 #include "platform/etcd/EtcdSource.h"
 #include "platform/plist/PropertyListFile.h"
 #include "tests/EtcdTestCluster.h"
+#include "tests/EtcdTestSupport.h"
 #include "tests/StoreTestSupport.h"
 
 #include <QElapsedTimer>
@@ -24,51 +25,16 @@ using namespace kv;
 using namespace kv::etcd;
 using etcdtest::ClusterOptions;
 using etcdtest::EtcdTestCluster;
+using namespace etcdtest;
 using V = kv::PropertyListValue;
 
 Q_DECLARE_METATYPE(kv::PropertyListValue)
 
 namespace {
 
-const QString cli = QStringLiteral(KEYVANE_BINARY_DIR "/app/keyvane-cli");
-const QByteArray prefix = QByteArrayLiteral("keyvane/");
-
 V str(const QString &s)
 {
     return V::fromString(s);
-}
-
-EtcdSettings settingsOf(const QStringList &endpoints)
-{
-    EtcdSettings settings;
-    settings.endpoints = endpoints;
-    return settings;
-}
-
-// What a reader of the cluster's keys under the prefix is to hold.
-PropertyListDictionary shownFrom(const QMap<QByteArray, QByteArray> &etcdValues)
-{
-    PropertyListDictionary shown;
-    for (auto it = etcdValues.cbegin(); it != etcdValues.cend(); ++it)
-        shown.insert(storeKeyFromEtcd(it.key(), prefix), valueFromEtcd(it.value()));
-    return shown;
-}
-
-// The keys missing, differing or extra in `actual`; empty when it equals `expected`.
-QString difference(const PropertyListDictionary &actual, const PropertyListDictionary &expected)
-{
-    QStringList problems;
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        if (!actual.contains(it.key()))
-            problems << "missing " + it.key();
-        else if (actual.value(it.key()) != it.value())
-            problems << it.key() + " is " + actual.value(it.key()).description().left(100);
-    }
-    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
-        if (!expected.contains(it.key()))
-            problems << "extra " + it.key();
-    }
-    return problems.mid(0, 4).join("; ") + (problems.size() > 4 ? QString(" (%1 in all)").arg(problems.size()) : "");
 }
 
 PropertyListDictionary withHost(const QString &host, const PropertyListDictionary &snapshot)
@@ -106,35 +72,6 @@ bool writeSnapshot(const QString &path, const PropertyListDictionary &contents, 
 
 // An in-process reader of the cluster: an engine with an EtcdSource and a
 // connection recording each change list.
-struct Reader
-{
-    StoreEngine engine;
-    storetest::Recorder recorder;
-    std::unique_ptr<StoreConnection> connection;
-
-    bool open(const QStringList &endpoints, QString *error)
-    {
-        engine.addSource(std::make_unique<EtcdSource>(settingsOf(endpoints)));
-        const StoreEngine::Installation installation(engine);
-        connection = storeCreate("tst_etcdfleet", storetest::recordCallout, &recorder);
-        const QStringList everything{".*"};
-        if (!connection || !storeSetNotificationKeys(connection.get(), nullptr, &everything)) {
-            *error = storeErrorString(storeError());
-            return false;
-        }
-        storeRunLoopAddSource(storeCreateRunLoopSource(connection.get(), 0));
-        return true;
-    }
-
-    PropertyListDictionary contents() const
-    {
-        PropertyListDictionary all;
-        for (const QString &key : engine.keys())
-            all.insert(key, engine.value(key));
-        return all;
-    }
-};
-
 // keyvane-cli publish of a snapshot, running until stopped (or the test ends).
 class PublisherProcess
 {
@@ -175,23 +112,6 @@ public:
     QByteArray output;
 };
 
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(cli, arguments);
-    Run result;
-    if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
-        result = {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-    return result;
-}
-
 } // namespace
 
 class TestEtcdFleet : public QObject
@@ -219,7 +139,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(cluster.start(&error), qPrintable(error));
         Reader reader;
-        QVERIFY2(reader.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
         QCOMPARE(reader.engine.keyCount(), 0);
 
         PublisherProcess publishers[3];
@@ -267,7 +187,7 @@ private Q_SLOTS:
         QVERIFY2(gone.start(cluster, snapshotPath("a"), "a", hostSnapshot("a", 2), ttl, &error), qPrintable(error));
         QVERIFY2(staying.start(cluster, snapshotPath("b"), "b", hostSnapshot("b", 3), ttl, &error), qPrintable(error));
         Reader reader;
-        QVERIFY2(reader.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
         const PropertyListDictionary goneKeys = withHost("a", hostSnapshot("a", 2));
         const PropertyListDictionary stayingKeys = withHost("b", hostSnapshot("b", 3));
         PropertyListDictionary both = goneKeys;
@@ -297,7 +217,7 @@ private Q_SLOTS:
         PublisherProcess publisher;
         QVERIFY2(publisher.start(cluster, snapshotPath("a"), "a", snapshot, 2, &error), qPrintable(error));
         Reader reader;
-        QVERIFY2(reader.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
 
         snapshot.insert("State:/Network/Global/IPv4", str("changed"));
         snapshot.insert("State:/Network/Interface/wlan0/Link", str("added"));
@@ -356,7 +276,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(cluster.start(&error), qPrintable(error));
         Reader watching;
-        QVERIFY2(watching.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(watching.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
 
         const QByteArray key = "keyvane/other/State:/Value";
         if (large) {
@@ -371,7 +291,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(watching.engine.contains("other:/State:/Value"), 15000);
         QVERIFY(watching.engine.value("other:/State:/Value") == shown);
         Reader loading;
-        QVERIFY2(loading.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(loading.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
         QVERIFY(loading.engine.value("other:/State:/Value") == shown);
     }
 
@@ -397,7 +317,7 @@ private Q_SLOTS:
             QVERIFY2(publisher.start(&error), qPrintable(error));
         }
         Reader reader;
-        QVERIFY2(reader.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
         QCOMPARE(difference(reader.contents(), withHost("p", snapshot)), QString());
 
         QStringList changed;
@@ -428,7 +348,7 @@ private Q_SLOTS:
         QVERIFY(cluster.put("keyvane/b/Setup:/System", R"({"HostName": "b", "Cores": [0, 1]})"));
         QVERIFY(cluster.put("keyvane/c", "text"));
         Reader reader;
-        QVERIFY2(reader.open(cluster.clientUrls(), &error), qPrintable(error));
+        QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
 
         const Run list = runCli({"--etcd", cluster.endpoints(), "list"});
         QVERIFY2(list.status == 0, qPrintable(list.err));
