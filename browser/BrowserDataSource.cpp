@@ -48,9 +48,9 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
     if (column == 0) {
         m_tree.clear();
         m_builtFrom.clear();
-        m_rowExtents.clear();
+        m_extents.assign(1, {});
         const DecomposedKeyList &keys = decomposedKeys();
-        m_tree.append(buildTreeBranchForRange(0, keys, 0, qsizetype(keys.size()), &m_rowExtents));
+        m_tree.append(buildTreeBranchForRange(0, keys, 0, qsizetype(keys.size()), &m_extents[0]));
         return int(m_tree.at(0).names.size());
     }
 
@@ -67,7 +67,9 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
             keys = parentLeaf.get();
         }
     }
-    TreeBranch branch = buildTreeBranchForColumn(column, keys);
+    std::vector<RowExtent> extents;
+    TreeBranch branch =
+        keys ? buildTreeBranchForRange(column, *keys, 0, qsizetype(keys->size()), &extents) : TreeBranch();
 
     if (column < m_tree.size())
         m_tree.remove(column, m_tree.size() - column);
@@ -77,6 +79,8 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
     m_tree.append(std::move(branch));
     m_builtFrom.resize(size_t(column) + 1);
     m_builtFrom[size_t(column)] = std::move(parentLeaf);
+    m_extents.resize(size_t(column) + 1);
+    m_extents[size_t(column)] = std::move(extents);
     return int(m_tree.at(column).names.size());
 }
 
@@ -164,70 +168,17 @@ std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &ed
     if (edit.isEmpty())
         return false;
     const qsizetype oldCount = qsizetype(m_decomposed.size());
-    const qsizetype removedCount = [&] {
-        qsizetype n = 0;
-        for (const auto &run : edit.removed)
-            n += run.second - run.first;
-        return n;
-    }();
+    qsizetype removedCount = 0;
+    for (const auto &run : edit.removed)
+        removedCount += run.second - run.first;
     // The kept decompositions must be those of the list before, and column 0
     // built from them.
     const qsizetype newCount = oldCount - removedCount + qsizetype(edit.added.size());
-    if (!m_decomposedValid || m_tree.isEmpty() || m_rowExtents.size() != size_t(m_tree.at(0).nodes.size())
-        || newCount < 0) {
+    if (!m_decomposedValid || m_tree.isEmpty() || m_extents.empty()
+        || m_extents[0].size() != size_t(m_tree.at(0).nodes.size()) || newCount < 0) {
         m_decomposedValid = false;
         return std::nullopt;
     }
-
-    // Where an old entry goes: its index less the entries removed before it,
-    // plus the keys added before it.
-    std::vector<qsizetype> removedBefore; // removed entries before each run's start
-    removedBefore.reserve(edit.removed.size());
-    {
-        qsizetype n = 0;
-        for (const auto &run : edit.removed) {
-            removedBefore.push_back(n);
-            n += run.second - run.first;
-        }
-    }
-    auto newIndex = [&](qsizetype old) {
-        // Runs starting at or before `old` (which is not removed itself).
-        const auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), old,
-                                          [](qsizetype i, const auto &r) { return i < r.first; });
-        const qsizetype runs = run - edit.removed.cbegin();
-        const qsizetype removed = runs == 0 ? 0
-                                            : removedBefore[size_t(runs - 1)] + edit.removed[size_t(runs - 1)].second
-                                                  - edit.removed[size_t(runs - 1)].first;
-        const auto added = std::upper_bound(edit.added.cbegin(), edit.added.cend(), old,
-                                            [](qsizetype i, const auto &a) { return i < a.first; });
-        return old - removed + (added - edit.added.cbegin());
-    };
-
-    // The rows an edit at old index `at` (an entry removed or a key added
-    // before it) may change: the row holding or before at - 1, up to the row
-    // holding or after `at`. Every row between (those of removed entries) too.
-    const std::vector<RowExtent> &extents = m_rowExtents;
-    const qsizetype rowCount = qsizetype(extents.size());
-    auto rowAtOrBefore = [&](qsizetype index) {
-        const auto it = std::upper_bound(extents.cbegin(), extents.cend(), index,
-                                         [](qsizetype i, const RowExtent &e) { return i < e.first; });
-        return qsizetype(it - extents.cbegin()) - 1; // -1: none
-    };
-    auto rowAtOrAfter = [&](qsizetype index) {
-        const auto it = std::lower_bound(extents.cbegin(), extents.cend(), index,
-                                         [](const RowExtent &e, qsizetype i) { return e.last < i; });
-        return qsizetype(it - extents.cbegin()); // rowCount: none
-    };
-    std::vector<std::pair<qsizetype, qsizetype>> touched; // row ranges [first, last]
-    auto touch = [&](qsizetype begin, qsizetype end) {    // an edit of old entries [begin, end)
-        const qsizetype first = std::max<qsizetype>(0, rowAtOrBefore(begin - 1));
-        const qsizetype last = std::min(rowCount - 1, rowAtOrAfter(end));
-        touched.emplace_back(first, std::max(first, last));
-    };
-    for (const auto &run : edit.removed)
-        touch(run.first, run.second);
-    for (const auto &added : edit.added)
-        touch(added.first, added.first);
 
     // The new decompositions, decomposing only the added keys: a few edits
     // made in place from the end, many in one pass moving the kept ones.
@@ -263,17 +214,115 @@ std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &ed
             decomposed.push_back(std::move(m_decomposed[size_t(i)]));
         }
     }
+    m_decomposed = std::move(decomposed);
 
+    InputEdit inputEdit;
+    inputEdit.removed = edit.removed;
+    inputEdit.addedAt.reserve(edit.added.size());
+    for (const auto &added : edit.added)
+        inputEdit.addedAt.push_back(added.first);
+    regroupEdited(0, m_decomposed, inputEdit);
+    return true;
+}
+
+BrowserDataSource::InputEdit BrowserDataSource::inputEdit(const DecomposedKeyList &before,
+                                                          const DecomposedKeyList &after)
+{
+    // Both are in key order, and a key kept is the same decomposition.
+    InputEdit edit;
+    size_t i = 0;
+    size_t j = 0;
+    while (i < before.size() || j < after.size()) {
+        if (i < before.size() && j < after.size() && before[i] == after[j]) {
+            ++i;
+            ++j;
+        } else if (j == after.size() || (i < before.size() && before[i]->storeKey() < after[j]->storeKey())) {
+            if (!edit.removed.empty() && edit.removed.back().second == qsizetype(i)
+                && (edit.addedAt.empty() || edit.addedAt.back() < edit.removed.back().first))
+                edit.removed.back().second = qsizetype(i) + 1;
+            else
+                edit.removed.emplace_back(qsizetype(i), qsizetype(i) + 1);
+            ++i;
+        } else {
+            edit.addedAt.push_back(qsizetype(i));
+            ++j;
+        }
+    }
+    return edit;
+}
+
+bool BrowserDataSource::followLeaf(int column, const std::shared_ptr<DecomposedKeyList> &leaf)
+{
+    if (column <= 0 || column >= m_tree.size() || size_t(column) >= m_builtFrom.size() || !leaf
+        || !m_builtFrom[size_t(column)] || size_t(column) >= m_extents.size()
+        || m_extents[size_t(column)].size() != size_t(m_tree.at(column).nodes.size()))
+        return false;
+    const InputEdit edit = inputEdit(*m_builtFrom[size_t(column)], *leaf);
+    m_builtFrom[size_t(column)] = leaf;
+    if (edit.removed.empty() && edit.addedAt.empty())
+        return true;
+    // The columns after it keep what they were built from, to follow in turn.
+    regroupEdited(column, *leaf, edit);
+    return true;
+}
+
+void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input, const InputEdit &edit)
+{
+    const std::vector<RowExtent> &extents = m_extents[size_t(column)];
+    const qsizetype rowCount = qsizetype(extents.size());
     if (rowCount == 0) {
         // Nothing grouped before: group everything.
-        m_decomposed = std::move(decomposed);
-        m_rowExtents.clear();
-        TreeBranch branch = buildTreeBranchForRange(0, m_decomposed, 0, qsizetype(m_decomposed.size()), &m_rowExtents);
-        const bool changed = !branch.names.isEmpty();
-        m_tree.resize(1);
-        m_tree[0] = std::move(branch);
-        return changed;
+        std::vector<RowExtent> newExtents;
+        TreeBranch branch = buildTreeBranchForRange(column, input, 0, qsizetype(input.size()), &newExtents);
+        m_tree[column] = std::move(branch);
+        m_extents[size_t(column)] = std::move(newExtents);
+        return;
     }
+
+    // Where an old entry goes: its index less the entries removed before it,
+    // plus the entries added before it.
+    std::vector<qsizetype> removedThrough; // removed entries up to each run's end
+    removedThrough.reserve(edit.removed.size());
+    {
+        qsizetype n = 0;
+        for (const auto &run : edit.removed) {
+            n += run.second - run.first;
+            removedThrough.push_back(n);
+        }
+    }
+    auto newIndex = [&](qsizetype old) {
+        // Runs starting at or before `old` (which is not removed itself).
+        const auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), old,
+                                          [](qsizetype i, const auto &r) { return i < r.first; });
+        const qsizetype runs = run - edit.removed.cbegin();
+        const qsizetype removed = runs == 0 ? 0 : removedThrough[size_t(runs - 1)];
+        const auto added = std::upper_bound(edit.addedAt.cbegin(), edit.addedAt.cend(), old);
+        return old - removed + (added - edit.addedAt.cbegin());
+    };
+
+    // The rows an edit of old entries [begin, end) (removed, or an entry
+    // added before `begin` when empty) may change: the row holding or before
+    // begin - 1, up to the row holding or after `end`, and every row between.
+    auto rowAtOrBefore = [&](qsizetype index) {
+        const auto it = std::upper_bound(extents.cbegin(), extents.cend(), index,
+                                         [](qsizetype i, const RowExtent &e) { return i < e.first; });
+        return qsizetype(it - extents.cbegin()) - 1; // -1: none
+    };
+    auto rowAtOrAfter = [&](qsizetype index) {
+        const auto it = std::lower_bound(extents.cbegin(), extents.cend(), index,
+                                         [](const RowExtent &e, qsizetype i) { return e.last < i; });
+        return qsizetype(it - extents.cbegin()); // rowCount: none
+    };
+    std::vector<std::pair<qsizetype, qsizetype>> touched; // row ranges [first, last]
+    auto touch = [&](qsizetype begin, qsizetype end) {
+        const qsizetype first = std::max<qsizetype>(0, rowAtOrBefore(begin - 1));
+        const qsizetype last = std::min(rowCount - 1, rowAtOrAfter(end));
+        touched.emplace_back(first, std::max(first, last));
+    };
+    for (const auto &run : edit.removed)
+        touch(run.first, run.second);
+    for (const qsizetype at : edit.addedAt)
+        touch(at, at);
 
     // The touched rows, merged where they meet or overlap.
     std::sort(touched.begin(), touched.end());
@@ -285,40 +334,36 @@ std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &ed
             merged.push_back(range);
     }
 
-    // Column 0 again: untouched rows kept (their extents moved), each run of
-    // touched rows grouped afresh from the keys between the untouched rows
+    // The column again: untouched rows kept (their extents moved), each run of
+    // touched rows grouped afresh from the entries between the untouched rows
     // around it.
-    const TreeBranch &old = m_tree.at(0);
+    const TreeBranch &old = m_tree.at(column);
     TreeBranch branch;
     std::vector<RowExtent> newExtents;
     branch.names.reserve(old.names.size());
     branch.nodes.reserve(old.nodes.size());
     newExtents.reserve(extents.size());
     qsizetype row = 0;
-    for (const auto &range : merged) {
-        for (; row < range.first; ++row) {
+    auto keep = [&](qsizetype until) {
+        for (; row < until; ++row) {
             branch.names.append(old.names.at(row));
             branch.nodes.append(old.nodes.at(row));
             newExtents.push_back({newIndex(extents[size_t(row)].first), newIndex(extents[size_t(row)].last)});
         }
+    };
+    for (const auto &range : merged) {
+        keep(range.first);
         const qsizetype begin = range.first == 0 ? 0 : newIndex(extents[size_t(range.first - 1)].last) + 1;
-        const qsizetype end = range.second + 1 >= rowCount ? qsizetype(decomposed.size())
-                                                           : newIndex(extents[size_t(range.second + 1)].first);
-        const TreeBranch regrouped = buildTreeBranchForRange(0, decomposed, begin, end, &newExtents);
+        const qsizetype end =
+            range.second + 1 >= rowCount ? qsizetype(input.size()) : newIndex(extents[size_t(range.second + 1)].first);
+        const TreeBranch regrouped = buildTreeBranchForRange(column, input, begin, end, &newExtents);
         branch.names.append(regrouped.names);
         branch.nodes.append(regrouped.nodes);
         row = range.second + 1;
     }
-    for (; row < rowCount; ++row) {
-        branch.names.append(old.names.at(row));
-        branch.nodes.append(old.nodes.at(row));
-        newExtents.push_back({newIndex(extents[size_t(row)].first), newIndex(extents[size_t(row)].last)});
-    }
-
-    m_decomposed = std::move(decomposed);
-    m_rowExtents = std::move(newExtents);
-    m_tree[0] = std::move(branch);
-    return true;
+    keep(rowCount);
+    m_tree[column] = std::move(branch);
+    m_extents[size_t(column)] = std::move(newExtents);
 }
 
 } // namespace kv::browser

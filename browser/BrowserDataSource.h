@@ -70,20 +70,39 @@ public:
     // Whether a loaded deeper column was built from `leaf` (the keys below
     // the row selected before it), and so still shows that row's keys.
     bool columnBuiltFrom(int column, const DecomposedKeyList *leaf) const;
+    // Brings a loaded deeper column, built from the keys below a row, up to
+    // date with `leaf`, the keys below that row now: the column's rows are
+    // grouped again only around the keys that came or went, as a fresh load
+    // from `leaf` would group them (the columns after it keep what they were
+    // built from, to be followed in turn). False (nothing done) when the
+    // column was not loaded from a row.
+    bool followLeaf(int column, const std::shared_ptr<DecomposedKeyList> &leaf);
     // Forgets the kept decompositions (the key list was replaced).
     void keyListReplaced() { m_decomposedValid = false; }
 
 private:
+    // An edit of a column's input list, by index of the list before: runs
+    // removed, and where entries were added (ascending).
+    struct InputEdit
+    {
+        std::vector<std::pair<qsizetype, qsizetype>> removed;
+        std::vector<qsizetype> addedAt;
+    };
+    static InputEdit inputEdit(const DecomposedKeyList &before, const DecomposedKeyList &after);
+
     const DecomposedKeyList &decomposedKeys() const;
     std::optional<bool> applyKeyListEdit(const SortedListEdit &edit);
+    // Groups a loaded column's rows again where `edit` changed its input,
+    // `input` being the input now.
+    void regroupEdited(int column, const DecomposedKeyList &input, const InputEdit &edit);
 
     const QStringList &m_keys;
     QList<TreeBranch> &m_tree;
     // Each listed key's decomposition, in list order, while valid.
     mutable DecomposedKeyList m_decomposed;
     mutable bool m_decomposedValid = false;
-    // Column 0's rows' extents in m_decomposed.
-    std::vector<RowExtent> m_rowExtents;
+    // Each loaded column's rows' extents in the list it was built from.
+    std::vector<std::vector<RowExtent>> m_extents;
     // The leaf each loaded deeper column was built from (kept alive, so
     // that its address stays its own).
     std::vector<std::shared_ptr<DecomposedKeyList>> m_builtFrom;

@@ -161,13 +161,22 @@ void KeyList::restorePath(const QStringList &titles)
             return;
         }
         // The column right of it still shows the keys below this row when it
-        // was built from them; otherwise it is loaded again.
+        // was built from them; otherwise its rows are grouped again around
+        // the keys that came or went.
         const BranchNode *node = m_columns->node(row, column);
-        const DecomposedKeyList *below = node ? node->leaf.get() : nullptr;
-        if (below && column + 1 < browser->numberOfColumns() && m_columns->columnBuiltFrom(column + 1, below))
-            browser->markRowSelected(row, column);
-        else
-            browser->selectRow(row, column);
+        const std::shared_ptr<DecomposedKeyList> below = node ? node->leaf : nullptr;
+        if (below && column + 1 < browser->numberOfColumns()) {
+            if (m_columns->columnBuiltFrom(column + 1, below.get())) {
+                browser->markRowSelected(row, column);
+                continue;
+            }
+            if (m_columns->followLeaf(column + 1, below)) {
+                browser->markRowSelected(row, column);
+                browser->replaceColumnRows(column + 1, m_columns->numberOfRows(column + 1));
+                continue;
+            }
+        }
+        browser->selectRow(row, column);
     }
 }
 
