@@ -53,6 +53,20 @@ double milliseconds(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+// One load of column zero of the controller's keys as a reload makes it
+// (the key list read afresh, every key decomposed), in ms; the path is
+// selected again after it.
+double freshColumnZeroLoad(KVNController &controller, const QString &path)
+{
+    controller.keyList().getStoreKeysList();
+    QElapsedTimer timer;
+    timer.start();
+    controller.kvnBrowser->loadColumnZero();
+    const double elapsed = milliseconds(timer);
+    controller.kvnBrowser->setPath(path);
+    return elapsed;
+}
+
 // A small change list into a large store, against a fresh column-zero load
 // of it: the keys `keys`, a selection on the way to `selected`, and each
 // round's change list made by `change` (which changes the engine and says
@@ -79,13 +93,9 @@ void smallChange(const char *name, const char *what, double goal, const QStringL
     double bestLoad = std::numeric_limits<double>::max();
     double bestMerge = std::numeric_limits<double>::max();
     for (int round = 0; round < rounds; ++round) {
-        controller.keyList().getStoreKeysList();
-        QElapsedTimer timer;
-        timer.start();
-        controller.kvnBrowser->loadColumnZero();
-        bestLoad = std::min(bestLoad, milliseconds(timer));
-        controller.kvnBrowser->setPath(path);
+        bestLoad = std::min(bestLoad, freshColumnZeroLoad(controller, path));
         controller.browserSingleClick(controller.kvnBrowser);
+        QElapsedTimer timer;
 
         controller.browserUpdatePolicy = 0; // handed over below
         const QStringList changed = change(engine, round);
@@ -156,14 +166,8 @@ int main(int argc, char **argv)
     double bestFetch = std::numeric_limits<double>::max();
     double bestRebuild = std::numeric_limits<double>::max();
     for (int round = 0; round < rounds; ++round) {
-        // One load of column zero of the current keys, as after reading the
-        // key list afresh (every key decomposed), and the path again.
-        controller.keyList().getStoreKeysList();
+        bestLoad = std::min(bestLoad, freshColumnZeroLoad(controller, path));
         QElapsedTimer timer;
-        timer.start();
-        controller.kvnBrowser->loadColumnZero();
-        bestLoad = std::min(bestLoad, milliseconds(timer));
-        controller.kvnBrowser->setPath(path);
 
         // A third each of added, removed and updated keys, shuffled.
         QStringList changed;

@@ -2,13 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-// Up to this many runs removed and keys added, the kept decompositions are
-// edited in place; each such edit moves the entries after it, so more are
-// made in one pass.
-constexpr size_t InPlaceEdits = 8;
-} // namespace
-
 namespace kv::browser {
 
 BrowserDataSource::BrowserDataSource(const QStringList &storeKeysList, QList<TreeBranch> &storeTree)
@@ -167,54 +160,16 @@ std::optional<bool> BrowserDataSource::applyKeyListEdit(const SortedListEdit &ed
 {
     if (edit.isEmpty())
         return false;
-    const qsizetype oldCount = qsizetype(m_decomposed.size());
-    qsizetype removedCount = 0;
-    for (const auto &run : edit.removed)
-        removedCount += run.second - run.first;
     // The kept decompositions must be those of the list before, and column 0
     // built from them.
-    const qsizetype newCount = oldCount - removedCount + qsizetype(edit.added.size());
+    const qsizetype newCount = qsizetype(m_decomposed.size()) - edit.removedCount() + qsizetype(edit.added.size());
     if (!m_decomposedValid || m_tree.isEmpty() || m_extents.empty()
         || m_extents[0].size() != size_t(m_tree.at(0).nodes.size()) || newCount < 0) {
         m_decomposedValid = false;
         return std::nullopt;
     }
-
-    // The new decompositions, decomposing only the added keys: a few edits
-    // made in place from the end, many in one pass moving the kept ones.
-    DecomposedKeyList decomposed;
-    if (edit.removed.size() + edit.added.size() <= InPlaceEdits) {
-        decomposed = std::move(m_decomposed);
-        auto nextRemoved = edit.removed.crbegin();
-        auto nextAdded = edit.added.crbegin();
-        while (nextRemoved != edit.removed.crend() || nextAdded != edit.added.crend()) {
-            if (nextRemoved != edit.removed.crend()
-                && (nextAdded == edit.added.crend() || nextRemoved->first >= nextAdded->first)) {
-                decomposed.erase(decomposed.begin() + nextRemoved->first, decomposed.begin() + nextRemoved->second);
-                ++nextRemoved;
-            } else {
-                decomposed.insert(decomposed.begin() + nextAdded->first, decomposedString(nextAdded->second));
-                ++nextAdded;
-            }
-        }
-    } else {
-        decomposed.reserve(size_t(newCount));
-        auto nextRemoved = edit.removed.cbegin();
-        auto nextAdded = edit.added.cbegin();
-        for (qsizetype i = 0; i <= oldCount; ++i) {
-            while (nextAdded != edit.added.cend() && nextAdded->first == i)
-                decomposed.push_back(decomposedString((nextAdded++)->second));
-            if (i == oldCount)
-                break;
-            if (nextRemoved != edit.removed.cend() && i >= nextRemoved->first) {
-                if (i + 1 >= nextRemoved->second)
-                    ++nextRemoved;
-                continue;
-            }
-            decomposed.push_back(std::move(m_decomposed[size_t(i)]));
-        }
-    }
-    m_decomposed = std::move(decomposed);
+    // Only the added keys are decomposed.
+    applySortedListEdit(m_decomposed, edit, [](const QString &key) { return decomposedString(key); });
 
     InputEdit inputEdit;
     inputEdit.removed = edit.removed;

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,66 @@ struct SortedListEdit
     std::vector<std::pair<qsizetype, QString>> added;
 
     bool isEmpty() const { return removed.empty() && added.empty(); }
+    // Entries the edit removes.
+    qsizetype removedCount() const
+    {
+        qsizetype n = 0;
+        for (const auto &run : removed)
+            n += run.second - run.first;
+        return n;
+    }
 };
+
+// Up to this many runs removed and keys added, a list is edited in place;
+// each such edit moves the entries after it, so more are made in one pass.
+inline constexpr std::size_t SortedListInPlaceEdits = 8;
+
+// Makes `edit` to `list`, a list parallel to the edited one (the keys
+// themselves, or something made of each): `make(key)` gives the entry of an
+// added key. A few edits are made in place, from the end, so that each moves
+// only the entries after it (a new list would be written in full, and its
+// memory touched for the first time); more are made in one pass moving the
+// kept entries.
+template<class List, class Make>
+void applySortedListEdit(List &list, const SortedListEdit &edit, Make make)
+{
+    const qsizetype count = qsizetype(list.size());
+    if (edit.removed.size() + edit.added.size() <= SortedListInPlaceEdits) {
+        auto nextRemoved = edit.removed.crbegin();
+        auto nextAdded = edit.added.crbegin();
+        while (nextRemoved != edit.removed.crend() || nextAdded != edit.added.crend()) {
+            // A removal at or after an added key's index goes first: the key
+            // goes before the entries there, removed or not. Keys before the
+            // same index go in from the greatest, so that the others go in
+            // front of it.
+            if (nextRemoved != edit.removed.crend()
+                && (nextAdded == edit.added.crend() || nextRemoved->first >= nextAdded->first)) {
+                list.erase(list.begin() + nextRemoved->first, list.begin() + nextRemoved->second);
+                ++nextRemoved;
+            } else {
+                list.insert(list.begin() + nextAdded->first, make(nextAdded->second));
+                ++nextAdded;
+            }
+        }
+        return;
+    }
+    List result;
+    result.reserve(count - edit.removedCount() + qsizetype(edit.added.size()));
+    auto nextRemoved = edit.removed.cbegin();
+    auto nextAdded = edit.added.cbegin();
+    for (qsizetype i = 0; i <= count; ++i) {
+        while (nextAdded != edit.added.cend() && nextAdded->first == i)
+            result.push_back(make((nextAdded++)->second));
+        if (i == count)
+            break;
+        if (nextRemoved != edit.removed.cend() && i >= nextRemoved->first) {
+            if (i + 1 >= nextRemoved->second)
+                ++nextRemoved;
+            continue;
+        }
+        result.push_back(std::move(list[i]));
+    }
+    list = std::move(result);
+}
 
 } // namespace kv

@@ -5,12 +5,6 @@
 
 namespace kv::store {
 
-namespace {
-// Up to this many runs removed and keys added, a list is edited in place;
-// each such edit moves the entries after it, so more are made in one pass.
-constexpr size_t InPlaceEdits = 8;
-} // namespace
-
 std::pair<qsizetype, qsizetype> KeyListEdit::equalRange(const QString &key)
 {
     if (m_lastRange.first < 0 || key != m_lastKey) {
@@ -67,78 +61,31 @@ SortedListEdit KeyListEdit::apply()
     // it goes before (keys going before the same index in ascending order).
     std::vector<std::pair<qsizetype, qsizetype>> removed;
     removed.reserve(size_t(m_removed.size()));
-    qsizetype removedCount = 0;
-    for (auto it = m_removed.cbegin(); it != m_removed.cend(); ++it) {
+    for (auto it = m_removed.cbegin(); it != m_removed.cend(); ++it)
         removed.push_back(it.value());
-        removedCount += it.value().second - it.value().first;
-    }
     std::sort(removed.begin(), removed.end());
 
-    std::vector<std::pair<qsizetype, QString>> added;
-    added.reserve(size_t(m_added.size()));
+    edit.added.reserve(size_t(m_added.size()));
     for (auto it = m_added.cbegin(); it != m_added.cend(); ++it)
-        added.emplace_back(it.value(), it.key());
-    std::sort(added.begin(), added.end());
+        edit.added.emplace_back(it.value(), it.key());
+    std::sort(edit.added.begin(), edit.added.end());
     // Runs that meet are one run, unless a key goes in between them.
-    std::vector<std::pair<qsizetype, qsizetype>> runs;
-    runs.reserve(removed.size());
+    edit.removed.reserve(removed.size());
     for (const auto &run : removed) {
-        const auto at = std::lower_bound(added.cbegin(), added.cend(), run.first,
+        const auto at = std::lower_bound(edit.added.cbegin(), edit.added.cend(), run.first,
                                          [](const auto &key, qsizetype index) { return key.first < index; });
-        const bool keyBetween = at != added.cend() && at->first == run.first;
-        if (!runs.empty() && runs.back().second == run.first && !keyBetween)
-            runs.back().second = run.second;
+        const bool keyBetween = at != edit.added.cend() && at->first == run.first;
+        if (!edit.removed.empty() && edit.removed.back().second == run.first && !keyBetween)
+            edit.removed.back().second = run.second;
         else
-            runs.push_back(run);
+            edit.removed.push_back(run);
     }
-    removed = std::move(runs);
 
-    if (removed.size() + added.size() <= InPlaceEdits) {
-        // A few edits of a long list: made in place, from the end, so that
-        // each moves only the entries after it (a new list would be written
-        // in full, and its memory touched for the first time).
-        auto nextRemoved = removed.crbegin();
-        auto nextAdded = added.crbegin();
-        while (nextRemoved != removed.crend() || nextAdded != added.crend()) {
-            // A removal at or after an added key's index goes first: the key
-            // goes before the entries there, removed or not.
-            if (nextRemoved != removed.crend()
-                && (nextAdded == added.crend() || nextRemoved->first >= nextAdded->first)) {
-                m_list.remove(nextRemoved->first, nextRemoved->second - nextRemoved->first);
-                ++nextRemoved;
-            } else {
-                // Keys before the same index: the greatest first, so that the
-                // others go in front of it.
-                m_list.insert(nextAdded->first, nextAdded->second);
-                ++nextAdded;
-            }
-        }
-    } else {
-        // One pass that moves the entries, touching no key's characters.
-        QStringList result;
-        result.reserve(m_list.size() - removedCount + qsizetype(added.size()));
-        auto nextRemoved = removed.cbegin();
-        auto nextAdded = added.begin();
-        const qsizetype count = m_list.size();
-        for (qsizetype i = 0; i < count; ++i) {
-            while (nextAdded != added.end() && nextAdded->first == i)
-                result.append(nextAdded++->second); // shared, not copied
-            if (nextRemoved != removed.cend() && i >= nextRemoved->first) {
-                if (i + 1 >= nextRemoved->second)
-                    ++nextRemoved;
-                continue;
-            }
-            result.append(std::move(m_list[i]));
-        }
-        while (nextAdded != added.end())
-            result.append(nextAdded++->second);
-        m_list = std::move(result);
-    }
+    // Touching no key's characters: added keys share their text.
+    applySortedListEdit(m_list, edit, [](const QString &key) { return key; });
     m_removed.clear();
     m_added.clear();
     m_lastRange = {-1, -1};
-    edit.removed = std::move(removed);
-    edit.added = std::move(added);
     return edit;
 }
 

@@ -5,7 +5,9 @@
 // contents is to hold, and keyvane-cli runs.
 
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/etcd/EtcdKeys.h"
+#include "platform/etcd/EtcdPublisher.h"
 #include "platform/etcd/EtcdSource.h"
 #include "tests/StoreTestSupport.h"
 
@@ -94,6 +96,28 @@ struct Reader
             keys.unite(QSet<QString>(list.cbegin(), list.cend()));
         return keys;
     }
+};
+
+// A publisher in this process serving a snapshot file into the cluster as
+// host "p" (lease of 5 s), started with start().
+struct SnapshotPublisher
+{
+    SnapshotPublisher(const QString &path, const QStringList &endpoints)
+    {
+        engine.addSource(std::make_unique<SnapshotSource>(path));
+        EtcdPublisherOptions options;
+        options.host = "p";
+        options.ttlSeconds = 5;
+        publisher = std::make_unique<EtcdPublisher>(settingsOf(endpoints), options);
+    }
+    bool start(QString *error)
+    {
+        const StoreEngine::Installation installation(engine);
+        return publisher->start(error);
+    }
+
+    StoreEngine engine;
+    std::unique_ptr<EtcdPublisher> publisher; // gone before the engine
 };
 
 struct Run

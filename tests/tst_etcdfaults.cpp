@@ -5,7 +5,6 @@
 
 #include "platform/SystemLog.h"
 #include "platform/dynamicstore/DynamicStore.h"
-#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/etcd/EtcdKeys.h"
 #include "platform/etcd/EtcdPublisher.h"
 #include "platform/etcd/EtcdSource.h"
@@ -160,16 +159,9 @@ private Q_SLOTS:
                                         {"State:/Network/Global/IPv4", str("eth0")},
                                         {"State:/Users/ConsoleUser", str("ann")}};
         QVERIFY(writePropertyListFile(path, PropertyListValue::fromDictionary(snapshot), &error));
-        StoreEngine published;
-        published.addSource(std::make_unique<SnapshotSource>(path));
-        EtcdPublisherOptions publishing;
-        publishing.host = "p";
-        publishing.ttlSeconds = 5;
-        EtcdPublisher publisher(settingsOf(cluster.clientUrls()), publishing);
-        {
-            const StoreEngine::Installation installation(published);
-            QVERIFY2(publisher.start(&error), qPrintable(error));
-        }
+        SnapshotPublisher published(path, cluster.clientUrls());
+        EtcdPublisher &publisher = *published.publisher;
+        QVERIFY2(published.start(&error), qPrintable(error));
         const auto clusterDifference = [&] {
             PropertyListDictionary expected;
             for (auto it = snapshot.cbegin(); it != snapshot.cend(); ++it)

@@ -5,7 +5,6 @@
 // transaction, and keyvane-cli --etcd showing what the reader shows.
 
 #include "platform/dynamicstore/DynamicStore.h"
-#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/etcd/EtcdKeys.h"
 #include "platform/etcd/EtcdPublisher.h"
 #include "platform/etcd/EtcdSource.h"
@@ -306,16 +305,9 @@ private Q_SLOTS:
             snapshot.insert(bulkKey(i), str("first"));
         const QString path = snapshotPath("bulk");
         QVERIFY(writeSnapshot(path, snapshot, &error));
-        StoreEngine published;
-        published.addSource(std::make_unique<SnapshotSource>(path));
-        EtcdPublisherOptions options;
-        options.host = "p";
-        options.ttlSeconds = 5;
-        EtcdPublisher publisher(settingsOf(cluster.clientUrls()), options);
-        {
-            const StoreEngine::Installation installation(published);
-            QVERIFY2(publisher.start(&error), qPrintable(error));
-        }
+        SnapshotPublisher published(path, cluster.clientUrls());
+        EtcdPublisher &publisher = *published.publisher;
+        QVERIFY2(published.start(&error), qPrintable(error));
         Reader reader;
         QVERIFY2(reader.open(settingsOf(cluster.clientUrls()), EtcdSourceOptions(), &error), qPrintable(error));
         QCOMPARE(difference(reader.contents(), withHost("p", snapshot)), QString());

@@ -54,21 +54,33 @@ EtcdResult errorAnswer(const QJsonObject &answer, int httpStatus, bool *memberUn
         message = QStringLiteral("HTTP status %1").arg(httpStatus);
     EtcdResult result;
     result.error = message;
-    if (code == GrpcUnavailable || code == GrpcDeadlineExceeded || httpStatus == 502 || httpStatus == 503) {
-        // No leader, shutting down, or too slow: another member may serve.
+    result.fault = faultOfGrpcStatus(code, message);
+    if (httpStatus == 502 || httpStatus == 503)
         result.fault = EtcdFault::Unreachable;
-        *memberUnreachable = true;
-    } else if (code == GrpcUnauthenticated || message.contains(QLatin1String("authentication failed"))) {
-        result.fault = EtcdFault::Unauthenticated;
-    } else if (code == GrpcOutOfRange && message.contains(QLatin1String("compacted"))) {
-        result.fault = EtcdFault::Compacted;
-    } else {
-        result.fault = EtcdFault::Refused;
-    }
+    else if (result.fault == EtcdFault::None)
+        result.fault = EtcdFault::Refused; // an error without a status
+    // No leader, shutting down, or too slow: another member may serve.
+    *memberUnreachable = result.fault == EtcdFault::Unreachable;
     return result;
 }
 
 } // namespace
+
+EtcdFault faultOfGrpcStatus(int status, const QString &message)
+{
+    switch (status) {
+    case 0: return EtcdFault::None;
+    case GrpcUnavailable:
+    case GrpcDeadlineExceeded: return EtcdFault::Unreachable;
+    case GrpcUnauthenticated: return EtcdFault::Unauthenticated;
+    default: break;
+    }
+    if (message.contains(QLatin1String("authentication failed")))
+        return EtcdFault::Unauthenticated;
+    if (status == GrpcOutOfRange && message.contains(QLatin1String("compacted")))
+        return EtcdFault::Compacted;
+    return EtcdFault::Refused;
+}
 
 qint64 int64Field(const QJsonObject &json, const QString &name)
 {

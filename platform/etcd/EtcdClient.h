@@ -61,6 +61,12 @@ enum class EtcdFault {
     Protocol,        // the answer could not be understood
 };
 
+// What a gRPC status (the gateway's "code"), with its message, comes to: 0
+// None; 14 (unavailable) and 4 (deadline exceeded) Unreachable; 16, or a
+// message saying authentication failed, Unauthenticated; 11 with
+// "compacted" Compacted; anything else Refused.
+EtcdFault faultOfGrpcStatus(int status, const QString &message);
+
 struct EtcdResult
 {
     EtcdFault fault = EtcdFault::None;

@@ -184,12 +184,6 @@ bool readKeyValue(QByteArrayView bytes, RangeEntry *entry)
     return true;
 }
 
-// gRPC status codes.
-constexpr int GrpcDeadlineExceeded = 4;
-constexpr int GrpcOutOfRange = 11;
-constexpr int GrpcUnavailable = 14;
-constexpr int GrpcUnauthenticated = 16;
-
 // Transport errors of a member that is not there, after which the fast path
 // is still worth trying on the next member. A call that times out is not
 // among them: Qt Network waits out the whole transfer timeout on an HTTP/2
@@ -348,21 +342,6 @@ std::optional<QByteArrayView> grpcFrameMessage(QByteArrayView body)
     if (length != quint64(body.size() - 5))
         return std::nullopt;
     return body.sliced(5);
-}
-
-EtcdFault faultOfGrpcStatus(int status, const QString &message)
-{
-    switch (status) {
-    case 0: return EtcdFault::None;
-    case GrpcUnauthenticated: return EtcdFault::Unauthenticated;
-    case GrpcUnavailable:
-    case GrpcDeadlineExceeded: return EtcdFault::Unreachable;
-    case GrpcOutOfRange:
-        if (message.contains(QLatin1String("compacted")))
-            return EtcdFault::Compacted;
-        return EtcdFault::Refused;
-    default: return EtcdFault::Refused;
-    }
 }
 
 // --- GrpcRangeCalls ---------------------------------------------------------

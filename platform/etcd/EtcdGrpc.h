@@ -70,11 +70,6 @@ QByteArray grpcFrame(QByteArrayView message);
 // The message of a body that is exactly one uncompressed frame, or none.
 std::optional<QByteArrayView> grpcFrameMessage(QByteArrayView body);
 
-// What a gRPC status (with its message) comes to, as the gateway's "code"
-// does: 16 Unauthenticated, 11 with "compacted" Compacted, 14 and 4
-// Unreachable, anything else Refused; 0 is None.
-EtcdFault faultOfGrpcStatus(int status, const QString &message);
-
 // What a range call over gRPC came to.
 struct GrpcRangeReply
 {
