@@ -210,6 +210,10 @@ private Q_SLOTS:
     void everyTruncationFails();
     void corruptedBytesNeverCrash();
     void oversizedFileIsRefusedUpFront();
+    void membersMadeOnFirstUse_data();
+    void membersMadeOnFirstUse();
+    void corruptedMembersReadAlike();
+    void membersAreMadeWhenFirstUsed();
 };
 
 void TestPropertyListBinary::plistlibFixtures_data()
@@ -708,6 +712,141 @@ void TestPropertyListBinary::oversizedFileIsRefusedUpFront()
     QCOMPARE(error,
              QString("cannot read \"%1\": the file is 512.0 MiB, more than the 512.0 MiB a property list may have")
                  .arg(path));
+}
+
+namespace {
+
+// A document whose top-level dictionary holds "m" -> `member` (object 2,
+// plus `more` objects after it) and "n" -> 1.
+QByteArray underTopDictionary(const QByteArray &member, const QList<QByteArray> &more = {})
+{
+    Bplist b;
+    b.add(dictObject({1, 3}, {2, 4})); // 0
+    b.add(asciiObject("m"));           // 1
+    b.add(member);                     // 2
+    b.add(asciiObject("n"));           // 3
+    b.add(intObject(1));               // 4
+    for (const QByteArray &object : more)
+        b.add(object); // 5, 6, ...
+    return b.build();
+}
+
+// Reads `bytes` whole and with the top-level members made on first use: both
+// refuse it with the same message, or both read it as the same value with
+// the same depth known before anything is made.
+void checkReadAlike(const QByteArray &bytes, const char *what)
+{
+    QString wholeError, lazyError;
+    const PropertyListValue whole = kv::readPropertyList(bytes, &wholeError, "bin");
+    const PropertyListValue lazy =
+        kv::readPropertyList(bytes, &lazyError, "bin", kv::PropertyListReading::TopLevelOnUse);
+    QVERIFY2(lazyError == wholeError, what);
+    QVERIFY2(lazy.isNone() == whole.isNone(), what);
+    if (whole.isNone())
+        return;
+    QVERIFY2(lazy.depth() == whole.depth(), what);
+    QVERIFY2(lazy == whole, what);
+    QVERIFY2(plisttest::canonical(lazy) == plisttest::canonical(whole), what);
+}
+
+} // namespace
+
+void TestPropertyListBinary::membersMadeOnFirstUse_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("reads");
+
+    QTest::newRow("dictionary member") << underTopDictionary(dictObject({3}, {5}), {asciiObject("x")}) << true;
+    QTest::newRow("array sharing the top's objects")
+        << underTopDictionary(arrayObject({3, 4, 4, 5}), {arrayObject({4})}) << true;
+    QTest::newRow("member holding the top dictionary") << underTopDictionary(arrayObject({0})) << false;
+    QTest::newRow("member holding itself") << underTopDictionary(arrayObject({5}), {arrayObject({2})}) << false;
+    QTest::newRow("keys equal across encodings")
+        << underTopDictionary(dictObject({5, 6}, {4, 4}), {asciiObject("k"), utf16Object("k")}) << false;
+    QTest::newRow("one key twice") << underTopDictionary(dictObject({3, 3}, {4, 4})) << false;
+    QTest::newRow("non-string key") << underTopDictionary(dictObject({4}, {4})) << false;
+    QTest::newRow("non-string key met before as a value")
+        << underTopDictionary(arrayObject({4, 5}), {dictObject({4}, {4})}) << false;
+    QTest::newRow("high byte in ascii") << underTopDictionary(arrayObject({5}), {asciiObject("\xe9")}) << false;
+    QTest::newRow("16-byte integer out of range") << underTopDictionary(arrayObject({5}), {int16Object(1, 0)}) << false;
+    QTest::newRow("16-byte negative integer")
+        << underTopDictionary(arrayObject({5}), {int16Object(~quint64(0), ~quint64(0))}) << true;
+    QTest::newRow("date out of range") << underTopDictionary(arrayObject({5}), {dateObject(1e12)}) << false;
+    QTest::newRow("null object") << underTopDictionary(arrayObject({5}), {QByteArray(1, '\0')}) << false;
+    QTest::newRow("reference past the objects") << underTopDictionary(arrayObject({9})) << false;
+    {
+        // A member that expands to 2^40 values through shared objects.
+        QList<QByteArray> chain;
+        for (int i = 0; i < 40; ++i)
+            chain.append(arrayObject({quint64(6 + i), quint64(6 + i)}));
+        chain.append(asciiObject("leaf"));
+        QTest::newRow("expansion bomb") << underTopDictionary(arrayObject({5}), chain) << false;
+    }
+    {
+        // Members nested exactly as deep as allowed, and one level deeper.
+        for (const int levels : {510, 511}) {
+            Bplist b;
+            b.refSize = 2;
+            b.add(dictObject({1}, {2}, 2));
+            b.add(asciiObject("m"));
+            for (int i = 0; i < levels; ++i)
+                b.add(arrayObject({quint64(3 + i)}, 2));
+            b.add("\x09");
+            QTest::newRow(levels == 510 ? "member at the depth limit" : "member past the depth limit")
+                << b.build() << (levels == 510);
+        }
+    }
+}
+
+void TestPropertyListBinary::membersMadeOnFirstUse()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, reads);
+    QString error;
+    QCOMPARE(!kv::readPropertyList(bytes, &error, "bin").isNone(), reads);
+    checkReadAlike(bytes, QTest::currentDataTag());
+}
+
+void TestPropertyListBinary::membersAreMadeWhenFirstUsed()
+{
+    // Bytes changed after reading show in a member not yet used, and not in
+    // one already used: each is made from the bytes when first looked into.
+    const QByteArray bytes = underTopDictionary(arrayObject({5}), {asciiObject("x")});
+    QByteArray buffer(bytes.constData(), bytes.size());
+    QString error;
+    const PropertyListValue first = kv::readPropertyList(QByteArray::fromRawData(buffer.constData(), buffer.size()),
+                                                         &error, "bin", kv::PropertyListReading::TopLevelOnUse);
+    const PropertyListValue second = kv::readPropertyList(QByteArray::fromRawData(buffer.constData(), buffer.size()),
+                                                          &error, "bin", kv::PropertyListReading::TopLevelOnUse);
+    QCOMPARE(second.value("m").at(0), str("x"));
+    const qsizetype at = buffer.indexOf("\x51x");
+    QVERIFY(at > 0);
+    buffer[at + 1] = 'y';
+    QCOMPARE(first.value("m").at(0), str("y"));
+    QCOMPARE(second.value("m").at(0), str("x"));
+}
+
+void TestPropertyListBinary::corruptedMembersReadAlike()
+{
+    // Every byte of every fixture with a top-level dictionary, changed in a
+    // few ways, reads alike both ways.
+    int checked = 0;
+    for (const QString &name : fixtureNames()) {
+        const QByteArray bytes = fileContent(QStringLiteral(KEYVANE_TEST_DATA_DIR "/plist/") + name + ".bplist");
+        if (!kv::readPropertyList(bytes, nullptr).isDictionary())
+            continue;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            for (uchar flip : {uchar(0x01), uchar(0x0f), uchar(0x80), uchar(0xff)}) {
+                QByteArray changed = bytes;
+                changed[i] = char(uchar(changed[i]) ^ flip);
+                checkReadAlike(changed, qPrintable(QString("%1, byte %2 ^ %3").arg(name).arg(i).arg(flip)));
+                if (QTest::currentTestFailed())
+                    return;
+                ++checked;
+            }
+        }
+    }
+    QVERIFY(checked > 0);
 }
 
 QTEST_MAIN(TestPropertyListBinary)

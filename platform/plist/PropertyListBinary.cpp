@@ -74,23 +74,99 @@ struct Decoded
     int height = 1;    // its depth()
 };
 
+// How a reader keeps the objects it has decoded or checked: in a table
+// indexed by object number (fast, sized by the file's object count), or in a
+// hash of the objects reached (for a reader that reaches few of them).
+enum class ObjectCache { ByFile, ByReach };
+
 class BinaryReader
 {
 public:
-    BinaryReader(const QByteArray &bytes, const QString &source)
-        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size())), m_source(source)
+    BinaryReader(const QByteArray &bytes, const QString &source, ObjectCache cache = ObjectCache::ByFile)
+        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size())), m_source(source),
+          m_cacheKind(cache)
     {}
 
     PropertyListValue read(QString *error)
     {
         PropertyListValue value;
-        if (readTrailer())
-            value = decodeTop();
+        if (readTrailer()) {
+            if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
+                m_table.resize(m_objectCount);
+            value = decodeObject(m_topObject, m_size - trailerSize + 16);
+        }
         if (m_failed) {
             *error = m_error;
             return {};
         }
         return value;
+    }
+
+    // Object `ref` of a document whose containing value was checked before.
+    PropertyListValue readObject(quint64 ref)
+    {
+        if (!readTrailer() || ref >= m_objectCount)
+            return {};
+        return decodeObject(ref, m_size - trailerSize + 16);
+    }
+
+    // The top-level dictionary with each dictionary or array in it checked in
+    // full but made only when first used (a deferred value of `document`,
+    // whose bytes this reader reads). None when the top object is not a
+    // dictionary or anything in the document would not read: the whole
+    // reader then reads it and says what is wrong.
+    PropertyListValue readTopLevelOnUse(const std::shared_ptr<const PropertyListValue::DeferredDocument> &document)
+    {
+        if (!readTrailer() || m_expansionLimit >= std::numeric_limits<quint32>::max())
+            return {};
+        ObjectHeader top;
+        if (!readHeader(m_topObject, 0, &top) || top.type != TypeDictionary)
+            return {};
+        if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
+            m_checks.resize(m_objectCount);
+        setCheck(m_topObject, {0, 0, CheckOpen});
+
+        PropertyListDictionary dictionary;
+        quint64 nodes = 1;
+        int height = 1;
+        for (quint64 i = 0; i < top.count; ++i) {
+            const quint64 keyAt = top.payload + i * m_refWidth;
+            const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
+            QString key;
+            if (!checkKey(bigEndian(keyAt, m_refWidth), 2) || !keyText(bigEndian(keyAt, m_refWidth), &key))
+                return {};
+            const quint64 valueRef = bigEndian(valueAt, m_refWidth);
+            ObjectHeader h;
+            if (valueRef >= m_objectCount || !readHeader(valueRef, valueAt, &h))
+                return {};
+            PropertyListValue value;
+            quint64 valueNodes = 1;
+            int valueHeight = 1;
+            if (isContainer(h)) {
+                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight))
+                    return {};
+                value = PropertyListValue::deferred(
+                    h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
+                    valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1);
+            } else if (!decodeScalar(h, &value)) {
+                return {};
+            }
+            nodes = valueNodes > m_expansionLimit - nodes ? m_expansionLimit + 1 : nodes + valueNodes;
+            if (nodes > m_expansionLimit)
+                return {};
+            height = std::max(height, valueHeight + 1);
+            // Keys written in order go in at the end without a search.
+            const auto end = dictionary.end();
+            if (dictionary.isEmpty() || storeKeyLessThan(std::prev(end).key(), key))
+                dictionary.insert(end, std::move(key), std::move(value));
+            else if (dictionary.contains(key))
+                return {};
+            else
+                dictionary.insert(std::move(key), std::move(value));
+        }
+        if (m_failed)
+            return {};
+        return PropertyListValue::fromDictionary(std::move(dictionary));
     }
 
 private:
@@ -174,8 +250,6 @@ private:
             return fail(trailer + 7, QStringLiteral("%1-byte object references cannot name all %2 objects")
                                          .arg(m_refWidth)
                                          .arg(m_objectCount));
-        if (m_objectCount <= denseCacheLimit)
-            m_table.resize(m_objectCount);
         m_expansionLimit = std::max(minimumExpansionLimit, m_objectCount > std::numeric_limits<quint64>::max() / 4
                                                                ? std::numeric_limits<quint64>::max()
                                                                : m_objectCount * 4);
@@ -465,11 +539,11 @@ private:
         return true;
     }
 
-    PropertyListValue decodeTop()
+    PropertyListValue decodeObject(quint64 ref, quint64 from)
     {
         Decoded top;
         bool opened = false;
-        if (!resolve(m_topObject, m_size - trailerSize + 16, 1, &top, &opened))
+        if (!resolve(ref, from, 1, &top, &opened))
             return {};
         if (!opened)
             return top.value;
@@ -540,6 +614,256 @@ private:
         return {};
     }
 
+    // --- Checking without making values ------------------------------------
+    // Whether every object would decode is found by the same rules as
+    // decoding, without building any value: a failed check only sends the
+    // document to the whole reader, which finds the same fault and names it.
+
+    enum CheckMark : uchar { CheckUnseen, CheckOpen, CheckDone };
+    // Eight bytes an object: a file of 512 MiB holds under 2^29 objects, so
+    // the expansion limit and any count capped at it fit in 32 bits.
+    struct CheckState
+    {
+        quint32 nodes = 0;
+        quint16 height = 0;
+        CheckMark mark = CheckUnseen;
+    };
+
+    CheckState checkState(quint64 ref) const
+    {
+        if (!m_checks.empty())
+            return m_checks[ref];
+        return m_checkHash.value(ref);
+    }
+    void setCheck(quint64 ref, CheckState state)
+    {
+        if (!m_checks.empty())
+            m_checks[ref] = state;
+        else
+            m_checkHash.insert(ref, state);
+    }
+
+    // Whether a scalar object decodes (as decodeScalar would).
+    bool scalarDecodes(const ObjectHeader &h)
+    {
+        switch (h.type) {
+        case TypeSimple: return h.info == 0x8 || h.info == 0x9;
+        case TypeInteger: {
+            if (h.info > 4 || !needBytes(h, quint64(1) << h.info))
+                return false;
+            if (h.info < 4)
+                return true;
+            const quint64 high = bigEndian(h.payload, 8);
+            return high == 0 || (high == std::numeric_limits<quint64>::max() && (m_data[h.payload + 8] & 0x80));
+        }
+        case TypeReal: return (h.info == 2 || h.info == 3) && needBytes(h, quint64(1) << h.info);
+        case TypeData:
+        case TypeUtf16String: return true;
+        case TypeAsciiString: {
+            const uchar *p = m_data + h.payload;
+            for (quint64 i = 0; i < h.count; ++i) {
+                if (p[i] >= 0x80)
+                    return false;
+            }
+            return true;
+        }
+        default: {
+            // Dates are rare: decode them.
+            PropertyListValue value;
+            return h.type == TypeDate && decodeScalar(h, &value);
+        }
+        }
+    }
+
+    static bool isString(const ObjectHeader &h) { return h.type == TypeAsciiString || h.type == TypeUtf16String; }
+
+    // Character i of a string object.
+    char16_t charAt(const ObjectHeader &h, quint64 i) const
+    {
+        if (h.type == TypeAsciiString)
+            return m_data[h.payload + i];
+        return char16_t((m_data[h.payload + 2 * i] << 8) | m_data[h.payload + 2 * i + 1]);
+    }
+
+    bool sameText(const ObjectHeader &a, const ObjectHeader &b) const
+    {
+        if (a.count != b.count)
+            return false;
+        if (a.type == b.type)
+            return std::memcmp(m_data + a.payload, m_data + b.payload,
+                               a.type == TypeAsciiString ? a.count : 2 * a.count)
+                   == 0;
+        for (quint64 i = 0; i < a.count; ++i) {
+            if (charAt(a, i) != charAt(b, i))
+                return false;
+        }
+        return true;
+    }
+
+    bool keyText(quint64 ref, QString *out)
+    {
+        ObjectHeader h;
+        if (!readHeader(ref, 0, &h) || !isString(h))
+            return false;
+        if (h.type == TypeAsciiString) {
+            *out = QString::fromLatin1(reinterpret_cast<const char *>(m_data + h.payload), qsizetype(h.count));
+            return true;
+        }
+        QString s(qsizetype(h.count), Qt::Uninitialized);
+        char16_t *d = reinterpret_cast<char16_t *>(s.data());
+        for (quint64 i = 0; i < h.count; ++i)
+            d[i] = charAt(h, i);
+        *out = std::move(s);
+        return true;
+    }
+
+    // Whether object `ref` is a string that decodes as a key at `depth`.
+    bool checkKey(quint64 ref, int depth)
+    {
+        if (ref >= m_objectCount || depth > PropertyListMaximumDepth)
+            return false;
+        ObjectHeader h;
+        if (!readHeader(ref, 0, &h) || !isString(h))
+            return false;
+        if (checkState(ref).mark == CheckDone)
+            return true; // checked before, as a key or as a value
+        if (!scalarDecodes(h))
+            return false;
+        setCheck(ref, {1, 1, CheckDone});
+        return true;
+    }
+
+    // Whether the dictionary's keys (checked already) hold no two equal ones.
+    bool keysDistinct(const ObjectHeader &dictionary)
+    {
+        const quint64 count = dictionary.count;
+        const auto keyRef = [&](quint64 i) { return bigEndian(dictionary.payload + i * m_refWidth, m_refWidth); };
+        if (count <= 16) {
+            ObjectHeader keys[16];
+            for (quint64 i = 0; i < count; ++i) {
+                const quint64 ref = keyRef(i);
+                for (quint64 j = 0; j < i; ++j) {
+                    if (keyRef(j) == ref)
+                        return false;
+                }
+                readHeader(ref, 0, &keys[i]);
+                for (quint64 j = 0; j < i; ++j) {
+                    if (sameText(keys[i], keys[j]))
+                        return false;
+                }
+            }
+            return true;
+        }
+        QSet<QString> seen;
+        seen.reserve(qsizetype(count));
+        for (quint64 i = 0; i < count; ++i) {
+            QString key;
+            keyText(keyRef(i), &key);
+            if (seen.contains(key))
+                return false;
+            seen.insert(std::move(key));
+        }
+        return true;
+    }
+
+    // Whether object `ref`, at `depth`, decodes with all it holds; how many
+    // values it expands to and its depth() land in *nodes and *height.
+    bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height)
+    {
+        struct Frame
+        {
+            quint64 ref;
+            ObjectHeader h;
+            int depth;
+            quint64 next = 0;
+            quint64 nodes = 1;
+            int height = 1;
+        };
+        std::vector<Frame> stack;
+        // Visits object `r` at depth `d`: done at once (scalars, objects
+        // checked before) with its figures in *n and *hgt, or opened.
+        const auto visit = [&](quint64 r, int d, quint64 *n, int *hgt, bool *opened) {
+            *opened = false;
+            if (r >= m_objectCount)
+                return false;
+            const CheckState state = checkState(r);
+            if (state.mark == CheckOpen)
+                return false; // it contains itself
+            if (state.mark == CheckDone) {
+                *n = state.nodes;
+                *hgt = state.height;
+                return d - 1 + *hgt <= PropertyListMaximumDepth;
+            }
+            ObjectHeader h;
+            if (d > PropertyListMaximumDepth || !readHeader(r, 0, &h))
+                return false;
+            if (!isContainer(h)) {
+                if (!scalarDecodes(h))
+                    return false;
+                setCheck(r, {1, 1, CheckDone});
+                *n = 1;
+                *hgt = 1;
+                return true;
+            }
+            if (h.type == TypeDictionary) {
+                for (quint64 i = 0; i < h.count; ++i) {
+                    if (!checkKey(bigEndian(h.payload + i * m_refWidth, m_refWidth), d + 1))
+                        return false;
+                }
+                if (!keysDistinct(h))
+                    return false;
+            }
+            setCheck(r, {0, 0, CheckOpen});
+            stack.push_back(Frame{r, h, d});
+            *opened = true;
+            return true;
+        };
+
+        bool opened = false;
+        if (!visit(ref, depth, nodes, height, &opened))
+            return false;
+        while (opened && !stack.empty()) {
+            Frame &frame = stack.back();
+            if (frame.next == frame.h.count) {
+                const quint64 doneNodes = frame.nodes;
+                const int doneHeight = frame.height;
+                setCheck(frame.ref, {quint32(doneNodes), quint16(doneHeight), CheckDone});
+                stack.pop_back();
+                if (stack.empty()) {
+                    *nodes = doneNodes;
+                    *height = doneHeight;
+                    return true;
+                }
+                Frame &parent = stack.back();
+                parent.nodes =
+                    doneNodes > m_expansionLimit - parent.nodes ? m_expansionLimit + 1 : parent.nodes + doneNodes;
+                if (parent.nodes > m_expansionLimit)
+                    return false;
+                parent.height = std::max(parent.height, doneHeight + 1);
+                ++parent.next;
+                continue;
+            }
+            const quint64 valueAt =
+                frame.h.payload
+                + (frame.h.type == TypeDictionary ? frame.h.count + frame.next : frame.next) * m_refWidth;
+            quint64 childNodes = 0;
+            int childHeight = 0;
+            bool childOpened = false;
+            const int childDepth = frame.depth + 1;
+            if (!visit(bigEndian(valueAt, m_refWidth), childDepth, &childNodes, &childHeight, &childOpened))
+                return false;
+            if (childOpened)
+                continue;
+            Frame &top = stack.back();
+            top.nodes = childNodes > m_expansionLimit - top.nodes ? m_expansionLimit + 1 : top.nodes + childNodes;
+            if (top.nodes > m_expansionLimit)
+                return false;
+            top.height = std::max(top.height, childHeight + 1);
+            ++top.next;
+        }
+        return true;
+    }
+
     const uchar *m_data;
     quint64 m_size;
     QString m_source;
@@ -557,12 +881,31 @@ private:
     QSet<quint64> m_open;            // containers being decoded
     std::vector<Decoded> m_table;    // objects decoded so far, by number
     QHash<quint64, Decoded> m_cache; // the same, for files with very many objects
+    ObjectCache m_cacheKind;
+    std::vector<CheckState> m_checks;       // objects checked so far, by number
+    QHash<quint64, CheckState> m_checkHash; // the same, for files with very many objects
 };
+
+// Makes a value deferred by readTopLevelOnUse: object `begin` of the document.
+PropertyListValue readDeferredObject(const QByteArray &document, qsizetype begin, qsizetype)
+{
+    BinaryReader reader(document, QStringLiteral("property list"), ObjectCache::ByReach);
+    return reader.readObject(quint64(begin));
+}
 
 } // namespace
 
-PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source)
+PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
+                                         PropertyListReading reading)
 {
+    if (reading == PropertyListReading::TopLevelOnUse) {
+        const auto document = std::make_shared<const PropertyListValue::DeferredDocument>(
+            PropertyListValue::DeferredDocument{bytes, &readDeferredObject, false});
+        BinaryReader reader(document->bytes, source);
+        PropertyListValue value = reader.readTopLevelOnUse(document);
+        if (!value.isNone())
+            return value;
+    }
     BinaryReader reader(bytes, source);
     return reader.read(error);
 }

@@ -55,7 +55,7 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
     }
     QString message;
     PropertyListValue value = bytes.startsWith("bplist")
-                                  ? plistdetail::readBinaryPropertyList(bytes, &message, source)
+                                  ? plistdetail::readBinaryPropertyList(bytes, &message, source, reading)
                                   : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
     if (value.isNone())
         setError(error, message);

@@ -29,7 +29,10 @@ namespace kv::plistdetail {
 // strict reader for everything else, errors included.
 PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, const QString &source,
                                       PropertyListReading reading = PropertyListReading::Whole);
-PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source);
+// With TopLevelOnUse, the dictionaries and arrays of a top-level dictionary
+// are checked in full and made on first use, as the XML reader does.
+PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
+                                         PropertyListReading reading = PropertyListReading::Whole);
 
 // The strict reader: every well-formed XML property list, every error with
 // its line and column.

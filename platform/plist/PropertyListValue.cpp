@@ -21,10 +21,13 @@ struct PropertyListValue::Deferred
     // The same reader on the same bytes makes the same value.
     bool sameSourceAs(const Deferred &other) const
     {
-        return document->read == other.document->read && length == other.length
-               && std::memcmp(document->bytes.constData() + begin, other.document->bytes.constData() + other.begin,
-                              length)
-                      == 0;
+        if (document->read != other.document->read || length != other.length)
+            return false;
+        const char *here = document->bytes.constData() + begin;
+        const char *there = other.document->bytes.constData() + other.begin;
+        if (here == there)
+            return true;
+        return document->rangeHoldsValue && other.document->rangeHoldsValue && std::memcmp(here, there, length) == 0;
     }
     bool operator==(const Deferred &other) const { return sameSourceAs(other); }
 };

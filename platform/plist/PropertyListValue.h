@@ -111,6 +111,11 @@ public:
     {
         QByteArray bytes;
         DeferredReader read;
+        // Whether `begin` to `end` holds the whole text of the value, so that
+        // equal bytes there make equal values. When not (the range only names
+        // the value), values compare equal unread only at the same place of
+        // the same bytes.
+        bool rangeHoldsValue = true;
     };
     static PropertyListValue deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
                                       qsizetype begin, qsizetype end);
