@@ -3,6 +3,8 @@
 #include "browser/KeyScanner.h"
 #include "platform/Utf16Scan.h"
 
+#include <algorithm>
+
 namespace kv {
 
 namespace {
@@ -63,6 +65,36 @@ bool operator==(const ComponentView &a, const ComponentView &b)
 
 DecomposedKey::DecomposedKey(const QString &storeKey) : m_key(storeKey)
 {}
+
+DecomposedKey::ComponentList &DecomposedKey::ComponentList::operator=(const ComponentList &other)
+{
+    if (this == &other)
+        return *this;
+    m_first = other.m_first;
+    m_size = other.m_size;
+    m_restCapacity = std::max(0, other.m_size - 1);
+    m_rest.reset(m_restCapacity > 0 ? new Component[size_t(m_restCapacity)] : nullptr);
+    std::copy_n(other.m_rest.get(), m_restCapacity, m_rest.get());
+    return *this;
+}
+
+void DecomposedKey::ComponentList::append(const Component &component)
+{
+    if (m_size == 0) {
+        m_first = component;
+        m_size = 1;
+        return;
+    }
+    if (m_size - 1 == m_restCapacity) {
+        const qint32 capacity = std::max(4, m_restCapacity * 2);
+        std::unique_ptr<Component[]> grown(new Component[size_t(capacity)]);
+        std::copy_n(m_rest.get(), m_restCapacity, grown.get());
+        m_rest = std::move(grown);
+        m_restCapacity = capacity;
+    }
+    m_rest[size_t(m_size - 1)] = component;
+    ++m_size;
+}
 
 ComponentView DecomposedKey::componentView(int i) const
 {

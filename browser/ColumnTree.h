@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
-#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
@@ -101,12 +100,33 @@ private:
     };
     static constexpr qsizetype MaximumKeyLength = (qsizetype(1) << 29) - 1;
 
+    // The components: the first (the domain) held inline, the others, found
+    // only for keys whose path is looked into, in an array of their own.
+    class ComponentList
+    {
+    public:
+        ComponentList() = default;
+        ComponentList(const ComponentList &other) { *this = other; }
+        ComponentList &operator=(const ComponentList &other);
+
+        qsizetype size() const { return m_size; }
+        bool isEmpty() const { return m_size == 0; }
+        const Component &at(qsizetype i) const { return i == 0 ? m_first : m_rest[i - 1]; }
+        void append(const Component &component);
+
+    private:
+        Component m_first{};
+        std::unique_ptr<Component[]> m_rest;
+        qint32 m_size = 0;
+        qint32 m_restCapacity = 0;
+    };
+
     QString m_key;
     // The domain component is found at once; the components after it, which
     // a browser's first column does not need, are found on first use (the
     // key's offset where they start is kept until then, else -1). Not to be
     // used from two threads at once.
-    mutable QVarLengthArray<Component, 8> m_components;
+    mutable ComponentList m_components;
     mutable qint32 m_pathAt = -1;
 };
 
