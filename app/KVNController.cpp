@@ -97,6 +97,7 @@ void KVNController::reloadKeys(QObject *)
 void KVNController::storeNotification(const QStringList &changedKeys)
 {
     m_keyList.storeNotification(changedKeys);
+    Q_EMIT changesMerged(changedKeys);
 }
 
 void storeNotification(kv::StoreConnection *, const QStringList *changedKeys, void *)

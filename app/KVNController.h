@@ -146,6 +146,13 @@ public:
     kv::console::ConsoleLog &console() { return m_console; }
     kv::store::KeyList &keyList() { return m_keyList; }
     kv::commands::Commands &commands() { return m_commands; }
+    const kv::browser::BrowserDataSource &columns() const { return m_columns; }
+
+Q_SIGNALS:
+    // A change list was merged (browser, console and value shown are up to
+    // date). Sent from inside the store's callout, so the engine's change
+    // list is still the one being delivered.
+    void changesMerged(const QStringList &changedKeys);
 
 private:
     // Made after the fields they work on, and gone before them.

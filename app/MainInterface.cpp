@@ -1,5 +1,7 @@
 #include "app/MainInterface.h"
 
+#include "app/RecentActivity.h"
+
 #include "app/EditCommands.h"
 #include "app/KVNController.h"
 #include "app/SessionWindow.h"
@@ -29,8 +31,9 @@ namespace kv::app {
 
 MainInterface::~MainInterface()
 {
-    // The finder and the edit commands first: they call into the controller
-    // and the main window.
+    // The finder, the edit commands and the activity marks first: they call
+    // into the controller and the main window.
+    recentActivity.reset();
     editCommands.reset();
     m_finder.reset();
     // Panels next: they refer to nothing in the main window.
@@ -246,6 +249,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
     controller->consoleClipView = new kv::ui::ScrollView(consoleText, console);
 
     ui->editCommands = std::make_unique<EditCommands>(controller, ui.get());
+    ui->recentActivity = std::make_unique<RecentActivity>(controller, browser);
     buildMenus(controller, ui.get());
     return ui;
 }

@@ -28,6 +28,7 @@ class KeyFinder;
 namespace kv::app {
 
 class EditCommands;
+class RecentActivity;
 
 struct MainInterface
 {
@@ -37,6 +38,8 @@ struct MainInterface
     kv::ui::SplitView *splitView = nullptr; // owned by mainWindow
     // Copy, from the Edit menu and the context menus.
     std::unique_ptr<EditCommands> editCommands;
+    // The browser's marks of recent changes.
+    std::unique_ptr<RecentActivity> recentActivity;
     ~MainInterface();
 
     // Find (its bar and results in the main window) and go to key, made the

@@ -21,6 +21,7 @@ namespace {
 
 // Item role holding whether a row is a leaf.
 constexpr int LeafRole = Qt::UserRole + 1;
+constexpr int ColumnRole = Qt::UserRole + 2; // the column a row is in
 
 // A right-pointing chevron in the given colour.
 QPixmap chevronPixmap(const QColor &color, qreal devicePixelRatio)
@@ -56,6 +57,31 @@ public:
         const QWidget *widget = measured.widget;
         const QStyle *style = widget ? widget->style() : QApplication::style();
         return style->sizeFromContents(QStyle::CT_ItemViewItem, &measured, QSize(), widget);
+    }
+
+    // The row as the style draws it, then the activity dot at its right end,
+    // left of the chevron: in the highlight colour, or the highlighted text's
+    // colour on a selected row (drawn in the highlight colour itself), with
+    // the activity as its opacity.
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const qreal activity = m_browser->rowActivity(index.row(), index.data(ColumnRole).toInt());
+        if (activity <= 0)
+            return;
+        const bool selected = option.state & QStyle::State_Selected;
+        QColor colour = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Highlight);
+        colour.setAlphaF(float(0.3 + 0.7 * std::min<qreal>(activity, 1)));
+        const qreal diameter = std::clamp<qreal>(option.rect.height() * 0.4, 5, 9);
+        const qreal right = option.rect.right() - (index.data(LeafRole).toBool() ? 4 : 16);
+        const QRectF dot(right - diameter, option.rect.top() + (option.rect.height() - diameter) / 2, diameter,
+                         diameter);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(colour);
+        painter->drawEllipse(dot);
+        painter->restore();
     }
 
 protected:
@@ -116,6 +142,7 @@ public:
         case Qt::AccessibleDescriptionRole:
             return cell(index.row())->isLeaf() ? QString() : QStringLiteral("Has rows below");
         case LeafRole: return cell(index.row())->isLeaf();
+        case ColumnRole: return m_column;
         default: return {};
         }
     }
@@ -335,6 +362,20 @@ void ColumnBrowser::setColumnWidth(int width)
 {
     m_columnWidth = qMax(40, width);
     layoutColumns();
+}
+
+void ColumnBrowser::setRowActivity(RowActivity activity)
+{
+    m_rowActivity = std::move(activity);
+    refreshRowActivity();
+}
+
+void ColumnBrowser::refreshRowActivity()
+{
+    for (const Column &column : m_columns) {
+        if (column.view)
+            column.view->viewport()->update();
+    }
 }
 
 QIcon ColumnBrowser::chevronIcon(const QPalette &palette, qreal devicePixelRatio) const

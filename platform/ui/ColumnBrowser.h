@@ -23,6 +23,7 @@
 #include <QScrollArea>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -139,6 +140,16 @@ public:
     // would leave one more copy in the cache each time.
     QIcon chevronIcon(const QPalette &palette, qreal devicePixelRatio) const;
 
+    // Recent activity below a row, 0 (none) to 1 (just now), asked as each
+    // row is drawn: a row with activity carries a dot at its left edge in
+    // the palette's highlight colour, fainter as the activity fades. None:
+    // no dots.
+    using RowActivity = std::function<qreal(int row, int column)>;
+    void setRowActivity(RowActivity activity);
+    qreal rowActivity(int row, int column) const { return m_rowActivity ? m_rowActivity(row, column) : 0; }
+    // Draws the loaded columns again, for activity that changed.
+    void refreshRowActivity();
+
 Q_SIGNALS:
     // A context menu was asked for over `row` of `column` (-1: the column's
     // empty space); `globalPos` is where to show it. A right click does not
@@ -185,6 +196,7 @@ private:
     QWidget *m_container = nullptr;
     std::vector<Column> m_columns;
     // The last chevron icon made, and what it was made for.
+    RowActivity m_rowActivity;
     mutable QIcon m_chevron;
     mutable QColor m_chevronColor;
     mutable QColor m_chevronSelectedColor;

@@ -1,0 +1,44 @@
+#pragma once
+
+// Where the store has been changing: for every browser row, when a key in
+// its subtree last changed. A row is named by the components that lead to it
+// (the same for every key below it), so a change is noted once per component
+// of its key, and a row asks in one lookup, whatever the size of its subtree.
+
+#include "browser/ColumnTree.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+namespace kv::browser {
+
+class RecentChanges
+{
+public:
+    // How long a change counts as recent, in milliseconds.
+    static constexpr qint64 Span = 10000;
+
+    // Notes that `keys` changed at `now` (milliseconds on any steady clock).
+    void noteChanged(const QStringList &keys, qint64 now);
+    // How recent the latest change under the row at `column` that `node`
+    // stands for is: 1 for a change at `now`, falling evenly to 0 at Span
+    // and after (or when nothing below it changed).
+    qreal activity(const BranchNode &node, int column, qint64 now) const;
+    // Whether any change is still recent at `now`.
+    bool isActive(qint64 now) const { return m_latest >= 0 && now - m_latest < Span; }
+    // Forgets the changes that are no longer recent at `now`.
+    void forgetOlderThanSpan(qint64 now);
+    // The number of rows with a change noted (recent or not yet forgotten).
+    qsizetype rowsNoted() const { return m_rows.size(); }
+
+private:
+    // Appends component `i` of `key` to a row name (length-prefixed, so that
+    // no two paths make the same name).
+    static void appendComponent(QString *name, const DecomposedKey &key, int i);
+
+    QHash<QString, qint64> m_rows; // row name -> time of the latest change below it
+    qint64 m_latest = -1;
+};
+
+} // namespace kv::browser
