@@ -12,7 +12,10 @@ FIGURES = [
     ("startup", "start -> main window shown on the X server, 10,000-key snapshot / minimal Qt Widgets window"),
     ("console_shown", "console append at 20,000-char steady state / append into empty log (window shown, drawn)"),
     ("console_hidden", "console append at 20,000-char steady state / append into empty log (window hidden)"),
-    ("memory_per_key", "resident memory per key: 1,000,000 keys in engine + key list + column zero"),
+    ("memory_per_key", "resident memory per key: 1,000,000 keys in engine + key list + column zero / 300 bytes"),
+    ("memory_large_snapshot", "resident, engine holding the 200,000-key binary file / Python's plistlib holding it"),
+    ("large_binary_load", "load of the 200,000-key binary file / the same keys' XML file"),
+    ("large_window_shown", "keyvane shown (offscreen) on the 200,000-key binary file / keyvane-cli list on it"),
 ]
 OPTIONAL = {
     "flood_worst_stall_ms": "flood at 100,000 changes/min: worst event-loop gap (10 ms ticks)",
