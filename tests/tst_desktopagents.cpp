@@ -30,12 +30,19 @@ bool isDesktopKey(const QString &key)
 }
 
 // An entry as text: strings as they are, numbers and booleans written out,
-// arrays joined with commas. "a/b" looks into nested dictionaries.
+// arrays joined with commas, dictionaries as "name=text" joined with "; ".
+// "a/b" looks into nested dictionaries; "" is the whole value.
 QString entryText(const PropertyListValue &value, const QString &entry)
 {
     PropertyListValue found = value;
-    for (const QString &part : entry.split(QLatin1Char('/')))
+    for (const QString &part : entry.split(QLatin1Char('/'), Qt::SkipEmptyParts))
         found = found.value(part);
+    if (found.isDictionary()) {
+        QStringList entries;
+        for (auto it = found.dictionary().cbegin(); it != found.dictionary().cend(); ++it)
+            entries.append(it.key() + QLatin1Char('=') + entryText(it.value(), QString()));
+        return entries.join(QStringLiteral("; "));
+    }
     const auto scalar = [](const PropertyListValue &value) {
         switch (value.kind()) {
         case PropertyListValue::Kind::None: return QStringLiteral("<none>");
@@ -338,6 +345,86 @@ private Q_SLOTS:
         QCOMPARE(fixture.source().desktopReadings(), readings + 1);
     }
 
+    void mergesWithSysfs_data()
+    {
+        // The sysfs supply BAT0 (none when its capacity is -1) and the UPower
+        // battery with the native path BAT0, while UPower runs and after.
+        QTest::addColumn<int>("sysfsCapacity");
+        QTest::addColumn<QString>("withUPower");
+        QTest::addColumn<QString>("withoutUPower");
+        QTest::newRow("sysfs entries kept, UPower's added")
+            << 87 << "Capacity=87; Present=true; Status=Charging; TimeToEmpty=3600; Type=Battery"
+            << "Capacity=87; Present=true; Status=Charging; Type=Battery";
+        QTest::newRow("UPower alone") << -1
+                                      << "Capacity=42; Present=true; Status=Discharging; TimeToEmpty=3600; Type=Battery"
+                                      << "<none>";
+    }
+
+    void mergesWithSysfs()
+    {
+        QFETCH(int, sysfsCapacity);
+        QFETCH(QString, withUPower);
+        QFETCH(QString, withoutUPower);
+        QTemporaryDir root;
+        LiveSystemOptions settings = options();
+        settings.powerSupplyRoot = root.path();
+        if (sysfsCapacity >= 0) {
+            QVERIFY(QDir(root.path()).mkpath("BAT0"));
+            for (const auto &[name, content] : {std::pair{"type", QByteArray("Battery")},
+                                                {"status", "Charging"},
+                                                {"present", "1"},
+                                                {"capacity", QByteArray::number(sysfsCapacity)}}) {
+                QFile file(root.filePath(QStringLiteral("BAT0/") + name));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content + '\n') > 0);
+            }
+        }
+        const QString service = QStringLiteral("org.freedesktop.UPower");
+        const QString device = QStringLiteral("/org/freedesktop/UPower/devices/mock_BAT0");
+        QVERIFY(m_bus->startMock(service, "upower"));
+        LiveFixture fixture(settings);
+        drive(service, {{"/org/freedesktop/UPower", MockMethod + "AddDischargingBattery", "mock_BAT0", "Bat", "42.0",
+                         "int64 3600"},
+                        {device, MockMethod + "AddProperty", "org.freedesktop.UPower.Device", "NativePath",
+                         "<'/sys/devices/LNXSYSTM:00/PNP0C0A:00/power_supply/BAT0'>"}});
+        QTRY_COMPARE(entryText(fixture.value("State:/Power/BAT0"), ""), withUPower);
+        QVERIFY(!fixture.value("State:/Power/mock_BAT0"));
+        QVERIFY(m_bus->stopMock(service));
+        QTRY_COMPARE(entryText(fixture.value("State:/Power/BAT0"), ""), withoutUPower);
+    }
+
+    void linkStateFiles_data()
+    {
+        // resolved's state file of link 1 (lo) while resolved is not on the bus.
+        QTest::addColumn<QByteArray>("state");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("servers and domains") << QByteArray("# comment\nSERVERS=192.0.2.53 2001:db8::53\nDOMAINS=lan\n")
+                                             << "SearchDomains=lan; ServerAddresses=192.0.2.53,2001:db8::53";
+        QTest::newRow("servers") << QByteArray("LLMNR=yes\nSERVERS=192.0.2.54\n") << "ServerAddresses=192.0.2.54";
+        QTest::newRow("neither") << QByteArray("LLMNR=yes\n") << "<none>";
+    }
+
+    void linkStateFiles()
+    {
+        QFETCH(QByteArray, state);
+        QFETCH(QString, expected);
+        QTemporaryDir folder;
+        LiveSystemOptions settings = options();
+        settings.desktop.resolvedLinkStatePath = folder.path();
+        LiveFixture fixture(settings);
+        QCOMPARE(entryText(fixture.value("State:/Network/Interface/lo/DNS"), ""), QStringLiteral("<none>"));
+        // Written after the start: followed as the folder changes.
+        QFile file(folder.filePath("1"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(state) == state.size());
+        file.close();
+        QFile(folder.filePath("not-a-link")).open(QIODevice::WriteOnly);
+        QTRY_COMPARE(entryText(fixture.value("State:/Network/Interface/lo/DNS"), ""), expected);
+        // resolved on the bus takes over.
+        QVERIFY(m_bus->startMock("org.freedesktop.resolve1", KEYVANE_SOURCE_DIR "/tests/dbusmock_resolved.py",
+                                 R"({"DNS": [[1, 2, [198, 51, 100, 1]]]})"));
+        QTRY_COMPARE(entryText(fixture.value("State:/Network/Interface/lo/DNS"), ""),
+                     QStringLiteral("ServerAddresses=198.51.100.1"));
+    }
+
     void serviceOrder_data()
     {
         // Connections as "name:priority:last activation:activated as nth (-1 not active)".
@@ -408,20 +495,9 @@ private Q_SLOTS:
         QTest::addColumn<uint>("security");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("SSID") << 0x100u << "SSID"
-                              << "HomeNet";
-        QTest::newRow("BSSID") << 0x100u << "BSSID"
-                               << "00:11:22:aa:bb:cc";
-        QTest::newRow("frequency") << 0x100u << "Frequency"
-                                   << "5180";
-        QTest::newRow("strength") << 0x100u << "SignalStrength"
-                                  << "80";
-        QTest::newRow("level") << 0x100u << "SignalLevel"
-                               << "-60";
-        QTest::newRow("bitrate") << 0x100u << "Bitrate"
-                                 << "5";
-        QTest::newRow("personal") << 0x100u << "Security"
-                                  << "WPA2-Personal";
+        QTest::newRow("personal") << 0x100u << ""
+                                  << "BSSID=00:11:22:aa:bb:cc; Bitrate=5; Frequency=5180; SSID=HomeNet; "
+                                     "Security=WPA2-Personal; SignalLevel=-60; SignalStrength=80";
         QTest::newRow("enterprise") << 0x200u << "Security"
                                     << "WPA2-Enterprise";
         QTest::newRow("SAE") << 0x500u << "Security"
@@ -480,31 +556,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("expected");
         const QString state = "State:/Network/Service/" + uuidFor("Home") + "/";
-        QTest::newRow("addresses") << state + "IPv4"
-                                   << "Addresses"
-                                   << "192.0.2.10,192.0.2.11";
-        QTest::newRow("prefixes") << state + "IPv4"
-                                  << "PrefixLengths"
-                                  << "24,32";
-        QTest::newRow("router") << state + "IPv4"
-                                << "Router"
-                                << "192.0.2.1";
-        QTest::newRow("interface") << state + "IPv4"
-                                   << "InterfaceName"
-                                   << "eth0";
-        QTest::newRow("DNS servers") << state + "DNS"
-                                     << "ServerAddresses"
-                                     << "192.0.2.53,198.51.100.53";
-        QTest::newRow("search domains") << state + "DNS"
-                                        << "SearchDomains"
-                                        << "home.example";
+        QTest::newRow("IPv4") << state + "IPv4"
+                              << ""
+                              << "Addresses=192.0.2.10,192.0.2.11; InterfaceName=eth0; PrefixLengths=24,32; "
+                                 "Router=192.0.2.1";
+        QTest::newRow("DNS") << state + "DNS"
+                             << ""
+                             << "SearchDomains=home.example; ServerAddresses=192.0.2.53,198.51.100.53";
         QTest::newRow("DHCP lease") << state + "DHCP"
-                                    << "dhcp_lease_time"
-                                    << "3600";
+                                    << ""
+                                    << "dhcp_lease_time=3600";
         QTest::newRow("primary service") << "State:/Network/Global/IPv4"
                                          << "PrimaryService" << uuidFor("Home");
-        QTest::newRow("saved method") << "Setup:/Network/Service/" + uuidFor("Home") << "IPv4Method"
-                                      << "auto";
+        QTest::newRow("saved") << "Setup:/Network/Service/" + uuidFor("Home") << ""
+                               << "AutoConnect=false; AutoConnectPriority=0; IPv4Method=auto; IPv6Method=ignore; "
+                                  "Interface=eth0; Name=Home; Type=802-3-ethernet";
     }
 
     void activeService()
