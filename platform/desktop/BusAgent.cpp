@@ -22,7 +22,12 @@ BusAgent::BusAgent(const QDBusConnection &bus, const QString &service, const Des
     connect(m_slow, &QTimer::timeout, this, &BusAgent::refresh);
 }
 
-BusAgent::~BusAgent() = default;
+BusAgent::~BusAgent()
+{
+    // Its calls end within their time limit.
+    if (m_reader.joinable())
+        m_reader.join();
+}
 
 void BusAgent::start()
 {
@@ -34,7 +39,9 @@ void BusAgent::start()
     QDBusConnectionInterface *bus = m_bus.interface();
     m_present = bus && bus->isServiceRegistered(m_service).value();
     if (m_present) {
-        refresh();
+        // At once, so that the first keys come with the source's start.
+        ++m_readings;
+        m_publish(read());
         return;
     }
     systemLog(
@@ -55,8 +62,28 @@ void BusAgent::refresh()
         m_publish(readAbsent());
         return;
     }
-    ++m_readings;
-    m_publish(read());
+    if (m_reader.joinable()) {
+        m_readAgain = true;
+        return;
+    }
+    m_reader = std::thread([this, generation = m_generation] {
+        const KeyValues keys = read();
+        QMetaObject::invokeMethod(
+            this, [this, keys, generation] { readingDone(keys, generation); }, Qt::QueuedConnection);
+    });
+}
+
+void BusAgent::readingDone(const KeyValues &keys, int generation)
+{
+    m_reader.join();
+    if (generation == m_generation) {
+        ++m_readings;
+        m_publish(keys);
+    }
+    if (m_readAgain) {
+        m_readAgain = false;
+        refresh();
+    }
 }
 
 void BusAgent::scheduleRead()
@@ -87,6 +114,8 @@ void BusAgent::appeared()
 void BusAgent::vanished()
 {
     m_present = false;
+    ++m_generation;
+    m_readAgain = false;
     m_settle->stop();
     m_slow->stop();
     m_publish(readAbsent());

@@ -1,7 +1,9 @@
 #pragma once
 
 // One desktop agent: a service on the bus, read whole after its change
-// signals settle, with the keys of its last reading.
+// signals settle. Readings after the first are made on a thread of their own
+// (a service that is slow to answer must not hold up the event loop); their
+// keys are published on the agent's thread.
 
 #include "platform/desktop/DesktopAgents.h"
 
@@ -9,6 +11,8 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QVariantMap>
+
+#include <thread>
 
 class QDBusServiceWatcher;
 class QTimer;
@@ -30,7 +34,8 @@ public:
     int readings() const { return m_readings; }
 
 protected:
-    // A whole reading of the service.
+    // A whole reading of the service (called on the reading thread but for
+    // the first one: it may only use the bus and the options).
     virtual KeyValues read() = 0;
     // The keys while the service is not on the bus.
     virtual KeyValues readAbsent() { return KeyValues(); }
@@ -57,6 +62,7 @@ private Q_SLOTS:
 private:
     void appeared();
     void vanished();
+    void readingDone(const KeyValues &keys, int generation);
 
     Publish m_publish;
     QDBusServiceWatcher *m_watcher = nullptr;
@@ -64,6 +70,11 @@ private:
     QTimer *m_slow = nullptr;
     int m_readings = 0;
     bool m_present = false;
+    // The reading underway, if any; one more is due after it when changes
+    // arrived meanwhile. Readings of an earlier presence are dropped.
+    std::thread m_reader;
+    bool m_readAgain = false;
+    int m_generation = 0;
 };
 
 // The agents' constructors (each in its own file).
