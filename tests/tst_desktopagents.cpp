@@ -418,6 +418,11 @@ private Q_SLOTS:
         file.close();
         QFile(folder.filePath("not-a-link")).open(QIODevice::WriteOnly);
         QTRY_COMPARE(entryText(fixture.value("State:/Network/Interface/lo/DNS"), ""), expected);
+        // Rewritten in place.
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write("SERVERS=203.0.113.9\n") > 0);
+        file.close();
+        QTRY_COMPARE(entryText(fixture.value("State:/Network/Interface/lo/DNS"), ""),
+                     QStringLiteral("ServerAddresses=203.0.113.9"));
         // resolved on the bus takes over.
         QVERIFY(m_bus->startMock("org.freedesktop.resolve1", KEYVANE_SOURCE_DIR "/tests/dbusmock_resolved.py",
                                  R"({"DNS": [[1, 2, [198, 51, 100, 1]]]})"));

@@ -37,7 +37,8 @@ protected:
     // A whole reading of the service (called on the reading thread but for
     // the first one: it may only use the bus and the options).
     virtual KeyValues read() = 0;
-    // The keys while the service is not on the bus.
+    // The keys while the service is not on the bus (read on the agent's
+    // thread).
     virtual KeyValues readAbsent() { return KeyValues(); }
     // Whether a change signal may wait for the slow timer (signal strength).
     virtual bool isSlowChange(const QDBusMessage &) const { return false; }

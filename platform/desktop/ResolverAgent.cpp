@@ -40,6 +40,7 @@ public:
             m_files = new QFileSystemWatcher(this);
             m_files->addPath(m_options.resolvedLinkStatePath);
             connect(m_files, &QFileSystemWatcher::directoryChanged, this, [this] { scheduleRead(); });
+            connect(m_files, &QFileSystemWatcher::fileChanged, this, [this] { scheduleRead(); });
         }
         BusAgent::start();
     }
@@ -91,6 +92,7 @@ protected:
         return keys;
     }
 
+    // Called on the agent's thread only.
     KeyValues readAbsent() override
     {
         KeyValues keys;
@@ -98,6 +100,14 @@ protected:
             return keys;
         const QDir folder(m_options.resolvedLinkStatePath);
         const QStringList files = folder.entryList(QDir::Files);
+        // Files rewritten in place change no folder entry: they are watched
+        // each (anew: a replaced file is another inode).
+        if (m_files) {
+            if (!m_files->files().isEmpty())
+                m_files->removePaths(m_files->files());
+            for (const QString &file : files)
+                m_files->addPath(folder.filePath(file));
+        }
         for (const QString &file : files) {
             bool numeric = false;
             const int index = file.toInt(&numeric);

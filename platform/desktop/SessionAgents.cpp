@@ -122,6 +122,7 @@ protected:
 
 class PowerAgent : public BusAgent
 {
+    static constexpr uint UnknownType = 0;
     static constexpr uint LinePower = 1;
 
 public:
@@ -157,7 +158,9 @@ protected:
             const uint type = device.value(QStringLiteral("Type")).toUInt();
             PropertyListDictionary entries;
             entries.insert(QStringLiteral("Type"), text(powerTypeName(type)));
-            if (device.contains(QStringLiteral("Online")))
+            // Every device has the property; it means something for mains
+            // supplies (and for devices that do not say what they are).
+            if ((type == LinePower || type == UnknownType) && device.contains(QStringLiteral("Online")))
                 entries.insert(QStringLiteral("Online"), boolean(device.value(QStringLiteral("Online")).toBool()));
             if (type != LinePower && device.contains(QStringLiteral("Percentage"))) {
                 entries.insert(QStringLiteral("Present"), boolean(device.value(QStringLiteral("IsPresent")).toBool()));
