@@ -24,6 +24,11 @@ BusAgent::BusAgent(const QDBusConnection &bus, const QString &service, const Des
 
 BusAgent::~BusAgent()
 {
+    finish();
+}
+
+void BusAgent::finish()
+{
     // Its calls end within their time limit.
     if (m_reader.joinable())
         m_reader.join();
@@ -75,7 +80,7 @@ void BusAgent::refresh()
 
 void BusAgent::readingDone(const KeyValues &keys, int generation)
 {
-    m_reader.join();
+    finish();
     if (generation == m_generation) {
         ++m_readings;
         m_publish(keys);

@@ -31,6 +31,9 @@ public:
     const QString &service() const { return m_service; }
     // Reads now when the service is present; logs one line when it is not.
     virtual void start();
+    // Waits for the reading underway; called before an agent is destroyed
+    // (its reading calls the agent's read()).
+    void finish();
     int readings() const { return m_readings; }
 
 protected:

@@ -21,6 +21,9 @@ struct DesktopAgents::Private
 
     ~Private()
     {
+        // Readings underway end while their agents are whole.
+        for (const auto &agent : agents)
+            agent->finish();
         agents.clear();
         if (!connectionName.isEmpty())
             QDBusConnection::disconnectFromBus(connectionName);
