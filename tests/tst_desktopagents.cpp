@@ -620,6 +620,15 @@ private Q_SLOTS:
         const PropertyListValue route = fixture.value("State:/Network/Global/IPv4");
         for (const QString &name : {QStringLiteral("PrimaryInterface"), QStringLiteral("Router")})
             QCOMPARE(route.value(name), routeBefore.value(name));
+
+        // NetworkManager's keys go with it, in one change list; the route's stay.
+        fixture.clearChangeLists();
+        QVERIFY(m_bus->stopMock(NetworkManager));
+        QTRY_VERIFY(!fixture.value("Setup:/Network/Global/IPv4"));
+        QCOMPARE(fixture.value("State:/Network/Global/IPv4"), routeBefore);
+        if (key != QLatin1String("State:/Network/Global/IPv4"))
+            QVERIFY(!fixture.value(key));
+        QCOMPARE(desktopLists(fixture).size(), 1);
     }
 };
 
