@@ -96,8 +96,9 @@ class TestDesktopAgents : public QObject
         options.desktop.busAddress = m_bus->address();
         options.desktop.environment = environment;
         options.desktop.resolvedLinkStatePath.clear();
-        // Long enough for a test's burst of gdbus calls to make one reading.
-        options.desktop.settleMilliseconds = 300;
+        // Long enough for a test's burst of gdbus calls to make one reading, on
+        // a busy machine too.
+        options.desktop.settleMilliseconds = 500;
         options.desktop.appearanceMilliseconds = 50;
         return options;
     }
