@@ -16,8 +16,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <map>
 #include <memory>
+#include <sys/prctl.h>
 
 class DbusMockBus
 {
@@ -44,6 +46,7 @@ public:
                        .arg(m_dir.path())
                        .toUtf8());
         file.close();
+        outliveNot(&m_daemon);
         m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
                                                        QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (!m_daemon.waitForStarted(10000) || !m_daemon.waitForReadyRead(10000)) {
@@ -105,6 +108,7 @@ public:
         environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        outliveNot(process.get());
         QStringList arguments{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
                               QStringLiteral("--template"), templateName};
         if (!parameters.isEmpty())
@@ -169,6 +173,12 @@ private:
             spin(10);
         }
         return false;
+    }
+
+    // The daemon and the mocks die with the test, however it ends.
+    static void outliveNot(QProcess *process)
+    {
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     }
 
     static void stop(QProcess *process)
