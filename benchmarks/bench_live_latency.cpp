@@ -73,6 +73,7 @@ void benchLatency()
         options.resolverConfigurationPath.clear();
         options.powerSupplyRoot.clear();
         options.settleMilliseconds = settle;
+        options.desktop.enabled = false;
         engine.addSource(kv::createLiveSystemSource(options));
         QString error;
         if (!engine.ensureStarted(&error)) {

@@ -5,8 +5,9 @@
 #   benchmarks/run.sh BUILD_DIR [NAME...]
 #
 # With NAMEs only those benchmarks run. bench_flood (a soak, 60 s by default),
-# bench_fleet (an etcd fleet's storm, 60 s by default) and bench_live_latency
-# (needs network namespaces) run only when named, or with BENCH_ALL=1.
+# bench_fleet (an etcd fleet's storm, 60 s by default), bench_live_latency
+# (needs network namespaces) and bench_desktop_latency (needs dbus-daemon and
+# python3-dbusmock) run only when named, or with BENCH_ALL=1.
 # Exit status: 0 when every goal is met.
 set -uo pipefail
 build="${1:?usage: benchmarks/run.sh BUILD_DIR [NAME...]}"; shift
@@ -17,7 +18,7 @@ if [ $# -gt 0 ]; then
 else
   names=(bench_column_zero bench_change_merging bench_value_tree bench_startup bench_console bench_memory bench_large_snapshot bench_hostile_select bench_find bench_etcd)
   if [ "${BENCH_ALL:-0}" = 1 ]; then
-    names+=(bench_live_latency bench_flood bench_fleet)
+    names+=(bench_live_latency bench_desktop_latency bench_flood bench_fleet)
   fi
 fi
 status=0

@@ -34,6 +34,7 @@ OPTIONAL = {
     "find_values_slice": "find in keys and values: longest slice, making the texts included / 50 ms",
     "goto_completion": "go to a key in 1,000,000 keys: slowest keystroke's completions / 10 ms",
     "etcd_load": "load 100,000 etcd keys (~200-byte plists): store + etcd source / etcdctl get --prefix",
+    "desktop_latency_median": "desktop service's signal -> store connection's callout: median / 30 ms",
     "etcd_latency_median": "one etcd put -> store connection's callout: median / 20 ms",
     "etcd_latency_p99": "one etcd put -> store connection's callout: 99th percentile / 100 ms",
     "fleet_lag": "etcd fleet, 1,000 hosts x 60 keys, 1,000 changes/s: worst send -> window's store lag / 1 s",

@@ -61,6 +61,8 @@ class TestLiveNetns : public QObject
         options.resolverConfigurationPath.clear();
         options.powerSupplyRoot.clear();
         options.settleMilliseconds = 50;
+        // The kernel's side only: the desktop's agents have tests of their own.
+        options.desktop.enabled = false;
         return options;
     }
 

@@ -62,6 +62,8 @@ class TestLiveSystem : public QObject
         options.resolverUpstreamPath = m_root.filePath(QStringLiteral("run/resolve/resolv.conf"));
         options.powerSupplyRoot = m_root.filePath(QStringLiteral("sys/class/power_supply"));
         options.settleMilliseconds = 20;
+        // The kernel's side only: the desktop's agents have tests of their own.
+        options.desktop.enabled = false;
         return options;
     }
 

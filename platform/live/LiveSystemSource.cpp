@@ -38,6 +38,9 @@ struct LiveSystemSource::Private
     KeyValues dns;
     KeyValues power;
     KeyValues host;
+    // Per desktop agent.
+    QMap<QString, KeyValues> desktop;
+    std::unique_ptr<desktop::DesktopAgents> agents;
 
     live::RouteNetlinkSocket dumpSocket;
     live::RouteSubscriptionSocket subscription;
@@ -64,14 +67,67 @@ struct LiveSystemSource::Private
 
     ~Private()
     {
+        // The agents publish into this.
+        agents.reset();
         // Notifiers must not outlive their descriptors.
         context.reset();
     }
 
+    // A key's value as published: where the desktop's agents publish
+    // dictionaries under a key this source reads itself, their entries are
+    // added to its own (which win).
+    PropertyListValue composed(const QString &key) const
+    {
+        PropertyListValue own;
+        for (const KeyValues *area : {&host, &network, &dns, &power}) {
+            const auto found = area->constFind(key);
+            if (found != area->cend())
+                own = found.value();
+        }
+        PropertyListValue result = own;
+        for (const KeyValues &area : desktop) {
+            const auto found = area.constFind(key);
+            if (found == area.cend())
+                continue;
+            if (!result) {
+                result = found.value();
+                continue;
+            }
+            if (!result.isDictionary() || !found.value().isDictionary())
+                continue;
+            PropertyListDictionary entries = found.value().dictionary();
+            const PropertyListDictionary &kept = result.dictionary();
+            for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+                entries.insert(it.key(), it.value());
+            result = PropertyListValue::fromDictionary(std::move(entries));
+        }
+        return result;
+    }
+
     void apply(KeyValues *published, const KeyValues &fresh)
     {
-        engine->publishChanges(*published, fresh);
+        if (desktop.isEmpty()) {
+            engine->publishChanges(*published, fresh);
+            *published = fresh;
+            return;
+        }
+        QStringList touched = published->keys();
+        for (auto it = fresh.cbegin(); it != fresh.cend(); ++it) {
+            if (!published->contains(it.key()))
+                touched.append(it.key());
+        }
+        PropertyListDictionary before;
+        for (const QString &key : std::as_const(touched)) {
+            if (const PropertyListValue value = composed(key))
+                before.insert(key, value);
+        }
         *published = fresh;
+        PropertyListDictionary after;
+        for (const QString &key : std::as_const(touched)) {
+            if (const PropertyListValue value = composed(key))
+                after.insert(key, value);
+        }
+        engine->publishChanges(before, after);
     }
 
     void logFallback(const QString &reason)
@@ -348,6 +404,12 @@ bool LiveSystemSource::start(StoreEngine &engine, QString *error)
     refreshNetwork();
     refreshDns();
     refreshPower();
+    if (d->options.desktop.enabled) {
+        d->agents = std::make_unique<desktop::DesktopAgents>(
+            d->options.desktop,
+            [this](const QString &agent, const KeyValues &fresh) { d->apply(&d->desktop[agent], fresh); });
+        d->agents->start();
+    }
     engine.endBatch();
     return true;
 }
@@ -389,6 +451,11 @@ int LiveSystemSource::overflows() const
 int LiveSystemSource::nameEvents() const
 {
     return d->nameEvents;
+}
+
+int LiveSystemSource::desktopReadings() const
+{
+    return d->agents ? d->agents->readings() : 0;
 }
 
 bool LiveSystemSource::usesNetlink() const

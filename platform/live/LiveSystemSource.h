@@ -2,9 +2,11 @@
 
 // The default source of the store: this machine's live state (host name,
 // network interfaces and addresses, primary interface and router, DNS,
-// power supplies), followed as it changes. The keys are described in
+// power supplies, and what the desktop's agents publish on the system bus),
+// followed as it changes. The keys are described in
 // docs/store-keys.md.
 
+#include "platform/desktop/DesktopAgents.h"
 #include "platform/dynamicstore/DynamicStore.h"
 
 #include <QString>
@@ -34,6 +36,10 @@ struct LiveSystemOptions
     int settleMilliseconds = 75;
     // Re-reading of the power supplies (some drivers send no capacity events).
     int powerRefreshMilliseconds = 60000;
+    // The desktop's agents on the system bus and the session's proxies. Their
+    // keys are merged with the ones above: where both publish a dictionary
+    // under one key, the entries read here are kept and theirs are added.
+    desktop::DesktopOptions desktop;
 };
 
 class LiveSystemSource : public StoreSource
@@ -54,8 +60,9 @@ public:
     // Counters for tests and diagnostics.
     int networkReadings() const;
     int overflows() const;
-    int nameEvents() const;   // host or domain name change events received
-    bool usesNetlink() const; // false after falling back to getifaddrs
+    int nameEvents() const;      // host or domain name change events received
+    bool usesNetlink() const;    // false after falling back to getifaddrs
+    int desktopReadings() const; // readings of the desktop's agents
 
 private:
     struct Private;
