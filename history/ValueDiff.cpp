@@ -100,6 +100,11 @@ void compareDictionaries(DiffNode &node, const PropertyListDictionary &a, const 
         } else if (i == a.cend() || j.key() < i.key()) {
             addChild(node, {PathStep::ofKey(j.key()), {}, j.value(), DiffMark::Added, {}, 0});
             ++j;
+        } else if (i.value() == j.value()) {
+            // Equal (shared, or alike all through): no node is made for it.
+            ++node.unchangedChildren;
+            ++i;
+            ++j;
         } else {
             addChild(node, compare(PathStep::ofKey(j.key()), i.value(), j.value()));
             ++i;
