@@ -365,9 +365,13 @@ int runDiff(const QStringList &files, bool againstStore, bool json)
     PropertyListDictionary newContents;
     QString error;
     // The files are read first: a bad file is told before the store opens.
-    if (!againstStore && !SnapshotSource::readSnapshot(files.first(), &oldContents, &error))
+    // Read as the snapshot source reads them: checked in full, but each
+    // key's value made only when the diff looks into it; values with the
+    // same text are equal without being made.
+    constexpr PropertyListReading reading = PropertyListReading::TopLevelOnUse;
+    if (!againstStore && !SnapshotSource::readSnapshot(files.first(), &oldContents, &error, reading))
         return fail(error);
-    if (!SnapshotSource::readSnapshot(files.last(), &newContents, &error))
+    if (!SnapshotSource::readSnapshot(files.last(), &newContents, &error, reading))
         return fail(error);
     if (againstStore) {
         int status = ExitSuccess;
