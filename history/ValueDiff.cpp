@@ -94,20 +94,19 @@ void compareDictionaries(DiffNode &node, const PropertyListDictionary &a, const 
     auto i = a.cbegin();
     auto j = b.cbegin();
     while (i != a.cend() || j != b.cend()) {
-        if (j == b.cend() || (i != a.cend() && i.key() < j.key())) {
+        // Mostly the keys are the same on both sides: one comparison tells.
+        if (i != a.cend() && j != b.cend() && i.key() == j.key()) {
+            if (i.value() == j.value())
+                ++node.unchangedChildren; // equal (shared, or alike all through): no node is made
+            else
+                addChild(node, compare(PathStep::ofKey(j.key()), i.value(), j.value()));
+            ++i;
+            ++j;
+        } else if (j == b.cend() || (i != a.cend() && i.key() < j.key())) {
             addChild(node, {PathStep::ofKey(i.key()), i.value(), {}, DiffMark::Removed, {}, 0});
             ++i;
-        } else if (i == a.cend() || j.key() < i.key()) {
-            addChild(node, {PathStep::ofKey(j.key()), {}, j.value(), DiffMark::Added, {}, 0});
-            ++j;
-        } else if (i.value() == j.value()) {
-            // Equal (shared, or alike all through): no node is made for it.
-            ++node.unchangedChildren;
-            ++i;
-            ++j;
         } else {
-            addChild(node, compare(PathStep::ofKey(j.key()), i.value(), j.value()));
-            ++i;
+            addChild(node, {PathStep::ofKey(j.key()), {}, j.value(), DiffMark::Added, {}, 0});
             ++j;
         }
     }
