@@ -9,10 +9,12 @@ namespace kv::history {
 
 namespace {
 
-// What the estimate counts beside the content: a value's shared block, a
-// dictionary entry's node, an array element's slot.
-constexpr qint64 ValueOverhead = 48;
-constexpr qint64 DictionaryEntryOverhead = 64;
+// What the estimate counts beside the content, allocations' own overhead
+// included: a value's shared block, the block holding a text (a string's or
+// a dictionary key's), a dictionary entry's node, an array element's slot.
+constexpr qint64 ValueOverhead = 80;
+constexpr qint64 TextOverhead = 32;
+constexpr qint64 DictionaryEntryOverhead = 96;
 constexpr qint64 ArrayElementOverhead = 16;
 
 void setError(QString *error, const QString &text)
@@ -66,7 +68,8 @@ qint64 estimatedValueBytes(const PropertyListValue &value)
         qint64 bytes = ValueOverhead;
         const PropertyListDictionary &dictionary = value.dictionary();
         for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it)
-            bytes += DictionaryEntryOverhead + 2 * qint64(it.key().size()) + estimatedValueBytes(it.value());
+            bytes +=
+                DictionaryEntryOverhead + TextOverhead + 2 * qint64(it.key().size()) + estimatedValueBytes(it.value());
         return bytes;
     }
     case PropertyListValue::Kind::Array: {
@@ -75,8 +78,8 @@ qint64 estimatedValueBytes(const PropertyListValue &value)
             bytes += ArrayElementOverhead + estimatedValueBytes(element);
         return bytes;
     }
-    case PropertyListValue::Kind::String: return ValueOverhead + 2 * qint64(value.string().size());
-    case PropertyListValue::Kind::Data: return ValueOverhead + qint64(value.data().size());
+    case PropertyListValue::Kind::String: return ValueOverhead + TextOverhead + 2 * qint64(value.string().size());
+    case PropertyListValue::Kind::Data: return ValueOverhead + TextOverhead + qint64(value.data().size());
     default: return ValueOverhead;
     }
 }

@@ -8,12 +8,13 @@
 // newest change is always kept) and counting how many it dropped.
 //
 // The bytes of a value are an estimate made by walking it once when its
-// change is appended: for every dictionary, array and scalar a fixed
-// overhead, plus the UTF-16 text of strings and dictionary keys and the
-// bytes of data. A value is counted once for as long as the history holds
-// it: a change's old value that is the new value of the key's change before
-// it (the same shared value) is not counted again, nor is a change's new
-// value that is its old one. Values are never copied: the history holds
+// change is appended: for every dictionary, array, scalar, dictionary entry
+// and array element a fixed overhead (the blocks the value is made of, as
+// allocated), plus the UTF-16 text of strings and dictionary keys and the
+// bytes of data; meant to err high rather than low. A value is counted once
+// for as long as the history holds it: a change's old value that is the new
+// value of the key's change before it (the same shared value) is not counted
+// again, nor is a change's new value that is its old one. Values are never copied: the history holds
 // references to the values the store handed out.
 
 #include "platform/plist/PropertyListValue.h"
