@@ -3,10 +3,14 @@
 #include "app/CommandLine.h"
 
 #include "find/FindSearch.h"
+#include "history/ChangeHistory.h"
+#include "history/JsonValue.h"
+#include "history/ValueDiff.h"
 #include "platform/SystemLog.h"
 #include "platform/TerminationSignals.h"
 #include "platform/TextEscapes.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/etcd/EtcdPublisher.h"
 #include "platform/plist/PropertyListFile.h"
 
@@ -14,6 +18,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -26,6 +32,7 @@ using namespace kv;
 constexpr int ExitSuccess = 0;
 constexpr int ExitNoSuchKey = 1;
 constexpr int ExitNothingFound = 1;
+constexpr int ExitDifferent = 1;
 constexpr int ExitError = 2;
 
 const QString clientName = QStringLiteral("Vaneview");
@@ -56,16 +63,30 @@ QString usageText()
                           "Looks into the dynamic configuration store (by default, this machine's live state).\n"
                           "\n"
                           "Commands:\n"
-                          "  list [PATTERN]   print the keys matching the regular expression PATTERN\n"
+                          "  list [--json] [PATTERN]\n"
+                          "                   print the keys matching the regular expression PATTERN\n"
                           "                   (the whole key must match; default \".*\"), sorted, one per line\n"
-                          "  show KEY         print the key's type name, then its value\n"
+                          "                   (--json: each key as a JSON string, one per line)\n"
+                          "  show [--json] KEY\n"
+                          "                   print the key's type name, then its value (--json: the value\n"
+                          "                   as JSON, on one line)\n"
                           "  find [--values] [--regex] [--case] [--] TEXT\n"
                           "                   print the keys holding TEXT, sorted, one per line; with --values\n"
                           "                   also each key whose value holds it, as KEY, a tab, and where:\n"
                           "                   \"Addresses › 0 = 192.168.1.20\" (--regex: TEXT is a regular\n"
                           "                   expression matching anywhere; --case: case counts)\n"
-                          "  watch            print each changed key as changes happen, until interrupted\n"
+                          "  watch [--json]   print each changed key as changes happen, until interrupted\n"
+                          "                   (--json: one JSON object per change, with its time, kind\n"
+                          "                   added/removed/updated, key, old and new value)\n"
                           "  export FILE      write every key and its value to FILE as an XML property list\n"
+                          "  diff [--json] OLD NEW, diff [--json] --store NEW\n"
+                          "                   compare two property-list files (XML or binary), or the store\n"
+                          "                   as export would write it with NEW, key by key and value by\n"
+                          "                   value, one line per difference: \"+ KEY\" and \"- KEY\" for a key\n"
+                          "                   added or removed, \"~ KEY › PATH: OLD → NEW\" for an entry\n"
+                          "                   changed, \"+ KEY › PATH: NEW\" and \"- KEY › PATH: OLD\" for an\n"
+                          "                   entry added or removed (--json: one JSON object per difference);\n"
+                          "                   diff opens the store only with --store\n"
                           "  publish --etcd URL[,URL...] [--etcd-prefix P] [--host NAME] [--ttl SECONDS]\n"
                           "          [--snapshot FILE]\n"
                           "                   publish this machine's store (or the snapshot) into the etcd\n"
@@ -82,30 +103,61 @@ QString usageText()
                             "character, a line or paragraph separator or a lone surrogate is printed with\n"
                             "C-style escapes: \\\\ for a backslash, \\n, \\r and \\t, and \\uXXXX (four\n"
                             "hexadecimal digits) for the others. show takes the key as it is, unescaped.\n"
+                            "diff escapes its lines the same way. --json (and diff's --store) may stand\n"
+                            "anywhere after the command word; \"--\" ends them. In JSON, values are written\n"
+                            "as objects, arrays, strings, numbers and true/false; data as {\"$data\": BASE64},\n"
+                            "dates as {\"$date\": \"2026-12-08T16:19:06.526+00:00\"}, reals JSON has no number\n"
+                            "for as {\"$real\": \"nan\"}, \"+infinity\" or \"-infinity\", no value as null.\n"
                             "\n"
-                            "Exit status: 0 on success, 1 when show finds no such key or find finds nothing,\n"
-                            "2 on a usage error, an invalid regular expression, a store that cannot be opened\n"
-                            "(an etcd cluster that cannot be reached), or a failed export.\n");
+                            "Exit status: 0 on success, 1 when show finds no such key, find finds nothing or\n"
+                            "diff finds differences, 2 on a usage error, an invalid regular expression, a store\n"
+                            "that cannot be opened (an etcd cluster that cannot be reached), a file diff cannot\n"
+                            "read, or a failed export.\n");
 }
 
-void printChangedKeys(StoreConnection *, const QStringList *changedKeys, void *)
+void writeBytesTo(std::FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+struct WatchOptions
+{
+    bool json = false;
+};
+
+void printChangedKeys(StoreConnection *store, const QStringList *changedKeys, void *context)
 {
     if (!changedKeys)
         return;
+    if (static_cast<const WatchOptions *>(context)->json) {
+        // One line per change, old and new value with it.
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const PropertyListDictionary previous = storeCopyPreviousValues(store).value_or(PropertyListDictionary());
+        QByteArray lines;
+        for (const QString &key : *changedKeys) {
+            const PropertyListValue oldValue = previous.value(key);
+            const PropertyListValue newValue = storeCopyValue(store, key); // none: removed
+            lines += history::changeJsonLine({now, history::changeKindOf(oldValue, newValue), key, oldValue, newValue});
+            lines += '\n';
+        }
+        writeBytesTo(stdout, lines);
+        return;
+    }
     QString text;
     for (const QString &key : *changedKeys)
         text += cEscaped(key) + QLatin1Char('\n');
     writeTo(stdout, text); // flushed: each list is seen at once through a pipe
 }
 
-int runWatch(QCoreApplication &app)
+int runWatch(QCoreApplication &app, WatchOptions *options)
 {
     // Interrupted, terminated or hung up: end the watch cleanly.
     const TerminationSignals terminationSignals([&app] { app.quit(); });
     if (!terminationSignals.isActive())
         return fail(QStringLiteral("cannot set up signal handling: %1").arg(terminationSignals.error()));
 
-    std::unique_ptr<StoreConnection> store = storeCreate(clientName, printChangedKeys, nullptr);
+    std::unique_ptr<StoreConnection> store = storeCreate(clientName, printChangedKeys, options);
     if (!store)
         return fail(storeErrorString(storeError()));
     const QStringList everything{QStringLiteral(".*")};
@@ -129,7 +181,7 @@ std::unique_ptr<StoreConnection> open(int *status)
     return store;
 }
 
-int runList(const QString &pattern)
+int runList(const QString &pattern, bool json)
 {
     int status = ExitSuccess;
     const std::unique_ptr<StoreConnection> store = open(&status);
@@ -138,6 +190,15 @@ int runList(const QString &pattern)
     const std::optional<QStringList> keys = storeCopyKeyList(store.get(), pattern);
     if (!keys)
         return fail(storeErrorString(storeError()));
+    if (json) {
+        QByteArray lines;
+        for (const QString &key : *keys) {
+            history::appendJsonString(lines, key);
+            lines += '\n';
+        }
+        writeBytesTo(stdout, lines);
+        return ExitSuccess;
+    }
     QString text;
     for (const QString &key : *keys)
         text += cEscaped(key) + QLatin1Char('\n');
@@ -145,7 +206,7 @@ int runList(const QString &pattern)
     return ExitSuccess;
 }
 
-int runShow(const QString &key)
+int runShow(const QString &key, bool json)
 {
     int status = ExitSuccess;
     const std::unique_ptr<StoreConnection> store = open(&status);
@@ -154,7 +215,10 @@ int runShow(const QString &key)
     const PropertyListValue value = storeCopyValue(store.get(), key);
     if (value.isNone())
         return fail(QStringLiteral("no such key: %1").arg(key), ExitNoSuchKey);
-    writeTo(stdout, value.typeName() + QLatin1Char('\n') + value.description() + QLatin1Char('\n'));
+    if (json)
+        writeBytesTo(stdout, history::jsonText(value) + '\n');
+    else
+        writeTo(stdout, value.typeName() + QLatin1Char('\n') + value.description() + QLatin1Char('\n'));
     return ExitSuccess;
 }
 
@@ -214,6 +278,114 @@ int runExport(const QString &path)
     if (!writePropertyListFile(path, PropertyListValue::fromDictionary(*contents), &error))
         return fail(error.isEmpty() ? QStringLiteral("cannot write %1").arg(path) : error);
     return ExitSuccess;
+}
+
+// --- diff ----------------------------------------------------------------------
+
+// A value as a diff line shows it: a scalar's description, a container's
+// description with its lines joined.
+QString diffValueText(const PropertyListValue &value)
+{
+    QString text = value.description();
+    if (value.isDictionary() || value.isArray()) {
+        static const QRegularExpression lineBreak(QStringLiteral("\n[ \t]*"));
+        text.replace(lineBreak, QStringLiteral(" "));
+    }
+    return text;
+}
+
+QString diffLine(const QString &key, const history::DiffEntry &entry)
+{
+    const history::EntryPath within = entry.path.mid(1);
+    QString where = key;
+    if (!within.isEmpty())
+        where += QStringLiteral(" \u203a ") + history::entryPathText(within);
+    switch (entry.mark) {
+    case history::DiffMark::Added:
+        return QStringLiteral("+ ")
+               + cEscaped(within.isEmpty() ? where : where + QStringLiteral(": ") + diffValueText(entry.newValue));
+    case history::DiffMark::Removed:
+        return QStringLiteral("- ")
+               + cEscaped(within.isEmpty() ? where : where + QStringLiteral(": ") + diffValueText(entry.oldValue));
+    default:
+        return QStringLiteral("~ ")
+               + cEscaped(where + QStringLiteral(": ") + diffValueText(entry.oldValue) + QStringLiteral(" \u2192 ")
+                          + diffValueText(entry.newValue));
+    }
+}
+
+// {"kind": "updated", "key": "...", "path": ["Addresses", 0], "old": ..., "new": ...}
+QByteArray diffJsonLine(const QString &key, const history::DiffEntry &entry)
+{
+    const char *kind = entry.mark == history::DiffMark::Added     ? "added"
+                       : entry.mark == history::DiffMark::Removed ? "removed"
+                                                                  : "updated";
+    QByteArray line = "{\"kind\": \"";
+    line += kind;
+    line += "\", \"key\": ";
+    history::appendJsonString(line, key);
+    line += ", \"path\": [";
+    for (qsizetype i = 1; i < entry.path.size(); ++i) {
+        if (i > 1)
+            line += ',';
+        const history::PathStep &step = entry.path.at(i);
+        if (step.isIndex())
+            line += QByteArray::number(step.index);
+        else
+            history::appendJsonString(line, step.key);
+    }
+    line += "], \"old\": ";
+    history::appendJson(line, entry.oldValue);
+    line += ", \"new\": ";
+    history::appendJson(line, entry.newValue);
+    line += '}';
+    return line;
+}
+
+// Compares two stores' contents, printing one line per difference; 0 when
+// they are the same, 1 when not.
+int printDifferences(const PropertyListDictionary &oldContents, const PropertyListDictionary &newContents, bool json)
+{
+    // The contents as one dictionary each: its entries are the keys.
+    const QList<history::DiffEntry> entries = history::diffValues(PropertyListValue::fromDictionary(oldContents),
+                                                                  PropertyListValue::fromDictionary(newContents));
+    QByteArray out;
+    for (const history::DiffEntry &entry : entries) {
+        const QString &key = entry.path.first().key;
+        out += json ? diffJsonLine(key, entry) : diffLine(key, entry).toUtf8();
+        out += '\n';
+    }
+    writeBytesTo(stdout, out);
+    return entries.isEmpty() ? ExitSuccess : ExitDifferent;
+}
+
+// `diff [--json] OLD NEW` and `diff [--json] --store NEW`.
+int runDiff(const QStringList &files, bool againstStore, bool json)
+{
+    PropertyListDictionary oldContents;
+    PropertyListDictionary newContents;
+    QString error;
+    // The files are read first: a bad file is told before the store opens.
+    // Read as the snapshot source reads them: checked in full, but each
+    // key's value made only when the diff looks into it; values with the
+    // same text are equal without being made.
+    constexpr PropertyListReading reading = PropertyListReading::TopLevelOnUse;
+    if (!againstStore && !SnapshotSource::readSnapshot(files.first(), &oldContents, &error, reading))
+        return fail(error);
+    if (!SnapshotSource::readSnapshot(files.last(), &newContents, &error, reading))
+        return fail(error);
+    if (againstStore) {
+        int status = ExitSuccess;
+        const std::unique_ptr<StoreConnection> store = open(&status);
+        if (!store)
+            return status;
+        const QStringList everything{QStringLiteral(".*")};
+        std::optional<PropertyListDictionary> contents = storeCopyMultiple(store.get(), nullptr, &everything);
+        if (!contents)
+            return fail(storeErrorString(storeError()));
+        oldContents = std::move(*contents);
+    }
+    return printDifferences(oldContents, newContents, json);
 }
 
 // Publishes the store into the cluster until interrupted, terminated or hung
@@ -333,7 +505,9 @@ int keyvaneCliMain(int argc, char **argv)
     }
     if (!app::storeConfigurationFrom(parser, &configuration, &error))
         return fail(error);
-    if (configuration.kind == StoreConfiguration::Kind::Etcd && !askForPassword(&configuration.etcd))
+    // diff between two files never opens the store: no password is asked for.
+    const bool opensStore = command != QLatin1String("diff") || operands.contains(QLatin1String("--store"));
+    if (configuration.kind == StoreConfiguration::Kind::Etcd && opensStore && !askForPassword(&configuration.etcd))
         return ExitError;
     // The store, for as long as the command runs; its sources start when the
     // command opens its connection.
@@ -341,15 +515,47 @@ int keyvaneCliMain(int argc, char **argv)
     const StoreEngine::Installation installation(engine);
     engine.setSources(app::makeStoreSources(configuration));
 
+    // The command's own options ("--json", ...) may stand anywhere among its
+    // operands; "--" ends them.
+    QStringList rest;
+    QSet<QString> given;
+    auto takeOptions = [&](const QStringList &known) {
+        bool ended = false;
+        for (const QString &operand : operands) {
+            if (!ended && operand == QLatin1String("--"))
+                ended = true;
+            else if (!ended && known.contains(operand))
+                given.insert(operand);
+            else
+                rest.append(operand);
+        }
+    };
+    const QString jsonOption = QStringLiteral("--json");
+
     if (command == QLatin1String("list")) {
-        if (!expectOperands(0, 1))
-            return usageError(QStringLiteral("list [PATTERN]"));
-        return runList(operands.isEmpty() ? QStringLiteral(".*") : operands.first());
+        takeOptions({jsonOption});
+        if (rest.size() > 1)
+            return usageError(QStringLiteral("list [--json] [PATTERN]"));
+        return runList(rest.isEmpty() ? QStringLiteral(".*") : rest.first(), given.contains(jsonOption));
     }
     if (command == QLatin1String("show")) {
-        if (!expectOperands(1, 1))
-            return usageError(QStringLiteral("show KEY"));
-        return runShow(operands.first());
+        takeOptions({jsonOption});
+        if (rest.size() != 1)
+            return usageError(QStringLiteral("show [--json] KEY"));
+        return runShow(rest.first(), given.contains(jsonOption));
+    }
+    if (command == QLatin1String("diff")) {
+        const QString storeOption = QStringLiteral("--store");
+        takeOptions({jsonOption, storeOption});
+        const bool againstStore = given.contains(storeOption);
+        const QString form = QStringLiteral("diff [--json] OLD NEW | diff [--json] --store NEW");
+        for (const QString &file : std::as_const(rest)) {
+            if (file.startsWith(QLatin1String("--")) && !operands.contains(QLatin1String("--")))
+                return fail(QStringLiteral("unknown diff option \"%1\" (try --help)").arg(file));
+        }
+        if (rest.size() != (againstStore ? 1 : 2))
+            return usageError(form);
+        return runDiff(rest, againstStore, given.contains(jsonOption));
     }
     if (command == QLatin1String("find")) {
         // Its options follow the command word; "--" ends them, so that TEXT
@@ -376,9 +582,12 @@ int keyvaneCliMain(int argc, char **argv)
         return runFind(texts.first(), options);
     }
     if (command == QLatin1String("watch")) {
-        if (!expectOperands(0, 0))
-            return usageError(QStringLiteral("watch"));
-        return runWatch(app);
+        takeOptions({jsonOption});
+        if (!rest.isEmpty())
+            return usageError(QStringLiteral("watch [--json]"));
+        WatchOptions options;
+        options.json = given.contains(jsonOption);
+        return runWatch(app, &options);
     }
     if (command == QLatin1String("export")) {
         if (!expectOperands(1, 1))

@@ -16,7 +16,7 @@ export QT_QPA_PLATFORM=offscreen
 if [ $# -gt 0 ]; then
   names=("$@")
 else
-  names=(bench_column_zero bench_change_merging bench_value_tree bench_startup bench_console bench_memory bench_large_snapshot bench_hostile_select bench_find bench_etcd)
+  names=(bench_column_zero bench_change_merging bench_value_tree bench_startup bench_console bench_memory bench_large_snapshot bench_hostile_select bench_find bench_etcd bench_snapshot_diff bench_value_diff bench_history_memory)
   if [ "${BENCH_ALL:-0}" = 1 ]; then
     names+=(bench_live_latency bench_desktop_latency bench_flood bench_fleet)
   fi

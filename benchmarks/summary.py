@@ -16,6 +16,9 @@ FIGURES = [
     ("memory_large_snapshot", "resident, engine holding the 200,000-key binary file / Python's plistlib holding it"),
     ("large_binary_load", "load of the 200,000-key binary file / the same keys' XML file"),
     ("large_window_shown", "keyvane shown (offscreen) on the 200,000-key binary file / keyvane-cli list on it"),
+    ("snapshot_diff", "diff of two 100,000-key snapshots differing in 1 % (~20-entry values) / column-zero load"),
+    ("value_diff", "diff of two 100,000-item values differing in 10 entries (built apart) / value-tree outline"),
+    ("history_entry_memory", "change history: resident memory per change (~20-entry values kept alive included)"),
 ]
 OPTIONAL = {
     "flood_worst_stall_ms": "flood at 100,000 changes/min: worst event-loop gap (10 ms ticks)",
@@ -40,6 +43,7 @@ OPTIONAL = {
     "fleet_lag": "etcd fleet, 1,000 hosts x 60 keys, 1,000 changes/s: worst send -> window's store lag / 1 s",
     "fleet_stall": "etcd fleet storm: worst event-loop gap of the window's process (10 ms ticks) / 100 ms",
     "fleet_memory": "etcd fleet storm: resident at its end / at its start",
+    "history_entry_estimate": "change history: its own estimate of the value bytes per change",
     "fleet_consistent": "etcd fleet storm: share of keys where the store differs from the cluster afterwards",
 }
 

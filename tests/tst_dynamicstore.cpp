@@ -294,6 +294,96 @@ private Q_SLOTS:
         QCOMPARE(recorder.lists.last(), QStringList{"M"});
     }
 
+    // Each delivered key's value before its first change in the list: the
+    // very value the store held (shared, not copied); a key that did not
+    // exist before is absent.
+    void previousValues_data()
+    {
+        QTest::addColumn<QStringList>("operations"); // "set KEY=TEXT", "remove KEY", "notify KEY"
+        QTest::addColumn<QStringList>("delivered");
+        QTest::addColumn<QStringList>("before"); // delivered keys that existed before the list
+        QTest::addColumn<QStringList>("same");   // of those, the ones holding their old value again
+        const QString global = QStringLiteral("State:/Network/Global/IPv4");
+        const QString system = QStringLiteral("Setup:/System");
+        QTest::newRow("updated") << QStringList{"set " + global + "=new"} << QStringList{global} << QStringList{global}
+                                 << QStringList{};
+        QTest::newRow("added") << QStringList{"set New=1"} << QStringList{"New"} << QStringList{} << QStringList{};
+        QTest::newRow("removed") << QStringList{"remove " + system} << QStringList{system} << QStringList{system}
+                                 << QStringList{};
+        QTest::newRow("updated twice: the first old value")
+            << QStringList{"set " + global + "=a", "set " + global + "=b"} << QStringList{global} << QStringList{global}
+            << QStringList{};
+        QTest::newRow("added and removed again")
+            << QStringList{"set New=1", "remove New"} << QStringList{"New"} << QStringList{} << QStringList{};
+        QTest::newRow("removed and added back") << QStringList{"remove " + system, "set " + system + "=system"}
+                                                << QStringList{system} << QStringList{system} << QStringList{system};
+        QTest::newRow("notified") << QStringList{"notify " + system} << QStringList{system} << QStringList{system}
+                                  << QStringList{system};
+        QTest::newRow("several, in a batch")
+            << QStringList{"batch", "set New=1", "remove " + system, "set " + global + "=x", "end"}
+            << QStringList{"New", system, global} << QStringList{system, global} << QStringList{};
+        QTest::newRow("unchanged set is no change") << QStringList{"set " + system + "=system", "set New=1"}
+                                                    << QStringList{"New"} << QStringList{} << QStringList{};
+    }
+
+    void previousValues()
+    {
+        QFETCH(QStringList, operations);
+        QFETCH(QStringList, delivered);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, same);
+        PropertyListDictionary initial;
+        for (const QString &key : engine->keys())
+            initial.insert(key, engine->value(key));
+
+        Recorder recorder;
+        QList<PropertyListDictionary> previous;
+        QList<PropertyListDictionary> current;
+        recorder.onDelivery = [&](StoreConnection *store) {
+            const std::optional<PropertyListDictionary> old = storeCopyPreviousValues(store);
+            QVERIFY(old);
+            previous.append(*old);
+            PropertyListDictionary now;
+            for (const QString &key : recorder.lists.last())
+                now.insert(key, storeCopyValue(store, key));
+            current.append(now);
+        };
+        auto store = open(&recorder);
+        for (const QString &operation : operations) {
+            const QString argument = operation.section(QLatin1Char(' '), 1);
+            if (operation == QLatin1String("batch"))
+                engine->beginBatch();
+            else if (operation == QLatin1String("end"))
+                engine->endBatch();
+            else if (operation.startsWith(QLatin1String("set ")))
+                engine->setValue(argument.section(QLatin1Char('='), 0, 0), str(argument.section(QLatin1Char('='), 1)));
+            else if (operation.startsWith(QLatin1String("remove ")))
+                engine->removeValue(argument);
+            else if (operation.startsWith(QLatin1String("notify ")))
+                engine->notifyValue(argument);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(recorder.lists, QList<QStringList>{delivered});
+        QCOMPARE(previous.size(), 1);
+        QCOMPARE(previous.first().keys(), [&] {
+            QStringList sorted = before;
+            std::sort(sorted.begin(), sorted.end());
+            return sorted;
+        }());
+        for (auto it = previous.first().cbegin(); it != previous.first().cend(); ++it) {
+            QVERIFY2(it.value().identity() == initial.value(it.key()).identity(), qPrintable(it.key()));
+            QCOMPARE(current.first().value(it.key()) == it.value(), same.contains(it.key()));
+        }
+
+        // Outside the callout there is nothing; the next list has only its own.
+        QCOMPARE(storeCopyPreviousValues(store.get()), std::optional(PropertyListDictionary()));
+        engine->setValue(QStringLiteral("Later"), str("1"));
+        QCoreApplication::processEvents();
+        QCOMPARE(previous.size(), 2);
+        QVERIFY(previous.last().isEmpty());
+        QVERIFY(!storeCopyPreviousValues(nullptr));
+    }
+
     void deliveredFromEventLoopOnly()
     {
         Recorder recorder;

@@ -1,11 +1,12 @@
 // keyvane-cli, run as a separate program over snapshot fixtures: list, show,
-// find, export and watch, --help and --version, and its exit statuses.
+// find, export, watch and diff, --help and --version, and its exit statuses.
 
 #include "platform/plist/PropertyListFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,7 +95,8 @@ private Q_SLOTS:
         QVERIFY(
             r.out.startsWith(QStringLiteral("Usage: keyvane-cli [--snapshot FILE | --etcd URL[,URL...]] COMMAND\n")));
         for (const char *command :
-             {"list [PATTERN]", "show KEY", "find [--values] [--regex] [--case] [--] TEXT", "watch", "export FILE"})
+             {"list [--json] [PATTERN]", "show [--json] KEY", "find [--values] [--regex] [--case] [--] TEXT",
+              "watch [--json]", "export FILE", "diff [--json] OLD NEW, diff [--json] --store NEW"})
             QVERIFY2(r.out.contains(QLatin1String(command)), command);
         QVERIFY(r.err.isEmpty());
     }
@@ -322,7 +324,7 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << QStringList{"--bogus", "list"} << "bogus";
         QTest::newRow("snapshot without file") << QStringList{"--snapshot"} << "snapshot";
         QTest::newRow("list with two patterns") << QStringList{"--snapshot", fixture, "list", "a", "b"} << "list";
-        QTest::newRow("show without key") << QStringList{"--snapshot", fixture, "show"} << "show KEY";
+        QTest::newRow("show without key") << QStringList{"--snapshot", fixture, "show"} << "show [--json] KEY";
         QTest::newRow("export without file") << QStringList{"--snapshot", fixture, "export"} << "export FILE";
         QTest::newRow("watch with operand") << QStringList{"--snapshot", fixture, "watch", "x"} << "watch";
         QTest::newRow("invalid pattern") << QStringList{"--snapshot", fixture, "list", "State:/("} << "State:/(";
@@ -347,6 +349,21 @@ private Q_SLOTS:
         QTest::newRow("export where it cannot be written")
             << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/out.plist"}
             << "/nonexistent-folder/out.plist";
+        QTest::newRow("diff, missing file")
+            << QStringList{"diff", fixture, "/nonexistent-folder/new.plist"} << "/nonexistent-folder/new.plist";
+        QTest::newRow("diff, malformed old file") << QStringList{"diff", malformed, fixture} << malformed;
+        QTest::newRow("diff, not a dictionary") << QStringList{"diff", fixture, notDictionary} << notDictionary;
+        QTest::newRow("diff, bad file before the store")
+            << QStringList{"--snapshot", malformed, "diff", "--store", notDictionary} << notDictionary;
+        QTest::newRow("diff, store that cannot be opened")
+            << QStringList{"--snapshot", malformed, "diff", "--store", fixture} << malformed;
+        QTest::newRow("diff with one file") << QStringList{"diff", fixture} << "diff [--json] OLD NEW";
+        QTest::newRow("diff --store with two files")
+            << QStringList{"diff", "--store", fixture, fixture} << "diff [--json] OLD NEW";
+        QTest::newRow("diff with an unknown option") << QStringList{"diff", "--jsn", fixture, fixture} << "--jsn";
+        QTest::newRow("show --json without key") << QStringList{"--snapshot", fixture, "show", "--json"} << "show";
+        QTest::newRow("watch with an unknown option")
+            << QStringList{"--snapshot", fixture, "watch", "--jsn"} << "watch [--json]";
         QTest::newRow("export to a path with a line break")
             << QStringList{"--snapshot", fixture, "export", "/nonexistent-folder/two\nlines.plist"}
             << "/nonexistent-folder/two\\nlines.plist";
@@ -362,6 +379,118 @@ private Q_SLOTS:
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY2(r.err.startsWith(QStringLiteral("keyvane-cli: ")), qPrintable(r.err));
         QVERIFY2(r.err.contains(named), qPrintable(r.err));
+    }
+
+    // diff compares two files key by key and value by value; 0 when equal,
+    // 1 when not.
+    void diff_data()
+    {
+        QTest::addColumn<QByteArray>("changed"); // the new file's contents (empty: the binary fixture)
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        const PropertyListDictionary original = fixtureContents();
+        const QString dns = QStringLiteral("State:/Network/Global/DNS");
+        auto withDnsServers = [&](const PropertyListArray &servers) {
+            PropertyListDictionary contents = original;
+            PropertyListDictionary entries = contents.value(dns).dictionary();
+            entries.insert(QStringLiteral("ServerAddresses"), PropertyListValue::fromArray(servers));
+            contents.insert(dns, PropertyListValue::fromDictionary(entries));
+            return xmlOf(contents);
+        };
+        auto address = [](const char *text) { return PropertyListValue::fromString(QString::fromLatin1(text)); };
+
+        QTest::newRow("same contents, XML and binary") << QByteArray() << QStringList{} << 0 << "";
+        QTest::newRow("same contents, rewritten") << xmlOf(original) << QStringList{} << 0 << "";
+        PropertyListDictionary keys = original;
+        keys.remove(QStringLiteral("Setup:/System"));
+        keys.insert(QStringLiteral("State:/New"), address("x"));
+        keys.insert(QStringLiteral("State:/Line\nBreak"), address("y"));
+        QTest::newRow("keys added and removed") << xmlOf(keys) << QStringList{} << 1
+                                                << "- Setup:/System\n"
+                                                   "+ State:/Line\\nBreak\n"
+                                                   "+ State:/New\n";
+        QTest::newRow("entry changed") << withDnsServers({address("192.168.1.1"), address("1.1.1.1")}) << QStringList{}
+                                       << 1
+                                       << QStringLiteral(
+                                              "~ State:/Network/Global/DNS › ServerAddresses › 1: 9.9.9.9 → 1.1.1.1\n");
+        QTest::newRow("entry inserted in front")
+            << withDnsServers({address("10.0.0.1"), address("192.168.1.1"), address("9.9.9.9")}) << QStringList{} << 1
+            << QStringLiteral("+ State:/Network/Global/DNS › ServerAddresses › 0: 10.0.0.1\n");
+        QTest::newRow("entry removed") << withDnsServers({address("9.9.9.9")}) << QStringList{} << 1
+                                       << QStringLiteral(
+                                              "- State:/Network/Global/DNS › ServerAddresses › 0: 192.168.1.1\n");
+        PropertyListDictionary kind = original;
+        kind.insert(QStringLiteral("State:/Users/ConsoleUser"), PropertyListValue::fromInteger(501));
+        QTest::newRow("value of another kind")
+            << xmlOf(kind) << QStringList{} << 1 << QStringLiteral("~ State:/Users/ConsoleUser: alice → 501\n");
+        QTest::newRow("as JSON") << xmlOf(keys) << QStringList{"--json"} << 1
+                                 << "{\"kind\": \"removed\", \"key\": \"Setup:/System\", \"path\": [], "
+                                    "\"old\": {\"HostName\":\"workstation\",\"LocalHostName\":\"workstation\"}, "
+                                    "\"new\": null}\n"
+                                    "{\"kind\": \"added\", \"key\": \"State:/Line\\nBreak\", \"path\": [], "
+                                    "\"old\": null, \"new\": \"y\"}\n"
+                                    "{\"kind\": \"added\", \"key\": \"State:/New\", \"path\": [], \"old\": null, "
+                                    "\"new\": \"x\"}\n";
+        QTest::newRow("entry as JSON") << withDnsServers({address("192.168.1.1"), address("1.1.1.1")})
+                                       << QStringList{"--json"} << 1
+                                       << "{\"kind\": \"updated\", \"key\": \"State:/Network/Global/DNS\", \"path\": "
+                                          "[\"ServerAddresses\",1], \"old\": \"9.9.9.9\", \"new\": \"1.1.1.1\"}\n";
+    }
+
+    void diff()
+    {
+        QFETCH(QByteArray, changed);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QString newer = binaryFixture;
+        if (!changed.isEmpty()) {
+            newer = dir.filePath(QStringLiteral("new.plist"));
+            QFile file(newer);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(changed) == changed.size());
+        }
+        // Two files; the store against a file; and the store is never opened
+        // without --store (a malformed snapshot would fail it).
+        const QList<QStringList> forms{
+            QStringList{"diff"} + options + QStringList{fixture, newer},
+            QStringList{"--snapshot", fixture, "diff"} + options + QStringList{"--store", newer},
+            QStringList{"--snapshot", malformed, "diff", fixture} + options + QStringList{newer},
+        };
+        for (const QStringList &arguments : forms) {
+            const Run r = run(arguments);
+            QVERIFY2(r.status == status, qPrintable(arguments.join(' ') + ": " + r.err));
+            QCOMPARE(r.out, expected);
+            QVERIFY(r.err.isEmpty());
+        }
+    }
+
+    // show and list in JSON.
+    void json_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("show a string") << QStringList{"show", "--json", "State:/Users/ConsoleUser"} << "\"alice\"\n";
+        QTest::newRow("show, option after the key")
+            << QStringList{"show", "State:/Network/Global/DNS", "--json"}
+            << "{\"SearchDomains\":[\"example.org\"],\"ServerAddresses\":[\"192.168.1.1\",\"9.9.9.9\"]}\n";
+        QTest::newRow("show data and numbers")
+            << QStringList{"show", "--json", "State:/Network/Interface/eth0/Link"}
+            << "{\"Active\":true,\"HardwareAddress\":{\"$data\":\"AkKsEQAC\"},\"MTU\":1500}\n";
+        QTest::newRow("list") << QStringList{"list", "--json", "State:/Network/Interface/[^/]+/IPv4"}
+                              << "\"State:/Network/Interface/eth0/IPv4\"\n\"State:/Network/Interface/lo/IPv4\"\n";
+        QTest::newRow("list a key named --json") << QStringList{"list", "--json", "--", "--json"} << "";
+    }
+
+    void json()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, expected);
+        const Run r = run(QStringList{"--snapshot", fixture} + arguments);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(r.out, expected);
     }
 
     void exportWritesEveryKey_data()
@@ -462,6 +591,66 @@ private Q_SLOTS:
         QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
         QCOMPARE(watch.exitCode(), 0);
         QVERIFY2(watch.readAllStandardError().isEmpty(), "watch wrote to standard error");
+    }
+
+    // watch --json: one object per change, with the old and the new value.
+    void watchJson()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("store.plist"));
+        QVERIFY(QFile::copy(fixture, path));
+        QProcess watch;
+        watch.start(program, {"--snapshot", path, "watch", "--json"});
+        QVERIFY(watch.waitForStarted());
+
+        const QString key = QStringLiteral("State:/Users/ConsoleUser");
+        PropertyListDictionary contents = fixtureContents();
+        QByteArray seen;
+        int round = 0;
+        for (; round < 40 && !seen.contains('\n'); ++round) {
+            QTest::qWait(250);
+            contents.insert(key, PropertyListValue::fromString(QStringLiteral("user-%1").arg(round)));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(file.write(xmlOf(contents)) > 0);
+            file.close();
+            watch.waitForReadyRead(250);
+            seen += watch.readAllStandardOutput();
+        }
+        QTest::qWait(300);
+        seen += watch.readAllStandardOutput();
+        const QStringList lines = QString::fromUtf8(seen).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(!lines.isEmpty(), "watch printed nothing");
+        // Each line follows on from the one before: its old value is the
+        // value the line before set.
+        const QRegularExpression form(QStringLiteral(
+            "^\\{\"time\": \"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+00:00\", \"kind\": \"updated\", "
+            "\"key\": \"State:/Users/ConsoleUser\", \"old\": \"(alice|user-\\d+)\", \"new\": \"(user-\\d+)\"\\}$"));
+        QString before;
+        for (const QString &line : lines) {
+            const QRegularExpressionMatch match = form.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            if (!before.isEmpty())
+                QCOMPARE(match.captured(1), before);
+            QVERIFY(match.captured(1) != match.captured(2));
+            before = match.captured(2);
+        }
+        QCOMPARE(before, QStringLiteral("user-%1").arg(round - 1));
+
+        contents.remove(QStringLiteral("Setup:/System"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(file.write(xmlOf(contents)) > 0);
+        }
+        QByteArray more;
+        QTRY_VERIFY_WITH_TIMEOUT((more += watch.readAllStandardOutput()).endsWith('\n'), 5000);
+        QVERIFY2(more.contains("\"kind\": \"removed\", \"key\": \"Setup:/System\", \"old\": "
+                               "{\"HostName\":\"workstation\",\"LocalHostName\":\"workstation\"}, \"new\": null}\n"),
+                 more.constData());
+        ::kill(pid_t(watch.processId()), SIGTERM);
+        QVERIFY(watch.waitForFinished(10000));
+        QCOMPARE(watch.exitCode(), 0);
     }
 };
 

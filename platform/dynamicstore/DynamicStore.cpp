@@ -137,6 +137,13 @@ struct StoreConnection::Private
     // Keys changed since the last delivery, in the order of their first change.
     QStringList pending;
     QSet<QString> pendingSet;
+    // The values the pending keys had before their first change (a key that
+    // did not exist then is absent): references to the shared values, kept
+    // only for the keys of the change list.
+    PropertyListDictionary pendingPrevious;
+    // The previous values of the change list being delivered (during the
+    // callout only).
+    PropertyListDictionary deliveredPrevious;
 
     bool isRegisteredFor(const QString &key) const { return keys.contains(key) || matchesAny(patterns, key); }
     bool receivesChanges() const { return attachedSource && callout; }
@@ -287,6 +294,7 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
         return;
     }
     QMap<QString, PropertyListValue> &values = d->values;
+    PropertyListValue previous; // a reference to the old value, for the change list
     if (values.isEmpty() || values.lastKey() < key) {
         // Keys published in order (a snapshot's) go in at the end, unsearched.
         values.insert(values.cend(), key, value);
@@ -296,12 +304,13 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
         if (it != values.end() && it.key() == key) {
             if (it.value() == value)
                 return;
+            previous = it.value();
             it.value() = value;
         } else {
             values.insert(it, key, value);
         }
     }
-    changed(key);
+    changed(key, previous);
 }
 
 void StoreEngine::setValues(const PropertyListDictionary &values)
@@ -318,7 +327,7 @@ void StoreEngine::setValues(const PropertyListDictionary &values)
     if (whole) {
         d->values = values;
         for (auto it = values.cbegin(); it != values.cend(); ++it)
-            changed(it.key());
+            changed(it.key(), PropertyListValue());
     } else {
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             setValue(it.key(), it.value());
@@ -343,15 +352,19 @@ void StoreEngine::removeValue(const QString &key)
 {
     if (d->destroying)
         return;
-    if (d->values.remove(key) > 0)
-        changed(key);
+    const auto it = d->values.find(key);
+    if (it == d->values.end())
+        return;
+    const PropertyListValue previous = it.value();
+    d->values.erase(it);
+    changed(key, previous);
 }
 
 void StoreEngine::notifyValue(const QString &key)
 {
     if (d->destroying || key.isEmpty())
         return;
-    changed(key);
+    changed(key, d->values.value(key));
 }
 
 void StoreEngine::beginBatch()
@@ -403,7 +416,7 @@ void StoreEngine::detach(StoreConnection *connection)
     StoreConnectionAccess::of(connection).engine = nullptr;
 }
 
-void StoreEngine::changed(const QString &key)
+void StoreEngine::changed(const QString &key, const PropertyListValue &previous)
 {
     for (StoreConnection *connection : std::as_const(d->connections)) {
         StoreConnection::Private &c = StoreConnectionAccess::of(connection);
@@ -411,6 +424,8 @@ void StoreEngine::changed(const QString &key)
             continue;
         c.pending.append(key);
         c.pendingSet.insert(key);
+        if (!previous.isNone())
+            c.pendingPrevious.insert(key, previous);
     }
     if (d->batchDepth == 0)
         scheduleFlush();
@@ -463,13 +478,23 @@ void StoreEngine::flush()
         QStringList list;
         list.swap(c.pending);
         c.pendingSet.clear();
+        PropertyListDictionary previous;
+        previous.swap(c.pendingPrevious);
         // The connection may have changed its keys since: tell only what it asks for now.
+        const qsizetype listed = list.size();
         list.removeIf([&c](const QString &key) { return !c.isRegisteredFor(key); });
+        if (list.size() != listed)
+            previous.removeIf([&c](const auto &entry) { return !c.isRegisteredFor(entry.key()); });
         if (list.isEmpty() || !c.receivesChanges())
             continue;
+        c.deliveredPrevious = std::move(previous);
         c.callout(connection, &list, c.context);
         if (!self)
             return; // a callout destroyed the engine
+        // The previous values are let go with the list (unless the callout
+        // destroyed its own connection).
+        if (d->connections.contains(connection))
+            StoreConnectionAccess::of(connection).deliveredPrevious.clear();
     }
     d->delivering = false;
     if (d->flushAgain) {
@@ -600,6 +625,14 @@ PropertyListValue storeCopyValue(StoreConnection *store, const QString &key)
     else
         clearError();
     return value;
+}
+
+std::optional<PropertyListDictionary> storeCopyPreviousValues(StoreConnection *store)
+{
+    if (!engineOf(store))
+        return std::nullopt;
+    clearError();
+    return StoreConnectionAccess::of(store).deliveredPrevious;
 }
 
 std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, const QStringList *keys,

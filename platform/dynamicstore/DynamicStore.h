@@ -122,7 +122,9 @@ public:
     void detach(StoreConnection *connection);
 
 private:
-    void changed(const QString &key);
+    // `previous` is the key's value before this change (none when it did
+    // not exist then).
+    void changed(const QString &key, const PropertyListValue &previous);
     void scheduleFlush();
     void flush();
 
@@ -132,7 +134,8 @@ private:
 
 // Called on the main thread, from the event loop, with the keys changed since
 // the last call (each once, in the order of their first change). Never called
-// from inside a store call.
+// from inside a store call. storeCopyPreviousValues() tells, during the call,
+// what each key held before.
 using StoreCallout = void (*)(StoreConnection *store, const QStringList *changedKeys, void *context);
 
 // A client's read-only connection to the engine, made by storeCreate(). It
@@ -208,6 +211,14 @@ PropertyListValue storeCopyValue(StoreConnection *store, const QString &key);
 // pattern), or none on failure.
 std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, const QStringList *keys,
                                                         const QStringList *patterns);
+
+// During the callout: the values the delivered keys had before their first
+// change in the list, by key; a delivered key that is absent did not exist
+// then (it was added). The values are shared with what the store held, never
+// copied. A key changed and changed back within one list is delivered with
+// an old value equal to its current one. Outside a callout the dictionary is
+// empty; none on failure.
+std::optional<PropertyListDictionary> storeCopyPreviousValues(StoreConnection *store);
 
 // The last error of this thread's store calls (0 if none) and its text.
 int storeError();

@@ -26,9 +26,10 @@ SnapshotSource::SnapshotSource(QString path, QObject *parent) : QObject(parent),
 
 SnapshotSource::~SnapshotSource() = default;
 
-bool SnapshotSource::readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error)
+bool SnapshotSource::readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error,
+                                  PropertyListReading reading)
 {
-    return contentsOf(path, readFile(path), contents, error);
+    return contentsOf(path, readFile(path), contents, error, reading);
 }
 
 SnapshotSource::FileState SnapshotSource::readFile(const QString &path)

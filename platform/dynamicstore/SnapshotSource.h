@@ -47,8 +47,11 @@ public:
     void reload();
 
     // Reads a snapshot file's top-level dictionary. False with *error (one
-    // line naming the file) when the file cannot serve.
-    static bool readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error);
+    // line naming the file) when the file cannot serve. With TopLevelOnUse,
+    // each key's dictionary or array is made when first looked into (and two
+    // that have the same text are equal without being made).
+    static bool readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error,
+                             PropertyListReading reading = PropertyListReading::Whole);
 
 Q_SIGNALS:
     // The file was read after a change (good or bad).

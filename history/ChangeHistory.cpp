@@ -1,0 +1,194 @@
+#include "history/ChangeHistory.h"
+
+#include "history/JsonValue.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace kv::history {
+
+namespace {
+
+// What the estimate counts beside the content, allocations' own overhead
+// included: a value's shared block, the block holding a text (a string's or
+// a dictionary key's), a dictionary entry's node, an array element's slot.
+constexpr qint64 ValueOverhead = 80;
+constexpr qint64 TextOverhead = 32;
+constexpr qint64 DictionaryEntryOverhead = 96;
+constexpr qint64 ArrayElementOverhead = 16;
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+QString changeKindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Added: return QStringLiteral("added");
+    case ChangeKind::Removed: return QStringLiteral("removed");
+    case ChangeKind::Updated: break;
+    }
+    return QStringLiteral("updated");
+}
+
+ChangeKind changeKindOf(const PropertyListValue &oldValue, const PropertyListValue &newValue)
+{
+    if (oldValue.isNone())
+        return ChangeKind::Added;
+    if (newValue.isNone())
+        return ChangeKind::Removed;
+    return ChangeKind::Updated;
+}
+
+QByteArray changeJsonLine(const HistoryChange &change)
+{
+    QByteArray line = "{\"time\": \"";
+    line += isoUtcText(change.time).toLatin1();
+    line += "\", \"kind\": \"";
+    line += changeKindName(change.kind).toLatin1();
+    line += "\", \"key\": ";
+    appendJsonString(line, change.key);
+    line += ", \"old\": ";
+    appendJson(line, change.oldValue);
+    line += ", \"new\": ";
+    appendJson(line, change.newValue);
+    line += '}';
+    return line;
+}
+
+qint64 estimatedValueBytes(const PropertyListValue &value)
+{
+    switch (value.kind()) {
+    case PropertyListValue::Kind::None: return 0;
+    case PropertyListValue::Kind::Dictionary: {
+        qint64 bytes = ValueOverhead;
+        const PropertyListDictionary &dictionary = value.dictionary();
+        for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it)
+            bytes +=
+                DictionaryEntryOverhead + TextOverhead + 2 * qint64(it.key().size()) + estimatedValueBytes(it.value());
+        return bytes;
+    }
+    case PropertyListValue::Kind::Array: {
+        qint64 bytes = ValueOverhead;
+        for (const PropertyListValue &element : value.array())
+            bytes += ArrayElementOverhead + estimatedValueBytes(element);
+        return bytes;
+    }
+    case PropertyListValue::Kind::String: return ValueOverhead + TextOverhead + 2 * qint64(value.string().size());
+    case PropertyListValue::Kind::Data: return ValueOverhead + TextOverhead + qint64(value.data().size());
+    default: return ValueOverhead;
+    }
+}
+
+ChangeHistory::ChangeHistory(qsizetype maximumEntries, qint64 maximumValueBytes)
+    : m_maximumEntries(maximumEntries), m_maximumValueBytes(maximumValueBytes)
+{}
+
+void ChangeHistory::append(const QDateTime &time, const QString &key, const PropertyListValue &oldValue,
+                           const PropertyListValue &newValue)
+{
+    Entry entry;
+    entry.change = {time.toUTC(), changeKindOf(oldValue, newValue), key, oldValue, newValue};
+    const qint64 serial = m_firstSerial + count();
+    const auto latest = m_latest.find(key);
+    Entry *before = latest == m_latest.end() ? nullptr : &entryBySerial(latest.value());
+    // The old value is usually the key's last new value, counted already.
+    const bool oldCounted = !oldValue.isNone() && before && before->change.newValue.identity() == oldValue.identity();
+    entry.oldBytes = oldCounted ? 0 : estimatedValueBytes(oldValue);
+    entry.newBytes = newValue.identity() == oldValue.identity() ? 0 : estimatedValueBytes(newValue);
+    if (before)
+        before->next = serial;
+    m_latest.insert(key, serial);
+    m_valueBytes += entry.oldBytes + entry.newBytes;
+    m_entries.push_back(std::move(entry));
+
+    while (count() > 1 && (count() > m_maximumEntries || m_valueBytes > m_maximumValueBytes))
+        dropOldest();
+}
+
+void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &keys,
+                                     const PropertyListDictionary &previous, const PropertyListDictionary &current)
+{
+    for (const QString &key : keys)
+        append(time, key, previous.value(key), current.value(key));
+}
+
+void ChangeHistory::dropOldest()
+{
+    Entry &oldest = m_entries.front();
+    qint64 released = oldest.oldBytes + oldest.newBytes;
+    // The new value lives on as the old value of the key's next change: its
+    // count goes there.
+    const PropertyListValue &kept = oldest.change.newValue;
+    if (oldest.next >= 0 && !kept.isNone()) {
+        Entry &next = entryBySerial(oldest.next);
+        if (next.oldBytes == 0 && next.change.oldValue.identity() == kept.identity()) {
+            const qint64 bytes = oldest.newBytes > 0 ? oldest.newBytes : oldest.oldBytes;
+            next.oldBytes = bytes;
+            released -= bytes;
+        }
+    }
+    const auto latest = m_latest.constFind(oldest.change.key);
+    if (latest != m_latest.cend() && latest.value() == m_firstSerial)
+        m_latest.erase(latest);
+    m_valueBytes -= released;
+    m_entries.pop_front();
+    ++m_firstSerial;
+    ++m_dropped;
+}
+
+void ChangeHistory::clear()
+{
+    m_entries.clear();
+    m_latest.clear();
+    m_firstSerial = 0;
+    m_valueBytes = 0;
+    m_dropped = 0;
+}
+
+bool writeHistoryJsonLines(const QString &path, const ChangeHistory &history, QString *error)
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < history.count(); ++i) {
+        text += changeJsonLine(history.at(i));
+        text += '\n';
+    }
+    if (QFileInfo(path).isDir()) {
+        setError(error, QStringLiteral("cannot write \"%1\": it is a directory").arg(path));
+        return false;
+    }
+    // Written beside the target and renamed over it only when whole: on any
+    // failure the target keeps what it held.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    // Unbuffered, and written until done or refused, so that a write cut
+    // short (a full disk) fails with its reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    qint64 written = 0;
+    while (written < text.size()) {
+        const qint64 n = file.write(text.constData() + written, text.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written != text.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason));
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace kv::history
