@@ -4,25 +4,19 @@
 
 namespace kv::browser {
 
-void RecentChanges::appendComponent(QString *name, const DecomposedKey &key, int i)
+size_t RecentChanges::appendComponent(size_t name, const DecomposedKey &key, int i)
 {
     const ComponentView view = key.componentView(i);
-    name->append(QString::number(view.size()));
-    name->append(u'|');
-    if (view.slash)
-        name->append(u'/');
-    name->append(view.text);
-    if (view.colon)
-        name->append(u':');
+    return qHashMulti(name, view.text, view.slash, view.colon);
 }
 
 void RecentChanges::noteChanged(const QStringList &keys, qint64 now)
 {
     for (const QString &key : keys) {
         const DecomposedKeyPtr decomposed = decomposedString(key);
-        QString name;
+        size_t name = 0;
         for (int i = 0; i < decomposed->count(); ++i) {
-            appendComponent(&name, *decomposed, i);
+            name = appendComponent(name, *decomposed, i);
             qint64 &latest = m_rows[name];
             latest = std::max(latest, now);
         }
@@ -41,9 +35,9 @@ qreal RecentChanges::activity(const BranchNode &node, int column, qint64 now) co
                                                                   : nullptr;
     if (!key || key->count() <= column)
         return 0;
-    QString name;
+    size_t name = 0;
     for (int i = 0; i <= column; ++i)
-        appendComponent(&name, *key, i);
+        name = appendComponent(name, *key, i);
     const auto it = m_rows.constFind(name);
     if (it == m_rows.constEnd())
         return 0;
@@ -53,7 +47,7 @@ qreal RecentChanges::activity(const BranchNode &node, int column, qint64 now) co
 
 void RecentChanges::forgetOlderThanSpan(qint64 now)
 {
-    m_rows.removeIf([now](const QHash<QString, qint64>::iterator it) { return now - it.value() >= Span; });
+    m_rows.removeIf([now](const QHash<size_t, qint64>::iterator it) { return now - it.value() >= Span; });
     if (m_rows.isEmpty())
         m_latest = -1;
 }

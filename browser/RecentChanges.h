@@ -33,11 +33,12 @@ public:
     qsizetype rowsNoted() const { return m_rows.size(); }
 
 private:
-    // Appends component `i` of `key` to a row name (length-prefixed, so that
-    // no two paths make the same name).
-    static void appendComponent(QString *name, const DecomposedKey &key, int i);
+    // A row's name: a 64-bit hash of the components leading to it, each
+    // component's hash chained to the row's before it. Two rows that hash
+    // alike (a chance of about one in 2^64 per pair) share their marks.
+    static size_t appendComponent(size_t name, const DecomposedKey &key, int i);
 
-    QHash<QString, qint64> m_rows; // row name -> time of the latest change below it
+    QHash<size_t, qint64> m_rows; // row name -> time of the latest change below it
     qint64 m_latest = -1;
 };
 
