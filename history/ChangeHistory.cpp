@@ -1,9 +1,8 @@
 #include "history/ChangeHistory.h"
 
-#include "history/JsonValue.h"
+#include "platform/SaveFile.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
+#include "history/JsonValue.h"
 
 namespace kv::history {
 
@@ -16,12 +15,6 @@ constexpr qint64 ValueOverhead = 80;
 constexpr qint64 TextOverhead = 32;
 constexpr qint64 DictionaryEntryOverhead = 96;
 constexpr qint64 ArrayElementOverhead = 16;
-
-void setError(QString *error, const QString &text)
-{
-    if (error)
-        *error = text;
-}
 
 } // namespace
 
@@ -157,38 +150,7 @@ bool writeHistoryJsonLines(const QString &path, const ChangeHistory &history, QS
         text += changeJsonLine(history.at(i));
         text += '\n';
     }
-    if (QFileInfo(path).isDir()) {
-        setError(error, QStringLiteral("cannot write \"%1\": it is a directory").arg(path));
-        return false;
-    }
-    // Written beside the target and renamed over it only when whole: on any
-    // failure the target keeps what it held.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, and written until done or refused, so that a write cut
-    // short (a full disk) fails with its reason.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    qint64 written = 0;
-    while (written < text.size()) {
-        const qint64 n = file.write(text.constData() + written, text.size() - written);
-        if (n <= 0)
-            break;
-        written += n;
-    }
-    if (written != text.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason));
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    return saveFileAtomically(path, text, error);
 }
 
 } // namespace kv::history

@@ -10,15 +10,6 @@
 
 namespace kv::desktop {
 
-PropertyListValue stringArray(const QStringList &strings)
-{
-    PropertyListArray array;
-    array.reserve(strings.size());
-    for (const QString &string : strings)
-        array.append(PropertyListValue::fromString(string));
-    return PropertyListValue::fromArray(std::move(array));
-}
-
 PropertyListValue dictionary(const PropertyListDictionary &entries)
 {
     return PropertyListValue::fromDictionary(entries);

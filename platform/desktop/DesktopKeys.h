@@ -37,7 +37,6 @@ inline PropertyListValue boolean(bool value)
 {
     return PropertyListValue::fromBoolean(value);
 }
-PropertyListValue stringArray(const QStringList &strings);
 PropertyListValue dictionary(const PropertyListDictionary &entries);
 // Inserts the entry when the string is not empty.
 void insertText(PropertyListDictionary *entries, const QString &name, const QString &value);

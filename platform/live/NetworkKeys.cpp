@@ -114,15 +114,6 @@ QString interfaceIPv6Key(const QString &interface)
     return interfaceKey(interface, QStringLiteral("IPv6"));
 }
 
-PropertyListValue stringArray(const QStringList &strings)
-{
-    PropertyListArray array;
-    array.reserve(strings.size());
-    for (const QString &string : strings)
-        array.append(PropertyListValue::fromString(string));
-    return PropertyListValue::fromArray(std::move(array));
-}
-
 KeyValues networkKeys(const NetworkSnapshot &snapshot)
 {
     KeyValues keys;

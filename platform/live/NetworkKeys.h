@@ -60,7 +60,4 @@ KeyValues networkKeys(const NetworkSnapshot &snapshot);
 // available; no routes, no MTU, no operational state).
 bool readSnapshotFallback(NetworkSnapshot *snapshot, QString *error);
 
-// An array value of the strings, in their order.
-PropertyListValue stringArray(const QStringList &strings);
-
 } // namespace kv::live

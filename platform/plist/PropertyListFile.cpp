@@ -1,10 +1,11 @@
 #include "platform/plist/PropertyListFile.h"
 
+#include "platform/SaveFile.h"
+
 #include "platform/plist/PropertyListReaders_p.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kv {
 
@@ -104,41 +105,7 @@ bool writePropertyListFile(const QString &path, const PropertyListValue &value, 
         setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, why));
         return false;
     }
-    if (QFileInfo(path).isDir()) {
-        setError(error, QStringLiteral("cannot write \"%1\": it is a directory").arg(path));
-        return false;
-    }
-    // QSaveFile writes to a temporary file beside the target, flushes and
-    // syncs it on commit and only then renames it over the target; when
-    // anything fails before that, the temporary file is removed and the
-    // target keeps its old content.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, and written until done or refused: a write that stops part
-    // of the way (a full disk) is then retried and fails with its reason,
-    // which a buffered write loses ("Unknown error").
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    qint64 written = 0;
-    while (written < text.size()) {
-        const qint64 n = file.write(text.constData() + written, text.size() - written);
-        if (n <= 0)
-            break;
-        written += n;
-    }
-    if (written != text.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, reason));
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, QStringLiteral("cannot write \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    return saveFileAtomically(path, text, error);
 }
 
 } // namespace kv

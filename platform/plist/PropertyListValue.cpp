@@ -522,4 +522,13 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
     }
 }
 
+PropertyListValue stringArray(const QStringList &strings)
+{
+    PropertyListArray array;
+    array.reserve(strings.size());
+    for (const QString &string : strings)
+        array.append(PropertyListValue::fromString(string));
+    return PropertyListValue::fromArray(std::move(array));
+}
+
 } // namespace kv

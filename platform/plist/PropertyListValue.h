@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -137,5 +138,8 @@ private:
     explicit PropertyListValue(std::shared_ptr<const Data> data) : d(std::move(data)) {}
     std::shared_ptr<const Data> d;
 };
+
+// An array of the strings, in order.
+PropertyListValue stringArray(const QStringList &strings);
 
 } // namespace kv
