@@ -3,12 +3,15 @@
 #include "app/RecentActivity.h"
 
 #include "app/EditCommands.h"
+#include "app/HistoryRecorder.h"
 #include "app/KVNController.h"
 #include "app/SessionWindow.h"
 #include "find/ui/FindBar.h"
 #include "find/ui/FindResultsView.h"
 #include "find/ui/GoToKeyBar.h"
 #include "find/ui/KeyFinder.h"
+#include "history/ui/HistoryModel.h"
+#include "history/ui/HistoryView.h"
 #include "platform/ui/Bundle.h"
 #include "platform/ui/ColumnBrowser.h"
 #include "platform/ui/OutlineView.h"
@@ -36,6 +39,10 @@ MainInterface::~MainInterface()
     recentActivity.reset();
     editCommands.reset();
     m_finder.reset();
+    // The History window shows the recorder's history: it goes first.
+    m_historyView = nullptr;
+    m_historyWindow.reset();
+    historyRecorder.reset();
     // Panels next: they refer to nothing in the main window.
     inspectorPanel.reset();
     consoleWindow.reset();
@@ -89,6 +96,27 @@ void MainInterface::setFindOptions(const kv::find::FindOptions &options)
         m_finder->bar()->setOptions(options);
 }
 
+kv::ui::Window &MainInterface::historyWindow()
+{
+    if (!m_historyWindow) {
+        m_historyWindow = std::make_unique<kv::ui::Window>(kv::ui::Window::Style::Document);
+        kv::ui::Window *window = m_historyWindow.get();
+        window->setWindowTitle(QObject::tr("History"));
+        window->setObjectName(QStringLiteral("historyWindow"));
+        window->resize(760, 560);
+        m_historyView = new kv::history::HistoryView(historyRecorder->model(), window);
+        window->setCentralWidget(m_historyView);
+        // "Only the selected key" follows the key field.
+        kv::ui::TextField *keyField = controller->kvnKey;
+        if (keyField) {
+            m_historyView->setSelectedKey(keyField->stringValue());
+            QObject::connect(keyField, &QLineEdit::textChanged, m_historyView,
+                             &kv::history::HistoryView::setSelectedKey);
+        }
+    }
+    return *m_historyWindow;
+}
+
 namespace {
 
 void buildMenus(KVNController *controller, MainInterface *ui)
@@ -100,6 +128,10 @@ void buildMenus(KVNController *controller, MainInterface *ui)
     const kv::commands::Commands &commands = controller->commands();
     QMenu *file = bar->addMenu(QObject::tr("&File"));
     file->addAction(commands.command(kv::commands::ExportItem));
+    QAction *saveHistory = file->addAction(QObject::tr("Save &History…"));
+    saveHistory->setObjectName(QStringLiteral("saveHistoryCommand"));
+    QObject::connect(saveHistory, &QAction::triggered, mainWindow,
+                     [ui, mainWindow] { ui->historyRecorder->saveHistory(mainWindow); });
     file->addAction(commands.command(kv::commands::ReloadItem));
     file->addSeparator();
     QAction *quitAction = file->addAction(QObject::tr("&Quit"));
@@ -122,8 +154,19 @@ void buildMenus(KVNController *controller, MainInterface *ui)
     QObject::connect(goToKey, &QAction::triggered, mainWindow, [ui] { ui->goToKeyBar().activate(); });
 
     QMenu *windowMenu = bar->addMenu(QObject::tr("&Window"));
-    QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu] {
-        windowMenu->clear();
+    QAction *history = windowMenu->addAction(QObject::tr("&History"));
+    history->setObjectName(QStringLiteral("historyCommand"));
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    QObject::connect(history, &QAction::triggered, mainWindow,
+                     [ui] { ui->historyWindow().makeKeyAndOrderFront(nullptr); });
+    windowMenu->addSeparator();
+    // Below the separator, every window with a title, listed afresh each time.
+    QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu, history] {
+        const QList<QAction *> actions = windowMenu->actions();
+        for (qsizetype i = actions.indexOf(history) + 2; i < actions.size(); ++i) {
+            windowMenu->removeAction(actions.at(i));
+            delete actions.at(i);
+        }
         for (kv::ui::Window *window : kv::ui::Window::allWindows()) {
             if (window->isExcludedFromWindowsMenu() || window->windowTitle().isEmpty())
                 continue;
@@ -250,6 +293,7 @@ std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller)
 
     ui->editCommands = std::make_unique<EditCommands>(controller, ui.get());
     ui->recentActivity = std::make_unique<RecentActivity>(controller, browser);
+    ui->historyRecorder = std::make_unique<HistoryRecorder>(controller);
     buildMenus(controller, ui.get());
     return ui;
 }

@@ -24,10 +24,14 @@ namespace kv::find {
 class GoToKeyBar;
 class KeyFinder;
 } // namespace kv::find
+namespace kv::history {
+class HistoryView;
+}
 
 namespace kv::app {
 
 class EditCommands;
+class HistoryRecorder;
 class RecentActivity;
 
 struct MainInterface
@@ -40,7 +44,16 @@ struct MainInterface
     std::unique_ptr<EditCommands> editCommands;
     // The browser's marks of recent changes.
     std::unique_ptr<RecentActivity> recentActivity;
+    // The history of the store's changes, kept from the start.
+    std::unique_ptr<HistoryRecorder> historyRecorder;
     ~MainInterface();
+
+    // The History window over the recorder's history, made the first time
+    // it is asked for (the recorder must not be replaced after that), and
+    // its view.
+    kv::ui::Window &historyWindow();
+    kv::ui::Window *madeHistoryWindow() const { return m_historyWindow.get(); }
+    kv::history::HistoryView *historyView() const { return m_historyView; }
 
     // Find (its bar and results in the main window) and go to key, made the
     // first time they are asked for: a start that does not use them does not
@@ -63,6 +76,8 @@ private:
     std::unique_ptr<kv::find::KeyFinder> m_finder;
     kv::find::GoToKeyBar *m_goToKeyBar = nullptr; // owned by mainWindow
     kv::find::FindOptions m_findOptions;
+    std::unique_ptr<kv::ui::Window> m_historyWindow;
+    kv::history::HistoryView *m_historyView = nullptr; // owned by m_historyWindow
 };
 
 std::unique_ptr<MainInterface> loadMainInterface(KVNController *controller);
