@@ -103,6 +103,7 @@ kv::ui::Window &MainInterface::historyWindow()
         kv::ui::Window *window = m_historyWindow.get();
         window->setWindowTitle(QObject::tr("History"));
         window->setObjectName(QStringLiteral("historyWindow"));
+        window->setExcludedFromWindowsMenu(true); // the History command stands for it
         window->resize(760, 560);
         m_historyView = new kv::history::HistoryView(historyRecorder->model(), window);
         window->setCentralWidget(m_historyView);
@@ -154,14 +155,19 @@ void buildMenus(KVNController *controller, MainInterface *ui)
     QObject::connect(goToKey, &QAction::triggered, mainWindow, [ui] { ui->goToKeyBar().activate(); });
 
     QMenu *windowMenu = bar->addMenu(QObject::tr("&Window"));
+    // The History command stands for the History window in the list: it is
+    // checked, as the windows below are, while that window is the active one.
     QAction *history = windowMenu->addAction(QObject::tr("&History"));
     history->setObjectName(QStringLiteral("historyCommand"));
+    history->setCheckable(true);
     history->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     QObject::connect(history, &QAction::triggered, mainWindow,
                      [ui] { ui->historyWindow().makeKeyAndOrderFront(nullptr); });
     windowMenu->addSeparator();
     // Below the separator, every window with a title, listed afresh each time.
-    QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu, history] {
+    QObject::connect(windowMenu, &QMenu::aboutToShow, windowMenu, [windowMenu, history, ui] {
+        const kv::ui::Window *historyWindow = ui->madeHistoryWindow();
+        history->setChecked(historyWindow && historyWindow->isVisible() && historyWindow->isActiveWindow());
         const QList<QAction *> actions = windowMenu->actions();
         for (qsizetype i = actions.indexOf(history) + 2; i < actions.size(); ++i) {
             windowMenu->removeAction(actions.at(i));
