@@ -81,6 +81,11 @@ public:
         if (!qEnvironmentVariableIsSet("FLOOD_HIDE_CONSOLE"))
             m_controller.consoleWindow->show();
         m_controller.awakeFromNib();
+        // The History window open beside them, following every change.
+        if (!qEnvironmentVariableIsSet("FLOOD_HIDE_HISTORY")) {
+            m_ui->historyWindow().resize(640, 480);
+            m_ui->historyWindow().show();
+        }
         QApplication::processEvents();
 
         // A selection two pieces deep, kept through the rebuilds.
