@@ -110,14 +110,9 @@ QByteArray goodStationInfo()
 // SSID "Home" and an RSN element with CCMP and the given key management suite.
 QByteArray elements(uchar akm = 2)
 {
-    return QByteArray::fromHex("0004486f6d65")
-           + QByteArray::fromHex("3014"
-                                 "0100"
-                                 "000fac04"
-                                 "0100"
-                                 "000fac04"
-                                 "0100")
-           + QByteArray::fromHex("000fac") + char(akm) + QByteArray::fromHex("0000");
+    return QByteArray::fromHex("0004486f6d65"
+                               "30140100000fac040100000fac040100000fac")
+           + char(akm) + QByteArray(2, 0);
 }
 
 QByteArray bssReply(int index, uint32_t status, const QByteArray &ies, uint32_t sequence = 0)
@@ -129,16 +124,53 @@ QByteArray bssReply(int index, uint32_t status, const QByteArray &ies, uint32_t 
                    number<uint32_t>(NL80211_ATTR_IFINDEX, uint32_t(index)) + nested(NL80211_ATTR_BSS, bss), sequence);
 }
 
-// Runs the parser over the first message of the buffer.
-template<typename Parser>
-bool parseFirst(const QByteArray &bytes, Parser &&parser)
+// What any of the parsers makes of the first message of the buffer.
+struct Parsed
 {
+    GenericFamily family;
+    WifiInterface interface;
+    WifiStation station;
+    WifiBss bss;
     bool ok = false;
-    forEachMessage(bytes, [&](const nlmsghdr *header) {
-        ok = parser(header);
+};
+
+Parsed parse(const QByteArray &bytes)
+{
+    Parsed p;
+    forEachMessage(bytes, [&](const nlmsghdr *h) {
+        p.ok = parseFamilyMessage(h, &p.family) || parseInterfaceMessage(h, Family, &p.interface)
+               || parseStationMessage(h, Family, &p.station) || parseBssMessage(h, Family, &p.bss);
         return false;
     });
-    return ok;
+    return p;
+}
+
+QString describe(const Parsed &p)
+{
+    QString text = QStringLiteral("none");
+    if (p.ok && p.family.id) {
+        text = QStringLiteral("family %1").arg(p.family.id);
+        for (auto it = p.family.groups.cbegin(); it != p.family.groups.cend(); ++it)
+            text += QStringLiteral(" %1=%2").arg(it.key()).arg(it.value());
+    } else if (p.ok && p.interface.index) {
+        text = QStringLiteral("%1 type %2 ssid '%3' %4 MHz")
+                   .arg(p.interface.name)
+                   .arg(p.interface.type)
+                   .arg(QString::fromLatin1(p.interface.ssid))
+                   .arg(p.interface.frequency);
+    } else if (p.ok && !p.station.address.isEmpty()) {
+        text = QStringLiteral("station %1 signal %2 rate %3")
+                   .arg(hardwareAddressToString(p.station.address),
+                        p.station.signal ? QString::number(*p.station.signal) : QStringLiteral("-"),
+                        p.station.bitrate ? QString::number(*p.station.bitrate) : QStringLiteral("-"));
+    } else if (p.ok) {
+        text = QStringLiteral("bss %1 status %2 %3 MHz ssid '%4'")
+                   .arg(hardwareAddressToString(p.bss.bssid))
+                   .arg(p.bss.status)
+                   .arg(p.bss.frequency)
+                   .arg(QString::fromLatin1(ssidFromElements(p.bss.elements)));
+    }
+    return text;
 }
 
 // The message cut to `length` bytes, its header saying so.
@@ -152,30 +184,17 @@ QByteArray cut(const QByteArray &bytes, int length)
     return result;
 }
 
-// The nl80211 command and interface of a request, as "command/ifindex".
+// The command and interface of a request, as "command/ifindex", or "family".
 QString describeRequest(const QByteArray &request)
 {
-    QString text;
-    forEachMessage(request, [&](const nlmsghdr *header) {
-        genlmsghdr generic;
-        std::memcpy(&generic, NLMSG_DATA(header), sizeof generic);
-        if (header->nlmsg_type == GENL_ID_CTRL) {
-            text = QStringLiteral("family");
-            return false;
-        }
-        text = QString::number(generic.cmd);
-        const char *attributes = static_cast<const char *>(NLMSG_DATA(header)) + GENL_HDRLEN;
-        nlattr first = {};
-        if (header->nlmsg_len >= NLMSG_LENGTH(GENL_HDRLEN) + 8)
-            std::memcpy(&first, attributes, sizeof first);
-        if (first.nla_type == NL80211_ATTR_IFINDEX) {
-            uint32_t index = 0;
-            std::memcpy(&index, attributes + NLA_HDRLEN, sizeof index);
-            text += QLatin1Char('/') + QString::number(index);
-        }
-        return false;
-    });
-    return text;
+    constexpr int command = NLMSG_HDRLEN;
+    constexpr int index = NLMSG_HDRLEN + GENL_HDRLEN + NLA_HDRLEN;
+    if (uchar(request.at(4)) == GENL_ID_CTRL)
+        return QStringLiteral("family");
+    uint32_t ifindex = 0;
+    if (request.size() >= index + 4)
+        std::memcpy(&ifindex, request.constData() + index, sizeof ifindex);
+    return QString::number(uchar(request.at(command))) + (ifindex ? QStringLiteral("/%1").arg(ifindex) : QString());
 }
 
 uint32_t sequenceOf(const QByteArray &request)
@@ -192,14 +211,13 @@ class TestLiveNl80211 : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void family_data()
+    void parsing_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QStringList>("groups");
-        const QStringList both = {QStringLiteral("mlme=5"), QStringLiteral("scan=4")};
-        QTest::newRow("good") << familyReply() << true << both;
-        QTest::newRow("unknown attribute skipped") << familyReply(0, number<uint32_t>(200, 7)) << true << both;
+        QTest::addColumn<QString>("parsed");
+        QTest::newRow("family") << familyReply() << "family 28 mlme=5 scan=4";
+        QTest::newRow("family, unknown attribute skipped")
+            << familyReply(0, number<uint32_t>(200, 7)) << "family 28 mlme=5 scan=4";
         // A group whose name claims more bytes than its entry holds.
         QByteArray lying = string(CTRL_ATTR_MCAST_GRP_NAME, "mlme") + number<uint32_t>(CTRL_ATTR_MCAST_GRP_ID, 5);
         lying[0] = char(40);
@@ -207,125 +225,54 @@ private Q_SLOTS:
             << message(GENL_ID_CTRL, CTRL_CMD_NEWFAMILY,
                        number<uint16_t>(CTRL_ATTR_FAMILY_ID, Family)
                            + nested(CTRL_ATTR_MCAST_GROUPS, nested(1, lying) + groupEntry("scan", 4)))
-            << true << QStringList{QStringLiteral("scan=4")};
-        QTest::newRow("no id") << message(GENL_ID_CTRL, CTRL_CMD_NEWFAMILY, string(CTRL_ATTR_FAMILY_NAME, "x")) << false
-                               << QStringList();
-        QTest::newRow("other command") << message(GENL_ID_CTRL, CTRL_CMD_DELFAMILY,
-                                                  number<uint16_t>(CTRL_ATTR_FAMILY_ID, Family))
-                                       << false << QStringList();
-    }
-    void family()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(QStringList, groups);
-        GenericFamily family;
-        QCOMPARE(parseFirst(bytes, [&](const nlmsghdr *header) { return parseFamilyMessage(header, &family); }), ok);
-        QStringList found;
-        for (auto it = family.groups.cbegin(); it != family.groups.cend(); ++it)
-            found.append(QStringLiteral("%1=%2").arg(it.key()).arg(it.value()));
-        QCOMPARE(found, groups);
-        QCOMPARE(family.id, ok ? Family : 0);
-    }
-
-    void interface_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QByteArray>("ssid");
-        QTest::addColumn<uint>("frequency");
-        QTest::newRow("associated") << interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, "Home") << true
-                                    << QByteArray("Home") << 2412u;
-        QTest::newRow("idle") << interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, {}) << true << QByteArray() << 0u;
+            << "family 28 scan=4";
+        QTest::newRow("family without id") << message(GENL_ID_CTRL, CTRL_CMD_NEWFAMILY, string(2, "x")) << "none";
+        QTest::newRow("associated interface")
+            << interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, "Home") << "wlan0 type 2 ssid 'Home' 2412 MHz";
         QTest::newRow("ssid longer than 32 bytes")
-            << interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, QByteArray(33, 'x')) << true << QByteArray() << 2412u;
+            << interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, QByteArray(33, 'x'))
+            << "wlan0 type 2 ssid '' 2412 MHz";
         QTest::newRow("index too short") << message(Family, NL80211_CMD_NEW_INTERFACE,
                                                     number<uint16_t>(NL80211_ATTR_IFINDEX, 3)
                                                         + string(NL80211_ATTR_IFNAME, "wlan0"))
-                                         << false << QByteArray() << 0u;
+                                         << "none";
         QByteArray other = interfaceReply(3, "wlan0", NL80211_IFTYPE_STATION, "Home");
         other[4] = char(Family + 1);
-        QTest::newRow("other family") << other << false << QByteArray() << 0u;
-    }
-    void interface()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(QByteArray, ssid);
-        QFETCH(uint, frequency);
-        WifiInterface parsed;
-        QCOMPARE(parseFirst(bytes, [&](const nlmsghdr *h) { return parseInterfaceMessage(h, Family, &parsed); }), ok);
-        QCOMPARE(parsed.ssid, ssid);
-        QCOMPARE(parsed.frequency, frequency);
-        QCOMPARE(parsed.name, ok ? QStringLiteral("wlan0") : QString());
-    }
-
-    void station_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("signal");  // 1: none
-        QTest::addColumn<int>("bitrate"); // -1: none
-        QTest::newRow("wide rate preferred") << stationReply(3, goodStationInfo()) << true << -57 << 8667;
-        QTest::newRow("narrow rate only")
-            << stationReply(3, nested(NL80211_STA_INFO_TX_BITRATE, number<uint16_t>(NL80211_RATE_INFO_BITRATE, 540)))
-            << true << 1 << 540;
-        QTest::newRow("unknown info skipped")
-            << stationReply(3, number<uint64_t>(200, 1) + number<int8_t>(NL80211_STA_INFO_SIGNAL, -80)) << true << -80
-            << -1;
+        QTest::newRow("other family") << other << "none";
+        QTest::newRow("station, wide rate preferred")
+            << stationReply(3, goodStationInfo()) << "station 00:11:22:33:44:aa signal -57 rate 8667";
+        QTest::newRow("station, narrow rate, unknown info skipped") << stationReply(
+            3, number<uint64_t>(200, 1)
+                   + nested(NL80211_STA_INFO_TX_BITRATE, number<uint16_t>(NL80211_RATE_INFO_BITRATE, 540)))
+                                                                    << "station 00:11:22:33:44:aa signal - rate 540";
         // The rate's nest claims more than the station info holds.
         QByteArray overrun = nested(NL80211_STA_INFO_TX_BITRATE, number<uint32_t>(NL80211_RATE_INFO_BITRATE32, 10));
         overrun[0] = char(60);
-        QTest::newRow("nest overruns") << stationReply(3, number<int8_t>(NL80211_STA_INFO_SIGNAL, -40) + overrun)
-                                       << true << -40 << -1;
-        QTest::newRow("no station address")
+        QTest::newRow("rate nest overruns") << stationReply(3, number<int8_t>(NL80211_STA_INFO_SIGNAL, -40) + overrun)
+                                            << "station 00:11:22:33:44:aa signal -40 rate -";
+        QTest::newRow("station without address")
             << message(Family, NL80211_CMD_NEW_STATION,
                        number<uint32_t>(NL80211_ATTR_IFINDEX, 3) + nested(NL80211_ATTR_STA_INFO, goodStationInfo()))
-            << false << 1 << -1;
-    }
-    void station()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(int, signal);
-        QFETCH(int, bitrate);
-        WifiStation parsed;
-        QCOMPARE(parseFirst(bytes, [&](const nlmsghdr *h) { return parseStationMessage(h, Family, &parsed); }), ok);
-        QCOMPARE(parsed.signal.value_or(1), signal);
-        QCOMPARE(parsed.bitrate ? int(*parsed.bitrate) : -1, bitrate);
-        QCOMPARE(parsed.address, ok ? Bssid : QByteArray());
-    }
-
-    void bss_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("ssid");
-        QTest::newRow("associated") << bssReply(3, NL80211_BSS_STATUS_ASSOCIATED, elements()) << true
-                                    << int(NL80211_BSS_STATUS_ASSOCIATED) << QByteArray("Home");
+            << "none";
+        QTest::newRow("associated bss") << bssReply(3, NL80211_BSS_STATUS_ASSOCIATED, elements())
+                                        << "bss 00:11:22:33:44:aa status 1 5180 MHz ssid 'Home'";
         QTest::newRow("beacon elements only")
             << message(Family, NL80211_CMD_NEW_SCAN_RESULTS,
                        number<uint32_t>(NL80211_ATTR_IFINDEX, 3)
                            + nested(NL80211_ATTR_BSS, attribute(NL80211_BSS_BSSID, Bssid)
                                                           + attribute(NL80211_BSS_BEACON_IES, elements())))
-            << true << -1 << QByteArray("Home");
-        QTest::newRow("no bssid") << message(
-            Family, NL80211_CMD_NEW_SCAN_RESULTS,
-            number<uint32_t>(NL80211_ATTR_IFINDEX, 3)
-                + nested(NL80211_ATTR_BSS, number<uint32_t>(NL80211_BSS_FREQUENCY, 2412)))
-                                  << false << -1 << QByteArray();
+            << "bss 00:11:22:33:44:aa status -1 0 MHz ssid 'Home'";
+        QTest::newRow("bss without bssid")
+            << message(Family, NL80211_CMD_NEW_SCAN_RESULTS,
+                       number<uint32_t>(NL80211_ATTR_IFINDEX, 3)
+                           + nested(NL80211_ATTR_BSS, number<uint32_t>(NL80211_BSS_FREQUENCY, 2412)))
+            << "none";
     }
-    void bss()
+    void parsing()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(bool, ok);
-        QFETCH(int, status);
-        QFETCH(QByteArray, ssid);
-        WifiBss parsed;
-        QCOMPARE(parseFirst(bytes, [&](const nlmsghdr *h) { return parseBssMessage(h, Family, &parsed); }), ok);
-        QCOMPARE(parsed.status, status);
-        QCOMPARE(ssidFromElements(parsed.elements), ssid);
+        QFETCH(QString, parsed);
+        QCOMPARE(describe(parse(bytes)), parsed);
     }
 
     void elementsSecurity_data()
@@ -370,30 +317,17 @@ private Q_SLOTS:
     void truncated()
     {
         QFETCH(QByteArray, bytes);
-        GenericFamily fullFamily;
-        WifiInterface fullInterface;
-        WifiStation fullStation;
-        WifiBss fullBss;
-        const auto parseAll = [](const QByteArray &b, GenericFamily *f, WifiInterface *i, WifiStation *s, WifiBss *s2) {
-            return parseFirst(b, [&](const nlmsghdr *h) {
-                return parseFamilyMessage(h, f) || parseInterfaceMessage(h, Family, i)
-                       || parseStationMessage(h, Family, s) || parseBssMessage(h, Family, s2);
-            });
-        };
-        QVERIFY(parseAll(bytes, &fullFamily, &fullInterface, &fullStation, &fullBss));
+        const Parsed full = parse(bytes);
+        QVERIFY(full.ok);
         for (int length = 0; length < bytes.size(); ++length) {
-            GenericFamily family;
-            WifiInterface interface;
-            WifiStation station;
-            WifiBss bss;
-            parseAll(cut(bytes, length), &family, &interface, &station, &bss);
-            QVERIFY(family.id == 0 || family.id == fullFamily.id);
-            QVERIFY(family.groups.isEmpty() || fullFamily.groups.contains(family.groups.firstKey()));
-            QVERIFY(interface.ssid.isEmpty() || interface.ssid == fullInterface.ssid);
-            QVERIFY(!station.signal || station.signal == fullStation.signal);
-            QVERIFY(!station.bitrate || station.bitrate == fullStation.bitrate);
-            QVERIFY(bss.elements.isEmpty() || fullBss.elements.startsWith(bss.elements));
-            QVERIFY(bss.status == -1 || bss.status == fullBss.status);
+            const Parsed p = parse(cut(bytes, length));
+            QVERIFY(p.family.id == 0 || p.family.id == full.family.id);
+            QVERIFY(p.family.groups.isEmpty() || full.family.groups.contains(p.family.groups.firstKey()));
+            QVERIFY(p.interface.ssid.isEmpty() || p.interface.ssid == full.interface.ssid);
+            QVERIFY(!p.station.signal || p.station.signal == full.station.signal);
+            QVERIFY(!p.station.bitrate || p.station.bitrate == full.station.bitrate);
+            QVERIFY(p.bss.elements.isEmpty() || full.bss.elements.startsWith(p.bss.elements));
+            QVERIFY(p.bss.status == -1 || p.bss.status == full.bss.status);
         }
     }
 
