@@ -426,6 +426,29 @@ private Q_SLOTS:
         QCOMPARE(int(sent.size() - before), familyFound ? 2 * (requests.size() - 1) : 0);
         QCOMPARE(reader.readings(), familyFound ? 3 : 0);
     }
+
+    // A request left unanswered is asked again; the family lookup gives up.
+    void unanswered()
+    {
+        WifiReaderOptions options;
+        options.replyTimeoutMilliseconds = 20;
+        QStringList reasons;
+        QStringList sent;
+        WifiReader reader(
+            options, [](const KeyValues &) {}, [&](const QString &why) { reasons.append(why); });
+        reader.start([&](const QByteArray &request) { return sent.append(describeRequest(request)), true; },
+                     [](uint32_t) { return true; });
+        reader.receive(familyReply(1) + ending(1));
+        QTRY_VERIFY(sent.size() >= 3);
+        QCOMPARE(sent.mid(1), QStringList(sent.size() - 1, QString::number(NL80211_CMD_GET_INTERFACE)));
+        QVERIFY(reasons.isEmpty());
+
+        WifiReader silent(
+            options, [](const KeyValues &) {}, [&](const QString &why) { reasons.append(why); });
+        silent.start([](const QByteArray &) { return true; }, [](uint32_t) { return true; });
+        QTRY_COMPARE(reasons.size(), 1);
+        QVERIFY(!silent.failure().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLiveNl80211)

@@ -485,6 +485,7 @@ struct WifiReader::Private
     std::unique_ptr<QObject> context = std::make_unique<QObject>();
     QSocketNotifier *notifier = nullptr;
     QTimer *pollTimer = nullptr;
+    QTimer *replyTimer = nullptr;
 
     ~Private() { context.reset(); }
 
@@ -496,6 +497,7 @@ struct WifiReader::Private
         pending.reset();
         queue.clear();
         pollTimer->stop();
+        replyTimer->stop();
         if (notifier)
             notifier->setEnabled(false);
         if (!published.isEmpty() || !publishedOnce) {
@@ -530,6 +532,7 @@ struct WifiReader::Private
             request = commandRequest(familyId, NL80211_CMD_GET_SCAN, true, pendingSequence, pending->ifindex);
             break;
         }
+        replyTimer->start();
         if (!send(request))
             fail(QStringLiteral("cannot send to nl80211: %1").arg(kv::errnoText()));
     }
@@ -576,6 +579,7 @@ struct WifiReader::Private
     {
         const Request request = *pending;
         pending.reset();
+        replyTimer->stop();
         if (request.kind == Kind::Family) {
             if (code != 0 || familyId == 0) {
                 fail(code == ENOENT || code == 0
@@ -667,6 +671,19 @@ struct WifiReader::Private
         }
     }
 
+    // Gives up the request under way and reads everything anew.
+    void restart()
+    {
+        pending.reset();
+        queue.clear();
+        again = false;
+        replyTimer->stop();
+        if (familyId)
+            beginReading();
+        else
+            fail(QStringLiteral("the %1 family lookup went unanswered").arg(options.familyName));
+    }
+
     void refresh()
     {
         if (!failure.isEmpty() || familyId == 0)
@@ -693,14 +710,7 @@ struct WifiReader::Private
                 if (errno == EINTR)
                     continue;
                 if (errno == ENOBUFS) {
-                    // Events or replies were lost: read everything anew.
-                    pending.reset();
-                    queue.clear();
-                    again = false;
-                    if (familyId)
-                        beginReading();
-                    else
-                        fail(QStringLiteral("the %1 family lookup went unanswered").arg(options.familyName));
+                    restart(); // events or replies were lost
                     continue;
                 }
                 return; // EAGAIN: all read
@@ -731,6 +741,10 @@ WifiReader::WifiReader(const WifiReaderOptions &options, Publish publish, Unavai
     d->pollTimer = new QTimer(d->context.get());
     d->pollTimer->setInterval(options.pollMilliseconds);
     QObject::connect(d->pollTimer, &QTimer::timeout, d->context.get(), [this] { poll(); });
+    d->replyTimer = new QTimer(d->context.get());
+    d->replyTimer->setSingleShot(true);
+    d->replyTimer->setInterval(options.replyTimeoutMilliseconds);
+    QObject::connect(d->replyTimer, &QTimer::timeout, d->context.get(), [this] { d->restart(); });
 }
 
 WifiReader::~WifiReader() = default;

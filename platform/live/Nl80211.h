@@ -88,6 +88,9 @@ struct WifiReaderOptions
     QString familyName = QStringLiteral("nl80211");
     // Re-reading of the signal and bit rate while an interface is associated.
     int pollMilliseconds = 10000;
+    // A request the kernel leaves unanswered this long is given up: the
+    // reading starts over (or, for the family, nl80211 counts as absent).
+    int replyTimeoutMilliseconds = 5000;
     int receiveBuffer = 0; // SO_RCVBUF when > 0
 };
 
