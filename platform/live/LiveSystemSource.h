@@ -1,8 +1,9 @@
 #pragma once
 
 // The default source of the store: this machine's live state (host name,
-// network interfaces and addresses, primary interface and router, DNS,
-// power supplies, and what the desktop's agents publish on the system bus),
+// network interfaces and addresses, primary interface and router, Wi-Fi
+// association from the kernel's nl80211, DNS, power supplies, and what the
+// desktop's agents publish on the system bus),
 // followed as it changes. The keys are described in
 // docs/store-keys.md.
 
