@@ -178,8 +178,13 @@ struct LiveSystemSource::Private
         wifiReader = std::make_unique<live::WifiReader>(
             setup, [this](const KeyValues &fresh) { apply(&wifi, fresh); }, unavailable);
         QString error;
-        if (!wifiReader->open(&error))
+        if (!wifiReader->open(&error)) {
             unavailable(error);
+            return;
+        }
+        // The kernel answers at once; the first reading joins the others
+        // taken at start.
+        wifiReader->waitForFirstReading(1000);
     }
 
     void openSubscription()

@@ -4,6 +4,7 @@
 #include "platform/desktop/DesktopKeys.h"
 #include "platform/live/Netlink.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include <linux/genetlink.h>
 #include <linux/netlink.h>
 #include <linux/nl80211.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -775,6 +777,20 @@ bool WifiReader::open(QString *error)
             return ::setsockopt(descriptor, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &id, sizeof id) == 0;
         });
     return true;
+}
+
+bool WifiReader::waitForFirstReading(int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (d->fd.isValid() && d->readings == 0 && d->failure.isEmpty() && !deadline.hasExpired()) {
+        pollfd entry = {d->fd.get(), POLLIN, 0};
+        const int ready = ::poll(&entry, 1, int(deadline.remainingTime()));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0)
+            d->readable();
+    }
+    return d->readings > 0 || !d->failure.isEmpty();
 }
 
 void WifiReader::start(Send send, Join join)

@@ -115,6 +115,10 @@ public:
     // Opens a non-blocking generic netlink socket and asks for the family.
     // False with *error when the socket is refused.
     bool open(QString *error);
+    // Waits up to `milliseconds` for the first reading to be published (or
+    // for nl80211 to turn out absent), so that it joins the others taken at
+    // start. True when it came.
+    bool waitForFirstReading(int milliseconds);
     // The same over a given transport (the datagrams it brings go to receive()).
     void start(Send send, Join join);
     // Datagrams from the kernel.
