@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 using namespace kv;
@@ -64,6 +66,8 @@ class TestLiveSystem : public QObject
         options.settleMilliseconds = 20;
         // The kernel's side only: the desktop's agents have tests of their own.
         options.desktop.enabled = false;
+        // Whether this machine has Wi-Fi is not for these tests to depend on.
+        options.useNl80211 = false;
         return options;
     }
 
@@ -134,6 +138,27 @@ private Q_SLOTS:
         QVERIFY(addresses.contains("127.0.0.1"));
         // Reading again logs nothing more.
         fixture.source().refreshNetwork();
+        QCOMPARE(log.lines().size(), 1);
+    }
+
+    // Without the nl80211 family the source says so once and publishes no
+    // Wi-Fi keys of its own.
+    void withoutNl80211()
+    {
+        SystemLogCapture log;
+        LiveSystemOptions settings = options();
+        settings.useNl80211 = true;
+        settings.nl80211FamilyName = QStringLiteral("keyvane-absent");
+        LiveFixture fixture(settings);
+        QVERIFY(fixture.isConnected());
+        // Said during the start, with the other readings.
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY2(log.lines().constFirst().contains("nl80211"), qPrintable(log.lines().constFirst()));
+        QVERIFY(!fixture.source().usesNl80211());
+        const QStringList keys = fixture.engine().keys();
+        QVERIFY(std::none_of(keys.cbegin(), keys.cend(), [](const QString &key) { return key.endsWith("/WiFi"); }));
+        fixture.source().refreshNetwork();
+        QTest::qWait(50);
         QCOMPARE(log.lines().size(), 1);
     }
 

@@ -4,6 +4,7 @@
 #include "platform/UniqueFd.h"
 #include "platform/live/Netlink.h"
 #include "platform/live/NetworkKeys.h"
+#include "platform/live/Nl80211.h"
 #include "platform/live/SystemFiles.h"
 
 #include <QDir>
@@ -38,10 +39,12 @@ struct LiveSystemSource::Private
     KeyValues dns;
     KeyValues power;
     KeyValues host;
+    KeyValues wifi;
     // Per desktop agent.
     QMap<QString, KeyValues> desktop;
     std::unique_ptr<desktop::DesktopAgents> agents;
 
+    std::unique_ptr<live::WifiReader> wifiReader;
     live::RouteNetlinkSocket dumpSocket;
     live::RouteSubscriptionSocket subscription;
     UniqueFd hostNameFd;
@@ -67,8 +70,9 @@ struct LiveSystemSource::Private
 
     ~Private()
     {
-        // The agents publish into this.
+        // The agents and the Wi-Fi reader publish into this.
         agents.reset();
+        wifiReader.reset();
         // Notifiers must not outlive their descriptors.
         context.reset();
     }
@@ -79,7 +83,7 @@ struct LiveSystemSource::Private
     PropertyListValue composed(const QString &key) const
     {
         PropertyListValue own;
-        for (const KeyValues *area : {&host, &network, &dns, &power}) {
+        for (const KeyValues *area : {&host, &network, &wifi, &dns, &power}) {
             const auto found = area->constFind(key);
             if (found != area->cend())
                 own = found.value();
@@ -154,6 +158,33 @@ struct LiveSystemSource::Private
             return;
         }
         openSubscription();
+    }
+
+    // Wi-Fi from nl80211. Where the kernel has no such family or the socket
+    // is refused, one line says so and the WiFi keys come from
+    // NetworkManager alone.
+    void openWifi()
+    {
+        if (!options.useNl80211)
+            return;
+        live::WifiReaderOptions setup;
+        setup.familyName = options.nl80211FamilyName;
+        setup.pollMilliseconds = options.wifiSignalPollMilliseconds;
+        const auto unavailable = [](const QString &reason) {
+            systemLog(QStringLiteral("keyvane: no Wi-Fi state from nl80211 (%1); Wi-Fi details come from "
+                                     "NetworkManager alone")
+                          .arg(reason));
+        };
+        wifiReader = std::make_unique<live::WifiReader>(
+            setup, [this](const KeyValues &fresh) { apply(&wifi, fresh); }, unavailable);
+        QString error;
+        if (!wifiReader->open(&error)) {
+            unavailable(error);
+            return;
+        }
+        // The kernel answers at once; the first reading joins the others
+        // taken at start.
+        wifiReader->waitForFirstReading(1000);
     }
 
     void openSubscription()
@@ -404,6 +435,7 @@ bool LiveSystemSource::start(StoreEngine &engine, QString *error)
     refreshNetwork();
     refreshDns();
     refreshPower();
+    d->openWifi();
     if (d->options.desktop.enabled) {
         d->agents = std::make_unique<desktop::DesktopAgents>(
             d->options.desktop,
@@ -461,6 +493,11 @@ int LiveSystemSource::desktopReadings() const
 bool LiveSystemSource::usesNetlink() const
 {
     return d->netlink;
+}
+
+bool LiveSystemSource::usesNl80211() const
+{
+    return d->wifiReader && d->wifiReader->resolved() && d->wifiReader->failure().isEmpty();
 }
 
 std::unique_ptr<StoreSource> createLiveSystemSource()

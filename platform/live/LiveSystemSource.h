@@ -1,8 +1,9 @@
 #pragma once
 
 // The default source of the store: this machine's live state (host name,
-// network interfaces and addresses, primary interface and router, DNS,
-// power supplies, and what the desktop's agents publish on the system bus),
+// network interfaces and addresses, primary interface and router, Wi-Fi
+// association from the kernel's nl80211, DNS, power supplies, and what the
+// desktop's agents publish on the system bus),
 // followed as it changes. The keys are described in
 // docs/store-keys.md.
 
@@ -30,6 +31,12 @@ struct LiveSystemOptions
     // Read the network with getifaddrs instead of netlink (as when netlink
     // cannot be opened).
     bool useNetlink = true;
+    // Read the Wi-Fi interfaces' association, signal and bit rate from the
+    // kernel's nl80211 (the generic netlink family of that name).
+    bool useNl80211 = true;
+    QString nl80211FamilyName = QStringLiteral("nl80211");
+    // Re-reading of the signal while a Wi-Fi interface is associated.
+    int wifiSignalPollMilliseconds = 10000;
     // SO_RCVBUF of the change subscription socket; 0 keeps the default.
     int subscriptionReceiveBuffer = 0;
     // Wait after a change signal before reading, so bursts make one reading.
@@ -62,6 +69,7 @@ public:
     int overflows() const;
     int nameEvents() const;      // host or domain name change events received
     bool usesNetlink() const;    // false after falling back to getifaddrs
+    bool usesNl80211() const;    // the nl80211 family was found and answers
     int desktopReadings() const; // readings of the desktop's agents
 
 private:
