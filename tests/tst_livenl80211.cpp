@@ -451,5 +451,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveNl80211)
+QTEST_MAIN(TestLiveNl80211)
 #include "tst_livenl80211.moc"
