@@ -1,14 +1,17 @@
 // The desktop's agents in the live source, against python3-dbusmock services
 // on a private bus: keys follow the services, a burst of signals makes one
 // change list, absent services publish nothing, a restarted service is read
-// again and a vanished one takes its keys with it.
+// again and a vanished one takes its keys with it. GNOME's proxy settings
+// come from a gsettings stand-in written by the test.
 
 #include "DbusMockBus.h"
 #include "tst_livesupport.h"
 
 #include "platform/desktop/DesktopAgents.h"
+#include "platform/desktop/GnomeProxy.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 using namespace kv;
 using namespace livetest;
@@ -77,6 +80,45 @@ QString connectionSettings(const QString &name, int priority, qint64 timestamp)
         .arg(timestamp);
 }
 
+// A gsettings stand-in: "list-keys" succeeds for the schemas that have a
+// directory under settings/, "get" prints settings/<schema>/<key>, and
+// "monitor" prints a line each time changed-<schema> is created.
+const char FakeGsettings[] = R"(#!/bin/sh
+dir=$(dirname "$0")
+case "$1" in
+list-keys) test -d "$dir/settings/$2" && ls "$dir/settings/$2" ;;
+get) cat "$dir/settings/$2/$3" ;;
+monitor)
+    while :; do
+        if [ -e "$dir/changed-$2" ]; then rm -f "$dir/changed-$2"; echo "$2 changed"; fi
+        sleep 0.05
+    done ;;
+*) exit 1 ;;
+esac
+)";
+
+const QString ProxySchema = QStringLiteral("org.gnome.system.proxy");
+
+// The schema of a setting given as "key=value" for the main schema or
+// "child/key=value" for a child schema (http, https, ftp, socks).
+QString schemaOf(const QString &setting)
+{
+    const QString name = setting.section(QLatin1Char('='), 0, 0);
+    return name.contains(QLatin1Char('/')) ? ProxySchema + '.' + name.section('/', 0, 0) : ProxySchema;
+}
+
+bool writeSettings(const QString &directory, const QStringList &settings)
+{
+    for (const QString &setting : settings) {
+        const QString folder = directory + QStringLiteral("/settings/") + schemaOf(setting);
+        QFile file(folder + '/' + setting.section(QLatin1Char('='), 0, 0).section('/', -1));
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(setting.section(QLatin1Char('='), 1).toUtf8() + '\n');
+    }
+    return true;
+}
+
 } // namespace
 
 class TestDesktopAgents : public QObject
@@ -96,6 +138,7 @@ class TestDesktopAgents : public QObject
         options.desktop.busAddress = m_bus->address();
         options.desktop.environment = environment;
         options.desktop.resolvedLinkStatePath.clear();
+        options.desktop.gsettingsProgram.clear();
         // The WiFi keys here are NetworkManager's alone.
         options.useNl80211 = false;
         // Long enough for a test's burst of gdbus calls to make one reading, on
@@ -124,6 +167,21 @@ class TestDesktopAgents : public QObject
         }
     }
 
+    // A gsettings stand-in holding the settings (see writeSettings()).
+    QString fakeGsettings(const QStringList &settings)
+    {
+        m_gsettings = std::make_unique<QTemporaryDir>();
+        const QString program = m_gsettings->filePath(QStringLiteral("gsettings"));
+        QFile script(program);
+        if (!m_gsettings->isValid() || !script.open(QIODevice::WriteOnly) || script.write(FakeGsettings) < 0
+            || !script.setPermissions(script.permissions() | QFile::ExeOwner)
+            || !writeSettings(m_gsettings->path(), settings))
+            return QString();
+        return program;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_gsettings;
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -140,40 +198,72 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        m_gsettings.reset();
         m_bus.reset();
         m_log.reset();
     }
 
+    // GNOME's settings (see writeSettings()) are left out when there are none.
     void proxies_data()
     {
         QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("settings");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("lower case") << QStringList{"http_proxy=http://proxy:3128"} << "HTTPProxy"
+        const QStringList none;
+        QTest::newRow("lower case") << QStringList{"http_proxy=http://proxy:3128"} << none << "HTTPProxy"
                                     << "http://proxy:3128";
-        QTest::newRow("upper case") << QStringList{"HTTPS_PROXY=http://secure:8080"} << "HTTPSProxy"
+        QTest::newRow("upper case") << QStringList{"HTTPS_PROXY=http://secure:8080"} << none << "HTTPSProxy"
                                     << "http://secure:8080";
         QTest::newRow("lower case wins") << QStringList{"HTTP_PROXY=http://upper:1", "http_proxy=http://lower:2"}
-                                         << "HTTPProxy"
+                                         << none << "HTTPProxy"
                                          << "http://lower:2";
         QTest::newRow("exceptions") << QStringList{"all_proxy=socks5://s:1080", "NO_PROXY= localhost, .example.com,,"}
-                                    << "ExceptionsList"
+                                    << none << "ExceptionsList"
                                     << "localhost,.example.com";
-        QTest::newRow("exceptions alone") << QStringList{"no_proxy=localhost"} << "ExceptionsList"
+        QTest::newRow("exceptions alone") << QStringList{"no_proxy=localhost"} << none << "ExceptionsList"
                                           << "";
-        QTest::newRow("nothing set") << QStringList{"PATH=/usr/bin"} << "HTTPProxy"
+        QTest::newRow("nothing set") << QStringList{"PATH=/usr/bin"} << none << "HTTPProxy"
                                      << "";
+        QTest::newRow("GNOME manual") << none
+                                      << QStringList{"mode='manual'", "http/host='gw'", "http/port=3128",
+                                                     "ignore-hosts=['localhost', '*.lan']"}
+                                      << ""
+                                      << "ExceptionsList=localhost,*.lan; GNOMEMode=manual; HTTPProxy=gw:3128";
+        QTest::newRow("environment wins over GNOME")
+            << QStringList{"http_proxy=http://env:1", "no_proxy=localhost"}
+            << QStringList{"mode='manual'",    "http/host='gw'",        "http/port=3128",
+                           "https/host='sec'", "https/port=uint32 443", "ignore-hosts=['localhost', '10.0.0.0/8']"}
+            << ""
+            << "ExceptionsList=localhost,10.0.0.0/8; GNOMEMode=manual; HTTPProxy=http://env:1; HTTPSProxy=sec:443";
+        QTest::newRow("GNOME SOCKS host without port")
+            << none << QStringList{"mode='manual'", "socks/host='s'", "socks/port=0", "ignore-hosts=@as []"} << ""
+            << "AllProxy=s; GNOMEMode=manual";
+        QTest::newRow("GNOME auto") << none
+                                    << QStringList{"mode='auto'", "autoconfig-url='http://wpad/wpad.dat'",
+                                                   "http/host='unused'", "http/port=8080"}
+                                    << ""
+                                    << "AutoConfigURL=http://wpad/wpad.dat; GNOMEMode=auto";
+        QTest::newRow("GNOME none") << none << QStringList{"mode='none'", "http/host='unused'", "ignore-hosts=['x']"}
+                                    << ""
+                                    << "";
     }
 
     void proxies()
     {
         QFETCH(QStringList, environment);
+        QFETCH(QStringList, settings);
         QFETCH(QString, entry);
         QFETCH(QString, expected);
         QProcessEnvironment variables;
         for (const QString &assignment : environment)
             variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-        LiveFixture fixture(options(variables));
+        LiveSystemOptions liveOptions = options(variables);
+        if (!settings.isEmpty()) {
+            liveOptions.desktop.gsettingsProgram = fakeGsettings(settings);
+            QVERIFY(!liveOptions.desktop.gsettingsProgram.isEmpty());
+        }
+        LiveFixture fixture(liveOptions);
         QVERIFY(fixture.isConnected());
         const PropertyListValue proxies = fixture.value("State:/Network/Global/Proxies");
         if (expected.isEmpty())
@@ -182,24 +272,101 @@ private Q_SLOTS:
             QCOMPARE(entryText(proxies, entry), expected);
     }
 
+    void settingText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("string") << "'proxy.example'\n"
+                                << "proxy.example";
+        QTest::newRow("escapes") << R"('a\'b\\c')"
+                                 << R"(a'b\c)";
+        QTest::newRow("unterminated string") << "'abc"
+                                             << "<none>";
+        QTest::newRow("escape at the end") << R"('abc\)"
+                                           << "<none>";
+        QTest::newRow("short unicode escape") << R"('\u00')"
+                                              << "<none>";
+        QTest::newRow("typed number") << "uint32 8080"
+                                      << "8080";
+        QTest::newRow("array") << "['localhost', '127.0.0.0/8', '::1']"
+                               << "localhost,127.0.0.0/8,::1";
+        QTest::newRow("empty typed array") << "@as []"
+                                           << "";
+        QTest::newRow("other array type") << "@ai []"
+                                          << "<none>";
+        QTest::newRow("unclosed array") << "['a', 'b'"
+                                        << "<none>";
+        QTest::newRow("trailing text") << "'a' b"
+                                       << "<none>";
+        QTest::newRow("bare word") << "manual"
+                                   << "<none>";
+    }
+
+    void settingText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(entryText(desktop::parseSettingText(text), QString()), expected);
+    }
+
+    // Each change is written and announced by its schema's monitor, 100 ms
+    // apart: within the settling time, so the whole burst is one reading.
+    void gnomeProxyChange_data()
+    {
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one schema") << QStringList{"http/host='next'"} << "GNOMEMode=manual; HTTPProxy=next:1";
+        QTest::newRow("burst over schemas")
+            << QStringList{"http/host='next'", "autoconfig-url='http://pac/'", "mode='auto'"}
+            << "AutoConfigURL=http://pac/; GNOMEMode=auto";
+    }
+
+    void gnomeProxyChange()
+    {
+        QFETCH(QStringList, changes);
+        QFETCH(QString, expected);
+        LiveSystemOptions liveOptions = options();
+        liveOptions.desktop.gsettingsProgram = fakeGsettings({"mode='manual'", "http/host='first'", "http/port=1"});
+        QVERIFY(!liveOptions.desktop.gsettingsProgram.isEmpty());
+        LiveFixture fixture(liveOptions);
+        QVERIFY(fixture.isConnected());
+        QCOMPARE(entryText(fixture.value("State:/Network/Global/Proxies"), "HTTPProxy"), "first:1");
+        QTest::qWait(300); // the monitors are running
+        fixture.clearChangeLists();
+        for (const QString &change : changes) {
+            QVERIFY(writeSettings(m_gsettings->path(), {change}));
+            QFile touched(m_gsettings->filePath("changed-" + schemaOf(change)));
+            QVERIFY(touched.open(QIODevice::WriteOnly));
+            QTest::qWait(100);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(entryText(fixture.value("State:/Network/Global/Proxies"), QString()), expected, 5000);
+        QTest::qWait(2 * liveOptions.desktop.settleMilliseconds);
+        QCOMPARE(desktopLists(fixture).size(), 1);
+    }
+
     void absentServices_data()
     {
         QTest::addColumn<bool>("busRunning");
+        QTest::addColumn<QString>("gsettings");
         QTest::addColumn<QStringList>("logged");
-        QTest::newRow("bus without services")
-            << true
-            << QStringList{"org.freedesktop.NetworkManager", "org.freedesktop.login1", "org.freedesktop.timedate1",
-                           "org.freedesktop.UPower", "org.freedesktop.resolve1"};
-        QTest::newRow("no bus") << false << QStringList{"cannot connect to the system bus"};
+        const QStringList services{"org.freedesktop.NetworkManager", "org.freedesktop.login1",
+                                   "org.freedesktop.timedate1", "org.freedesktop.UPower", "org.freedesktop.resolve1"};
+        QTest::newRow("bus without services") << true << "" << services;
+        QTest::newRow("no bus") << false << "" << QStringList{"cannot connect to the system bus"};
+        // GNOME's proxy settings are optional: their absence goes unlogged.
+        QTest::newRow("no GNOME proxy schema") << true << "schema absent" << services;
+        QTest::newRow("no gsettings command") << true << "/nonexistent/gsettings" << services;
     }
 
     void absentServices()
     {
         QFETCH(bool, busRunning);
+        QFETCH(QString, gsettings);
         QFETCH(QStringList, logged);
         LiveSystemOptions settings = options();
         if (!busRunning)
             settings.desktop.busAddress = QStringLiteral("unix:path=/nonexistent/keyvane-test-bus");
+        settings.desktop.gsettingsProgram = gsettings == "schema absent" ? fakeGsettings({}) : gsettings;
         SystemLogCapture log;
         LiveFixture fixture(settings);
         QVERIFY(fixture.isConnected());

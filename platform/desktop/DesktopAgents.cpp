@@ -3,9 +3,12 @@
 #include "platform/SystemLog.h"
 #include "platform/desktop/BusAgent.h"
 #include "platform/desktop/DesktopKeys.h"
+#include "platform/desktop/GnomeProxy.h"
 
 #include <QAtomicInt>
 #include <QDBusError>
+#include <QProcess>
+#include <QTimer>
 
 #include <vector>
 
@@ -18,9 +21,14 @@ struct DesktopAgents::Private
     QString connectionName;
     std::vector<std::unique_ptr<BusAgent>> agents;
     QStringList names;
+    // The gsettings monitors of GNOME's proxy schemas and the timer their
+    // lines restart; while GNOME's proxy settings are present.
+    std::unique_ptr<QObject> gnomeWatch;
+    std::vector<QProcess *> gnomeMonitors;
 
     ~Private()
     {
+        stopGnomeMonitors();
         // Readings underway end while their agents are whole.
         for (const auto &agent : agents)
             agent->finish();
@@ -37,6 +45,47 @@ struct DesktopAgents::Private
         connectionName = QStringLiteral("keyvane-desktop-%1").arg(counter.fetchAndAddRelaxed(1));
         return QDBusConnection::connectToBus(options.busAddress, connectionName);
     }
+
+    void publishProxies(bool watch)
+    {
+        const std::optional<PropertyListDictionary> gnome =
+            readGnomeProxy(options.gsettingsProgram, options.callTimeoutMilliseconds);
+        if (gnome && watch)
+            watchGnome();
+        sink(QStringLiteral("Proxies"), proxyKeys(options.environment, gnome.value_or(PropertyListDictionary())));
+    }
+
+    // Each line a monitor prints is a change; a burst of them makes one
+    // reading.
+    void watchGnome()
+    {
+        gnomeWatch = std::make_unique<QObject>();
+        auto *settle = new QTimer(gnomeWatch.get());
+        settle->setSingleShot(true);
+        settle->setInterval(options.settleMilliseconds);
+        QObject::connect(settle, &QTimer::timeout, gnomeWatch.get(), [this] { publishProxies(false); });
+        for (const QString &schema : gnomeProxySchemas()) {
+            auto *monitor = new QProcess(gnomeWatch.get());
+            monitor->setStandardErrorFile(QProcess::nullDevice());
+            QObject::connect(monitor, &QProcess::readyReadStandardOutput, gnomeWatch.get(), [monitor, settle] {
+                if (monitor->readAllStandardOutput().contains('\n'))
+                    settle->start();
+            });
+            monitor->start(options.gsettingsProgram, {QStringLiteral("monitor"), schema});
+            gnomeMonitors.push_back(monitor);
+        }
+    }
+
+    void stopGnomeMonitors()
+    {
+        for (QProcess *monitor : gnomeMonitors) {
+            monitor->disconnect();
+            monitor->kill();
+            monitor->waitForFinished(options.callTimeoutMilliseconds);
+        }
+        gnomeMonitors.clear();
+        gnomeWatch.reset();
+    }
 };
 
 DesktopAgents::DesktopAgents(const DesktopOptions &options, Sink sink) : d(std::make_unique<Private>())
@@ -52,7 +101,7 @@ void DesktopAgents::start()
     if (!d->options.enabled || !d->agents.empty())
         return;
     d->names.append(QStringLiteral("Proxies"));
-    d->sink(QStringLiteral("Proxies"), proxyKeys(d->options.environment));
+    d->publishProxies(true);
 
     const QDBusConnection bus = d->connect();
     if (!bus.isConnected()) {
@@ -92,7 +141,7 @@ int DesktopAgents::readings() const
     return total;
 }
 
-KeyValues proxyKeys(const QProcessEnvironment &environment)
+KeyValues proxyKeys(const QProcessEnvironment &environment, const PropertyListDictionary &gnome)
 {
     const auto variable = [&environment](const QString &lower) {
         const QString value = environment.value(lower);
@@ -107,14 +156,22 @@ KeyValues proxyKeys(const QProcessEnvironment &environment)
     };
     for (const auto &[name, entry] : proxies)
         insertText(&entries, QString::fromLatin1(entry), variable(QString::fromLatin1(name)).trimmed());
-    if (entries.isEmpty())
+    if (entries.isEmpty() && gnome.isEmpty())
         return KeyValues();
+    for (auto it = gnome.cbegin(); it != gnome.cend(); ++it) {
+        if (!entries.contains(it.key()))
+            entries.insert(it.key(), it.value());
+    }
     QStringList exceptions;
     const QStringList words = variable(QStringLiteral("no_proxy")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &word : words) {
         const QString trimmed = word.trimmed();
         if (!trimmed.isEmpty())
             exceptions.append(trimmed);
+    }
+    for (const PropertyListValue &host : gnome.value(QStringLiteral("ExceptionsList")).array()) {
+        if (!exceptions.contains(host.string()))
+            exceptions.append(host.string());
     }
     if (!exceptions.isEmpty())
         entries.insert(QStringLiteral("ExceptionsList"), stringArray(exceptions));

@@ -2,7 +2,7 @@
 
 // The desktop's agents on the system bus -- NetworkManager, systemd-logind,
 // systemd-timedated, UPower, systemd-resolved -- and the session's proxy
-// environment, turned into store keys (described in docs/store-keys.md).
+// settings (the environment, then GNOME's), turned into store keys (described in docs/store-keys.md).
 // Each agent is optional: while its service is not on the bus it has no
 // keys. A service that comes back is read afresh; one that goes takes its
 // keys with it.
@@ -29,6 +29,9 @@ struct DesktopOptions
     QString resolvedLinkStatePath = QStringLiteral("/run/systemd/resolve/netif");
     // The session environment the proxy settings come from.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The gsettings command GNOME's proxy settings are read and followed
+    // with, found on PATH unless it holds a '/' (empty leaves them out).
+    QString gsettingsProgram = QStringLiteral("gsettings");
     // Wait after a change signal before reading, so bursts make one reading.
     int settleMilliseconds = 20;
     // Wait after a service appears on the bus before reading it.
@@ -66,8 +69,10 @@ private:
 };
 
 // The proxy key from the environment's http_proxy, https_proxy, ftp_proxy,
-// all_proxy and no_proxy (lower case wins over upper case); none when no
-// proxy is set.
-KeyValues proxyKeys(const QProcessEnvironment &environment);
+// all_proxy and no_proxy (lower case wins over upper case), and GNOME's
+// entries (readGnomeProxy()): the environment's proxies win, GNOME's fill in
+// those it lacks, and the exceptions of both are merged. None when neither
+// sets a proxy.
+KeyValues proxyKeys(const QProcessEnvironment &environment, const PropertyListDictionary &gnome = {});
 
 } // namespace kv::desktop
