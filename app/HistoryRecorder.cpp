@@ -26,15 +26,18 @@ const kv::history::ChangeHistory &HistoryRecorder::history() const
     return m_model->history();
 }
 
-void HistoryRecorder::changesMerged(const QStringList &keys)
+void HistoryRecorder::changesMerged(const QStringList &keys, const PropertyListDictionary *currentValues)
 {
     if (keys.isEmpty() || !m_controller->store)
         return;
     // Sent inside the callout: the store still holds this list's old values.
-    // Both requests are as long as the change list, not the store.
+    // The current ones are those the merge read, when it read them. Both
+    // are as long as the change list, not the store.
     StoreConnection *store = m_controller->store.get();
     const std::optional<PropertyListDictionary> previous = storeCopyPreviousValues(store);
-    const std::optional<PropertyListDictionary> current = storeCopyMultiple(store, &keys, nullptr);
+    const std::optional<PropertyListDictionary> current = currentValues
+                                                              ? std::optional<PropertyListDictionary>(*currentValues)
+                                                              : storeCopyMultiple(store, &keys, nullptr);
     if (!previous || !current) {
         systemLog(QStringLiteral("History: the store did not give the values of %1 changed keys (%2)")
                       .arg(keys.size())

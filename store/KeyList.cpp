@@ -72,10 +72,10 @@ void KeyList::reloadKeys()
         m_fields.kvnBrowser->loadColumnZero();
 }
 
-void KeyList::storeNotification(const QStringList &changedKeys)
+std::optional<PropertyListDictionary> KeyList::storeNotification(const QStringList &changedKeys)
 {
     if (m_fields.browserUpdatePolicy != 1)
-        return;
+        return std::nullopt;
 
     // The current values of exactly the changed keys; those that no longer
     // exist are absent. No answer at all counts every key as gone.
@@ -142,6 +142,7 @@ void KeyList::storeNotification(const QStringList &changedKeys)
         }
         m_inspector.browserSingleClick(browser);
     }
+    return values;
 }
 
 void KeyList::restorePath(const QStringList &titles)
