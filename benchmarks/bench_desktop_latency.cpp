@@ -4,6 +4,7 @@
 // a store connection receives State:/Time. Goal: a median of 30 ms at the
 // default settling time.
 
+#include "benchmarks/Median.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/live/LiveSystemSource.h"
 #include "tests/DbusMockBus.h"
@@ -18,11 +19,7 @@
 
 namespace {
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::median;
 
 struct Delivery
 {

@@ -9,6 +9,7 @@
 // Usage: bench_large_snapshot [runs, default 5]
 
 #include "benchmarks/LargeSnapshot.h"
+#include "benchmarks/Median.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListFile.h"
 
@@ -89,11 +90,7 @@ double timeRun(const QString &program, const QStringList &arguments, bool untilS
     return ms;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 } // namespace
 

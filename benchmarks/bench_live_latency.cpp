@@ -2,6 +2,7 @@
 // keys), and, where a network namespace can be made, the time from an
 // address change to its key in the store.
 
+#include "benchmarks/Median.h"
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/live/LiveSystemSource.h"
 #include "platform/live/Netlink.h"
@@ -27,11 +28,7 @@ bool ip(const QStringList &arguments)
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::median;
 
 void benchReading()
 {

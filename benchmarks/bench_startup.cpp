@@ -20,6 +20,7 @@
 // setting up the font configuration only to release it), which is no part of
 // starting.
 
+#include "benchmarks/Median.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCoreApplication>
@@ -50,11 +51,7 @@ kv::PropertyListValue serviceValue(int i)
     return kv::PropertyListValue::fromDictionary(value);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 // One start: wall time in ms from starting the process to its "shown" line
 // (the shown window's first event-loop turn) and to its exit.

@@ -9,6 +9,7 @@
 // and its edited copy (equal parts shared, skipped unwalked).
 
 #include "app/KVNController.h"
+#include "benchmarks/Median.h"
 #include "history/ValueDiff.h"
 #include "inspector/KVNItem.h"
 #include "platform/ui/OutlineView.h"
@@ -59,11 +60,7 @@ PropertyListValue editedCopy(const PropertyListValue &value)
     return PropertyListValue::fromArray(outer);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 } // namespace
 

@@ -5,6 +5,7 @@
 //   bench_value_tree [-platform offscreen] [rounds]
 
 #include "app/KVNController.h"
+#include "benchmarks/Median.h"
 #include "inspector/KVNItem.h"
 #include "platform/ui/OutlineView.h"
 
@@ -57,11 +58,7 @@ int countRows(KVNItem *item)
     return rows;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 } // namespace
 
