@@ -84,8 +84,14 @@ ChangeHistory::ChangeHistory(qsizetype maximumEntries, qint64 maximumValueBytes)
 void ChangeHistory::append(const QDateTime &time, const QString &key, const PropertyListValue &oldValue,
                            const PropertyListValue &newValue)
 {
+    appendUtc(time.toUTC(), key, oldValue, newValue);
+}
+
+void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const PropertyListValue &oldValue,
+                              const PropertyListValue &newValue)
+{
     Entry entry;
-    entry.change = {time.toUTC(), changeKindOf(oldValue, newValue), key, oldValue, newValue};
+    entry.change = {time, changeKindOf(oldValue, newValue), key, oldValue, newValue};
     const qint64 serial = m_firstSerial + count();
     const auto latest = m_latest.find(key);
     Entry *before = latest == m_latest.end() ? nullptr : &entryBySerial(latest.value());
@@ -106,8 +112,11 @@ void ChangeHistory::append(const QDateTime &time, const QString &key, const Prop
 void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &keys,
                                      const PropertyListDictionary &previous, const PropertyListDictionary &current)
 {
+    // One conversion for the list: a local time's conversion reads the
+    // system's time zone each time.
+    const QDateTime utc = time.toUTC();
     for (const QString &key : keys)
-        append(time, key, previous.value(key), current.value(key));
+        appendUtc(utc, key, previous.value(key), current.value(key));
 }
 
 void ChangeHistory::dropOldest()

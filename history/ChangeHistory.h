@@ -95,6 +95,9 @@ private:
         qint64 next = -1; // serial of the key's next change, -1 when none yet
     };
     Entry &entryBySerial(qint64 serial) { return m_entries[size_t(serial - m_firstSerial)]; }
+    // append() with the time in UTC already.
+    void appendUtc(const QDateTime &time, const QString &key, const PropertyListValue &oldValue,
+                   const PropertyListValue &newValue);
     void dropOldest();
 
     qsizetype m_maximumEntries;
