@@ -5,10 +5,12 @@
 #include "platform/ui/TextRowIndex.h"
 #include "tests/TextTestSupport.h"
 
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTextLayout>
 
 #include <algorithm>
 
@@ -96,6 +98,8 @@ private Q_SLOTS:
     void longLinesAreCut();
     void wrapping_data();
     void wrapping();
+    void fixedPitchRowsBreakAsALayoutDoes_data();
+    void fixedPitchRowsBreakAsALayoutDoes();
     void positionsAndRows_data();
     void positionsAndRows();
     void longestRow_data();
@@ -250,6 +254,49 @@ void TestTextRowIndex::wrapping()
     QCOMPARE(index.rowCount(), lineStarts.size());
     index.layOut(testFont(), widthFitting(fits));
     QCOMPARE(rowTexts(index), rows);
+}
+
+void TestTextRowIndex::fixedPitchRowsBreakAsALayoutDoes_data()
+{
+    // Lines of a log in its fixed-pitch font, around the width of a row of
+    // `columns` characters: a row that fits is taken without a layout.
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qreal>("columns");
+    const QString line = QStringLiteral("Wed Dec 9 26 02:04:17.123 : Key Removed: host00100:/State:/Network/eth0/Key0");
+    const qreal length = qreal(line.size());
+    QTest::newRow("far narrower") << line << length * 2;
+    QTest::newRow("two characters to spare") << line << length + 2;
+    QTest::newRow("one to spare") << line << length + 1;
+    QTest::newRow("exactly as wide") << line << length;
+    QTest::newRow("half a character short") << line << length - 0.5;
+    QTest::newRow("one short") << line << length - 1;
+    QTest::newRow("half as wide") << line << length / 2;
+    QTest::newRow("tabs") << QStringLiteral("a\tb\tc\td\te\tf\tg") << qreal(12);
+    QTest::newRow("not ASCII") << QStringLiteral("Key Added: caf\u00e9 \u00e9t\u00e9 \u00e9t\u00e9") << qreal(20);
+}
+
+void TestTextRowIndex::fixedPitchRowsBreakAsALayoutDoes()
+{
+    QFETCH(QString, line);
+    QFETCH(qreal, columns);
+    const QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const qreal width = QFontMetricsF(font).horizontalAdvance(u'M') * columns;
+    TextRowIndex index;
+    index.setText(line, font, width);
+
+    QTextLayout layout(line, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(TextRowIndex::TabStopDistance);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine row = layout.createLine(); row.isValid(); row = layout.createLine())
+        row.setLineWidth(width);
+    layout.endLayout();
+    QList<QString> expected;
+    for (int i = 0; i < layout.lineCount(); ++i)
+        expected.append(line.mid(layout.lineAt(i).textStart(), layout.lineAt(i).textLength()));
+    QCOMPARE(rowTexts(index), expected);
 }
 
 void TestTextRowIndex::positionsAndRows_data()

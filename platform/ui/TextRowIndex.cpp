@@ -1,10 +1,28 @@
 #include "platform/ui/TextRowIndex.h"
 
+#include <QFontMetricsF>
 #include <QTextLayout>
 
 #include <algorithm>
 
 namespace kv::ui {
+
+namespace {
+
+// The one advance of the printable ASCII characters in `font`, or 0 when
+// they differ.
+qreal uniformAsciiAdvance(const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    const qreal advance = metrics.horizontalAdvance(QLatin1Char('M'));
+    for (char c = 0x20; c < 0x7f; ++c) {
+        if (metrics.horizontalAdvance(QLatin1Char(c)) != advance)
+            return 0;
+    }
+    return advance > 0 ? advance : 0;
+}
+
+} // namespace
 
 TextRowIndex::TextRowIndex()
 {
@@ -19,6 +37,12 @@ void TextRowIndex::setText(const QString &text, const QFont &font, qreal wrapWid
 
 void TextRowIndex::layOut(const QFont &font, qreal wrapWidth)
 {
+    if (font != m_font)
+        m_asciiAdvanceKnown = false;
+    if (wrapWidth > 0 && !m_asciiAdvanceKnown) {
+        m_asciiAdvance = uniformAsciiAdvance(font);
+        m_asciiAdvanceKnown = true;
+    }
     m_font = font;
     m_wrapWidth = wrapWidth;
     m_rows.clear();
@@ -55,6 +79,22 @@ TextRowIndex::Relayout TextRowIndex::replace(TextRange range, const QString &str
     m_rows.erase(m_rows.begin() + qsizetype(first), m_rows.begin() + qsizetype(kept));
     m_rows.insert(m_rows.begin() + qsizetype(first), middle.begin(), middle.end());
     return {qsizetype(first), qsizetype(kept - first), qsizetype(middle.size())};
+}
+
+bool TextRowIndex::fitsUnlaidOut(qsizetype from, qsizetype to) const
+{
+    // A log's lines are mostly such; laying each out would be most of the
+    // cost of adding it.
+    // A character's width and a fiftieth of the row to spare, against any
+    // rounding of the advances in a layout.
+    if (m_asciiAdvance <= 0 || qreal(to - from + 1) * m_asciiAdvance > m_wrapWidth * 0.98)
+        return false;
+    const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
+    for (qsizetype i = from; i < to; ++i) {
+        if (data[i] < 0x20 || data[i] > 0x7e)
+            return false;
+    }
+    return true;
 }
 
 qsizetype TextRowIndex::rowOfPosition(qsizetype position) const
@@ -98,7 +138,7 @@ void TextRowIndex::addLineRows(qsizetype start, qsizetype end, std::vector<Row> 
     bool lineStart = true;
     const bool wraps = m_wrapWidth > 0;
     const auto add = [&](qsizetype from, qsizetype to) {
-        if (wraps && to > from) {
+        if (wraps && to > from && !fitsUnlaidOut(from, to)) {
             // Breaks where a text edit of the same width breaks the line.
             QTextLayout layout(m_text.mid(from, to - from), m_font);
             QTextOption option;
