@@ -292,7 +292,8 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
     // The column again: untouched rows kept (their extents moved), each run of
     // touched rows grouped afresh from the entries between the untouched rows
     // around it.
-    const TreeBranch &old = m_tree.at(column);
+    // The kept rows are moved, not copied, when nothing else shares them.
+    TreeBranch old = std::move(m_tree[column]);
     TreeBranch branch;
     std::vector<RowExtent> newExtents;
     branch.names.reserve(old.names.size());
@@ -301,8 +302,8 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
     qsizetype row = 0;
     auto keep = [&](qsizetype until) {
         for (; row < until; ++row) {
-            branch.names.append(old.names.at(row));
-            branch.nodes.append(old.nodes.at(row));
+            branch.names.append(std::move(old.names[row]));
+            branch.nodes.append(std::move(old.nodes[row]));
             newExtents.push_back({newIndex(extents[size_t(row)].first), newIndex(extents[size_t(row)].last)});
         }
     };

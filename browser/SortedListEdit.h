@@ -5,7 +5,11 @@
 // Whoever keeps something parallel to the list (such as each key's
 // decomposition) can make the same edit to it.
 
+#include <QList>
 #include <QString>
+
+#include <algorithm>
+#include <type_traits>
 
 #include <cstddef>
 #include <utility>
@@ -34,6 +38,33 @@ struct SortedListEdit
     }
 };
 
+namespace detail {
+
+template<class T>
+struct IsQList : std::false_type
+{};
+template<class T>
+struct IsQList<QList<T>> : std::true_type
+{};
+
+// Erases [first, last) of `list`. A QList drops entries at its front
+// without moving the rest: a run nearer the front than the end is erased by
+// moving the entries before it instead of those after it.
+template<class List>
+void eraseTowardNearerEnd(List &list, qsizetype first, qsizetype last)
+{
+    if constexpr (IsQList<List>::value) {
+        if (first < qsizetype(list.size()) - last) {
+            std::move_backward(list.begin(), list.begin() + first, list.begin() + last);
+            list.erase(list.begin(), list.begin() + (last - first));
+            return;
+        }
+    }
+    list.erase(list.begin() + first, list.begin() + last);
+}
+
+} // namespace detail
+
 // Up to this many runs removed and keys added, a list is edited in place;
 // each such edit moves the entries after it, so more are made in one pass.
 inline constexpr std::size_t SortedListInPlaceEdits = 8;
@@ -58,7 +89,7 @@ void applySortedListEdit(List &list, const SortedListEdit &edit, Make make)
             // front of it.
             if (nextRemoved != edit.removed.crend()
                 && (nextAdded == edit.added.crend() || nextRemoved->first >= nextAdded->first)) {
-                list.erase(list.begin() + nextRemoved->first, list.begin() + nextRemoved->second);
+                detail::eraseTowardNearerEnd(list, nextRemoved->first, nextRemoved->second);
                 ++nextRemoved;
             } else {
                 list.insert(list.begin() + nextAdded->first, make(nextAdded->second));
