@@ -326,7 +326,12 @@ void StoreEngine::setValues(const PropertyListDictionary &values)
         whole = settable(it.key(), it.value());
     if (whole) {
         d->values = values;
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
+        // Each key is news only to connections receiving changes; a source
+        // loading the store before any connection listens walks it once.
+        const bool anyReceives = std::any_of(d->connections.cbegin(), d->connections.cend(), [](StoreConnection *c) {
+            return StoreConnectionAccess::of(c).receivesChanges();
+        });
+        for (auto it = values.cbegin(); anyReceives && it != values.cend(); ++it)
             changed(it.key(), PropertyListValue());
     } else {
         for (auto it = values.cbegin(); it != values.cend(); ++it)
