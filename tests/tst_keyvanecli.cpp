@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 
 using namespace kv;
 
@@ -61,6 +62,35 @@ QByteArray xmlOf(const PropertyListDictionary &contents)
 {
     QString error;
     return writePropertyListXml(PropertyListValue::fromDictionary(contents), &error);
+}
+
+// Writes `contents` over the file at `path`; false when it cannot.
+bool rewrite(const QString &path, const PropertyListDictionary &contents)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(xmlOf(contents)) > 0;
+}
+
+// The program has no way to say it is ready: rewrites the file at `path`
+// with `key` set to "user-0", "user-1"… until `watch` prints a line (at
+// most 40 times), then gathers what it prints for 300 ms more. What it
+// printed, with *rounds the number of rewrites; none when a rewrite failed.
+std::optional<QByteArray> rewriteUntilPrinted(QProcess &watch, const QString &path, PropertyListDictionary &contents,
+                                              const QString &key, int *rounds)
+{
+    QByteArray seen;
+    int round = 0;
+    for (; round < 40 && !seen.contains('\n'); ++round) {
+        QTest::qWait(250);
+        contents.insert(key, PropertyListValue::fromString(QStringLiteral("user-%1").arg(round)));
+        if (!rewrite(path, contents))
+            return std::nullopt;
+        watch.waitForReadyRead(250);
+        seen += watch.readAllStandardOutput();
+    }
+    QTest::qWait(300);
+    *rounds = round;
+    return seen + watch.readAllStandardOutput();
 }
 
 } // namespace
@@ -553,22 +583,12 @@ private Q_SLOTS:
         watch.start(program, {"--snapshot", path, "watch"});
         QVERIFY(watch.waitForStarted());
 
-        // The program has no way to say it is ready: rewrite until a change is seen.
         const QString key = QStringLiteral("State:/Users/ConsoleUser");
         PropertyListDictionary contents = fixtureContents();
-        QByteArray seen;
-        for (int round = 0; round < 40 && !seen.contains('\n'); ++round) {
-            QTest::qWait(250);
-            contents.insert(key, PropertyListValue::fromString(QStringLiteral("user-%1").arg(round)));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.write(xmlOf(contents)) > 0);
-            file.close();
-            watch.waitForReadyRead(250);
-            seen += watch.readAllStandardOutput();
-        }
-        QTest::qWait(300);
-        seen += watch.readAllStandardOutput();
+        int rounds = 0;
+        const std::optional<QByteArray> printed = rewriteUntilPrinted(watch, path, contents, key, &rounds);
+        QVERIFY(printed);
+        const QByteArray &seen = *printed;
         QVERIFY2(!seen.isEmpty(), "watch printed nothing");
         const QStringList lines = QString::fromUtf8(seen).split('\n', Qt::SkipEmptyParts);
         for (const QString &line : lines)
@@ -577,11 +597,7 @@ private Q_SLOTS:
 
         // Another key: removed from the file.
         contents.remove(QStringLiteral("Setup:/System"));
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.write(xmlOf(contents)) > 0);
-        }
+        QVERIFY(rewrite(path, contents));
         QByteArray more;
         QTRY_VERIFY_WITH_TIMEOUT((more += watch.readAllStandardOutput()).contains("Setup:/System\n"), 5000);
         QCOMPARE(more, QByteArray("Setup:/System\n"));
@@ -605,20 +621,10 @@ private Q_SLOTS:
 
         const QString key = QStringLiteral("State:/Users/ConsoleUser");
         PropertyListDictionary contents = fixtureContents();
-        QByteArray seen;
         int round = 0;
-        for (; round < 40 && !seen.contains('\n'); ++round) {
-            QTest::qWait(250);
-            contents.insert(key, PropertyListValue::fromString(QStringLiteral("user-%1").arg(round)));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.write(xmlOf(contents)) > 0);
-            file.close();
-            watch.waitForReadyRead(250);
-            seen += watch.readAllStandardOutput();
-        }
-        QTest::qWait(300);
-        seen += watch.readAllStandardOutput();
+        const std::optional<QByteArray> printed = rewriteUntilPrinted(watch, path, contents, key, &round);
+        QVERIFY(printed);
+        const QByteArray &seen = *printed;
         const QStringList lines = QString::fromUtf8(seen).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(!lines.isEmpty(), "watch printed nothing");
         // Each line follows on from the one before: its old value is the
@@ -638,11 +644,7 @@ private Q_SLOTS:
         QCOMPARE(before, QStringLiteral("user-%1").arg(round - 1));
 
         contents.remove(QStringLiteral("Setup:/System"));
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.write(xmlOf(contents)) > 0);
-        }
+        QVERIFY(rewrite(path, contents));
         QByteArray more;
         QTRY_VERIFY_WITH_TIMEOUT((more += watch.readAllStandardOutput()).endsWith('\n'), 5000);
         QVERIFY2(more.contains("\"kind\": \"removed\", \"key\": \"Setup:/System\", \"old\": "
