@@ -9,9 +9,8 @@
 #include <QString>
 
 #include <algorithm>
-#include <type_traits>
-
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <vector>
 

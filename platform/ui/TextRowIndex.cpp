@@ -38,11 +38,9 @@ void TextRowIndex::setText(const QString &text, const QFont &font, qreal wrapWid
 void TextRowIndex::layOut(const QFont &font, qreal wrapWidth)
 {
     if (font != m_font)
-        m_asciiAdvanceKnown = false;
-    if (wrapWidth > 0 && !m_asciiAdvanceKnown) {
+        m_asciiAdvance.reset();
+    if (wrapWidth > 0 && !m_asciiAdvance)
         m_asciiAdvance = uniformAsciiAdvance(font);
-        m_asciiAdvanceKnown = true;
-    }
     m_font = font;
     m_wrapWidth = wrapWidth;
     m_rows.clear();
@@ -84,10 +82,10 @@ TextRowIndex::Relayout TextRowIndex::replace(TextRange range, const QString &str
 bool TextRowIndex::fitsUnlaidOut(qsizetype from, qsizetype to) const
 {
     // A log's lines are mostly such; laying each out would be most of the
-    // cost of adding it.
-    // A character's width and a fiftieth of the row to spare, against any
-    // rounding of the advances in a layout.
-    if (m_asciiAdvance <= 0 || qreal(to - from + 1) * m_asciiAdvance > m_wrapWidth * 0.98)
+    // cost of adding it. A character's width and a fiftieth of the row are
+    // kept to spare, against any rounding of the advances in a layout.
+    const qreal advance = m_asciiAdvance.value_or(0);
+    if (advance <= 0 || qreal(to - from + 1) * advance > m_wrapWidth * 0.98)
         return false;
     const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
     for (qsizetype i = from; i < to; ++i) {

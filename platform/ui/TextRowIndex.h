@@ -18,6 +18,7 @@
 #include <QFont>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace kv::ui {
@@ -98,16 +99,17 @@ private:
     void addLineRows(qsizetype start, qsizetype end, std::vector<Row> &rows) const;
 
     // Whether [from, to) is printable ASCII narrower than the wrap width by a
-    // character at least: one row, without laying it out.
+    // character and a fiftieth of the width at least: one row, without
+    // laying it out.
     bool fitsUnlaidOut(qsizetype from, qsizetype to) const;
 
     QString m_text;
     QFont m_font;
     qreal m_wrapWidth = 0;
-    // The advance of every printable ASCII character when the font gives
-    // them all the same one (a fixed-pitch font), else 0.
-    qreal m_asciiAdvance = 0;
-    bool m_asciiAdvanceKnown = false; // for m_font
+    // The advance of every printable ASCII character in m_font when the font
+    // gives them all the same one (a fixed-pitch font), else 0; found when
+    // first wrapping in the font.
+    std::optional<qreal> m_asciiAdvance;
     std::vector<Row> m_rows;
 };
 
