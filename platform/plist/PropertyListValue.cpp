@@ -32,10 +32,10 @@ struct PropertyListValue::Deferred
     bool operator==(const Deferred &other) const { return sameSourceAs(other); }
 };
 
-struct PropertyListValue::Data
+struct PropertyListValue::Data : SharedCount
 {
     Kind kind;
-    int deferredDepth = 0; // the depth of a Deferred payload
+    quint16 deferredDepth = 0; // the depth of a Deferred payload
     // Replaced by the content it stands for when a Deferred is read: the
     // value stays the same value, so the change is no change to its users.
     mutable std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64, double,
@@ -52,10 +52,10 @@ PropertyListValue::Data::~Data()
 {
     // The work list of the outermost destruction on this thread. A plain
     // pointer, so that it stays usable while static values are destroyed at exit.
-    thread_local std::vector<std::shared_ptr<const Data>> *pending = nullptr;
+    thread_local std::vector<Reference> *pending = nullptr;
 
-    std::vector<std::shared_ptr<const Data>> work;
-    std::vector<std::shared_ptr<const Data>> &list = pending ? *pending : work;
+    std::vector<Reference> work;
+    std::vector<Reference> &list = pending ? *pending : work;
     if (auto *dictionary = std::get_if<PropertyListDictionary>(&payload)) {
         if (dictionary->isDetached()) {
             for (auto it = dictionary->begin(); it != dictionary->end(); ++it) {
@@ -75,7 +75,7 @@ PropertyListValue::Data::~Data()
         return;
     pending = &work;
     while (!work.empty()) {
-        std::shared_ptr<const Data> next = std::move(work.back());
+        Reference next = std::move(work.back());
         work.pop_back();
         next.reset();
     }
@@ -238,49 +238,49 @@ void describe(QString &out, const PropertyListValue &value, int level, bool nest
 
 PropertyListValue PropertyListValue::fromDictionary(PropertyListDictionary dictionary)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Dictionary, 0, std::move(dictionary)}));
+    return made(new Data{{}, Kind::Dictionary, 0, std::move(dictionary)});
 }
 
 PropertyListValue PropertyListValue::fromArray(PropertyListArray array)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Array, 0, std::move(array)}));
+    return made(new Data{{}, Kind::Array, 0, std::move(array)});
 }
 
 PropertyListValue PropertyListValue::fromString(QString string)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::String, 0, std::move(string)}));
+    return made(new Data{{}, Kind::String, 0, std::move(string)});
 }
 
 PropertyListValue PropertyListValue::fromInteger(qint64 value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, 0, value}));
+    return made(new Data{{}, Kind::Integer, 0, value});
 }
 
 PropertyListValue PropertyListValue::fromUnsignedInteger(quint64 value)
 {
     if (value <= quint64(std::numeric_limits<qint64>::max()))
         return fromInteger(qint64(value));
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Integer, 0, value}));
+    return made(new Data{{}, Kind::Integer, 0, value});
 }
 
 PropertyListValue PropertyListValue::fromReal(double value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Real, 0, value}));
+    return made(new Data{{}, Kind::Real, 0, value});
 }
 
 PropertyListValue PropertyListValue::fromBoolean(bool value)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Boolean, 0, value}));
+    return made(new Data{{}, Kind::Boolean, 0, value});
 }
 
 PropertyListValue PropertyListValue::fromData(QByteArray data)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Data, 0, std::move(data)}));
+    return made(new Data{{}, Kind::Data, 0, std::move(data)});
 }
 
 PropertyListValue PropertyListValue::fromDate(const QDateTime &date)
 {
-    return PropertyListValue(std::make_shared<const Data>(Data{Kind::Date, 0, date.toUTC()}));
+    return made(new Data{{}, Kind::Date, 0, date.toUTC()});
 }
 
 PropertyListValue PropertyListValue::deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
@@ -289,40 +289,58 @@ PropertyListValue PropertyListValue::deferred(Kind kind, int depth, std::shared_
     Q_ASSERT(kind == Kind::Dictionary || kind == Kind::Array);
     Q_ASSERT(document && begin >= 0 && begin <= end && end <= document->bytes.size());
     Q_ASSERT(end <= qsizetype(std::numeric_limits<quint32>::max()));
-    return PropertyListValue(std::make_shared<const Data>(
-        Data{kind, std::max(depth, 1), Deferred{std::move(document), quint32(begin), quint32(end - begin)}}));
+    return made(new Data{{},
+                         kind,
+                         quint16(std::clamp(depth, 1, 0xffff)),
+                         Deferred{std::move(document), quint32(begin), quint32(end - begin)}});
+}
+
+void PropertyListValue::destroy(const SharedCount *data)
+{
+    delete static_cast<const Data *>(data);
+}
+
+PropertyListValue PropertyListValue::made(const Data *data)
+{
+    return PropertyListValue(Reference::adopt(data));
+}
+
+const PropertyListValue::Data *PropertyListValue::stored() const
+{
+    return static_cast<const Data *>(d.get());
 }
 
 const PropertyListValue::Data &PropertyListValue::content() const
 {
-    if (std::holds_alternative<Deferred>(d->payload))
+    if (std::holds_alternative<Deferred>(stored()->payload))
         read();
-    return *d;
+    return *stored();
 }
 
 void PropertyListValue::read() const
 {
-    const Deferred *deferred = d ? std::get_if<Deferred>(&d->payload) : nullptr;
+    const Deferred *deferred = d ? std::get_if<Deferred>(&stored()->payload) : nullptr;
     if (!deferred)
         return;
-    const PropertyListValue made =
+    const PropertyListValue readValue =
         deferred->document->read(deferred->document->bytes, deferred->begin, deferred->begin + deferred->length);
     // The reader checked these bytes before deferring them; should they not
     // make a value of the kind promised after all, the value reads as empty
     // rather than as something of another kind.
-    const bool promised = made.d && made.d->kind == d->kind && !std::holds_alternative<Deferred>(made.d->payload);
+    const bool promised = readValue.d && readValue.stored()->kind == stored()->kind
+                          && !std::holds_alternative<Deferred>(readValue.stored()->payload);
     Q_ASSERT(promised);
     if (promised)
-        d->payload = made.d->payload; // shares the container made
-    else if (d->kind == Kind::Dictionary)
-        d->payload = PropertyListDictionary();
+        stored()->payload = readValue.stored()->payload; // shares the container made
+    else if (stored()->kind == Kind::Dictionary)
+        stored()->payload = PropertyListDictionary();
     else
-        d->payload = PropertyListArray();
+        stored()->payload = PropertyListArray();
 }
 
 PropertyListValue::Kind PropertyListValue::kind() const
 {
-    return d ? d->kind : Kind::None;
+    return d ? stored()->kind : Kind::None;
 }
 
 bool PropertyListValue::isNumber() const
@@ -461,8 +479,8 @@ int PropertyListValue::depth() const
     QList<std::pair<const PropertyListValue *, int>> pending{{this, 1}};
     while (!pending.isEmpty()) {
         const auto [value, level] = pending.takeLast();
-        if (std::holds_alternative<Deferred>(value->d->payload)) {
-            deepest = std::max(deepest, level - 1 + value->d->deferredDepth);
+        if (std::holds_alternative<Deferred>(value->stored()->payload)) {
+            deepest = std::max(deepest, level - 1 + value->stored()->deferredDepth);
             continue;
         }
         deepest = std::max(deepest, level);
@@ -483,8 +501,8 @@ bool PropertyListValue::nestsDeeperThan(int limit) const
         return limit < 0;
     if (limit < 1)
         return true;
-    if (std::holds_alternative<Deferred>(d->payload))
-        return d->deferredDepth > limit;
+    if (std::holds_alternative<Deferred>(stored()->payload))
+        return stored()->deferredDepth > limit;
     // Recursion at most `limit` levels deep.
     if (isDictionary()) {
         for (const PropertyListValue &child : dictionary()) {
@@ -504,13 +522,13 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
 {
     if (d == other.d)
         return true;
-    if (!d || !other.d || d->kind != other.d->kind)
+    if (!d || !other.d || stored()->kind != other.stored()->kind)
         return false;
-    const Deferred *deferred = std::get_if<Deferred>(&d->payload);
-    const Deferred *otherDeferred = std::get_if<Deferred>(&other.d->payload);
+    const Deferred *deferred = std::get_if<Deferred>(&stored()->payload);
+    const Deferred *otherDeferred = std::get_if<Deferred>(&other.stored()->payload);
     if (deferred && otherDeferred && deferred->sameSourceAs(*otherDeferred))
         return true;
-    switch (d->kind) {
+    switch (stored()->kind) {
     case Kind::Integer:
         return isUnsignedInteger() == other.isUnsignedInteger() && unsignedInteger() == other.unsignedInteger();
     case Kind::Real: {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SharedReference.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -36,7 +38,7 @@ inline int storeKeyCompare(const QString &a, const QString &b)
 class PropertyListValue
 {
 public:
-    enum class Kind { None, Dictionary, Array, String, Integer, Real, Boolean, Data, Date };
+    enum class Kind : quint8 { None, Dictionary, Array, String, Integer, Real, Boolean, Data, Date };
 
     PropertyListValue() = default;
 
@@ -134,10 +136,21 @@ public:
 private:
     struct Data;
     struct Deferred;
-    const Data &content() const; // *d, read first if deferred; d must be set
-    explicit PropertyListValue(std::shared_ptr<const Data> data) : d(std::move(data)) {}
-    std::shared_ptr<const Data> d;
+    static void destroy(const SharedCount *data);
+    using Reference = SharedReference<SharedCount, &PropertyListValue::destroy>;
+    static PropertyListValue made(const Data *data);
+    const Data *stored() const;  // what d refers to; d must be set
+    const Data &content() const; // *stored(), read first if deferred
+    explicit PropertyListValue(Reference data) : d(std::move(data)) {}
+    Reference d;
 };
+
+} // namespace kv
+
+// A value is one reference: containers move it as its bytes.
+Q_DECLARE_TYPEINFO(kv::PropertyListValue, Q_RELOCATABLE_TYPE);
+
+namespace kv {
 
 // An array of the strings, in order.
 PropertyListValue stringArray(const QStringList &strings);
