@@ -158,12 +158,13 @@ bool DecomposedKey::hasSameComponents(const DecomposedKey &other) const
 
 DecomposedKeyPtr decomposedStringByScanning(const QString &key)
 {
-    auto result = std::make_shared<DecomposedKey>(key);
+    auto *made = new DecomposedKey(key);
+    DecomposedKeyPtr result = DecomposedKeyPtr::adopt(made);
     // Keys too long for the component boundaries are left empty, like keys
     // that cannot be placed in the browser.
     if (key.size() > DecomposedKey::MaximumKeyLength)
         return result;
-    auto &components = result->m_components;
+    auto &components = made->m_components;
 
     KeyScanner scanner(key);
     QStringView domain;
@@ -197,8 +198,9 @@ DecomposedKeyPtr decomposedString(const QString &key)
     // meets a character the scans would skip. Without such characters the
     // scans reduce to splitting at the first ":" and then at "/" (done by
     // splitPathNow when the path is first asked for).
-    auto result = std::make_shared<DecomposedKey>(key);
-    auto &components = result->m_components;
+    auto *made = new DecomposedKey(key);
+    DecomposedKeyPtr result = DecomposedKeyPtr::adopt(made);
+    auto &components = made->m_components;
     const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
     const qsizetype size = key.size();
 
@@ -215,7 +217,7 @@ DecomposedKeyPtr decomposedString(const QString &key)
     }
     components.append({0, quint32(at), 0, 1, 1});
     if (at + 1 < size) // a path follows: split when first asked for
-        result->m_pathAt = qint32(at + 1);
+        made->m_pathAt = qint32(at + 1);
     return result;
 }
 

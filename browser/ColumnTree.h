@@ -10,6 +10,8 @@
 // boundaries of its components; components are made into strings on request.
 // The components after the domain are found when first asked for.
 
+#include "platform/SharedReference.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,7 +23,8 @@
 namespace kv {
 
 class DecomposedKey;
-using DecomposedKeyPtr = std::shared_ptr<const DecomposedKey>;
+void destroyDecomposedKey(const DecomposedKey *key);
+using DecomposedKeyPtr = SharedReference<DecomposedKey, &destroyDecomposedKey>;
 using DecomposedKeyList = std::vector<DecomposedKeyPtr>;
 
 // One component seen without copying: an optional leading "/", a text inside
@@ -41,7 +44,7 @@ struct ComponentView
 // The components of one store key: the domain component with its ":", then
 // one component per "/"-separated piece, each with its leading "/". Shared and
 // immutable; it also carries the store key it was made from.
-class DecomposedKey
+class DecomposedKey : public SharedCount
 {
 public:
     // An empty DecomposedKey of `storeKey`.
@@ -121,14 +124,20 @@ private:
         qint32 m_restCapacity = 0;
     };
 
-    QString m_key;
     // The domain component is found at once; the components after it, which
     // a browser's first column does not need, are found on first use (the
     // key's offset where they start is kept until then, else -1). Not to be
-    // used from two threads at once.
-    mutable ComponentList m_components;
+    // used from two threads at once. The offset comes first, beside the
+    // reference count.
     mutable qint32 m_pathAt = -1;
+    QString m_key;
+    mutable ComponentList m_components;
 };
+
+inline void destroyDecomposedKey(const DecomposedKey *key)
+{
+    delete key;
+}
 
 // Splits a store key into its components. Keys without any white space or
 // line break take a direct path (finding the components after the domain on

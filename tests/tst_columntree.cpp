@@ -203,7 +203,7 @@ void TestColumnTree::keysAreSharedNotCopied()
     QCOMPARE(one.nodes.at(0).leaf->at(0).get(), list[1].get());
     QCOMPARE(one.nodes.at(1).key.get(), list[2].get());
     // Input list, column 0's LEAF and column 1's KEY hold the same object.
-    QCOMPARE(list[0].use_count(), 3);
+    QCOMPARE(list[0].referenceCount(), 3);
 }
 
 void TestColumnTree::lastKeyEndingInRowWins()
