@@ -627,6 +627,7 @@ private:
         quint32 nodes = 0;
         quint16 height = 0;
         CheckMark mark = CheckUnseen;
+        bool isString = false; // a string, checked (CheckDone)
     };
 
     CheckState checkState(quint64 ref) const
@@ -722,14 +723,13 @@ private:
     {
         if (ref >= m_objectCount || depth > PropertyListMaximumDepth)
             return false;
+        const CheckState state = checkState(ref);
+        if (state.mark == CheckDone)
+            return state.isString; // checked before, as a key or as a value
         ObjectHeader h;
-        if (!readHeader(ref, 0, &h) || !isString(h))
+        if (!readHeader(ref, 0, &h) || !isString(h) || !scalarDecodes(h))
             return false;
-        if (checkState(ref).mark == CheckDone)
-            return true; // checked before, as a key or as a value
-        if (!scalarDecodes(h))
-            return false;
-        setCheck(ref, {1, 1, CheckDone});
+        setCheck(ref, {1, 1, CheckDone, true});
         return true;
     }
 
@@ -800,7 +800,7 @@ private:
             if (!isContainer(h)) {
                 if (!scalarDecodes(h))
                     return false;
-                setCheck(r, {1, 1, CheckDone});
+                setCheck(r, {1, 1, CheckDone, isString(h)});
                 *n = 1;
                 *hgt = 1;
                 return true;
