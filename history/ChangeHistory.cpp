@@ -11,10 +11,10 @@ namespace {
 // What the estimate counts beside the content, allocations' own overhead
 // included: a value's shared block, the block holding a text (a string's or
 // a dictionary key's), a dictionary entry's node, an array element's slot.
-constexpr qint64 ValueOverhead = 80;
+constexpr qint64 ValueOverhead = 48;
 constexpr qint64 TextOverhead = 32;
 constexpr qint64 DictionaryEntryOverhead = 96;
-constexpr qint64 ArrayElementOverhead = 16;
+constexpr qint64 ArrayElementOverhead = 8;
 
 } // namespace
 
