@@ -6,6 +6,7 @@
 // not 16), which adds up for objects held by the hundred thousand.
 
 #include <QTypeInfo>
+#include <QtGlobal>
 
 #include <atomic>
 #include <cstddef>
@@ -29,7 +30,11 @@ struct SharedCount
 // A reference to a shared `T` (derived from SharedCount), or none. `Destroy`
 // deletes the object when its last reference goes; it is called only then,
 // so that `T` may be incomplete wherever references are merely copied.
-template<typename T, void (*Destroy)(const T *)>
+//
+// With `Tagged`, a reference may hold an odd number (a tag) instead: it
+// refers to no object, and is copied and compared as it is. Objects are
+// at least 2-aligned, so a tag is never an object's address.
+template<typename T, void (*Destroy)(const T *), bool Tagged = false>
 class SharedReference
 {
 public:
@@ -43,9 +48,18 @@ public:
         return reference;
     }
 
+    // A reference holding the tag `bits` (odd).
+    static SharedReference tag(quintptr bits) requires Tagged
+    {
+        Q_ASSERT(bits & 1);
+        SharedReference reference;
+        reference.m_object = reinterpret_cast<const T *>(bits);
+        return reference;
+    }
+
     SharedReference(const SharedReference &other) noexcept : m_object(other.m_object)
     {
-        if (m_object)
+        if (refersToObject())
             m_object->references.fetch_add(1, std::memory_order_relaxed);
     }
     SharedReference(SharedReference &&other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
@@ -61,19 +75,28 @@ public:
     }
     ~SharedReference()
     {
-        if (m_object && m_object->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (refersToObject() && m_object->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
             Destroy(m_object);
     }
 
     void reset() noexcept { SharedReference().swap(*this); }
     void swap(SharedReference &other) noexcept { std::swap(m_object, other.m_object); }
 
+    // The object, or (for a tag) an address that is not one.
     const T *get() const { return m_object; }
+    bool isTag() const
+    {
+        if constexpr (Tagged)
+            return quintptr(m_object) & 1;
+        return false;
+    }
+    quintptr tagBits() const { return quintptr(m_object); }
+    bool refersToObject() const { return m_object != nullptr && !isTag(); }
     const T *operator->() const { return m_object; }
     const T &operator*() const { return *m_object; }
     explicit operator bool() const { return m_object != nullptr; }
     // How many references the object has (for tests of sharing); 0 for none.
-    int referenceCount() const { return m_object ? m_object->references.load(std::memory_order_relaxed) : 0; }
+    int referenceCount() const { return refersToObject() ? m_object->references.load(std::memory_order_relaxed) : 0; }
 
     friend bool operator==(const SharedReference &a, const SharedReference &b) { return a.m_object == b.m_object; }
     friend bool operator==(const SharedReference &a, std::nullptr_t) { return a.m_object == nullptr; }
@@ -85,8 +108,8 @@ private:
 } // namespace kv
 
 // A reference moves as its bytes: containers relocate it with memmove.
-template<typename T, void (*Destroy)(const T *)>
-class QTypeInfo<kv::SharedReference<T, Destroy>>
+template<typename T, void (*Destroy)(const T *), bool Tagged>
+class QTypeInfo<kv::SharedReference<T, Destroy, Tagged>>
 {
 public:
     enum { isComplex = true, isRelocatable = true, isPointer = false, isIntegral = false };

@@ -155,6 +155,14 @@ void TestPropertyListValue::integers_data()
     QTest::newRow("2^63") << PropertyListValue::fromUnsignedInteger(quint64(max) + 1) << true << min
                           << quint64(max) + 1;
     QTest::newRow("uint64 max") << PropertyListValue::fromUnsignedInteger(umax) << true << qint64(-1) << umax;
+    // Integers of up to 56 bits are held in the value itself, the others in
+    // a block of their own: both sides of the line.
+    const qint64 inlineMax = (qint64(1) << 55) - 1;
+    QTest::newRow("largest held inline") << num(inlineMax) << false << inlineMax << quint64(inlineMax);
+    QTest::newRow("smallest held inline") << num(-inlineMax - 1) << false << -inlineMax - 1 << quint64(-inlineMax - 1);
+    QTest::newRow("just above inline") << num(inlineMax + 1) << false << inlineMax + 1 << quint64(inlineMax + 1);
+    QTest::newRow("just below inline") << num(-inlineMax - 2) << false << -inlineMax - 2 << quint64(-inlineMax - 2);
+    QTest::newRow("minus one") << num(-1) << false << qint64(-1) << umax;
 }
 
 void TestPropertyListValue::integers()
@@ -166,6 +174,16 @@ void TestPropertyListValue::integers()
     QCOMPARE(value.isUnsignedInteger(), isUnsigned);
     QCOMPARE(value.integer(), integer);
     QCOMPARE(value.unsignedInteger(), unsignedInteger);
+    QCOMPARE(value.real(), isUnsigned ? double(unsignedInteger) : double(integer));
+    QCOMPARE(value.kind(), PropertyListValue::Kind::Integer);
+    // The same number again, and inside a container that is copied and dropped.
+    const PropertyListValue again = isUnsigned ? PropertyListValue::fromUnsignedInteger(unsignedInteger) : num(integer);
+    QCOMPARE(value, again);
+    QCOMPARE(value == num(integer == std::numeric_limits<qint64>::max() ? 0 : integer + 1), false);
+    PropertyListValue held = arr({value, dict({{"n", value}})});
+    const PropertyListValue copy = held;
+    held = PropertyListValue();
+    QCOMPARE(copy.at(1).value(QStringLiteral("n")).unsignedInteger(), unsignedInteger);
 }
 
 void TestPropertyListValue::equality_data()
@@ -202,6 +220,14 @@ void TestPropertyListValue::equality_data()
     QTest::newRow("dictionaries") << dict({{"a", num(1)}, {"b", arr({})}}) << dict({{"b", arr({})}, {"a", num(1)}})
                                   << true;
     QTest::newRow("dictionary values differ") << dict({{"a", num(1)}}) << dict({{"a", num(2)}}) << false;
+    QTest::newRow("booleans") << PropertyListValue::fromBoolean(true) << PropertyListValue::fromBoolean(true) << true;
+    QTest::newRow("booleans differ") << PropertyListValue::fromBoolean(true) << PropertyListValue::fromBoolean(false)
+                                     << false;
+    QTest::newRow("false/zero") << PropertyListValue::fromBoolean(false) << num(0) << false;
+    QTest::newRow("inline/block integers") << num(qint64(1) << 55) << num((qint64(1) << 55) - 1) << false;
+    QTest::newRow("block integers") << num(qint64(1) << 60) << num(qint64(1) << 60) << true;
+    QTest::newRow("flags in dictionaries") << dict({{"a", PropertyListValue::fromBoolean(true)}})
+                                           << dict({{"a", PropertyListValue::fromBoolean(true)}}) << true;
     QTest::newRow("dictionary keys differ") << dict({{"a", num(1)}}) << dict({{"A", num(1)}}) << false;
     QTest::newRow("nested differ deep") << dict({{"a", arr({dict({{"x", str("1")}})})}})
                                         << dict({{"a", arr({dict({{"x", str("2")}})})}}) << false;

@@ -59,14 +59,14 @@ PropertyListValue::Data::~Data()
     if (auto *dictionary = std::get_if<PropertyListDictionary>(&payload)) {
         if (dictionary->isDetached()) {
             for (auto it = dictionary->begin(); it != dictionary->end(); ++it) {
-                if (it.value().d)
+                if (it.value().d.refersToObject())
                     list.push_back(std::move(it.value().d));
             }
         }
     } else if (auto *array = std::get_if<PropertyListArray>(&payload)) {
         if (array->isDetached()) {
             for (PropertyListValue &child : *array) {
-                if (child.d)
+                if (child.d.refersToObject())
                     list.push_back(std::move(child.d));
             }
         }
@@ -94,6 +94,22 @@ const PropertyListArray &emptyArray()
 {
     static const PropertyListArray empty;
     return empty;
+}
+
+// A small integer or a boolean is held in its reference's tag: the kind in
+// bits 1 to 7, the value (a signed 56-bit integer; 0 or 1) above them.
+constexpr int ImmediateShift = 8;
+constexpr qint64 SmallestImmediate = -(qint64(1) << 55);
+constexpr qint64 LargestImmediate = (qint64(1) << 55) - 1;
+
+PropertyListValue::Kind immediateKind(quintptr bits)
+{
+    return PropertyListValue::Kind((bits >> 1) & 0x7f);
+}
+
+qint64 immediatePayload(quintptr bits)
+{
+    return qint64(bits) >> ImmediateShift;
 }
 
 // A string may stand unquoted in old-style text when it is non-empty and made
@@ -253,6 +269,8 @@ PropertyListValue PropertyListValue::fromString(QString string)
 
 PropertyListValue PropertyListValue::fromInteger(qint64 value)
 {
+    if (value >= SmallestImmediate && value <= LargestImmediate)
+        return immediate(Kind::Integer, value);
     return made(new Data{{}, Kind::Integer, 0, value});
 }
 
@@ -270,7 +288,7 @@ PropertyListValue PropertyListValue::fromReal(double value)
 
 PropertyListValue PropertyListValue::fromBoolean(bool value)
 {
-    return made(new Data{{}, Kind::Boolean, 0, value});
+    return immediate(Kind::Boolean, value ? 1 : 0);
 }
 
 PropertyListValue PropertyListValue::fromData(QByteArray data)
@@ -305,6 +323,11 @@ PropertyListValue PropertyListValue::made(const Data *data)
     return PropertyListValue(Reference::adopt(data));
 }
 
+PropertyListValue PropertyListValue::immediate(Kind kind, qint64 payload)
+{
+    return PropertyListValue(Reference::tag((quintptr(payload) << ImmediateShift) | (quintptr(kind) << 1) | 1));
+}
+
 const PropertyListValue::Data *PropertyListValue::stored() const
 {
     return static_cast<const Data *>(d.get());
@@ -319,7 +342,7 @@ const PropertyListValue::Data &PropertyListValue::content() const
 
 void PropertyListValue::read() const
 {
-    const Deferred *deferred = d ? std::get_if<Deferred>(&stored()->payload) : nullptr;
+    const Deferred *deferred = d.refersToObject() ? std::get_if<Deferred>(&stored()->payload) : nullptr;
     if (!deferred)
         return;
     const PropertyListValue readValue =
@@ -327,7 +350,7 @@ void PropertyListValue::read() const
     // The reader checked these bytes before deferring them; should they not
     // make a value of the kind promised after all, the value reads as empty
     // rather than as something of another kind.
-    const bool promised = readValue.d && readValue.stored()->kind == stored()->kind
+    const bool promised = readValue.d.refersToObject() && readValue.stored()->kind == stored()->kind
                           && !std::holds_alternative<Deferred>(readValue.stored()->payload);
     Q_ASSERT(promised);
     if (promised)
@@ -340,6 +363,8 @@ void PropertyListValue::read() const
 
 PropertyListValue::Kind PropertyListValue::kind() const
 {
+    if (d.isTag())
+        return immediateKind(d.tagBits());
     return d ? stored()->kind : Kind::None;
 }
 
@@ -370,11 +395,13 @@ QString PropertyListValue::string() const
 
 bool PropertyListValue::isUnsignedInteger() const
 {
-    return kind() == Kind::Integer && std::holds_alternative<quint64>(content().payload);
+    return kind() == Kind::Integer && !d.isTag() && std::holds_alternative<quint64>(content().payload);
 }
 
 qint64 PropertyListValue::integer() const
 {
+    if (d.isTag())
+        return immediatePayload(d.tagBits()); // an integer, or a boolean's 0 or 1
     switch (kind()) {
     case Kind::Integer:
         if (isUnsignedInteger())
@@ -400,6 +427,8 @@ quint64 PropertyListValue::unsignedInteger() const
 
 double PropertyListValue::real() const
 {
+    if (d.isTag())
+        return double(immediatePayload(d.tagBits()));
     switch (kind()) {
     case Kind::Integer:
         return isUnsignedInteger() ? double(std::get<quint64>(content().payload))
@@ -412,6 +441,8 @@ double PropertyListValue::real() const
 
 bool PropertyListValue::boolean() const
 {
+    if (d.isTag())
+        return immediatePayload(d.tagBits()) != 0;
     if (kind() == Kind::Boolean)
         return std::get<bool>(content().payload);
     return isNumber() && real() != 0.0;
@@ -479,7 +510,7 @@ int PropertyListValue::depth() const
     QList<std::pair<const PropertyListValue *, int>> pending{{this, 1}};
     while (!pending.isEmpty()) {
         const auto [value, level] = pending.takeLast();
-        if (std::holds_alternative<Deferred>(value->stored()->payload)) {
+        if (value->d.refersToObject() && std::holds_alternative<Deferred>(value->stored()->payload)) {
             deepest = std::max(deepest, level - 1 + value->stored()->deferredDepth);
             continue;
         }
@@ -501,7 +532,7 @@ bool PropertyListValue::nestsDeeperThan(int limit) const
         return limit < 0;
     if (limit < 1)
         return true;
-    if (std::holds_alternative<Deferred>(stored()->payload))
+    if (d.refersToObject() && std::holds_alternative<Deferred>(stored()->payload))
         return stored()->deferredDepth > limit;
     // Recursion at most `limit` levels deep.
     if (isDictionary()) {
@@ -522,13 +553,17 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
 {
     if (d == other.d)
         return true;
-    if (!d || !other.d || stored()->kind != other.stored()->kind)
+    const Kind k = kind();
+    if (k == Kind::None || k != other.kind())
         return false;
+    if (d.isTag() || other.d.isTag()) // small integers and booleans
+        return k == Kind::Boolean ? boolean() == other.boolean()
+                                  : !isUnsignedInteger() && !other.isUnsignedInteger() && integer() == other.integer();
     const Deferred *deferred = std::get_if<Deferred>(&stored()->payload);
     const Deferred *otherDeferred = std::get_if<Deferred>(&other.stored()->payload);
     if (deferred && otherDeferred && deferred->sameSourceAs(*otherDeferred))
         return true;
-    switch (stored()->kind) {
+    switch (k) {
     case Kind::Integer:
         return isUnsignedInteger() == other.isUnsignedInteger() && unsignedInteger() == other.unsignedInteger();
     case Kind::Real: {

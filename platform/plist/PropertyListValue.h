@@ -137,9 +137,12 @@ private:
     struct Data;
     struct Deferred;
     static void destroy(const SharedCount *data);
-    using Reference = SharedReference<SharedCount, &PropertyListValue::destroy>;
+    // A reference to the value's data, or for an integer of up to 56 bits
+    // or a boolean, the value itself held in the tag (no data is made).
+    using Reference = SharedReference<SharedCount, &PropertyListValue::destroy, true>;
     static PropertyListValue made(const Data *data);
-    const Data *stored() const;  // what d refers to; d must be set
+    static PropertyListValue immediate(Kind kind, qint64 payload);
+    const Data *stored() const;  // what d refers to; d must refer to data
     const Data &content() const; // *stored(), read first if deferred
     explicit PropertyListValue(Reference data) : d(std::move(data)) {}
     Reference d;
