@@ -768,6 +768,27 @@ void TestPropertyListBinary::membersMadeOnFirstUse_data()
     QTest::newRow("non-string key met before as a value")
         << underTopDictionary(arrayObject({4, 5}), {dictObject({4}, {4})}) << false;
     QTest::newRow("high byte in ascii") << underTopDictionary(arrayObject({5}), {asciiObject("\xe9")}) << false;
+    {
+        // Two dictionaries, the first with the keys "k" and "l" (objects 5
+        // and 6); object 7 is "k" again in UTF-16.
+        const auto twoDictionaries = [](QList<quint64> secondKeys) {
+            return underTopDictionary(arrayObject({8, 9}),
+                                      {asciiObject("k"), asciiObject("l"), utf16Object("k"), dictObject({5, 6}, {4, 4}),
+                                       dictObject(secondKeys, {4, 4})});
+        };
+        QTest::newRow("key objects shared by two dictionaries") << twoDictionaries({5, 6}) << true;
+        QTest::newRow("shared keys in another order") << twoDictionaries({6, 5}) << true;
+        QTest::newRow("the second dictionary's key twice") << twoDictionaries({5, 5}) << false;
+        QTest::newRow("the second dictionary's keys equal in text") << twoDictionaries({5, 7}) << false;
+    }
+    for (const QByteArray &key : {asciiObject("\xe9"), intObject(7)}) {
+        Bplist b;
+        b.add(dictObject({1}, {2})); // a top-level key that is no key
+        b.add(key);
+        b.add(arrayObject({}));
+        QTest::newRow(key.size() == 2 && key[0] == '\x51' ? "top-level key with a high byte" : "top-level key a number")
+            << b.build() << false;
+    }
     QTest::newRow("16-byte integer out of range") << underTopDictionary(arrayObject({5}), {int16Object(1, 0)}) << false;
     QTest::newRow("16-byte negative integer")
         << underTopDictionary(arrayObject({5}), {int16Object(~quint64(0), ~quint64(0))}) << true;

@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QTime>
 #include <QTimeZone>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -132,9 +133,17 @@ public:
         for (quint64 i = 0; i < top.count; ++i) {
             const quint64 keyAt = top.payload + i * m_refWidth;
             const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
-            QString key;
-            if (!checkKey(bigEndian(keyAt, m_refWidth), 2) || !keyText(bigEndian(keyAt, m_refWidth), &key))
+            // The key checked as checkKey() does, its header read once.
+            const quint64 keyRef = bigEndian(keyAt, m_refWidth);
+            ObjectHeader kh;
+            if (keyRef >= m_objectCount || !readHeader(keyRef, keyAt, &kh) || !isString(kh))
                 return {};
+            if (checkState(keyRef).mark != CheckDone) {
+                if (!scalarDecodes(kh))
+                    return {};
+                setCheck(keyRef, {1, 1, CheckDone, true});
+            }
+            QString key = textOf(kh);
             const quint64 valueRef = bigEndian(valueAt, m_refWidth);
             ObjectHeader h;
             if (valueRef >= m_objectCount || !readHeader(valueRef, valueAt, &h))
@@ -143,7 +152,7 @@ public:
             quint64 valueNodes = 1;
             int valueHeight = 1;
             if (isContainer(h)) {
-                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight))
+                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, &h))
                     return {};
                 value = PropertyListValue::deferred(
                     h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
@@ -198,6 +207,11 @@ private:
     // that the bytes lie inside the input.
     quint64 bigEndian(quint64 at, int width) const
     {
+        if (at + 8 <= m_size) {
+            // One load of eight bytes (those past the number are inside the
+            // input too), shifted down to the number's width.
+            return qFromBigEndian<quint64>(m_data + at) >> (8 * (8 - width));
+        }
         quint64 v = 0;
         for (int i = 0; i < width; ++i)
             v = (v << 8) | m_data[at + quint64(i)];
@@ -661,12 +675,13 @@ private:
         case TypeData:
         case TypeUtf16String: return true;
         case TypeAsciiString: {
+            // All bytes below 0x80: their bits or'ed together (a loop the
+            // compiler makes wide) have the high bit clear.
             const uchar *p = m_data + h.payload;
-            for (quint64 i = 0; i < h.count; ++i) {
-                if (p[i] >= 0x80)
-                    return false;
-            }
-            return true;
+            uchar bits = 0;
+            for (quint64 i = 0; i < h.count; ++i)
+                bits |= p[i];
+            return bits < 0x80;
         }
         default: {
             // Dates are rare: decode them.
@@ -701,20 +716,24 @@ private:
         return true;
     }
 
+    // The text of a string object.
+    QString textOf(const ObjectHeader &h) const
+    {
+        if (h.type == TypeAsciiString)
+            return QString::fromLatin1(reinterpret_cast<const char *>(m_data + h.payload), qsizetype(h.count));
+        QString s(qsizetype(h.count), Qt::Uninitialized);
+        char16_t *d = reinterpret_cast<char16_t *>(s.data());
+        for (quint64 i = 0; i < h.count; ++i)
+            d[i] = charAt(h, i);
+        return s;
+    }
+
     bool keyText(quint64 ref, QString *out)
     {
         ObjectHeader h;
         if (!readHeader(ref, 0, &h) || !isString(h))
             return false;
-        if (h.type == TypeAsciiString) {
-            *out = QString::fromLatin1(reinterpret_cast<const char *>(m_data + h.payload), qsizetype(h.count));
-            return true;
-        }
-        QString s(qsizetype(h.count), Qt::Uninitialized);
-        char16_t *d = reinterpret_cast<char16_t *>(s.data());
-        for (quint64 i = 0; i < h.count; ++i)
-            d[i] = charAt(h, i);
-        *out = std::move(s);
+        *out = textOf(h);
         return true;
     }
 
@@ -738,6 +757,18 @@ private:
     {
         const quint64 count = dictionary.count;
         const auto keyRef = [&](quint64 i) { return bigEndian(dictionary.payload + i * m_refWidth, m_refWidth); };
+        // Dictionaries of one shape often refer to the very same key
+        // objects: the same references as the last dictionary found
+        // distinct are distinct.
+        const quint64 refBytes = count * quint64(m_refWidth);
+        if (count > 1 && count == m_lastDistinctCount
+            && std::memcmp(m_data + dictionary.payload, m_data + m_lastDistinctKeys, refBytes) == 0)
+            return true;
+        const auto remember = [&] {
+            m_lastDistinctCount = count;
+            m_lastDistinctKeys = dictionary.payload;
+            return true;
+        };
         if (count <= 16) {
             ObjectHeader keys[16];
             for (quint64 i = 0; i < count; ++i) {
@@ -752,7 +783,7 @@ private:
                         return false;
                 }
             }
-            return true;
+            return remember();
         }
         QSet<QString> seen;
         seen.reserve(qsizetype(count));
@@ -763,12 +794,13 @@ private:
                 return false;
             seen.insert(std::move(key));
         }
-        return true;
+        return remember();
     }
 
     // Whether object `ref`, at `depth`, decodes with all it holds; how many
     // values it expands to and its depth() land in *nodes and *height.
-    bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height)
+    // `header` is ref's header when the caller has read it already.
+    bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height, const ObjectHeader *header = nullptr)
     {
         struct Frame
         {
@@ -795,7 +827,11 @@ private:
                 return d - 1 + *hgt <= PropertyListMaximumDepth;
             }
             ObjectHeader h;
-            if (d > PropertyListMaximumDepth || !readHeader(r, 0, &h))
+            if (d > PropertyListMaximumDepth)
+                return false;
+            if (header && r == ref)
+                h = *header;
+            else if (!readHeader(r, 0, &h))
                 return false;
             if (!isContainer(h)) {
                 if (!scalarDecodes(h))
@@ -882,6 +918,9 @@ private:
     std::vector<Decoded> m_table;    // objects decoded so far, by number
     QHash<quint64, Decoded> m_cache; // the same, for files with very many objects
     ObjectCache m_cacheKind;
+    // The key references of the last dictionary whose keys were found distinct.
+    quint64 m_lastDistinctCount = 0;
+    quint64 m_lastDistinctKeys = 0;
     std::vector<CheckState> m_checks;       // objects checked so far, by number
     QHash<quint64, CheckState> m_checkHash; // the same, for files with very many objects
 };
