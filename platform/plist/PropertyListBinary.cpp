@@ -644,6 +644,17 @@ private:
         bool isString = false; // a string, checked (CheckDone)
     };
 
+    // A container being checked by checkObject().
+    struct CheckFrame
+    {
+        quint64 ref;
+        ObjectHeader h;
+        int depth;
+        quint64 next = 0;
+        quint64 nodes = 1;
+        int height = 1;
+    };
+
     CheckState checkState(quint64 ref) const
     {
         if (!m_checks.empty())
@@ -802,16 +813,11 @@ private:
     // `header` is ref's header when the caller has read it already.
     bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height, const ObjectHeader *header = nullptr)
     {
-        struct Frame
-        {
-            quint64 ref;
-            ObjectHeader h;
-            int depth;
-            quint64 next = 0;
-            quint64 nodes = 1;
-            int height = 1;
-        };
-        std::vector<Frame> stack;
+        // The containers being checked, innermost last: kept from call to
+        // call (a check of each member of a large file would otherwise
+        // allocate a stack of its own).
+        std::vector<CheckFrame> &stack = m_checkStack;
+        stack.clear();
         // Visits object `r` at depth `d`: done at once (scalars, objects
         // checked before) with its figures in *n and *hgt, or opened.
         const auto visit = [&](quint64 r, int d, quint64 *n, int *hgt, bool *opened) {
@@ -850,7 +856,7 @@ private:
                     return false;
             }
             setCheck(r, {0, 0, CheckOpen});
-            stack.push_back(Frame{r, h, d});
+            stack.push_back(CheckFrame{r, h, d});
             *opened = true;
             return true;
         };
@@ -859,7 +865,7 @@ private:
         if (!visit(ref, depth, nodes, height, &opened))
             return false;
         while (opened && !stack.empty()) {
-            Frame &frame = stack.back();
+            CheckFrame &frame = stack.back();
             if (frame.next == frame.h.count) {
                 const quint64 doneNodes = frame.nodes;
                 const int doneHeight = frame.height;
@@ -870,7 +876,7 @@ private:
                     *height = doneHeight;
                     return true;
                 }
-                Frame &parent = stack.back();
+                CheckFrame &parent = stack.back();
                 parent.nodes =
                     doneNodes > m_expansionLimit - parent.nodes ? m_expansionLimit + 1 : parent.nodes + doneNodes;
                 if (parent.nodes > m_expansionLimit)
@@ -890,7 +896,7 @@ private:
                 return false;
             if (childOpened)
                 continue;
-            Frame &top = stack.back();
+            CheckFrame &top = stack.back();
             top.nodes = childNodes > m_expansionLimit - top.nodes ? m_expansionLimit + 1 : top.nodes + childNodes;
             if (top.nodes > m_expansionLimit)
                 return false;
@@ -918,6 +924,7 @@ private:
     std::vector<Decoded> m_table;    // objects decoded so far, by number
     QHash<quint64, Decoded> m_cache; // the same, for files with very many objects
     ObjectCache m_cacheKind;
+    std::vector<CheckFrame> m_checkStack;
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
     quint64 m_lastDistinctKeys = 0;
