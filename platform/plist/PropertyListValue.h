@@ -130,7 +130,9 @@ public:
     bool operator==(const PropertyListValue &other) const;
     bool operator!=(const PropertyListValue &other) const { return !(*this == other); }
 
-    // Identity of the shared data (for borrowing checks); null for none.
+    // Identity of the shared data (for borrowing checks); null for none. A
+    // small integer or a boolean, held in the value itself, has its bits
+    // for identity: equal ones have the same.
     const void *identity() const { return d.get(); }
 
 private:
