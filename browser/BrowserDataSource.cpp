@@ -312,14 +312,160 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
         const qsizetype begin = range.first == 0 ? 0 : newIndex(extents[size_t(range.first - 1)].last) + 1;
         const qsizetype end =
             range.second + 1 >= rowCount ? qsizetype(input.size()) : newIndex(extents[size_t(range.second + 1)].first);
-        const TreeBranch regrouped = buildTreeBranchForRange(column, input, begin, end, &newExtents);
-        branch.names.append(regrouped.names);
-        branch.nodes.append(regrouped.nodes);
+        if (keepRows(column, input, edit, old, range.first, range.second, begin, end, branch, newExtents)) {
+            ++rowRunsKept;
+        } else {
+            ++rowRunsRegrouped;
+            const TreeBranch regrouped = buildTreeBranchForRange(column, input, begin, end, &newExtents);
+            branch.names.append(regrouped.names);
+            branch.nodes.append(regrouped.nodes);
+        }
         row = range.second + 1;
     }
     keep(rowCount);
     m_tree[column] = std::move(branch);
     m_extents[size_t(column)] = std::move(newExtents);
+}
+
+bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old,
+                                 qsizetype first, qsizetype last, qsizetype begin, qsizetype end, TreeBranch &branch,
+                                 std::vector<RowExtent> &extents)
+{
+    const std::vector<RowExtent> &oldExtents = m_extents[size_t(column)];
+    const qsizetype rowCount = qsizetype(oldExtents.size());
+    qsizetype removedCount = 0;
+    for (const auto &run : edit.removed)
+        removedCount += run.second - run.first;
+    const qsizetype oldSize = qsizetype(input.size()) - qsizetype(edit.addedAt.size()) + removedCount;
+    // The old entries between the untouched rows around these.
+    const qsizetype oldBegin = first == 0 ? 0 : oldExtents[size_t(first - 1)].last + 1;
+    const qsizetype oldEnd = last + 1 >= rowCount ? oldSize : oldExtents[size_t(last + 1)].first;
+
+    struct Row
+    {
+        DecomposedKeyList leaf;
+        DecomposedKeyPtr key;
+        qsizetype firstEntry = -1;
+        qsizetype lastEntry = -1;
+        size_t oldLeafAt = 0;         // the next old leaf entry not yet met
+        qsizetype removedPending = 0; // removed entries of the row not yet passed in its old leaf
+    };
+    std::vector<Row> rows(size_t(last - first + 1));
+    // The component each row's keys share, seen in a key of the row (the
+    // keys stay alive: in the old rows, or moved to the new ones).
+    std::vector<ComponentView> names;
+    names.reserve(rows.size());
+    for (qsizetype r = first; r <= last; ++r) {
+        const BranchNode &node = old.nodes[r];
+        const DecomposedKey *any = node.leaf && !node.leaf->empty() ? (*node.leaf)[0].get() : node.key.get();
+        if (!any)
+            return false;
+        names.push_back(any->componentView(column));
+    }
+    auto rowName = [&](qsizetype r) { return names[size_t(r - first)]; };
+    qsizetype current = first - 1; // the row the entries have reached
+    auto place = [&](qsizetype r, qsizetype j) {
+        Row &row = rows[size_t(r - first)];
+        if (row.firstEntry < 0) {
+            row.firstEntry = j;
+            if (const auto &oldLeaf = old.nodes[r].leaf)
+                row.leaf.reserve(oldLeaf->size());
+        }
+        row.lastEntry = j;
+        return &row;
+    };
+
+    auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), oldBegin,
+                                [](qsizetype i, const auto &r) { return i < r.second; });
+    auto added = std::lower_bound(edit.addedAt.cbegin(), edit.addedAt.cend(), oldBegin);
+    qsizetype oldRow = first; // the first row not ended before the old entry met
+    qsizetype i = oldBegin;
+    for (qsizetype j = begin; j < end;) {
+        if (added != edit.addedAt.cend() && *added == i) {
+            // An added key: in the row reached, or the next one, by its name.
+            const DecomposedKey *key = input[size_t(j)].get();
+            if (key && key->hasComponent(column)) {
+                const ComponentView name = key->componentView(column);
+                if (current < first || !(name == rowName(current))) {
+                    if (current >= last || !(name == rowName(current + 1)))
+                        return false; // a row of its own
+                    ++current;
+                }
+                Row *row = place(current, j);
+                if (key->hasComponentsAfter(column))
+                    row->leaf.push_back(input[size_t(j)]);
+                else
+                    row->key = input[size_t(j)];
+            }
+            ++added;
+            ++j;
+            continue;
+        }
+        if (i >= oldEnd)
+            return false; // the edit does not add up
+        while (oldRow <= last && oldExtents[size_t(oldRow)].last < i)
+            ++oldRow;
+        const qsizetype r = oldRow <= last && oldExtents[size_t(oldRow)].first <= i ? oldRow : -1;
+        if (run != edit.removed.cend() && run->first <= i) {
+            // A removed key: its row has one to pass in its old leaf.
+            if (r >= 0)
+                ++rows[size_t(r - first)].removedPending;
+            if (++i == run->second)
+                ++run;
+            continue;
+        }
+        // A kept key, old entry i: in its old row, and a leaf there if the
+        // old row's leaf holds it (among the removed ones not passed yet).
+        if (r >= 0) {
+            Row &row = rows[size_t(r - first)];
+            const std::shared_ptr<DecomposedKeyList> &oldLeaf = old.nodes[r].leaf;
+            const size_t leafSize = oldLeaf ? oldLeaf->size() : 0;
+            const size_t window = std::min(leafSize, row.oldLeafAt + size_t(row.removedPending) + 1);
+            size_t at = row.oldLeafAt;
+            while (at < window && (*oldLeaf)[at] != input[size_t(j)])
+                ++at;
+            const bool isLeaf = at < window;
+            if (isLeaf || input[size_t(j)]->hasComponent(column)) {
+                if (r < current || (r > current + 1 && current >= first) || (current < first && r != first))
+                    return false; // its row has been passed, or a row was left empty
+                current = r;
+                place(r, j);
+                if (isLeaf) {
+                    row.removedPending -= qsizetype(at - row.oldLeafAt);
+                    row.oldLeafAt = at + 1;
+                    // Taken from the old leaf when nothing else holds it:
+                    // no count to change, nothing to look into.
+                    if (oldLeaf.use_count() == 1)
+                        row.leaf.push_back(std::move((*oldLeaf)[at]));
+                    else
+                        row.leaf.push_back(input[size_t(j)]);
+                } else {
+                    row.key = input[size_t(j)];
+                }
+            }
+        }
+        ++i;
+        ++j;
+    }
+    if (current != last)
+        return false;
+    for (const Row &row : rows) {
+        if (row.firstEntry < 0)
+            return false;
+    }
+
+    for (qsizetype r = first; r <= last; ++r) {
+        Row &row = rows[size_t(r - first)];
+        BranchNode node;
+        node.name = old.nodes[r].name;
+        node.key = std::move(row.key);
+        if (!row.leaf.empty())
+            node.leaf = std::make_shared<DecomposedKeyList>(std::move(row.leaf));
+        branch.names.append(node.name);
+        branch.nodes.append(std::move(node));
+        extents.push_back({row.firstEntry, row.lastEntry});
+    }
+    return true;
 }
 
 } // namespace kv::browser

@@ -80,6 +80,11 @@ public:
     // Forgets the kept decompositions (the key list was replaced).
     void keyListReplaced() { m_decomposedValid = false; }
 
+    // How many runs of rows around edited keys kept their rows (the keys
+    // taken over) and how many were grouped afresh (for tests).
+    int rowRunsKept = 0;
+    int rowRunsRegrouped = 0;
+
 private:
     // An edit of a column's input list, by index of the list before: runs
     // removed, and where entries were added (ascending).
@@ -95,6 +100,15 @@ private:
     // Groups a loaded column's rows again where `edit` changed its input,
     // `input` being the input now.
     void regroupEdited(int column, const DecomposedKeyList &input, const InputEdit &edit);
+    // The rows [first, last] of `old` (the column before the edit) again,
+    // when the edit removed none of them and added no row: each keeps its
+    // name, takes the added keys that fall in it and loses the removed ones.
+    // Appends them to `branch` (and their extents in `input`, whose entries
+    // [begin, end) they cover, to `extents`) and answers true; false, with
+    // nothing appended, when the rows are to be grouped afresh. The kept
+    // keys are taken from the old rows without looking into them.
+    bool keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old, qsizetype first,
+                  qsizetype last, qsizetype begin, qsizetype end, TreeBranch &branch, std::vector<RowExtent> &extents);
 
     const QStringList &m_keys;
     QList<TreeBranch> &m_tree;

@@ -79,6 +79,8 @@ public:
     bool mergesInPlace = true;
     // How many merges edited the columns in place.
     int mergesMadeInPlace = 0;
+    // The columns' data source, if any.
+    const browser::BrowserDataSource *columns() const { return m_columns; }
 
 private:
     // Puts the browser's columns, edited in place, back on the path of
