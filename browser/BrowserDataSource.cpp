@@ -378,6 +378,8 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
     auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), oldBegin,
                                 [](qsizetype i, const auto &r) { return i < r.second; });
     auto added = std::lower_bound(edit.addedAt.cbegin(), edit.addedAt.cend(), oldBegin);
+    qsizetype searched = 0;
+    const qsizetype searchBudget = 4 * (end - begin) + 64;
     qsizetype oldRow = first; // the first row not ended before the old entry met
     qsizetype i = oldBegin;
     for (qsizetype j = begin; j < end;) {
@@ -424,6 +426,12 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
             size_t at = row.oldLeafAt;
             while (at < window && (*oldLeaf)[at] != input[size_t(j)])
                 ++at;
+            // Keys that end in this column, met after many removed ones,
+            // each look through those again: past a budget linear in the
+            // entries, the rows are grouped afresh instead.
+            searched += qsizetype(at - row.oldLeafAt);
+            if (searched > searchBudget)
+                return false;
             const bool isLeaf = at < window;
             if (isLeaf || input[size_t(j)]->hasComponent(column)) {
                 if (r < current || (r > current + 1 && current >= first) || (current < first && r != first))
