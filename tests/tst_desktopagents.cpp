@@ -798,6 +798,9 @@ private Q_SLOTS:
         QCOMPARE(fixture.value("State:/Network/Global/IPv4"), routeBefore);
         if (key != QLatin1String("State:/Network/Global/IPv4"))
             QVERIFY(!fixture.value(key));
+        // The store holds the change at once; its change list is delivered
+        // from the event loop after.
+        QTest::qWait(2 * options().desktop.settleMilliseconds);
         QCOMPARE(desktopLists(fixture).size(), 1);
     }
 };
