@@ -245,6 +245,8 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
             removedThrough.push_back(n);
         }
     }
+    const qsizetype oldSize =
+        qsizetype(input.size()) - qsizetype(edit.addedAt.size()) + (removedThrough.empty() ? 0 : removedThrough.back());
     auto newIndex = [&](qsizetype old) {
         // Runs starting at or before `old` (which is not removed itself).
         const auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), old,
@@ -309,14 +311,21 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
     };
     for (const auto &range : merged) {
         keep(range.first);
-        const qsizetype begin = range.first == 0 ? 0 : newIndex(extents[size_t(range.first - 1)].last) + 1;
-        const qsizetype end =
-            range.second + 1 >= rowCount ? qsizetype(input.size()) : newIndex(extents[size_t(range.second + 1)].first);
-        if (keepRows(column, input, edit, old, range.first, range.second, begin, end, branch, newExtents)) {
+        TouchedRows touched{range.first, range.second, 0, oldSize, 0, qsizetype(input.size())};
+        if (range.first > 0) {
+            touched.oldBegin = extents[size_t(range.first - 1)].last + 1;
+            touched.begin = newIndex(touched.oldBegin - 1) + 1;
+        }
+        if (range.second + 1 < rowCount) {
+            touched.oldEnd = extents[size_t(range.second + 1)].first;
+            touched.end = newIndex(touched.oldEnd);
+        }
+        if (keepRows(column, input, edit, old, touched, branch, newExtents)) {
             ++rowRunsKept;
         } else {
             ++rowRunsRegrouped;
-            const TreeBranch regrouped = buildTreeBranchForRange(column, input, begin, end, &newExtents);
+            const TreeBranch regrouped =
+                buildTreeBranchForRange(column, input, touched.begin, touched.end, &newExtents);
             branch.names.append(regrouped.names);
             branch.nodes.append(regrouped.nodes);
         }
@@ -328,18 +337,10 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
 }
 
 bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old,
-                                 qsizetype first, qsizetype last, qsizetype begin, qsizetype end, TreeBranch &branch,
-                                 std::vector<RowExtent> &extents)
+                                 const TouchedRows &touched, TreeBranch &branch, std::vector<RowExtent> &extents)
 {
     const std::vector<RowExtent> &oldExtents = m_extents[size_t(column)];
-    const qsizetype rowCount = qsizetype(oldExtents.size());
-    qsizetype removedCount = 0;
-    for (const auto &run : edit.removed)
-        removedCount += run.second - run.first;
-    const qsizetype oldSize = qsizetype(input.size()) - qsizetype(edit.addedAt.size()) + removedCount;
-    // The old entries between the untouched rows around these.
-    const qsizetype oldBegin = first == 0 ? 0 : oldExtents[size_t(first - 1)].last + 1;
-    const qsizetype oldEnd = last + 1 >= rowCount ? oldSize : oldExtents[size_t(last + 1)].first;
+    const auto [first, last, oldBegin, oldEnd, begin, end] = touched;
 
     struct Row
     {

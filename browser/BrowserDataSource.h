@@ -100,15 +100,25 @@ private:
     // Groups a loaded column's rows again where `edit` changed its input,
     // `input` being the input now.
     void regroupEdited(int column, const DecomposedKeyList &input, const InputEdit &edit);
-    // The rows [first, last] of `old` (the column before the edit) again,
-    // when the edit removed none of them and added no row: each keeps its
-    // name, takes the added keys that fall in it and loses the removed ones.
-    // Appends them to `branch` (and their extents in `input`, whose entries
-    // [begin, end) they cover, to `extents`) and answers true; false, with
-    // nothing appended, when the rows are to be grouped afresh. The kept
-    // keys are taken from the old rows without looking into them.
-    bool keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old, qsizetype first,
-                  qsizetype last, qsizetype begin, qsizetype end, TreeBranch &branch, std::vector<RowExtent> &extents);
+    // A run of touched rows of a column: rows [first, last] of the column
+    // before the edit, and the entries between the untouched rows around
+    // them, [oldBegin, oldEnd) in the input before the edit and [begin, end)
+    // in the input after it.
+    struct TouchedRows
+    {
+        qsizetype first, last;
+        qsizetype oldBegin, oldEnd;
+        qsizetype begin, end;
+    };
+    // The touched rows of `old` (the column before the edit) again, when the
+    // edit removed none of them and added no row: each keeps its name, takes
+    // the added keys that fall in it and loses the removed ones. Appends them
+    // to `branch` (and their extents in `input` to `extents`) and answers
+    // true; false, with nothing appended, when the rows are to be grouped
+    // afresh. The kept keys are taken from the old rows without looking into
+    // them.
+    bool keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old,
+                  const TouchedRows &touched, TreeBranch &branch, std::vector<RowExtent> &extents);
 
     const QStringList &m_keys;
     QList<TreeBranch> &m_tree;
