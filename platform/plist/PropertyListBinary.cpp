@@ -133,16 +133,9 @@ public:
         for (quint64 i = 0; i < top.count; ++i) {
             const quint64 keyAt = top.payload + i * m_refWidth;
             const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
-            // The key checked as checkKey() does, its header read once.
-            const quint64 keyRef = bigEndian(keyAt, m_refWidth);
             ObjectHeader kh;
-            if (keyRef >= m_objectCount || !readHeader(keyRef, keyAt, &kh) || !isString(kh))
+            if (!checkKey(bigEndian(keyAt, m_refWidth), 2, &kh))
                 return {};
-            if (checkState(keyRef).mark != CheckDone) {
-                if (!scalarDecodes(kh))
-                    return {};
-                setCheck(keyRef, {1, 1, CheckDone, true});
-            }
             QString key = textOf(kh);
             const quint64 valueRef = bigEndian(valueAt, m_refWidth);
             ObjectHeader h;
@@ -748,16 +741,23 @@ private:
         return true;
     }
 
-    // Whether object `ref` is a string that decodes as a key at `depth`.
-    bool checkKey(quint64 ref, int depth)
+    // Whether object `ref` is a string that decodes as a key at `depth`;
+    // its header lands in *header when asked for (and it is one).
+    bool checkKey(quint64 ref, int depth, ObjectHeader *header = nullptr)
     {
         if (ref >= m_objectCount || depth > PropertyListMaximumDepth)
             return false;
         const CheckState state = checkState(ref);
-        if (state.mark == CheckDone)
+        if (state.mark == CheckDone && !header)
             return state.isString; // checked before, as a key or as a value
         ObjectHeader h;
-        if (!readHeader(ref, 0, &h) || !isString(h) || !scalarDecodes(h))
+        if (!readHeader(ref, 0, &h) || !isString(h))
+            return false;
+        if (header)
+            *header = h;
+        if (state.mark == CheckDone)
+            return true;
+        if (!scalarDecodes(h))
             return false;
         setCheck(ref, {1, 1, CheckDone, true});
         return true;
