@@ -340,7 +340,10 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                                  const TouchedRows &touched, TreeBranch &branch, std::vector<RowExtent> &extents)
 {
     const std::vector<RowExtent> &oldExtents = m_extents[size_t(column)];
-    const auto [first, last, oldBegin, oldEnd, begin, end] = touched;
+    // Plain copies: lambdas below use them (clang does not capture bindings).
+    const qsizetype first = touched.first, last = touched.last;
+    const qsizetype oldBegin = touched.oldBegin, oldEnd = touched.oldEnd;
+    const qsizetype begin = touched.begin, end = touched.end;
 
     struct Row
     {
