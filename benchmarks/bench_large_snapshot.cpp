@@ -11,12 +11,12 @@
 #include "benchmarks/LargeSnapshot.h"
 #include "benchmarks/Median.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -32,16 +32,12 @@ double loadMilliseconds(const QString &path)
 {
     QElapsedTimer timer;
     timer.start();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
+    kv::PropertyListDictionary contents;
     QString error;
-    const kv::PropertyListValue value =
-        kv::readPropertyList(file.readAll(), &error, path, kv::PropertyListReading::TopLevelOnUse);
-    if (!value.isDictionary())
+    if (!kv::SnapshotSource::readSnapshot(path, &contents, &error, kv::PropertyListReading::TopLevelOnUse))
         return -1;
     kv::StoreEngine engine;
-    engine.setValues(value.dictionary());
+    engine.setValues(contents);
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     return engine.keyCount() == bench::LargeSnapshotKeys ? ms : -1;
 }

@@ -1,5 +1,6 @@
 #include "platform/dynamicstore/SnapshotSource.h"
 
+#include "platform/FileContents.h"
 #include "platform/SystemLog.h"
 #include "platform/plist/PropertyListFile.h"
 
@@ -53,8 +54,7 @@ SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
         state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
         return state;
     }
-    state.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    if (!readFileContents(file, &state.bytes, PropertyListMaximumInputSize)) {
         state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
         state.bytes.clear();
         return state;

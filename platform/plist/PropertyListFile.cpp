@@ -1,5 +1,6 @@
 #include "platform/plist/PropertyListFile.h"
 
+#include "platform/FileContents.h"
 #include "platform/SaveFile.h"
 
 #include "platform/plist/PropertyListReaders_p.h"
@@ -84,8 +85,8 @@ PropertyListValue readPropertyListFile(const QString &path, QString *error)
                             .arg(path, mebibytes(size), mebibytes(PropertyListMaximumInputSize)));
         return {};
     }
-    QByteArray bytes = size > 0 ? file.readAll() : file.read(PropertyListMaximumInputSize + 1);
-    if (file.error() != QFileDevice::NoError) {
+    QByteArray bytes;
+    if (!readFileContents(file, &bytes, PropertyListMaximumInputSize)) {
         setError(error, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
         return {};
     }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+
+#include <limits>
+
+namespace kv {
+
+// Reads what is left of an open file into *bytes, in as few copies as the
+// file allows. A file that reports its size is read straight into one buffer
+// of that size; more is read when the file grew meanwhile, and the buffer is
+// cut to what was read when it shrank. A file that does not report its size
+// (a pipe, a /proc file) is read in pieces. Reading stops after `limit` + 1
+// bytes, so that a caller can tell a file over its limit. False when a read
+// fails: *bytes is then empty and the file's errorString() says why.
+bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit = std::numeric_limits<qint64>::max() - 1);
+
+} // namespace kv
