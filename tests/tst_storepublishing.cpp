@@ -281,13 +281,16 @@ private Q_SLOTS:
     void publishingADictionary_data()
     {
         QTest::addColumn<bool>("startsEmpty");
-        QTest::addColumn<QString>("odd"); // an entry the engine refuses, if any
+        QTest::addColumn<QString>("odd");  // an entry the engine refuses, if any
+        QTest::addColumn<bool>("vouched"); // published as well-formed
         for (const bool empty : {true, false}) {
             const char *start = empty ? "into an empty engine" : "over earlier keys";
-            QTest::addRow("%s", start) << empty << QString();
-            QTest::addRow("%s, with an empty key", start) << empty << "empty key";
-            QTest::addRow("%s, with a value nested too deep", start) << empty << "too deep";
-            QTest::addRow("%s, with a none value", start) << empty << "none";
+            QTest::addRow("%s", start) << empty << QString() << false;
+            QTest::addRow("%s, with an empty key", start) << empty << "empty key" << false;
+            QTest::addRow("%s, with a value nested too deep", start) << empty << "too deep" << false;
+            QTest::addRow("%s, with a none value", start) << empty << "none" << false;
+            QTest::addRow("%s, well-formed", start) << empty << QString() << true;
+            QTest::addRow("%s, well-formed with an empty key", start) << empty << "empty key" << true;
         }
     }
 
@@ -299,6 +302,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, startsEmpty);
         QFETCH(QString, odd);
+        QFETCH(bool, vouched);
         PropertyListDictionary contents;
         for (int i = 0; i < 300; ++i)
             contents.insert(QStringLiteral("State:/Network/Service/%1/IPv4").arg(i, 3, 10, QLatin1Char('0')),
@@ -339,7 +343,7 @@ private Q_SLOTS:
             storeRunLoopAddSource(storeCreateRunLoopSource(store.get(), 0));
             SystemLogCapture log;
             if (whole) {
-                engine->setValues(contents);
+                engine->setValues(contents, vouched ? StoreEngine::Values::Wellformed : StoreEngine::Values::Unchecked);
             } else {
                 engine->beginBatch();
                 for (auto it = contents.cbegin(); it != contents.cend(); ++it)

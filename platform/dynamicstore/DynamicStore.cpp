@@ -275,6 +275,11 @@ bool StoreEngine::ensureStarted(QString *error)
 
 void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
 {
+    set(key, value, Values::Unchecked);
+}
+
+void StoreEngine::set(const QString &key, const PropertyListValue &value, Values vouched)
+{
     if (d->destroying)
         return;
     if (value.isNone()) {
@@ -285,7 +290,7 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
         systemLog(QStringLiteral("Store: refused a value for an empty key"));
         return;
     }
-    if (value.nestsDeeperThan(MaximumDepth)) {
+    if (vouched == Values::Unchecked && value.nestsDeeperThan(MaximumDepth)) {
         systemLog(QStringLiteral("Store: refused the value of %1: nested %2 levels deep, more than %3; "
                                  "keeping the old value")
                       .arg(key)
@@ -313,7 +318,7 @@ void StoreEngine::setValue(const QString &key, const PropertyListValue &value)
     changed(key, previous);
 }
 
-void StoreEngine::setValues(const PropertyListDictionary &values)
+void StoreEngine::setValues(const PropertyListDictionary &values, Values vouched)
 {
     if (d->destroying)
         return;
@@ -322,8 +327,13 @@ void StoreEngine::setValues(const PropertyListDictionary &values)
         return !key.isEmpty() && !value.isNone() && !value.nestsDeeperThan(MaximumDepth);
     };
     bool whole = d->values.isEmpty();
-    for (auto it = values.cbegin(); whole && it != values.cend(); ++it)
-        whole = settable(it.key(), it.value());
+    if (vouched == Values::Wellformed) {
+        // An empty key, the only one to refuse, would be the first.
+        whole = whole && (values.isEmpty() || !values.firstKey().isEmpty());
+    } else {
+        for (auto it = values.cbegin(); whole && it != values.cend(); ++it)
+            whole = settable(it.key(), it.value());
+    }
     if (whole) {
         d->values = values;
         // Each key is news only to connections receiving changes; a source
@@ -335,12 +345,13 @@ void StoreEngine::setValues(const PropertyListDictionary &values)
             changed(it.key(), PropertyListValue());
     } else {
         for (auto it = values.cbegin(); it != values.cend(); ++it)
-            setValue(it.key(), it.value());
+            set(it.key(), it.value(), vouched);
     }
     endBatch();
 }
 
-void StoreEngine::publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh)
+void StoreEngine::publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh,
+                                 Values vouched)
 {
     if (d->destroying)
         return;
@@ -349,7 +360,7 @@ void StoreEngine::publishChanges(const PropertyListDictionary &published, const 
         if (!fresh.contains(it.key()))
             removeValue(it.key());
     }
-    setValues(fresh); // only real changes are reported
+    setValues(fresh, vouched); // only real changes are reported
     endBatch();
 }
 

@@ -91,14 +91,24 @@ public:
     // old one. A none value removes the key. A value nested deeper than
     // MaximumDepth is refused (one system-log line; the old value stays).
     void setValue(const QString &key, const PropertyListValue &value);
+    // What a publisher vouches for the values it sets in one call.
+    enum class Values {
+        Unchecked, // each value is looked into, as setValue does
+        // No value is none or nests deeper than MaximumDepth, as with the
+        // entries of a property-list file's top-level dictionary (its readers
+        // refuse deeper files): the values are not looked into. Empty keys
+        // are still refused.
+        Wellformed,
+    };
     // setValue for every entry of `values`, in one change list. An engine
     // that holds no keys yet takes the dictionary as it is (shared, not
     // copied) when every entry would be set.
-    void setValues(const PropertyListDictionary &values);
+    void setValues(const PropertyListDictionary &values, Values vouched = Values::Unchecked);
     // Publishes `fresh` in place of `published`, what one source published
     // before: its keys that `fresh` lacks are removed, the others set, in one
     // change list that holds only real changes.
-    void publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh);
+    void publishChanges(const PropertyListDictionary &published, const PropertyListDictionary &fresh,
+                        Values vouched = Values::Unchecked);
     // Removes a key; nothing is reported when it does not exist.
     void removeValue(const QString &key);
     // Reports the key as changed without changing it.
@@ -122,6 +132,7 @@ public:
     void detach(StoreConnection *connection);
 
 private:
+    void set(const QString &key, const PropertyListValue &value, Values vouched);
     // `previous` is the key's value before this change (none when it did
     // not exist then).
     void changed(const QString &key, const PropertyListValue &previous);

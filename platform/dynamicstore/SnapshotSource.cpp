@@ -178,7 +178,9 @@ void SnapshotSource::reload()
 
 void SnapshotSource::publish(const PropertyListDictionary &contents)
 {
-    m_engine->publishChanges(m_contents, contents);
+    // What the readers make never nests deeper than the engine takes.
+    static_assert(PropertyListMaximumDepth <= StoreEngine::MaximumDepth);
+    m_engine->publishChanges(m_contents, contents, StoreEngine::Values::Wellformed);
     m_contents = contents;
 }
 
