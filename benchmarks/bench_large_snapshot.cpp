@@ -1,6 +1,7 @@
 // The 200,000-key snapshot (benchmarks/LargeSnapshot.h) loaded as the
 // snapshot source loads it, from its binary and from its XML file (best of
-// five each, reading the file included): the binary file's load against the
+// five each, reading the file included, each load the first of a process of
+// its own): the binary file's load against the
 // XML file's (goal: half). Then the window against the command line on the
 // binary file: keyvane started offscreen until its window is shown, against
 // keyvane-cli listing every key (median of five each, run alternately; goal:
@@ -23,31 +24,40 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-// Reads the file into an engine as the snapshot source does; ms, or -1.
+// Loads the file into an engine through a snapshot source, as the program
+// does; ms, or -1.
 double loadMilliseconds(const QString &path)
 {
     QElapsedTimer timer;
     timer.start();
-    kv::PropertyListDictionary contents;
-    QString error;
-    if (!kv::SnapshotSource::readSnapshot(path, &contents, &error, kv::PropertyListReading::TopLevelOnUse))
-        return -1;
     kv::StoreEngine engine;
-    engine.setValues(contents);
+    engine.addSource(std::make_unique<kv::SnapshotSource>(path));
+    QString error;
+    if (!engine.ensureStarted(&error))
+        return -1;
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     return engine.keyCount() == bench::LargeSnapshotKeys ? ms : -1;
 }
 
+// The best of `runs` loads, each the first load of a process of its own, as
+// when the program starts: a process that has loaded and freed the file
+// before would find its memory ready to take again.
 double best(const QString &path, int runs)
 {
     double result = -1;
     for (int run = 0; run < runs; ++run) {
-        const double ms = loadMilliseconds(path);
-        if (ms < 0)
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--load"), path});
+        if (!child.waitForFinished(120000) || child.exitCode() != 0)
+            return -1;
+        bool ok = false;
+        const double ms = child.readAllStandardOutput().trimmed().toDouble(&ok);
+        if (!ok)
             return -1;
         result = result < 0 ? ms : std::min(result, ms);
     }
@@ -93,6 +103,11 @@ using bench::median;
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--load") == 0) {
+        const double ms = loadMilliseconds(QString::fromLocal8Bit(argv[2]));
+        std::printf("%.3f\n", ms);
+        return ms < 0 ? 1 : 0;
+    }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     QTemporaryDir dir;
     if (!bench::writeLargeSnapshot(dir.path()))
@@ -105,8 +120,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "loading the large snapshot failed\n");
         return 1;
     }
-    std::printf("load of %d keys (best of %d): binary %.1f ms, XML %.1f ms\n", bench::LargeSnapshotKeys, runs, binaryMs,
-                xmlMs);
+    std::printf("load of %d keys (best of %d processes): binary %.1f ms, XML %.1f ms\n", bench::LargeSnapshotKeys, runs,
+                binaryMs, xmlMs);
     std::printf("RESULT name=large_binary_load ratio=%.3f goal=0.5 figure=\"load of the 200,000-key binary file "
                 "%.0f ms / its XML file %.0f ms\"\n",
                 binaryMs / xmlMs, binaryMs, xmlMs);

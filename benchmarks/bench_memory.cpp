@@ -16,6 +16,7 @@
 #include "benchmarks/ResidentMemory.h"
 #include "browser/ColumnTree.h"
 #include "platform/dynamicstore/DynamicStore.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCoreApplication>
@@ -93,21 +94,16 @@ int fileLayers(const QString &path)
     Layers l;
     l.before = residentBytes();
     QString error;
-    kv::PropertyListValue value;
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return 1;
-        value = kv::readPropertyList(file.readAll(), &error, path, kv::PropertyListReading::TopLevelOnUse);
-    }
-    if (!value.isDictionary()) {
+    // Read as the snapshot source reads a file, and set as it sets the keys.
+    kv::PropertyListDictionary contents;
+    if (!kv::SnapshotSource::readSnapshot(path, &contents, &error, kv::PropertyListReading::TopLevelOnUse)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
     l.values = residentBytes();
     kv::StoreEngine engine;
-    engine.setValues(value.dictionary());
-    value = {};
+    engine.setValues(contents, kv::StoreEngine::Values::Wellformed);
+    contents = {};
     l.engine = residentBytes();
     listAndColumnZero(engine, &l);
     std::printf("%lld %lld %lld %lld %lld %lld\n", qlonglong(l.before), qlonglong(l.values), qlonglong(l.engine),
