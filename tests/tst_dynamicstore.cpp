@@ -297,6 +297,65 @@ private Q_SLOTS:
     // Each delivered key's value before its first change in the list: the
     // very value the store held (shared, not copied); a key that did not
     // exist before is absent.
+    void valuesAfterADelivery_data()
+    {
+        QTest::addColumn<QStringList>("operations");
+        const auto ops = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(',')); };
+        QTest::newRow("set in one batch, then set again") << ops("batch,set A=1,set B=2,end,deliver,set A=3,deliver");
+        QTest::newRow("set twice before a delivery") << ops("set A=1,set A=2,deliver");
+        QTest::newRow("removed before a delivery") << ops("set A=1,remove A,deliver");
+        QTest::newRow("removed after a delivery") << ops("set A=1,deliver,remove A,deliver");
+        QTest::newRow("removed and set again") << ops("remove A,set A=5,deliver,set B=6");
+        QTest::newRow("set again while not watched") << ops("set A=1,watch State:/B,set A=2,watch .*,deliver,set B=3");
+        QTest::newRow("only other keys delivered") << ops("set B=1,deliver,set C=2");
+    }
+
+    // What a client reads right after a delivery, and at any time after it,
+    // is what the engine holds then.
+    void valuesAfterADelivery()
+    {
+        QFETCH(QStringList, operations);
+        const QStringList keys{QStringLiteral("State:/A"), QStringLiteral("State:/B"), QStringLiteral("State:/C")};
+        engine->setValue(keys.at(0), str(QStringLiteral("0")));
+        engine->setValue(keys.at(2), str(QStringLiteral("0")));
+        const auto held = [&] {
+            PropertyListDictionary values;
+            for (const QString &key : keys) {
+                if (engine->contains(key))
+                    values.insert(key, engine->value(key));
+            }
+            return values;
+        };
+        Recorder recorder;
+        int readInCallout = 0;
+        recorder.onDelivery = [&](StoreConnection *store) {
+            QCOMPARE(storeCopyMultiple(store, &keys, nullptr), std::optional(held()));
+            ++readInCallout;
+        };
+        auto store = open(&recorder);
+        QCoreApplication::processEvents();
+        for (const QString &operation : operations) {
+            const QString argument = operation.section(QLatin1Char(' '), 1);
+            if (operation == QLatin1String("batch")) {
+                engine->beginBatch();
+            } else if (operation == QLatin1String("end")) {
+                engine->endBatch();
+            } else if (operation == QLatin1String("deliver")) {
+                QCoreApplication::processEvents();
+            } else if (operation.startsWith(QLatin1String("watch "))) {
+                const QStringList patterns{argument};
+                QVERIFY(storeSetNotificationKeys(store.get(), nullptr, &patterns));
+            } else if (operation.startsWith(QLatin1String("set "))) {
+                engine->setValue(QStringLiteral("State:/") + argument.section(QLatin1Char('='), 0, 0),
+                                 str(argument.section(QLatin1Char('='), 1)));
+            } else if (operation.startsWith(QLatin1String("remove "))) {
+                engine->removeValue(QStringLiteral("State:/") + argument);
+            }
+            QVERIFY2(storeCopyMultiple(store.get(), &keys, nullptr) == std::optional(held()), qPrintable(operation));
+        }
+        QCOMPARE(readInCallout, operations.count(QStringLiteral("deliver")));
+    }
+
     void previousValues_data()
     {
         QTest::addColumn<QStringList>("operations"); // "set KEY=TEXT", "remove KEY", "notify KEY"

@@ -134,9 +134,11 @@ struct StoreConnection::Private
     std::weak_ptr<StoreRunLoopSource> runLoopSource;    // as made by storeCreateRunLoopSource
     std::shared_ptr<StoreRunLoopSource> attachedSource; // kept once attached to the event loop
 
-    // Keys changed since the last delivery, in the order of their first change.
+    // Keys changed since the last delivery, in the order of their first
+    // change, and each with its value after its latest change (none when
+    // removed).
     QStringList pending;
-    QSet<QString> pendingSet;
+    QHash<QString, PropertyListValue> pendingCurrent;
     // The values the pending keys had before their first change (a key that
     // did not exist then is absent): references to the shared values, kept
     // only for the keys of the change list.
@@ -144,6 +146,10 @@ struct StoreConnection::Private
     // The previous values of the change list being delivered (during the
     // callout only).
     PropertyListDictionary deliveredPrevious;
+    // The current values of the keys last delivered, until the engine changes
+    // again: a client reads exactly these values right after a delivery, and
+    // finds them here without a search of the whole store.
+    QHash<QString, PropertyListValue> deliveredCurrent;
 
     bool isRegisteredFor(const QString &key) const { return keys.contains(key) || matchesAny(patterns, key); }
     bool receivesChanges() const { return attachedSource && callout; }
@@ -315,7 +321,7 @@ void StoreEngine::set(const QString &key, const PropertyListValue &value, Values
             values.insert(it, key, value);
         }
     }
-    changed(key, previous);
+    changed(key, previous, value);
 }
 
 void StoreEngine::setValues(const PropertyListDictionary &values, Values vouched)
@@ -336,13 +342,15 @@ void StoreEngine::setValues(const PropertyListDictionary &values, Values vouched
     }
     if (whole) {
         d->values = values;
+        for (StoreConnection *connection : std::as_const(d->connections))
+            StoreConnectionAccess::of(connection).deliveredCurrent.clear();
         // Each key is news only to connections receiving changes; a source
         // loading the store before any connection listens walks it once.
         const bool anyReceives = std::any_of(d->connections.cbegin(), d->connections.cend(), [](StoreConnection *c) {
             return StoreConnectionAccess::of(c).receivesChanges();
         });
         for (auto it = values.cbegin(); anyReceives && it != values.cend(); ++it)
-            changed(it.key(), PropertyListValue());
+            changed(it.key(), PropertyListValue(), it.value());
     } else {
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             set(it.key(), it.value(), vouched);
@@ -373,14 +381,15 @@ void StoreEngine::removeValue(const QString &key)
         return;
     const PropertyListValue previous = it.value();
     d->values.erase(it);
-    changed(key, previous);
+    changed(key, previous, PropertyListValue());
 }
 
 void StoreEngine::notifyValue(const QString &key)
 {
     if (d->destroying || key.isEmpty())
         return;
-    changed(key, d->values.value(key));
+    const PropertyListValue value = d->values.value(key);
+    changed(key, value, value);
 }
 
 void StoreEngine::beginBatch()
@@ -432,14 +441,19 @@ void StoreEngine::detach(StoreConnection *connection)
     StoreConnectionAccess::of(connection).engine = nullptr;
 }
 
-void StoreEngine::changed(const QString &key, const PropertyListValue &previous)
+void StoreEngine::changed(const QString &key, const PropertyListValue &previous, const PropertyListValue &current)
 {
     for (StoreConnection *connection : std::as_const(d->connections)) {
         StoreConnection::Private &c = StoreConnectionAccess::of(connection);
-        if (!c.receivesChanges() || c.pendingSet.contains(key) || !c.isRegisteredFor(key))
+        c.deliveredCurrent.clear(); // out of date from now on
+        if (const auto pending = c.pendingCurrent.find(key); pending != c.pendingCurrent.end()) {
+            *pending = current;
+            continue;
+        }
+        if (!c.receivesChanges() || !c.isRegisteredFor(key))
             continue;
         c.pending.append(key);
-        c.pendingSet.insert(key);
+        c.pendingCurrent.insert(key, current);
         if (!previous.isNone())
             c.pendingPrevious.insert(key, previous);
     }
@@ -493,7 +507,8 @@ void StoreEngine::flush()
         StoreConnection::Private &c = StoreConnectionAccess::of(connection);
         QStringList list;
         list.swap(c.pending);
-        c.pendingSet.clear();
+        QHash<QString, PropertyListValue> current;
+        current.swap(c.pendingCurrent);
         PropertyListDictionary previous;
         previous.swap(c.pendingPrevious);
         // The connection may have changed its keys since: tell only what it asks for now.
@@ -504,6 +519,7 @@ void StoreEngine::flush()
         if (list.isEmpty() || !c.receivesChanges())
             continue;
         c.deliveredPrevious = std::move(previous);
+        c.deliveredCurrent = std::move(current);
         c.callout(connection, &list, c.context);
         if (!self)
             return; // a callout destroyed the engine
@@ -662,8 +678,10 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
         return std::nullopt;
     PropertyListDictionary result;
     if (keys) {
+        const QHash<QString, PropertyListValue> &delivered = StoreConnectionAccess::of(store).deliveredCurrent;
         for (const QString &key : *keys) {
-            const PropertyListValue value = engine->value(key);
+            const auto known = delivered.constFind(key);
+            const PropertyListValue value = known != delivered.cend() ? *known : engine->value(key);
             if (!value.isNone())
                 result.insert(key, value);
         }

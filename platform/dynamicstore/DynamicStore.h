@@ -133,9 +133,9 @@ public:
 
 private:
     void set(const QString &key, const PropertyListValue &value, Values vouched);
-    // `previous` is the key's value before this change (none when it did
-    // not exist then).
-    void changed(const QString &key, const PropertyListValue &previous);
+    // `previous` is the key's value before this change and `current` its
+    // value after it (none when it did not exist then, or does not now).
+    void changed(const QString &key, const PropertyListValue &previous, const PropertyListValue &current);
     void scheduleFlush();
     void flush();
 
