@@ -1,13 +1,13 @@
 // readFileContents: a file comes back byte for byte whether it reports its
-// size or not, reading stops one byte past the limit, and a failed read is
-// told apart from an empty file.
+// size (a regular file) or not (a pipe, a /proc file), reading stops one byte
+// past the limit, and a failed read is told apart from an empty file.
 
 #include "platform/FileContents.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <thread>
 
 #include <sys/stat.h>
@@ -17,103 +17,86 @@ class TestFileContents : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void regularFiles_data();
-    void regularFiles();
-    void filesWithoutSize();
-    void failedRead();
+    // A pipe's writer finds its reader gone when the read stops at a limit.
+    void initTestCase() { ::signal(SIGPIPE, SIG_IGN); }
+
+    void read_data()
+    {
+        QTest::addColumn<QString>("kind"); // "file" or "pipe"
+        QTest::addColumn<int>("size");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("skipped"); // read before, from the start
+        QTest::addColumn<int>("expected");
+        const qint64 none = std::numeric_limits<qint64>::max() - 1;
+        for (const char *k : {"file", "pipe"}) {
+            const QString kind = QString::fromLatin1(k);
+            QTest::addRow("%s, empty", k) << kind << 0 << none << 0 << 0;
+            QTest::addRow("%s, more than a piece", k) << kind << 200000 << none << 0 << 200000;
+            QTest::addRow("%s, at the limit", k) << kind << 1000 << qint64(1000) << 0 << 1000;
+            QTest::addRow("%s, far over the limit", k) << kind << 100000 << qint64(1000) << 0 << 1001;
+            QTest::addRow("%s, the rest after a first read", k) << kind << 3000 << none << 1000 << 2000;
+        }
+    }
+
+    void read()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, size);
+        QFETCH(qint64, limit);
+        QFETCH(int, skipped);
+        QFETCH(int, expected);
+        QByteArray written(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i)
+            written[i] = char(i * 7 + i / 251);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("file"));
+        if (kind == QLatin1String("pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // A pipe's writer waits for its reader, and stops at a closed one.
+        std::thread writer([&] {
+            QFile out(path);
+            if (out.open(QIODevice::WriteOnly))
+                out.write(written);
+        });
+        if (kind == QLatin1String("file"))
+            writer.join();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.size(), kind == QLatin1String("file") ? qint64(size) : 0);
+        const QByteArray first = file.read(skipped);
+        QByteArray bytes("left over");
+        const bool read = kv::readFileContents(file, &bytes, limit);
+        file.close();
+        if (writer.joinable())
+            writer.join();
+        QVERIFY(read);
+        QCOMPARE(first.size(), skipped);
+        QCOMPARE(bytes.size(), expected);
+        QVERIFY(bytes == written.mid(skipped, expected));
+    }
+
+    // A /proc file reports no size either.
+    void procFile()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QByteArray bytes;
+        QVERIFY(kv::readFileContents(status, &bytes, 10));
+        QCOMPARE(bytes, QByteArray("Name:\ttst_f"));
+    }
+
+    // Reading a process's memory from address 0 fails (nothing is mapped there).
+    void failedRead()
+    {
+        QFile memory(QStringLiteral("/proc/self/mem"));
+        QVERIFY(memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        QByteArray bytes("stale");
+        QVERIFY(!kv::readFileContents(memory, &bytes));
+        QVERIFY(bytes.isEmpty());
+        QCOMPARE(memory.error(), QFileDevice::ReadError);
+    }
 };
-
-namespace {
-
-QByteArray patterned(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(i * 7 + i / 251);
-    return bytes;
-}
-
-} // namespace
-
-void TestFileContents::regularFiles_data()
-{
-    QTest::addColumn<qsizetype>("size");
-    QTest::addColumn<qint64>("limit");
-    QTest::addColumn<qint64>("skipped"); // read before, from the start
-    QTest::addColumn<qsizetype>("expected");
-
-    const qint64 none = std::numeric_limits<qint64>::max() - 1;
-    QTest::newRow("empty") << qsizetype(0) << none << qint64(0) << qsizetype(0);
-    QTest::newRow("one byte") << qsizetype(1) << none << qint64(0) << qsizetype(1);
-    QTest::newRow("more than a piece") << qsizetype(200000) << none << qint64(0) << qsizetype(200000);
-    QTest::newRow("at the limit") << qsizetype(1000) << qint64(1000) << qint64(0) << qsizetype(1000);
-    QTest::newRow("one over the limit") << qsizetype(1001) << qint64(1000) << qint64(0) << qsizetype(1001);
-    QTest::newRow("far over the limit: limit + 1") << qsizetype(5000) << qint64(1000) << qint64(0) << qsizetype(1001);
-    QTest::newRow("the rest after a first read") << qsizetype(3000) << none << qint64(1000) << qsizetype(2000);
-}
-
-void TestFileContents::regularFiles()
-{
-    QFETCH(qsizetype, size);
-    QFETCH(qint64, limit);
-    QFETCH(qint64, skipped);
-    QFETCH(qsizetype, expected);
-
-    QTemporaryDir dir;
-    const QByteArray written = patterned(size);
-    QFile out(dir.filePath(QStringLiteral("file")));
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    QCOMPARE(out.write(written), qint64(size));
-    out.close();
-
-    QFile file(out.fileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.read(skipped).size(), skipped);
-    QByteArray bytes("left over");
-    QVERIFY(kv::readFileContents(file, &bytes, limit));
-    QCOMPARE(bytes.size(), expected);
-    QVERIFY(bytes == written.mid(skipped, expected));
-}
-
-// A pipe and a /proc file report no size: their contents come in pieces.
-void TestFileContents::filesWithoutSize()
-{
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath(QStringLiteral("fifo"));
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QByteArray written = patterned(300000);
-    std::thread writer([&] {
-        QFile out(fifo);
-        if (out.open(QIODevice::WriteOnly))
-            out.write(written);
-    });
-    QFile pipe(fifo);
-    const bool opened = pipe.open(QIODevice::ReadOnly);
-    QByteArray bytes;
-    const bool read = opened && kv::readFileContents(pipe, &bytes);
-    writer.join();
-    QVERIFY(read);
-    QCOMPARE(bytes.size(), written.size());
-    QVERIFY(bytes == written);
-
-    QFile status(QStringLiteral("/proc/self/status"));
-    QVERIFY(status.open(QIODevice::ReadOnly));
-    QCOMPARE(status.size(), qint64(0));
-    QVERIFY(kv::readFileContents(status, &bytes, 10));
-    QCOMPARE(bytes.size(), 11);
-    QVERIFY(bytes.startsWith("Name:"));
-}
-
-// Reading a process's memory from address 0 fails (nothing is mapped there).
-void TestFileContents::failedRead()
-{
-    QFile memory(QStringLiteral("/proc/self/mem"));
-    QVERIFY(memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
-    QByteArray bytes("stale");
-    QVERIFY(!kv::readFileContents(memory, &bytes));
-    QVERIFY(bytes.isEmpty());
-    QCOMPARE(memory.error(), QFileDevice::ReadError);
-}
 
 QTEST_MAIN(TestFileContents)
 #include "tst_filecontents.moc"
