@@ -310,8 +310,9 @@ private Q_SLOTS:
         QTest::newRow("only other keys delivered") << ops("set B=1,deliver,set C=2");
     }
 
-    // What a client reads right after a delivery, and at any time after it,
-    // is what the engine holds then.
+    // What a client reads when it is told of a change list, also after a
+    // change made from its callout, and at any time after, is what the engine
+    // holds then.
     void valuesAfterADelivery()
     {
         QFETCH(QStringList, operations);
@@ -329,6 +330,9 @@ private Q_SLOTS:
         Recorder recorder;
         int readInCallout = 0;
         recorder.onDelivery = [&](StoreConnection *store) {
+            QCOMPARE(storeCopyMultiple(store, &keys, nullptr), std::optional(held()));
+            for (const QString &key : recorder.lists.last())
+                engine->setValue(key, str(QStringLiteral("from the callout")));
             QCOMPARE(storeCopyMultiple(store, &keys, nullptr), std::optional(held()));
             ++readInCallout;
         };
@@ -353,7 +357,7 @@ private Q_SLOTS:
             }
             QVERIFY2(storeCopyMultiple(store.get(), &keys, nullptr) == std::optional(held()), qPrintable(operation));
         }
-        QCOMPARE(readInCallout, operations.count(QStringLiteral("deliver")));
+        QVERIFY(readInCallout >= operations.count(QStringLiteral("deliver")));
     }
 
     void previousValues_data()

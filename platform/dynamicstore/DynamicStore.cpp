@@ -146,9 +146,10 @@ struct StoreConnection::Private
     // The previous values of the change list being delivered (during the
     // callout only).
     PropertyListDictionary deliveredPrevious;
-    // The current values of the keys last delivered, until the engine changes
-    // again: a client reads exactly these values right after a delivery, and
-    // finds them here without a search of the whole store.
+    // The current values of the change list being delivered, while the
+    // engine does not change (during the callout only): a client reads
+    // exactly these values when it is told of them, and finds them here
+    // without a search of the whole store.
     QHash<QString, PropertyListValue> deliveredCurrent;
 
     bool isRegisteredFor(const QString &key) const { return keys.contains(key) || matchesAny(patterns, key); }
@@ -523,10 +524,12 @@ void StoreEngine::flush()
         c.callout(connection, &list, c.context);
         if (!self)
             return; // a callout destroyed the engine
-        // The previous values are let go with the list (unless the callout
-        // destroyed its own connection).
-        if (d->connections.contains(connection))
+        // The previous and current values are let go with the list (unless
+        // the callout destroyed its own connection).
+        if (d->connections.contains(connection)) {
             StoreConnectionAccess::of(connection).deliveredPrevious.clear();
+            StoreConnectionAccess::of(connection).deliveredCurrent.clear();
+        }
     }
     d->delivering = false;
     if (d->flushAgain) {
