@@ -4,6 +4,10 @@
 
 #include "history/JsonValue.h"
 
+#include <QHash>
+
+#include <utility>
+
 namespace kv::history {
 
 namespace {
@@ -15,6 +19,9 @@ constexpr qint64 ValueOverhead = 48;
 constexpr qint64 TextOverhead = 32;
 constexpr qint64 DictionaryEntryOverhead = 96;
 constexpr qint64 ArrayElementOverhead = 8;
+
+// From this many keys on, a change list's values are found by hash.
+constexpr qsizetype HashedFrom = 64;
 
 } // namespace
 
@@ -115,8 +122,28 @@ void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &k
     // One conversion for the list: a local time's conversion reads the
     // system's time zone each time.
     const QDateTime utc = time.toUTC();
-    for (const QString &key : keys)
-        appendUtc(utc, key, previous.value(key), current.value(key));
+    if (keys.size() < HashedFrom) {
+        for (const QString &key : keys)
+            appendUtc(utc, key, previous.value(key), current.value(key));
+        return;
+    }
+    // A long list's keys are found by hash: a search of the two dictionaries
+    // for every key compares long shared prefixes again and again.
+    QHash<QString, std::pair<const PropertyListValue *, const PropertyListValue *>> values;
+    values.reserve(keys.size());
+    for (auto it = previous.cbegin(); it != previous.cend(); ++it)
+        values[it.key()].first = &it.value();
+    for (auto it = current.cbegin(); it != current.cend(); ++it)
+        values[it.key()].second = &it.value();
+    const PropertyListValue none;
+    for (const QString &key : keys) {
+        const auto found = values.constFind(key);
+        if (found == values.cend()) {
+            appendUtc(utc, key, none, none);
+            continue;
+        }
+        appendUtc(utc, key, found->first ? *found->first : none, found->second ? *found->second : none);
+    }
 }
 
 void ChangeHistory::dropOldest()

@@ -127,23 +127,46 @@ private Q_SLOTS:
         QVERIFY(small > 0);
     }
 
+    void changeList_data()
+    {
+        QTest::addColumn<int>("groups");
+        QTest::newRow("short list") << 1;
+        QTest::newRow("long list, found by hash") << 40;
+    }
+
+    // Each key of a change list gets its old and new value, in the list's
+    // order; a key in neither dictionary (added and removed again) is kept
+    // with none for both.
     void changeList()
     {
-        PropertyListDictionary previous{{"Gone", PropertyListValue::fromInteger(1)},
-                                        {"Kept", PropertyListValue::fromInteger(2)}};
-        PropertyListDictionary current{{"Kept", PropertyListValue::fromInteger(3)},
-                                       {"New", PropertyListValue::fromInteger(4)}};
-        ChangeHistory history;
-        history.appendChangeList(someTime.toOffsetFromUtc(3600), {"New", "Gone", "Kept"}, previous, current);
-        QCOMPARE(history.count(), 3);
+        QFETCH(int, groups);
+        PropertyListDictionary previous;
+        PropertyListDictionary current;
+        QStringList keys;
+        for (int g = 0; g < groups; ++g) {
+            const QString n = QString::number(g);
+            previous.insert("Gone" + n, PropertyListValue::fromInteger(1));
+            previous.insert("Kept" + n, PropertyListValue::fromInteger(2));
+            current.insert("Kept" + n, PropertyListValue::fromInteger(3));
+            current.insert("New" + n, PropertyListValue::fromInteger(4));
+            keys << "New" + n << "Gone" + n << "Kept" + n;
+        }
+        keys << QStringLiteral("Flicker");
+        ChangeHistory history(keys.size(), 1 << 30);
+        history.appendChangeList(someTime.toOffsetFromUtc(3600), keys, previous, current);
+        QCOMPARE(history.count(), keys.size());
         const QList<ChangeKind> kinds{ChangeKind::Added, ChangeKind::Removed, ChangeKind::Updated};
-        for (qsizetype i = 0; i < 3; ++i) {
-            QCOMPARE(history.at(i).kind, kinds.at(i));
+        for (qsizetype i = 0; i < history.count(); ++i) {
+            QCOMPARE(history.at(i).key, keys.at(i));
             QCOMPARE(history.at(i).time, someTime);
             QCOMPARE(history.at(i).time.timeSpec(), Qt::UTC);
+            QCOMPARE(history.at(i).oldValue, previous.value(keys.at(i)));
+            QCOMPARE(history.at(i).newValue, current.value(keys.at(i)));
+            if (i + 1 < history.count())
+                QCOMPARE(history.at(i).kind, kinds.at(i % 3));
         }
-        QVERIFY(history.at(0).oldValue.isNone());
-        QVERIFY(history.at(1).newValue.isNone());
+        QVERIFY(history.at(keys.size() - 1).oldValue.isNone());
+        QVERIFY(history.at(keys.size() - 1).newValue.isNone());
         QCOMPARE(history.at(2).oldValue.integer(), 2);
         QCOMPARE(history.at(2).newValue.integer(), 3);
     }
