@@ -20,9 +20,6 @@ constexpr qint64 TextOverhead = 32;
 constexpr qint64 DictionaryEntryOverhead = 96;
 constexpr qint64 ArrayElementOverhead = 8;
 
-// From this many keys on, a change list's values are found by hash.
-constexpr qsizetype HashedFrom = 64;
-
 } // namespace
 
 QString changeKindName(ChangeKind kind)
@@ -122,13 +119,8 @@ void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &k
     // One conversion for the list: a local time's conversion reads the
     // system's time zone each time.
     const QDateTime utc = time.toUTC();
-    if (keys.size() < HashedFrom) {
-        for (const QString &key : keys)
-            appendUtc(utc, key, previous.value(key), current.value(key));
-        return;
-    }
-    // A long list's keys are found by hash: a search of the two dictionaries
-    // for every key compares long shared prefixes again and again.
+    // The keys are found by hash: searching the two dictionaries for every
+    // key of a long list compares long shared prefixes again and again.
     QHash<QString, std::pair<const PropertyListValue *, const PropertyListValue *>> values;
     values.reserve(keys.size());
     for (auto it = previous.cbegin(); it != previous.cend(); ++it)
@@ -137,12 +129,8 @@ void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &k
         values[it.key()].second = &it.value();
     const PropertyListValue none;
     for (const QString &key : keys) {
-        const auto found = values.constFind(key);
-        if (found == values.cend()) {
-            appendUtc(utc, key, none, none);
-            continue;
-        }
-        appendUtc(utc, key, found->first ? *found->first : none, found->second ? *found->second : none);
+        const auto [oldValue, newValue] = values.value(key);
+        appendUtc(utc, key, oldValue ? *oldValue : none, newValue ? *newValue : none);
     }
 }
 
