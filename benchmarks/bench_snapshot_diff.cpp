@@ -1,7 +1,10 @@
 // Comparing two snapshots key by key and value by value, as keyvane-cli diff
 // does, against loading the browser's column zero with the same keys. The
 // snapshots hold 100,000 keys with values of about 20 entries and differ in
-// 1 % of the keys; reading the two files is timed apart.
+// 1 % of the keys; reading the two files is timed apart. Each round reads and
+// compares in a process of its own and loads column zero in another, as a
+// command does once: memory freed by an earlier round (or by making the
+// files) would otherwise be sorted again by the allocator inside the timing.
 //
 // Usage: bench_snapshot_diff [number of keys, default 100000] [rounds, default 3]
 // Prints the best time of each over the rounds and their ratio.
@@ -9,14 +12,20 @@
 #include "benchmarks/StoreKeys.h"
 #include "browser/ColumnTree.h"
 #include "history/ValueDiff.h"
+#include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 using kv::PropertyListValue;
@@ -57,51 +66,109 @@ QByteArray snapshotBytes(const QStringList &keys, bool changed)
 
 } // namespace
 
+// Reads both files as keyvane-cli diff does and compares them; prints the
+// reading's and the diff's milliseconds and the number of differences.
+int readAndCompare(const QString &oldPath, const QString &newPath)
+{
+    QElapsedTimer timer;
+    timer.start();
+    kv::PropertyListDictionary oldContents, newContents;
+    QString error;
+    const auto reading = kv::PropertyListReading::TopLevelOnUse;
+    if (!kv::SnapshotSource::readSnapshot(oldPath, &oldContents, &error, reading)
+        || !kv::SnapshotSource::readSnapshot(newPath, &newContents, &error, reading)) {
+        std::fprintf(stderr, "cannot read the snapshots: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double read = milliseconds(timer);
+
+    // No value is shared between the two, as with two files (values with
+    // the same text compare without being made).
+    timer.start();
+    const QList<kv::history::DiffEntry> entries = kv::history::diffValues(
+        PropertyListValue::fromDictionary(oldContents), PropertyListValue::fromDictionary(newContents));
+    const double diff = milliseconds(timer);
+    std::printf("%.3f %.3f %lld\n", read, diff, static_cast<long long>(entries.size()));
+    return 0;
+}
+
+// Loads column zero with `count` keys; prints the milliseconds.
+int loadColumnZero(int count)
+{
+    QStringList sorted = bench::makeKeys(count);
+    std::sort(sorted.begin(), sorted.end());
+    QElapsedTimer timer;
+    timer.start();
+    kv::DecomposedKeyList list = kv::decomposedStrings(sorted);
+    kv::TreeBranch branch = kv::buildTreeBranchForColumn(0, &list);
+    std::printf("%.3f\n", milliseconds(timer));
+    return branch.names.isEmpty() ? 1 : 0;
+}
+
+// The numbers a child printed, or an empty list when it failed.
+QList<double> runChild(const QStringList &arguments)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForFinished(300000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return {};
+    QList<double> numbers;
+    for (const QByteArray &field : child.readAllStandardOutput().simplified().split(' '))
+        numbers.append(field.toDouble());
+    return numbers;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--diff") == 0)
+        return readAndCompare(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "--load") == 0)
+        return loadColumnZero(std::atoi(argv[2]));
+
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
-    const QStringList keys = bench::makeKeys(count);
-    QStringList sorted = keys;
-    std::sort(sorted.begin(), sorted.end());
-    const QByteArray oldBytes = snapshotBytes(keys, false);
-    const QByteArray newBytes = snapshotBytes(keys, true);
+    QTemporaryDir dir;
+    const QString oldPath = dir.filePath(QStringLiteral("old.plist"));
+    const QString newPath = dir.filePath(QStringLiteral("new.plist"));
+    qsizetype fileSize = 0;
+    {
+        const QStringList keys = bench::makeKeys(count);
+        const QByteArray oldBytes = snapshotBytes(keys, false);
+        fileSize = oldBytes.size();
+        if (!dir.isValid() || !writeFile(oldPath, oldBytes) || !writeFile(newPath, snapshotBytes(keys, true))) {
+            std::fprintf(stderr, "cannot write the snapshots\n");
+            return 1;
+        }
+    }
 
     double bestRead = std::numeric_limits<double>::max();
     double bestDiff = std::numeric_limits<double>::max();
     double bestLoad = std::numeric_limits<double>::max();
     qsizetype differences = 0;
     for (int round = 0; round < rounds; ++round) {
-        // Reading both files, as diff reads them (apart from the diff).
-        QElapsedTimer timer;
-        timer.start();
-        QString error;
-        const auto reading = kv::PropertyListReading::TopLevelOnUse;
-        const PropertyListValue oldSnapshot = kv::readPropertyList(oldBytes, &error, QString(), reading);
-        const PropertyListValue newSnapshot = kv::readPropertyList(newBytes, &error, QString(), reading);
-        bestRead = std::min(bestRead, milliseconds(timer));
-        if (!oldSnapshot.isDictionary() || !newSnapshot.isDictionary()) {
-            std::fprintf(stderr, "cannot read the snapshots: %s\n", qPrintable(error));
+        const QList<double> compared = runChild({QStringLiteral("--diff"), oldPath, newPath});
+        const QList<double> loaded = runChild({QStringLiteral("--load"), QString::number(count)});
+        if (compared.size() != 3 || loaded.size() != 1) {
+            std::fprintf(stderr, "a round failed\n");
             return 1;
         }
-
-        // The diff: no value is shared between the two, as with two files
-        // (values with the same text compare without being made).
-        timer.start();
-        const QList<kv::history::DiffEntry> entries = kv::history::diffValues(oldSnapshot, newSnapshot);
-        bestDiff = std::min(bestDiff, milliseconds(timer));
-        differences = entries.size();
-
-        // Loading column zero with the same keys.
-        timer.start();
-        kv::DecomposedKeyList list = kv::decomposedStrings(sorted);
-        kv::TreeBranch branch = kv::buildTreeBranchForColumn(0, &list);
-        bestLoad = std::min(bestLoad, milliseconds(timer));
+        bestRead = std::min(bestRead, compared.at(0));
+        bestDiff = std::min(bestDiff, compared.at(1));
+        differences = qsizetype(compared.at(2));
+        bestLoad = std::min(bestLoad, loaded.at(0));
     }
 
-    std::printf("keys: %d, differing: %d, rounds: %d (best of each)\n", count, (count + 99) / 100, rounds);
-    std::printf("reading both files (%.1f MB each): %9.1f ms\n", double(oldBytes.size()) / 1e6, bestRead);
+    std::printf("keys: %d, differing: %d, rounds: %d (best of each, each in a process of its own)\n", count,
+                (count + 99) / 100, rounds);
+    std::printf("reading both files (%.1f MB each): %9.1f ms\n", double(fileSize) / 1e6, bestRead);
     std::printf("diff key by key and value by value: %9.1f ms  (%lld differences)\n", bestDiff,
                 static_cast<long long>(differences));
     std::printf("load column zero (decompose + build): %9.1f ms\n", bestLoad);
