@@ -5,69 +5,102 @@
 
 namespace kv::store {
 
+qsizetype lowerBoundSharingPrefixes(const QStringList &sorted, QStringView key)
+{
+    const char16_t *const k = key.utf16();
+    const qsizetype keySize = key.size();
+    // Every entry in [low, high) lies between sorted[low - 1] and
+    // sorted[high], so it shares with the key at least the shorter of the
+    // prefixes those two share with it.
+    qsizetype low = 0, high = sorted.size();
+    qsizetype sharedLow = 0, sharedHigh = 0;
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        const QString &entry = sorted.at(middle);
+        const char16_t *const e = reinterpret_cast<const char16_t *>(entry.constData());
+        const qsizetype shorter = std::min(keySize, entry.size());
+        qsizetype at = std::min(sharedLow, sharedHigh);
+        while (at < shorter && e[at] == k[at])
+            ++at;
+        const bool less = at == shorter ? entry.size() < keySize : e[at] < k[at];
+        if (less) {
+            low = middle + 1;
+            sharedLow = at;
+        } else {
+            high = middle;
+            sharedHigh = at;
+        }
+    }
+    return low;
+}
+
 std::pair<qsizetype, qsizetype> KeyListEdit::equalRange(const QString &key)
 {
     if (m_lastRange.first < 0 || key != m_lastKey) {
-        const auto first = std::lower_bound(m_list.cbegin(), m_list.cend(), key);
-        auto last = first;
-        while (last != m_list.cend() && *last == key)
+        const qsizetype first = lowerBoundSharingPrefixes(m_list, key);
+        qsizetype last = first;
+        while (last < m_list.size() && m_list.at(last) == key)
             ++last;
         m_lastKey = key;
-        m_lastRange = {first - m_list.cbegin(), last - m_list.cbegin()};
+        m_lastRange = {first, last};
     }
     return m_lastRange;
 }
 
 bool KeyListEdit::isListed(const QString &key)
 {
-    if (m_added.contains(key))
-        return true;
-    if (m_removed.contains(key))
-        return false;
+    if (const auto held = m_held.constFind(key); held != m_held.cend())
+        return held->addedAt >= 0;
     const auto range = equalRange(key);
     return range.first != range.second;
 }
 
 void KeyListEdit::remove(const QString &key)
 {
-    if (m_added.remove(key))
-        return; // an added key; any entries it had are dropped already
+    if (const auto held = m_held.find(key); held != m_held.end()) {
+        // An added key: any entries it had are dropped already.
+        if (held->removed.first == held->removed.second)
+            m_held.erase(held);
+        else
+            held->addedAt = -1;
+        return;
+    }
     const auto range = equalRange(key);
     if (range.first != range.second)
-        m_removed.insert(key, range);
+        m_held.insert(key, {range, -1});
 }
 
 void KeyListEdit::insert(const QString &key)
 {
-    if (m_added.contains(key))
-        return;
-    if (const auto removed = m_removed.constFind(key); removed != m_removed.cend()) {
-        // Its entries stay dropped; the key comes back once, in their place.
-        m_added.insert(key, removed->first);
+    if (const auto held = m_held.find(key); held != m_held.end()) {
+        // A removed key's entries stay dropped; it comes back once, in their place.
+        if (held->addedAt < 0)
+            held->addedAt = held->removed.first;
         return;
     }
     const auto range = equalRange(key);
     if (range.first != range.second)
         return; // listed already
-    m_added.insert(key, range.first);
+    m_held.insert(key, {{0, 0}, range.first});
 }
 
 SortedListEdit KeyListEdit::apply()
 {
     SortedListEdit edit;
-    if (m_removed.isEmpty() && m_added.isEmpty())
+    if (m_held.isEmpty())
         return edit;
     // Where each removal starts and ends, and each added key with the index
     // it goes before (keys going before the same index in ascending order).
     std::vector<std::pair<qsizetype, qsizetype>> removed;
-    removed.reserve(size_t(m_removed.size()));
-    for (auto it = m_removed.cbegin(); it != m_removed.cend(); ++it)
-        removed.push_back(it.value());
+    removed.reserve(size_t(m_held.size()));
+    edit.added.reserve(size_t(m_held.size()));
+    for (auto it = m_held.cbegin(); it != m_held.cend(); ++it) {
+        if (it->removed.first != it->removed.second)
+            removed.push_back(it->removed);
+        if (it->addedAt >= 0)
+            edit.added.emplace_back(it->addedAt, it.key());
+    }
     std::sort(removed.begin(), removed.end());
-
-    edit.added.reserve(size_t(m_added.size()));
-    for (auto it = m_added.cbegin(); it != m_added.cend(); ++it)
-        edit.added.emplace_back(it.value(), it.key());
     std::sort(edit.added.begin(), edit.added.end());
     // Runs that meet are one run, unless a key goes in between them.
     edit.removed.reserve(removed.size());
@@ -83,8 +116,7 @@ SortedListEdit KeyListEdit::apply()
 
     // Touching no key's characters: added keys share their text.
     applySortedListEdit(m_list, edit, [](const QString &key) { return key; });
-    m_removed.clear();
-    m_added.clear();
+    m_held.clear();
     m_lastRange = {-1, -1};
     return edit;
 }

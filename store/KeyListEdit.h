@@ -21,6 +21,13 @@
 
 namespace kv::store {
 
+// The index of the first entry of `sorted` (ascending, QString operator<)
+// that is not less than `key`. Each comparison starts after the characters
+// the key is known to share with both ends of the range still searched:
+// store keys share long prefixes, which a plain search compares again at
+// every step.
+qsizetype lowerBoundSharingPrefixes(const QStringList &sorted, QStringView key);
+
 class KeyListEdit
 {
 public:
@@ -46,10 +53,15 @@ private:
     std::pair<qsizetype, qsizetype> equalRange(const QString &key);
 
     QStringList &m_list;
-    // Held back: the entries to drop, by key, as index ranges of m_list; and
-    // the keys to add, each with the index of m_list it goes before.
-    QHash<QString, std::pair<qsizetype, qsizetype>> m_removed;
-    QHash<QString, qsizetype> m_added;
+    // What is held back for a key: its entries to drop, as an index range of
+    // m_list (empty when none), and whether it is to be added, before the
+    // index of m_list `addedAt`. A key removed and added again has both.
+    struct Held
+    {
+        std::pair<qsizetype, qsizetype> removed{0, 0};
+        qsizetype addedAt = -1;
+    };
+    QHash<QString, Held> m_held;
     // The last search, which the edit that follows it reuses.
     QString m_lastKey;
     std::pair<qsizetype, qsizetype> m_lastRange{-1, -1};

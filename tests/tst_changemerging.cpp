@@ -114,6 +114,8 @@ private Q_SLOTS:
     void keyListEditMatchesImmediateEdits_data();
     void keyListEditMatchesImmediateEdits();
     void keyListEditEdges();
+    void lowerBoundSharingPrefixes_data();
+    void lowerBoundSharingPrefixes();
     void snapshotRewriteIsMerged();
 
 private:
@@ -583,6 +585,46 @@ void TestChangeMerging::keyListEditEdges()
     edit.remove(QStringLiteral("y"));
     edit.apply();
     QCOMPARE(empty, QStringList{"z"});
+}
+
+void TestChangeMerging::lowerBoundSharingPrefixes_data()
+{
+    QTest::addColumn<QStringList>("sorted");
+    QTest::addColumn<QStringList>("keys");
+    const QStringList shared{"State:/Network/Interface/en0/IPv4",  "State:/Network/Interface/en0/IPv6",
+                             "State:/Network/Interface/en1",       "State:/Network/Interface/en1/IPv4",
+                             "State:/Network/Interface/en10/IPv4", "State:/Network/Service/A/DNS"};
+    QTest::newRow("empty list") << QStringList() << QStringList{"", "a"};
+    QTest::newRow("shared prefixes") << shared
+                                     << (shared
+                                         + QStringList{"", "State:", "State:/Network/Interface/en0",
+                                                       "State:/Network/Interface/en0/IPv5",
+                                                       "State:/Network/Interface/en1/", "State:/Network/Interface/en2",
+                                                       "State:/Network/Service/A/DNT", "State:/Network/Service/A/DNS/x",
+                                                       "Z"});
+    // The first of equal entries; an empty entry; a key a prefix of its
+    // neighbours on both sides.
+    QTest::newRow("repeated and empty entries") << QStringList{"", "", "ab", "ab", "ab", "abc", "abd"}
+                                                << QStringList{"", "a", "ab", "abb", "abc", "abcd", "abe"};
+    // Code units above 0x7fff order after the others (no sign), a surrogate
+    // before a private-use character.
+    QTest::newRow("high code units") << QStringList{"k/a", QString::fromUtf16(u"k/\u00e9"),
+                                                    QString::fromUtf16(u"k/\U0001F600"),
+                                                    QString::fromUtf16(u"k/\uE000")}
+                                     << QStringList{"k/b", QString::fromUtf16(u"k/\u00ff"),
+                                                    QStringLiteral("k/") + QChar(0xD83D),
+                                                    QString::fromUtf16(u"k/\uFFFF"), QString::fromUtf16(u"k/\uE000")};
+}
+
+void TestChangeMerging::lowerBoundSharingPrefixes()
+{
+    QFETCH(QStringList, sorted);
+    QFETCH(QStringList, keys);
+    QVERIFY(std::is_sorted(sorted.cbegin(), sorted.cend()));
+    for (const QString &key : keys) {
+        const qsizetype expected = std::lower_bound(sorted.cbegin(), sorted.cend(), key) - sorted.cbegin();
+        QCOMPARE(kv::store::lowerBoundSharingPrefixes(sorted, key), expected);
+    }
 }
 
 void TestChangeMerging::snapshotRewriteIsMerged()
