@@ -97,15 +97,17 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
     Entry entry;
     entry.change = {time, changeKindOf(oldValue, newValue), key, oldValue, newValue};
     const qint64 serial = m_firstSerial + count();
-    const auto latest = m_latest.find(key);
-    Entry *before = latest == m_latest.end() ? nullptr : &entryBySerial(latest.value());
+    // One lookup: the slot is made when the key has no change held yet.
+    const qsizetype keysHeld = m_latest.size();
+    qint64 &latest = m_latest[key];
+    Entry *before = m_latest.size() == keysHeld ? &entryBySerial(latest) : nullptr;
     // The old value is usually the key's last new value, counted already.
     const bool oldCounted = !oldValue.isNone() && before && before->change.newValue.identity() == oldValue.identity();
     entry.oldBytes = oldCounted ? 0 : estimatedValueBytes(oldValue);
     entry.newBytes = newValue.identity() == oldValue.identity() ? 0 : estimatedValueBytes(newValue);
     if (before)
         before->next = serial;
-    m_latest.insert(key, serial);
+    latest = serial;
     m_valueBytes += entry.oldBytes + entry.newBytes;
     m_entries.push_back(std::move(entry));
 
@@ -149,9 +151,12 @@ void ChangeHistory::dropOldest()
             released -= bytes;
         }
     }
-    const auto latest = m_latest.constFind(oldest.change.key);
-    if (latest != m_latest.cend() && latest.value() == m_firstSerial)
-        m_latest.erase(latest);
+    // A key changed again later is still held by that change.
+    if (oldest.next < 0) {
+        const auto latest = m_latest.constFind(oldest.change.key);
+        if (latest != m_latest.cend() && latest.value() == m_firstSerial)
+            m_latest.erase(latest);
+    }
     m_valueBytes -= released;
     m_entries.pop_front();
     ++m_firstSerial;

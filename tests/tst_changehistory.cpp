@@ -57,6 +57,10 @@ private Q_SLOTS:
         QTest::newRow("a notification holds its value once")
             << qsizetype(10) << plenty << QStringList{"notify Q", "set K " + a, "notify K"}
             << QStringList{"Q", "K", "K"} << QStringList{"q", a};
+        // Its old value is no longer held by the dropped change: counted again.
+        QTest::newRow("a dropped key changed again")
+            << qsizetype(2) << plenty << QStringList{"set K " + a, "set L " + b, "set M " + c, "set K " + d}
+            << QStringList{"M", "K"} << QStringList{c, a, d};
         QTest::newRow("removal") << qsizetype(10) << plenty << QStringList{"set K " + a, "remove K"}
                                  << QStringList{"K", "K"} << QStringList{a};
         QTest::newRow("too many bytes") << qsizetype(100) << 3 * estimatedValueBytes(PropertyListValue::fromString(a))
