@@ -26,25 +26,20 @@ const kv::history::ChangeHistory &HistoryRecorder::history() const
     return m_model->history();
 }
 
-void HistoryRecorder::changesMerged(const QStringList &keys, const PropertyListDictionary *currentValues)
+void HistoryRecorder::changesMerged(const QStringList &keys)
 {
     if (keys.isEmpty() || !m_controller->store)
         return;
-    // Sent inside the callout: the store still holds this list's old values.
-    // The current ones are those the merge read, when it read them. Both
-    // are as long as the change list, not the store.
-    StoreConnection *store = m_controller->store.get();
-    const std::optional<PropertyListDictionary> previous = storeCopyPreviousValues(store);
-    const std::optional<PropertyListDictionary> current = currentValues
-                                                              ? std::optional<PropertyListDictionary>(*currentValues)
-                                                              : storeCopyMultiple(store, &keys, nullptr);
-    if (!previous || !current) {
+    // Sent inside the callout: the store hands over the list's changes, each
+    // key's values before and after, in the list's order.
+    const std::optional<QList<StoreChange>> changes = storeCopyChanges(m_controller->store.get());
+    if (!changes) {
         systemLog(QStringLiteral("History: the store did not give the values of %1 changed keys (%2)")
                       .arg(keys.size())
                       .arg(storeErrorString(storeError())));
         return;
     }
-    m_model->appendChangeList(kv::console::currentDateTime(), keys, *previous, *current);
+    m_model->appendChangeList(kv::console::currentDateTime(), *changes);
 }
 
 void HistoryRecorder::saveHistory(QWidget *window)

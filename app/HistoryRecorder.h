@@ -42,7 +42,7 @@ public:
     void saveHistory(QWidget *window);
 
 private:
-    void changesMerged(const QStringList &keys, const PropertyListDictionary *currentValues);
+    void changesMerged(const QStringList &keys);
     void didEnd(kv::ui::SavePanel *panel, int returnCode, QWidget *window);
 
     KVNController *m_controller;

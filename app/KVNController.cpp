@@ -96,8 +96,8 @@ void KVNController::reloadKeys(QObject *)
 
 void KVNController::storeNotification(const QStringList &changedKeys)
 {
-    const std::optional<kv::PropertyListDictionary> values = m_keyList.storeNotification(changedKeys);
-    Q_EMIT changesMerged(changedKeys, values ? &*values : nullptr);
+    m_keyList.storeNotification(changedKeys);
+    Q_EMIT changesMerged(changedKeys);
 }
 
 void storeNotification(kv::StoreConnection *, const QStringList *changedKeys, void *)

@@ -151,10 +151,8 @@ public:
 Q_SIGNALS:
     // A change list was merged (browser, console and value shown are up to
     // date). Sent from inside the store's callout, so the engine's change
-    // list is still the one being delivered. `currentValues` are the values
-    // the merge read of the changed keys (absent: gone), null when it read
-    // none.
-    void changesMerged(const QStringList &changedKeys, const kv::PropertyListDictionary *currentValues);
+    // list is still the one being delivered.
+    void changesMerged(const QStringList &changedKeys);
 
 private:
     // Made after the fields they work on, and gone before them.

@@ -133,12 +133,10 @@ void printChangedKeys(StoreConnection *store, const QStringList *changedKeys, vo
     if (static_cast<const WatchOptions *>(context)->json) {
         // One line per change, old and new value with it.
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        const PropertyListDictionary previous = storeCopyPreviousValues(store).value_or(PropertyListDictionary());
         QByteArray lines;
-        for (const QString &key : *changedKeys) {
-            const PropertyListValue oldValue = previous.value(key);
-            const PropertyListValue newValue = storeCopyValue(store, key); // none: removed
-            lines += history::changeJsonLine({now, history::changeKindOf(oldValue, newValue), key, oldValue, newValue});
+        for (const StoreChange &change : storeCopyChanges(store).value_or(QList<StoreChange>())) {
+            lines += history::changeJsonLine({now, history::changeKindOf(change.previous, change.current), change.key,
+                                              change.previous, change.current});
             lines += '\n';
         }
         writeBytesTo(stdout, lines);

@@ -4,8 +4,6 @@
 
 #include "history/JsonValue.h"
 
-#include <QHash>
-
 #include <utility>
 
 namespace kv::history {
@@ -115,25 +113,13 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
         dropOldest();
 }
 
-void ChangeHistory::appendChangeList(const QDateTime &time, const QStringList &keys,
-                                     const PropertyListDictionary &previous, const PropertyListDictionary &current)
+void ChangeHistory::appendChangeList(const QDateTime &time, const QList<StoreChange> &changes)
 {
     // One conversion for the list: a local time's conversion reads the
     // system's time zone each time.
     const QDateTime utc = time.toUTC();
-    // The keys are found by hash: searching the two dictionaries for every
-    // key of a long list compares long shared prefixes again and again.
-    QHash<QString, std::pair<const PropertyListValue *, const PropertyListValue *>> values;
-    values.reserve(keys.size());
-    for (auto it = previous.cbegin(); it != previous.cend(); ++it)
-        values[it.key()].first = &it.value();
-    for (auto it = current.cbegin(); it != current.cend(); ++it)
-        values[it.key()].second = &it.value();
-    const PropertyListValue none;
-    for (const QString &key : keys) {
-        const auto [oldValue, newValue] = values.value(key);
-        appendUtc(utc, key, oldValue ? *oldValue : none, newValue ? *newValue : none);
-    }
+    for (const StoreChange &change : changes)
+        appendUtc(utc, change.key, change.previous, change.current);
 }
 
 void ChangeHistory::dropOldest()

@@ -17,6 +17,7 @@
 // again, nor is a change's new value that is its old one. Values are never copied: the history holds
 // references to the values the store handed out.
 
+#include "platform/dynamicstore/DynamicStore.h"
 #include "platform/plist/PropertyListValue.h"
 
 #include <QDateTime>
@@ -68,11 +69,9 @@ public:
     // oldest changes past the bounds. The time is kept in UTC, to the ms.
     void append(const QDateTime &time, const QString &key, const PropertyListValue &oldValue,
                 const PropertyListValue &newValue);
-    // Appends a delivered change list: each of `keys` in order, its old value
-    // from `previous` (absent: it did not exist) and its new value from
-    // `current` (absent: it was removed), all at `time`.
-    void appendChangeList(const QDateTime &time, const QStringList &keys, const PropertyListDictionary &previous,
-                          const PropertyListDictionary &current);
+    // Appends a delivered change list: each change in order, with its
+    // previous and current value, all at `time`.
+    void appendChangeList(const QDateTime &time, const QList<StoreChange> &changes);
 
     qsizetype count() const { return qsizetype(m_entries.size()); }
     const HistoryChange &at(qsizetype index) const { return m_entries[size_t(index)].change; }

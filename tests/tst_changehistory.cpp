@@ -156,8 +156,11 @@ private Q_SLOTS:
             keys << "New" + n << "Gone" + n << "Kept" + n;
         }
         keys << QStringLiteral("Flicker");
+        QList<StoreChange> changes;
+        for (const QString &key : std::as_const(keys))
+            changes.append({key, previous.value(key), current.value(key)});
         ChangeHistory history(keys.size(), 1 << 30);
-        history.appendChangeList(someTime.toOffsetFromUtc(3600), keys, previous, current);
+        history.appendChangeList(someTime.toOffsetFromUtc(3600), changes);
         QCOMPARE(history.count(), keys.size());
         const QList<ChangeKind> kinds{ChangeKind::Added, ChangeKind::Removed, ChangeKind::Updated};
         for (qsizetype i = 0; i < history.count(); ++i) {

@@ -410,6 +410,16 @@ private Q_SLOTS:
             for (const QString &key : recorder.lists.last())
                 now.insert(key, storeCopyValue(store, key));
             current.append(now);
+            // The same values, one change per key in the list's order.
+            const std::optional<QList<StoreChange>> changes = storeCopyChanges(store);
+            QVERIFY(changes);
+            QCOMPARE(changes->size(), recorder.lists.last().size());
+            for (qsizetype i = 0; i < changes->size(); ++i) {
+                const StoreChange &change = changes->at(i);
+                QCOMPARE(change.key, recorder.lists.last().at(i));
+                QVERIFY(change.previous.identity() == old->value(change.key).identity());
+                QVERIFY(change.current.identity() == now.value(change.key).identity());
+            }
         };
         auto store = open(&recorder);
         for (const QString &operation : operations) {
@@ -440,11 +450,13 @@ private Q_SLOTS:
 
         // Outside the callout there is nothing; the next list has only its own.
         QCOMPARE(storeCopyPreviousValues(store.get()), std::optional(PropertyListDictionary()));
+        QCOMPARE(storeCopyChanges(store.get())->size(), 0);
         engine->setValue(QStringLiteral("Later"), str("1"));
         QCoreApplication::processEvents();
         QCOMPARE(previous.size(), 2);
         QVERIFY(previous.last().isEmpty());
         QVERIFY(!storeCopyPreviousValues(nullptr));
+        QVERIFY(!storeCopyChanges(nullptr));
     }
 
     void deliveredFromEventLoopOnly()

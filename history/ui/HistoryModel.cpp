@@ -8,12 +8,11 @@ HistoryModel::HistoryModel(qsizetype maximumEntries, qint64 maximumValueBytes, Q
     : QAbstractTableModel(parent), m_history(maximumEntries, maximumValueBytes)
 {}
 
-void HistoryModel::appendChangeList(const QDateTime &time, const QStringList &keys,
-                                    const PropertyListDictionary &previous, const PropertyListDictionary &current)
+void HistoryModel::appendChangeList(const QDateTime &time, const QList<StoreChange> &changes)
 {
-    if (keys.isEmpty())
+    if (changes.isEmpty())
         return;
-    m_history.appendChangeList(time, keys, previous, current);
+    m_history.appendChangeList(time, changes);
 
     // The rows shown before whose changes the history dropped go first. Until
     // they are gone no view asks for a row past them, and the rows kept still

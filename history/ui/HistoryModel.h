@@ -28,8 +28,7 @@ public:
     const ChangeHistory &history() const { return m_history; }
     // ChangeHistory::appendChangeList, with the rows removed and inserted
     // told to views; then changesAppended().
-    void appendChangeList(const QDateTime &time, const QStringList &keys, const PropertyListDictionary &previous,
-                          const PropertyListDictionary &current);
+    void appendChangeList(const QDateTime &time, const QList<StoreChange> &changes);
 
     // The change a row shows, or none for a row out of range.
     const HistoryChange *change(int row) const;

@@ -134,23 +134,20 @@ struct StoreConnection::Private
     std::weak_ptr<StoreRunLoopSource> runLoopSource;    // as made by storeCreateRunLoopSource
     std::shared_ptr<StoreRunLoopSource> attachedSource; // kept once attached to the event loop
 
-    // Keys changed since the last delivery, in the order of their first
-    // change, and each with its value after its latest change (none when
-    // removed).
-    QStringList pending;
-    QHash<QString, PropertyListValue> pendingCurrent;
-    // The values the pending keys had before their first change (a key that
-    // did not exist then is absent): references to the shared values, kept
-    // only for the keys of the change list.
-    PropertyListDictionary pendingPrevious;
-    // The previous values of the change list being delivered (during the
-    // callout only).
-    PropertyListDictionary deliveredPrevious;
-    // The current values of the change list being delivered, while the
-    // engine does not change (during the callout only): a client reads
-    // exactly these values when it is told of them, and finds them here
-    // without a search of the whole store.
-    QHash<QString, PropertyListValue> deliveredCurrent;
+    // The changes since the last delivery, one per key in the order of its
+    // first change: the key's value before that change (none when it did
+    // not exist then) and after its latest one (none when removed). The
+    // values are references to the shared values, never copies. Each key's
+    // place in the list is found by hash.
+    QList<StoreChange> pending;
+    QHash<QString, qsizetype> pendingAt;
+    // The change list being delivered (during the callout only), and whether
+    // its current values are still the engine's: a client reads exactly
+    // these values when it is told of them, and finds them here without a
+    // search of the whole store, until the engine changes.
+    QList<StoreChange> delivered;
+    QHash<QString, qsizetype> deliveredAt;
+    bool deliveredCurrent = false;
 
     bool isRegisteredFor(const QString &key) const { return keys.contains(key) || matchesAny(patterns, key); }
     bool receivesChanges() const { return attachedSource && callout; }
@@ -344,7 +341,7 @@ void StoreEngine::setValues(const PropertyListDictionary &values, Values vouched
     if (whole) {
         d->values = values;
         for (StoreConnection *connection : std::as_const(d->connections))
-            StoreConnectionAccess::of(connection).deliveredCurrent.clear();
+            StoreConnectionAccess::of(connection).deliveredCurrent = false;
         // Each key is news only to connections receiving changes; a source
         // loading the store before any connection listens walks it once.
         const bool anyReceives = std::any_of(d->connections.cbegin(), d->connections.cend(), [](StoreConnection *c) {
@@ -446,17 +443,15 @@ void StoreEngine::changed(const QString &key, const PropertyListValue &previous,
 {
     for (StoreConnection *connection : std::as_const(d->connections)) {
         StoreConnection::Private &c = StoreConnectionAccess::of(connection);
-        c.deliveredCurrent.clear(); // out of date from now on
-        if (const auto pending = c.pendingCurrent.find(key); pending != c.pendingCurrent.end()) {
-            *pending = current;
+        c.deliveredCurrent = false; // out of date from now on
+        if (const auto at = c.pendingAt.constFind(key); at != c.pendingAt.cend()) {
+            c.pending[*at].current = current;
             continue;
         }
         if (!c.receivesChanges() || !c.isRegisteredFor(key))
             continue;
-        c.pending.append(key);
-        c.pendingCurrent.insert(key, current);
-        if (!previous.isNone())
-            c.pendingPrevious.insert(key, previous);
+        c.pendingAt.insert(key, c.pending.size());
+        c.pending.append({key, previous, current});
     }
     if (d->batchDepth == 0)
         scheduleFlush();
@@ -506,29 +501,37 @@ void StoreEngine::flush()
         if (!d->connections.contains(connection))
             continue;
         StoreConnection::Private &c = StoreConnectionAccess::of(connection);
-        QStringList list;
-        list.swap(c.pending);
-        QHash<QString, PropertyListValue> current;
-        current.swap(c.pendingCurrent);
-        PropertyListDictionary previous;
-        previous.swap(c.pendingPrevious);
+        QList<StoreChange> changes;
+        changes.swap(c.pending);
+        QHash<QString, qsizetype> at;
+        at.swap(c.pendingAt);
         // The connection may have changed its keys since: tell only what it asks for now.
-        const qsizetype listed = list.size();
-        list.removeIf([&c](const QString &key) { return !c.isRegisteredFor(key); });
-        if (list.size() != listed)
-            previous.removeIf([&c](const auto &entry) { return !c.isRegisteredFor(entry.key()); });
-        if (list.isEmpty() || !c.receivesChanges())
+        const qsizetype listed = changes.size();
+        changes.removeIf([&c](const StoreChange &change) { return !c.isRegisteredFor(change.key); });
+        if (changes.isEmpty() || !c.receivesChanges())
             continue;
-        c.deliveredPrevious = std::move(previous);
-        c.deliveredCurrent = std::move(current);
+        if (changes.size() != listed) {
+            at.clear();
+            for (qsizetype i = 0; i < changes.size(); ++i)
+                at.insert(changes.at(i).key, i);
+        }
+        QStringList list;
+        list.reserve(changes.size());
+        for (const StoreChange &change : std::as_const(changes))
+            list.append(change.key);
+        c.delivered = std::move(changes);
+        c.deliveredAt = std::move(at);
+        c.deliveredCurrent = true;
         c.callout(connection, &list, c.context);
         if (!self)
             return; // a callout destroyed the engine
-        // The previous and current values are let go with the list (unless
-        // the callout destroyed its own connection).
+        // The changes are let go with the list (unless the callout destroyed
+        // its own connection).
         if (d->connections.contains(connection)) {
-            StoreConnectionAccess::of(connection).deliveredPrevious.clear();
-            StoreConnectionAccess::of(connection).deliveredCurrent.clear();
+            StoreConnection::Private &after = StoreConnectionAccess::of(connection);
+            after.delivered.clear();
+            after.deliveredAt.clear();
+            after.deliveredCurrent = false;
         }
     }
     d->delivering = false;
@@ -667,7 +670,20 @@ std::optional<PropertyListDictionary> storeCopyPreviousValues(StoreConnection *s
     if (!engineOf(store))
         return std::nullopt;
     clearError();
-    return StoreConnectionAccess::of(store).deliveredPrevious;
+    PropertyListDictionary previous;
+    for (const StoreChange &change : std::as_const(StoreConnectionAccess::of(store).delivered)) {
+        if (!change.previous.isNone())
+            previous.insert(change.key, change.previous);
+    }
+    return previous;
+}
+
+std::optional<QList<StoreChange>> storeCopyChanges(StoreConnection *store)
+{
+    if (!engineOf(store))
+        return std::nullopt;
+    clearError();
+    return StoreConnectionAccess::of(store).delivered;
 }
 
 std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, const QStringList *keys,
@@ -681,10 +697,12 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
         return std::nullopt;
     PropertyListDictionary result;
     if (keys) {
-        const QHash<QString, PropertyListValue> &delivered = StoreConnectionAccess::of(store).deliveredCurrent;
+        const auto &c = StoreConnectionAccess::of(store);
+        const bool delivered = c.deliveredCurrent;
         for (const QString &key : *keys) {
-            const auto known = delivered.constFind(key);
-            const PropertyListValue value = known != delivered.cend() ? *known : engine->value(key);
+            const auto known = delivered ? c.deliveredAt.constFind(key) : c.deliveredAt.cend();
+            const PropertyListValue value =
+                known != c.deliveredAt.cend() ? c.delivered.at(*known).current : engine->value(key);
             if (!value.isNone())
                 result.insert(key, value);
         }

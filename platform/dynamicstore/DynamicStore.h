@@ -35,6 +35,16 @@ enum StoreErrorCode : int {
     StoreNoKey = 1005,           // the requested key does not exist
 };
 
+// One key of a delivered change list: its value before the list's first
+// change of it (none when it did not exist then) and after the last (none
+// when it was removed). Both are shared with what the store held.
+struct StoreChange
+{
+    QString key;
+    PropertyListValue previous;
+    PropertyListValue current;
+};
+
 // A configuration agent that publishes into the engine. The engine owns its
 // sources; start() is called when the first connection is opened.
 class StoreSource
@@ -146,7 +156,8 @@ private:
 // Called on the main thread, from the event loop, with the keys changed since
 // the last call (each once, in the order of their first change). Never called
 // from inside a store call. storeCopyPreviousValues() tells, during the call,
-// what each key held before.
+// what each key held before; storeCopyChanges() each key's values before and
+// after, in the list's order.
 using StoreCallout = void (*)(StoreConnection *store, const QStringList *changedKeys, void *context);
 
 // A client's read-only connection to the engine, made by storeCreate(). It
@@ -230,6 +241,12 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
 // an old value equal to its current one. Outside a callout the dictionary is
 // empty; none on failure.
 std::optional<PropertyListDictionary> storeCopyPreviousValues(StoreConnection *store);
+
+// During the callout: the delivered list's changes, one per key in the
+// list's order, each with the key's value before its first change and after
+// its last change in the list (the store may have changed since). Outside a
+// callout the list is empty; none on failure.
+std::optional<QList<StoreChange>> storeCopyChanges(StoreConnection *store);
 
 // The last error of this thread's store calls (0 if none) and its text.
 int storeError();
