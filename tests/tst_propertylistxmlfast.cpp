@@ -266,6 +266,7 @@ private Q_SLOTS:
     void writtenValuesReadFast();
     void mutatedDocumentsAgree();
     void largeSnapshotReadsFast();
+    void nestedKeysShared();
     void readPropertyListKeepsStrictErrors_data();
     void readPropertyListKeepsStrictErrors();
     void membersMadeOnFirstUse_data();
@@ -459,6 +460,13 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
     QTest::newRow("deep dictionaries") << plist(QByteArray("<dict><key>k</key>").repeated(300) + "<string>v</string>"
                                                 + QByteArray("</dict>").repeated(300))
                                        << true;
+    // More nested keys than the reader keeps to share: keys meet in its
+    // slots, and each must still be its own.
+    QByteArray manyKeys = "<dict>";
+    for (int i = 0; i < 300; ++i)
+        manyKeys += "<key>k" + QByteArray::number(i) + "</key><integer>" + QByteArray::number(i) + "</integer>";
+    manyKeys += "</dict>";
+    QTest::newRow("many nested keys, twice") << plist("<array>" + manyKeys + manyKeys + "</array>") << true;
 }
 
 void TestPropertyListXmlFast::agreesWithStrictReader()
@@ -476,6 +484,21 @@ void TestPropertyListXmlFast::agreesWithStrictReader()
     const PropertyListValue chosen = kv::plistdetail::readXmlPropertyList(document, &error, QStringLiteral("doc"));
     QVERIFY(identical(chosen, strict, &why));
     QCOMPARE(error, strictError);
+}
+
+// A key repeated in nested dictionaries is made once and shared.
+void TestPropertyListXmlFast::nestedKeysShared()
+{
+    const QByteArray entry = "<dict><key>Name</key><true/><key>MTU</key><integer>1</integer></dict>";
+    const PropertyListValue value =
+        kv::plistdetail::readXmlPropertyListFast(plist("<array>" + entry + entry + "</array>"));
+    QCOMPARE(value.array().size(), 2);
+    const QStringList first = value.array().at(0).dictionary().keys();
+    const QStringList second = value.array().at(1).dictionary().keys();
+    QCOMPARE(first, (QStringList{"MTU", "Name"}));
+    QCOMPARE(second, first);
+    for (qsizetype i = 0; i < first.size(); ++i)
+        QCOMPARE(second.at(i).constData(), first.at(i).constData());
 }
 
 void TestPropertyListXmlFast::fixturesReadFast_data()

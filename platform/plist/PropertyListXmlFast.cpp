@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace kv::plistdetail {
 
@@ -747,19 +746,21 @@ private:
 
     // The key just read. Keys of nested dictionaries tend to repeat (the
     // same few field names in every entry of a snapshot), so short plain
-    // ones are shared rather than made again each time.
+    // ones are shared rather than made again each time: each is kept in a
+    // slot chosen by its bytes' hash, until a key of the same slot comes.
+    // Nothing is allocated for it, so a reader made for one small value
+    // (a deferred one) pays nothing for keys that do not repeat.
     QString keyString(int openContainers)
     {
         if (!m_plain || openContainers < 2 || m_plainSize > 64)
             return textString();
         const std::string_view bytes(m_plainBegin, size_t(m_plainSize));
-        const auto found = m_keys.find(bytes);
-        if (found != m_keys.end())
-            return found->second;
-        QString key = textString();
-        if (m_keys.size() < 512)
-            m_keys.emplace(bytes, key);
-        return key;
+        SharedKey &slot = m_keys[qHash(QByteArrayView(bytes.data(), qsizetype(bytes.size()))) % m_keys.size()];
+        if (slot.key.isNull() || slot.bytes != bytes) {
+            slot.bytes = bytes;
+            slot.key = textString();
+        }
+        return slot.key;
     }
 
     template<bool Build>
@@ -792,8 +793,13 @@ private:
     const char *m_plainBegin = nullptr;
     qsizetype m_plainSize = 0;
     std::u16string m_text;
-    // Shared keys of nested dictionaries, by their bytes in the input.
-    std::unordered_map<std::string_view, QString> m_keys;
+    // Shared keys of nested dictionaries, with their bytes in the input.
+    struct SharedKey
+    {
+        std::string_view bytes;
+        QString key;
+    };
+    std::array<SharedKey, 128> m_keys{};
 };
 
 // The deferred pass, for PropertyListReading::TopLevelOnUse. A snapshot is a
