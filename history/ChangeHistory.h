@@ -23,7 +23,6 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
-#include <QStringList>
 
 #include <deque>
 

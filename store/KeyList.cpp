@@ -72,10 +72,10 @@ void KeyList::reloadKeys()
         m_fields.kvnBrowser->loadColumnZero();
 }
 
-std::optional<PropertyListDictionary> KeyList::storeNotification(const QStringList &changedKeys)
+void KeyList::storeNotification(const QStringList &changedKeys)
 {
     if (m_fields.browserUpdatePolicy != 1)
-        return std::nullopt;
+        return;
 
     // The current values of exactly the changed keys; those that no longer
     // exist are absent. No answer at all counts every key as gone.
@@ -142,7 +142,6 @@ std::optional<PropertyListDictionary> KeyList::storeNotification(const QStringLi
         }
         m_inspector.browserSingleClick(browser);
     }
-    return values;
 }
 
 void KeyList::restorePath(const QStringList &titles)

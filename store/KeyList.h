@@ -68,10 +68,8 @@ public:
     // are rebuilt once, keeping the user's path as far as its titles remain.
     // The columns end as a fresh load and the path would make them, but only
     // the rows around the changed keys are grouped again, and a column whose
-    // rows did not change keeps its rows. Gives the current values it read
-    // of the changed keys (those that no longer exist absent), or none when
-    // it read none.
-    std::optional<PropertyListDictionary> storeNotification(const QStringList &changedKeys);
+    // rows did not change keeps its rows.
+    void storeNotification(const QStringList &changedKeys);
 
     // Whether merges edit the columns in place (the default, with a data
     // source) or load them afresh and select the path again (tests compare
