@@ -9,6 +9,7 @@
 //
 // Usage: bench_large_snapshot [runs, default 5]
 
+#include "benchmarks/ChildProcess.h"
 #include "benchmarks/LargeSnapshot.h"
 #include "benchmarks/Median.h"
 #include "platform/dynamicstore/DynamicStore.h"
@@ -51,12 +52,9 @@ double best(const QString &path, int runs)
 {
     double result = -1;
     for (int run = 0; run < runs; ++run) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--load"), path});
-        if (!child.waitForFinished(120000) || child.exitCode() != 0)
-            return -1;
+        const std::optional<QList<QByteArray>> printed = bench::runSelf({QStringLiteral("--load"), path}, 120000);
         bool ok = false;
-        const double ms = child.readAllStandardOutput().trimmed().toDouble(&ok);
+        const double ms = printed && printed->size() == 1 ? printed->first().toDouble(&ok) : -1;
         if (!ok)
             return -1;
         result = result < 0 ? ms : std::min(result, ms);

@@ -12,6 +12,7 @@
 // Usage: bench_memory [small keys, default 1000000]
 //        bench_memory --layers FILE   (one file's layers; used by the above)
 
+#include "benchmarks/ChildProcess.h"
 #include "benchmarks/LargeSnapshot.h"
 #include "benchmarks/ResidentMemory.h"
 #include "browser/ColumnTree.h"
@@ -21,7 +22,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -111,15 +111,12 @@ int fileLayers(const QString &path)
     return 0;
 }
 
-bool measureFile(const QString &self, const QString &path, Layers *l)
+bool measureFile(const QString &path, Layers *l)
 {
-    QProcess child;
-    child.start(self, {QStringLiteral("--layers"), path});
-    if (!child.waitForFinished(600000) || child.exitCode() != 0)
+    const std::optional<QList<QByteArray>> printed = bench::runSelf({QStringLiteral("--layers"), path});
+    if (!printed || printed->size() != 6)
         return false;
-    const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
-    if (f.size() != 6)
-        return false;
+    const QList<QByteArray> &f = *printed;
     *l = {f[0].toLongLong(), f[1].toLongLong(), f[2].toLongLong(),
           f[3].toLongLong(), f[4].toLongLong(), f[5].toLongLong()};
     return true;
@@ -147,8 +144,7 @@ int main(int argc, char **argv)
         return 1;
     const QString binary = dir.filePath(QStringLiteral("large.bplist"));
     Layers fromBinary, fromXml;
-    if (!measureFile(app.applicationFilePath(), binary, &fromBinary)
-        || !measureFile(app.applicationFilePath(), dir.filePath(QStringLiteral("large.plist")), &fromXml)) {
+    if (!measureFile(binary, &fromBinary) || !measureFile(dir.filePath(QStringLiteral("large.plist")), &fromXml)) {
         std::fprintf(stderr, "loading the large snapshot failed\n");
         return 1;
     }

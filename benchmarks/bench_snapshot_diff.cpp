@@ -9,6 +9,7 @@
 // Usage: bench_snapshot_diff [number of keys, default 100000] [rounds, default 3]
 // Prints the best time of each over the rounds and their ratio.
 
+#include "benchmarks/ChildProcess.h"
 #include "benchmarks/StoreKeys.h"
 #include "browser/ColumnTree.h"
 #include "history/ValueDiff.h"
@@ -18,7 +19,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -108,12 +108,8 @@ int loadColumnZero(int count)
 // The numbers a child printed, or an empty list when it failed.
 QList<double> runChild(const QStringList &arguments)
 {
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), arguments);
-    if (!child.waitForFinished(300000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-        return {};
     QList<double> numbers;
-    for (const QByteArray &field : child.readAllStandardOutput().simplified().split(' '))
+    for (const QByteArray &field : bench::runSelf(arguments).value_or(QList<QByteArray>()))
         numbers.append(field.toDouble());
     return numbers;
 }
