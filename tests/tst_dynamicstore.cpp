@@ -294,9 +294,6 @@ private Q_SLOTS:
         QCOMPARE(recorder.lists.last(), QStringList{"M"});
     }
 
-    // Each delivered key's value before its first change in the list: the
-    // very value the store held (shared, not copied); a key that did not
-    // exist before is absent.
     void valuesAfterADelivery_data()
     {
         QTest::addColumn<QStringList>("operations");
@@ -360,6 +357,9 @@ private Q_SLOTS:
         QVERIFY(readInCallout >= operations.count(QStringLiteral("deliver")));
     }
 
+    // Each delivered key's value before its first change in the list: the
+    // very value the store held (shared, not copied); a key that did not
+    // exist before is absent.
     void previousValues_data()
     {
         QTest::addColumn<QStringList>("operations"); // "set KEY=TEXT", "remove KEY", "notify KEY"
