@@ -213,6 +213,8 @@ private Q_SLOTS:
     void membersMadeOnFirstUse_data();
     void membersMadeOnFirstUse();
     void corruptedMembersReadAlike();
+    void largeTopLevelReadsAlike_data();
+    void largeTopLevelReadsAlike();
     void membersAreMadeWhenFirstUsed();
 };
 
@@ -868,6 +870,90 @@ void TestPropertyListBinary::corruptedMembersReadAlike()
         }
     }
     QVERIFY(checked > 0);
+}
+
+namespace {
+
+// What entry `at` of a large top-level dictionary is made into.
+enum class Fault { None, KeyTwice, KeyOutOfOrder, KeyNotString, ValueHoldingTop, ValueHoldingItself, BadScalar };
+
+// A top-level dictionary of `entries` entries (keys "k00000" on, values by
+// turns a dictionary, an array and an integer, sharing their keys and
+// elements), entry `at` changed by `fault`.
+QByteArray largeTopLevel(int entries, int at, Fault fault)
+{
+    Bplist b;
+    b.refSize = 2;
+    b.offsetSize = 4;
+    QList<quint64> keys, values;
+    b.add(QByteArray()); // 0: the top dictionary, made last
+    const quint64 shared = b.add(asciiObject("shared"));
+    const quint64 element = b.add(intObject(7));
+    for (int i = 0; i < entries; ++i) {
+        const bool faulty = i == at;
+        if (faulty && fault == Fault::KeyTwice)
+            keys.append(keys.last());
+        else if (faulty && fault == Fault::KeyNotString)
+            keys.append(element);
+        else if (faulty && fault == Fault::KeyOutOfOrder)
+            keys.append(b.add(asciiObject("a" + QByteArray::number(i))));
+        else
+            keys.append(b.add(asciiObject(QByteArray("k") + QByteArray::number(i).rightJustified(5, '0'))));
+        const quint64 value = quint64(b.objects.size());
+        if (faulty && fault == Fault::ValueHoldingTop)
+            b.add(arrayObject({element, 0}, 2));
+        else if (faulty && fault == Fault::ValueHoldingItself)
+            b.add(arrayObject({value}, 2));
+        else if (faulty && fault == Fault::BadScalar)
+            b.add(QByteArray(1, '\0'));
+        else if (i % 3 == 0)
+            b.add(dictObject({shared}, {element}, 2));
+        else if (i % 3 == 1)
+            b.add(arrayObject({element, shared}, 2));
+        else
+            b.add(intObject(i));
+        values.append(value);
+    }
+    b.objects[0] = dictObject(keys, values, 2);
+    return b.build();
+}
+
+} // namespace
+
+void TestPropertyListBinary::largeTopLevelReadsAlike_data()
+{
+    // Large enough for the keys and the values to be read apart; the fault
+    // met first by one side, last by the other, or both at once.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("reads");
+    constexpr int entries = 6000;
+    QTest::newRow("no fault") << largeTopLevel(entries, -1, Fault::None) << true;
+    QTest::newRow("a key out of order") << largeTopLevel(entries, entries / 2, Fault::KeyOutOfOrder) << true;
+    const struct
+    {
+        const char *name;
+        Fault fault;
+    } faults[] = {{"a key twice", Fault::KeyTwice},
+                  {"a key not a string", Fault::KeyNotString},
+                  {"a value holding the top dictionary", Fault::ValueHoldingTop},
+                  {"a value holding itself", Fault::ValueHoldingItself},
+                  {"a bad scalar value", Fault::BadScalar}};
+    for (const auto &f : faults) {
+        for (const int at : {f.fault == Fault::KeyTwice ? 1 : 0, entries / 2, entries - 1})
+            QTest::addRow("%s, entry %d", f.name, at) << largeTopLevel(entries, at, f.fault) << false;
+    }
+}
+
+void TestPropertyListBinary::largeTopLevelReadsAlike()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, reads);
+    QString error;
+    const PropertyListValue whole = kv::readPropertyList(bytes, &error, "bin");
+    QCOMPARE(!whole.isNone(), reads);
+    checkReadAlike(bytes, QTest::currentDataTag());
+    if (reads)
+        QCOMPARE(whole.count(), 6000);
 }
 
 QTEST_MAIN(TestPropertyListBinary)

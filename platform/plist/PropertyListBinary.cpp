@@ -18,9 +18,12 @@
 #include <QTimeZone>
 #include <QtEndian>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kv::plistdetail {
@@ -115,7 +118,9 @@ public:
     // full but made only when first used (a deferred value of `document`,
     // whose bytes this reader reads). None when the top object is not a
     // dictionary or anything in the document would not read: the whole
-    // reader then reads it and says what is wrong.
+    // reader then reads it and says what is wrong. A large dictionary's keys
+    // are made on the calling thread while a second thread checks and makes
+    // the values.
     PropertyListValue readTopLevelOnUse(const std::shared_ptr<const PropertyListValue::DeferredDocument> &document)
     {
         if (!readTrailer() || m_expansionLimit >= std::numeric_limits<quint32>::max())
@@ -123,48 +128,18 @@ public:
         ObjectHeader top;
         if (!readHeader(m_topObject, 0, &top) || top.type != TypeDictionary)
             return {};
-        if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
-            m_checks.resize(m_objectCount);
-        setCheck(m_topObject, {0, 0, CheckOpen});
+        if (top.count >= TopLevelEntriesForTwoThreads && std::thread::hardware_concurrency() > 1)
+            return readTopLevelOnUseInTwo(document, top);
+        startValueChecks();
 
         PropertyListDictionary dictionary;
-        quint64 nodes = 1;
-        int height = 1;
+        quint64 nodes = 1; // values the dictionary expands to so far
         for (quint64 i = 0; i < top.count; ++i) {
-            const quint64 keyAt = top.payload + i * m_refWidth;
-            const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
-            ObjectHeader kh;
-            if (!checkKey(bigEndian(keyAt, m_refWidth), 2, &kh))
-                return {};
-            QString key = textOf(kh);
-            const quint64 valueRef = bigEndian(valueAt, m_refWidth);
-            ObjectHeader h;
-            if (valueRef >= m_objectCount || !readHeader(valueRef, valueAt, &h))
-                return {};
+            QString key;
             PropertyListValue value;
-            quint64 valueNodes = 1;
-            int valueHeight = 1;
-            if (isContainer(h)) {
-                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, &h))
-                    return {};
-                value = PropertyListValue::deferred(
-                    h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
-                    valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1);
-            } else if (!decodeScalar(h, &value)) {
+            if (!topLevelKey(top, i, &key) || !topLevelValue(top, i, document, &value, &nodes)
+                || !insertTopLevel(dictionary, std::move(key), std::move(value)))
                 return {};
-            }
-            nodes = valueNodes > m_expansionLimit - nodes ? m_expansionLimit + 1 : nodes + valueNodes;
-            if (nodes > m_expansionLimit)
-                return {};
-            height = std::max(height, valueHeight + 1);
-            // Keys written in order go in at the end without a search.
-            const auto end = dictionary.end();
-            if (dictionary.isEmpty() || storeKeyLessThan(std::prev(end).key(), key))
-                dictionary.insert(end, std::move(key), std::move(value));
-            else if (dictionary.contains(key))
-                return {};
-            else
-                dictionary.insert(std::move(key), std::move(value));
         }
         if (m_failed)
             return {};
@@ -172,6 +147,147 @@ public:
     }
 
 private:
+    // Top-level dictionaries of at least this many entries are read by two
+    // threads (below it, starting a thread costs more than it saves).
+    static constexpr quint64 TopLevelEntriesForTwoThreads = 4096;
+
+    // Prepares checking the top-level dictionary's values.
+    void startValueChecks()
+    {
+        if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
+            m_checks.resize(m_objectCount);
+        setCheck(m_topObject, {0, 0, CheckOpen});
+    }
+
+    // The text of entry i's key of the top-level dictionary, checked. Not
+    // kept as checked: the top level refers to each key once.
+    bool topLevelKey(const ObjectHeader &top, quint64 i, QString *key)
+    {
+        const quint64 keyAt = top.payload + i * m_refWidth;
+        ObjectHeader h;
+        if (!readHeader(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h) || !scalarDecodes(h))
+            return false;
+        *key = textOf(h);
+        return true;
+    }
+
+    // Entry i's value of the top-level dictionary: a container checked in
+    // full and deferred, a scalar made; *nodes adds what it expands to.
+    // Needs startValueChecks().
+    bool topLevelValue(const ObjectHeader &top, quint64 i,
+                       const std::shared_ptr<const PropertyListValue::DeferredDocument> &document,
+                       PropertyListValue *value, quint64 *nodes)
+    {
+        const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
+        const quint64 valueRef = bigEndian(valueAt, m_refWidth);
+        ObjectHeader h;
+        if (valueRef >= m_objectCount || !readHeader(valueRef, valueAt, &h))
+            return false;
+        quint64 valueNodes = 1;
+        if (isContainer(h)) {
+            int valueHeight = 1;
+            if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, &h))
+                return false;
+            *value = PropertyListValue::deferred(h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary
+                                                                          : PropertyListValue::Kind::Array,
+                                                 valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1);
+        } else if (!decodeScalar(h, value)) {
+            return false;
+        }
+        *nodes = valueNodes > m_expansionLimit - *nodes ? m_expansionLimit + 1 : *nodes + valueNodes;
+        return *nodes <= m_expansionLimit;
+    }
+
+    // Adds a top-level entry and answers where its value is kept; null for a
+    // key met before. Keys written in order go in at the end unsearched.
+    static PropertyListValue *insertTopLevel(PropertyListDictionary &dictionary, QString key, PropertyListValue value)
+    {
+        const auto end = dictionary.end();
+        if (dictionary.isEmpty() || storeKeyLessThan(std::prev(end).key(), key))
+            return &dictionary.insert(end, std::move(key), std::move(value)).value();
+        if (dictionary.contains(key))
+            return nullptr;
+        return &dictionary.insert(std::move(key), std::move(value)).value();
+    }
+
+    // readTopLevelOnUse() on two threads. A second thread checks and makes
+    // the values, with a reader of its own, while this one makes the keys
+    // from the first entry on and puts them in the dictionary. Its values
+    // done, the second thread makes keys from the last entry back, until the
+    // two meet. The first to fail stops the other.
+    PropertyListValue readTopLevelOnUseInTwo(const std::shared_ptr<const PropertyListValue::DeferredDocument> &document,
+                                             const ObjectHeader &top)
+    {
+        BinaryReader helper(document->bytes, m_source, m_cacheKind);
+        if (!helper.readTrailer())
+            return {};
+        const size_t count = size_t(top.count);
+        std::vector<PropertyListValue> values(count);
+        std::vector<QString> keysFromBack; // the keys the second thread made, the last first
+        std::atomic<bool> failed = false;
+        // Entries whose keys are still to make: [front, back), taken a chunk
+        // at a time from either end.
+        constexpr size_t Chunk = 1024;
+        std::mutex claiming;
+        size_t front = 0, back = count;
+        std::thread helperThread([&] {
+            helper.startValueChecks();
+            quint64 nodes = 1;
+            for (size_t i = 0; i < count && !failed.load(std::memory_order_relaxed); ++i) {
+                if (!helper.topLevelValue(top, i, document, &values[i], &nodes)) {
+                    failed = true;
+                    return;
+                }
+            }
+            while (!failed.load(std::memory_order_relaxed)) {
+                size_t begin, end;
+                {
+                    const std::lock_guard lock(claiming);
+                    end = back;
+                    begin = back = std::max(front, back - std::min(back, Chunk));
+                }
+                if (begin == end)
+                    return;
+                for (size_t i = end; i-- > begin;) {
+                    if (!helper.topLevelKey(top, i, &keysFromBack.emplace_back())) {
+                        failed = true;
+                        return;
+                    }
+                }
+            }
+        });
+
+        PropertyListDictionary dictionary;
+        std::vector<PropertyListValue *> places(count);
+        size_t madeHere = 0; // keys [0, madeHere) were made here
+        while (!failed.load(std::memory_order_relaxed)) {
+            {
+                const std::lock_guard lock(claiming);
+                front = std::min(back, front + Chunk);
+                if (front == madeHere)
+                    break;
+            }
+            for (; madeHere < front; ++madeHere) {
+                QString key;
+                if (!topLevelKey(top, madeHere, &key)
+                    || !(places[madeHere] = insertTopLevel(dictionary, std::move(key), {}))) {
+                    failed = true;
+                    break;
+                }
+            }
+        }
+        helperThread.join();
+        if (failed || m_failed || helper.m_failed)
+            return {};
+        for (size_t i = 0; i < madeHere; ++i)
+            *places[i] = std::move(values[i]);
+        for (size_t i = madeHere; i < count; ++i) {
+            if (!insertTopLevel(dictionary, std::move(keysFromBack[count - 1 - i]), std::move(values[i])))
+                return {};
+        }
+        return PropertyListValue::fromDictionary(std::move(dictionary));
+    }
+
     struct Frame
     {
         quint64 ref = 0;
