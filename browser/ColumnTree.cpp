@@ -221,6 +221,48 @@ DecomposedKeyPtr decomposedString(const QString &key)
     return result;
 }
 
+void componentViews(const QString &key, std::vector<ComponentView> &views)
+{
+    views.clear();
+    const auto scanned = [&] {
+        views.clear();
+        // The scanner's key shares its text with `key`: the views stay valid.
+        const DecomposedKeyPtr decomposed = decomposedStringByScanning(key);
+        for (int i = 0; i < decomposed->count(); ++i)
+            views.push_back(decomposed->componentView(i));
+    };
+    if (key.size() > DecomposedKey::MaximumKeyLength)
+        return scanned();
+    // As decomposedString() and splitPathNow() split a key.
+    const char16_t *text = reinterpret_cast<const char16_t *>(key.constData());
+    const qsizetype size = key.size();
+    qsizetype at = nextToLookAt(text, 0, size, u':');
+    for (; at < size && text[at] != u':'; at = nextToLookAt(text, at + 1, size, u':')) {
+        if (isSkippableCharacter(text[at]))
+            return scanned();
+    }
+    if (at == 0)
+        return;
+    views.push_back({false, QStringView(text, at), true});
+    qsizetype start = at + 1;
+    if (start >= size)
+        return;
+    bool slash = false;
+    for (at = nextToLookAt(text, start, size, u'/'); at < size; at = nextToLookAt(text, at + 1, size, u'/')) {
+        if (text[at] != u'/') {
+            if (isSkippableCharacter(text[at]))
+                return scanned();
+            continue;
+        }
+        if (at > start || slash)
+            views.push_back({slash, QStringView(text + start, at - start), false});
+        start = at + 1;
+        slash = true;
+    }
+    if (size > start || slash)
+        views.push_back({slash, QStringView(text + start, size - start), false});
+}
+
 void DecomposedKey::splitPathNow() const
 {
     const char16_t *text = reinterpret_cast<const char16_t *>(m_key.constData());

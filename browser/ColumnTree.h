@@ -80,6 +80,7 @@ public:
 private:
     friend DecomposedKeyPtr decomposedString(const QString &key);
     friend DecomposedKeyPtr decomposedStringByScanning(const QString &key);
+    friend void componentViews(const QString &key, std::vector<ComponentView> &views);
 
     // Splits the part after the domain component, when that is still to do.
     void splitPath() const
@@ -147,6 +148,11 @@ DecomposedKeyPtr decomposedString(const QString &key);
 DecomposedKeyPtr decomposedStringByScanning(const QString &key);
 // decomposedString of each key, in order; empty DecomposedKeys included.
 DecomposedKeyList decomposedStrings(const QStringList &keys);
+// The components of `key` as decomposedString(key) gives them (each view's
+// text, slash and colon the same), into `views` (emptied first), without
+// making a DecomposedKey unless the key needs scanning. The views look into
+// the key's text, valid while it lives.
+void componentViews(const QString &key, std::vector<ComponentView> &views);
 
 // One row of a browser column: NAME, KEY (the last key ending in this row, or
 // null), LEAF (the keys continuing below this row, or null when none do).

@@ -1,25 +1,34 @@
 #include "browser/RecentChanges.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kv::browser {
 
-size_t RecentChanges::appendComponent(size_t name, const DecomposedKey &key, int i)
+size_t RecentChanges::appendComponent(size_t name, const ComponentView &component)
 {
-    const ComponentView view = key.componentView(i);
-    return qHashMulti(name, view.text, view.slash, view.colon);
+    return qHashMulti(name, component.text, component.slash, component.colon);
 }
 
 void RecentChanges::noteChanged(const QStringList &keys, qint64 now)
 {
+    // Keys changed one after another often begin alike: the rows their first
+    // components lead through are marked once, for the first of them.
+    std::vector<ComponentView> views, before;
+    std::vector<size_t> names; // the rows of `before`, by component
     for (const QString &key : keys) {
-        const DecomposedKeyPtr decomposed = decomposedString(key);
-        size_t name = 0;
-        for (int i = 0; i < decomposed->count(); ++i) {
-            name = appendComponent(name, *decomposed, i);
-            qint64 &latest = m_rows[name];
+        componentViews(key, views);
+        size_t same = 0;
+        while (same < views.size() && same < before.size() && views[same].slash == before[same].slash
+               && views[same].colon == before[same].colon && views[same].text == before[same].text)
+            ++same;
+        names.resize(views.size());
+        for (size_t i = same; i < views.size(); ++i) {
+            names[i] = appendComponent(i == 0 ? 0 : names[i - 1], views[i]);
+            qint64 &latest = m_rows[names[i]];
             latest = std::max(latest, now);
         }
+        std::swap(views, before);
     }
     if (!keys.isEmpty())
         m_latest = std::max(m_latest, now);
@@ -37,7 +46,7 @@ qreal RecentChanges::activity(const BranchNode &node, int column, qint64 now) co
         return 0;
     size_t name = 0;
     for (int i = 0; i <= column; ++i)
-        name = appendComponent(name, *key, i);
+        name = appendComponent(name, key->componentView(i));
     const auto it = m_rows.constFind(name);
     if (it == m_rows.constEnd())
         return 0;

@@ -126,6 +126,7 @@ void TestDecomposedKey::randomKeysAgree()
     // handed to the scanner, with the same result.
     QRandomGenerator random(20240611);
     const QString plain = QStringLiteral("ab:/:/-.");
+    std::vector<kv::ComponentView> views;
     const QString mixed = plain + QStringLiteral("~!\x84\u00e9\u0101") + QChar(u' ') + QChar(u'\t') + QChar(u'\n')
                           + QChar(0x85) + QChar(0xa0) + QChar(0x2028) + QChar(0x3000) + QChar(0x1f);
     for (int n = 0; n < 40000; ++n) {
@@ -147,6 +148,15 @@ void TestDecomposedKey::randomKeysAgree()
         if (!scanned.isEmpty())
             QCOMPARE(fresh->componentView(0).toString(), scanned.first());
         QCOMPARE(fresh->components(), scanned);
+        // Seen without a DecomposedKey: the same texts, slashes and colons.
+        kv::componentViews(key, views);
+        QCOMPARE(qsizetype(views.size()), qsizetype(fresh->count()));
+        for (int i = 0; i < fresh->count(); ++i) {
+            const kv::ComponentView made = fresh->componentView(i);
+            QVERIFY2(views[size_t(i)].text == made.text && views[size_t(i)].slash == made.slash
+                         && views[size_t(i)].colon == made.colon,
+                     qPrintable(key));
+        }
         const kv::DecomposedKeyPtr second = kv::decomposedString(key);
         QCOMPARE(second->hasComponent(1), scanned.size() > 1);
         QCOMPARE(second->hasComponentsAfter(1), scanned.size() > 2);

@@ -45,6 +45,8 @@ class TestRecentChanges : public QObject
 private Q_SLOTS:
     void rowActivity_data();
     void rowActivity();
+    void oneListMarksEveryRow_data();
+    void oneListMarksEveryRow();
     void forgetsWhatIsNoLongerRecent();
     void windowMarksRowsAsChangesArrive();
 };
@@ -106,6 +108,56 @@ void TestRecentChanges::rowActivity()
     const kv::BranchNode *node = rowOf(list, path, row, &kept);
     QVERIFY2(node, qPrintable(row));
     QCOMPARE(recent.activity(*node, int(path.size()), now), activity);
+}
+
+void TestRecentChanges::oneListMarksEveryRow_data()
+{
+    // Keys changed in one list, beginning alike or not: every row on the way
+    // to each is marked, and no other.
+    QTest::addColumn<QStringList>("changed");
+    QTest::addColumn<QStringList>("marked"); // rows, as paths of titles
+    QTest::addColumn<QStringList>("unmarked");
+    QTest::newRow("siblings") << QStringList{"State:/A/B", "State:/A/C"}
+                              << QStringList{"State:", "State:|/A", "State:|/A|/B", "State:|/A|/C"}
+                              << QStringList{"State:|/A|/D"};
+    QTest::newRow("a shorter key after a longer one")
+        << QStringList{"State:/A/B/C", "State:/A", "State:/D"}
+        << QStringList{"State:|/A", "State:|/A|/B|/C", "State:|/D"} << QStringList{"State:|/A|/D"};
+    QTest::newRow("the same text after another row")
+        << QStringList{"State:/A/B", "State:/B/B"} << QStringList{"State:|/A|/B", "State:|/B|/B"}
+        << QStringList{"State:|/A|/D"};
+    QTest::newRow("another domain, the same path")
+        << QStringList{"State:/A/B", "Setup:/A/B"} << QStringList{"Setup:|/A|/B", "State:|/A|/B"}
+        << QStringList{"State:|/A|/D"};
+    QTest::newRow("white space dropped after a slash")
+        << QStringList{"State:/A/B", "State:/ A/C"} << QStringList{"State:|/A|/B", "State:|/A|/C"}
+        << QStringList{"State:|/A|/D"};
+    QTest::newRow("a key met twice") << QStringList{"State:/A/B", "State:/A/B", "State:/A/C"}
+                                     << QStringList{"State:|/A|/B", "State:|/A|/C"} << QStringList{"State:|/A|/D"};
+}
+
+void TestRecentChanges::oneListMarksEveryRow()
+{
+    QFETCH(QStringList, changed);
+    QFETCH(QStringList, marked);
+    QFETCH(QStringList, unmarked);
+    QStringList keys = changed + QStringList{"State:/A/D", "State:/A/B/C", "Setup:/A/B", "State:/A/C", "State:/D"};
+    keys.sort();
+    keys.removeDuplicates();
+    const kv::DecomposedKeyList list = kv::decomposedStrings(keys);
+    RecentChanges recent;
+    recent.noteChanged(changed, 1000);
+    for (const bool marks : {true, false}) {
+        for (const QString &row : marks ? marked : unmarked) {
+            QStringList path = row.split(u'|');
+            const QString title = path.takeLast();
+            std::vector<kv::TreeBranch> kept;
+            kept.reserve(8);
+            const kv::BranchNode *node = rowOf(list, path, title, &kept);
+            QVERIFY2(node, qPrintable(row));
+            QVERIFY2(recent.activity(*node, int(path.size()), 1000) == (marks ? 1 : 0), qPrintable(row));
+        }
+    }
 }
 
 void TestRecentChanges::forgetsWhatIsNoLongerRecent()
