@@ -1,5 +1,7 @@
 #include "browser/BrowserDataSource.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace kv::browser {
@@ -41,6 +43,7 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
     if (column == 0) {
         m_tree.clear();
         m_builtFrom.clear();
+        m_moved.clear();
         m_extents.assign(1, {});
         const DecomposedKeyList &keys = decomposedKeys();
         m_tree.append(buildTreeBranchForRange(0, keys, 0, qsizetype(keys.size()), &m_extents[0]));
@@ -72,6 +75,8 @@ int BrowserDataSource::numberOfRowsInColumn(int column, int selectedRowInColumnB
     m_tree.append(std::move(branch));
     m_builtFrom.resize(size_t(column) + 1);
     m_builtFrom[size_t(column)] = std::move(parentLeaf);
+    m_moved.resize(size_t(column) + 1);
+    m_moved[size_t(column)] = {};
     m_extents.resize(size_t(column) + 1);
     m_extents[size_t(column)] = std::move(extents);
     return int(m_tree.at(column).names.size());
@@ -192,15 +197,50 @@ BrowserDataSource::InputEdit BrowserDataSource::inputEdit(const DecomposedKeyLis
             ++i;
             ++j;
         } else if (j == after.size() || (i < before.size() && before[i]->storeKey() < after[j]->storeKey())) {
-            if (!edit.removed.empty() && edit.removed.back().second == qsizetype(i)
-                && (edit.addedAt.empty() || edit.addedAt.back() < edit.removed.back().first))
-                edit.removed.back().second = qsizetype(i) + 1;
-            else
-                edit.removed.emplace_back(qsizetype(i), qsizetype(i) + 1);
+            appendRemoved(edit, qsizetype(i));
             ++i;
         } else {
             edit.addedAt.push_back(qsizetype(i));
             ++j;
+        }
+    }
+    return edit;
+}
+
+void BrowserDataSource::appendRemoved(InputEdit &edit, qsizetype i)
+{
+    // A run goes on unless an entry was added inside it.
+    if (!edit.removed.empty() && edit.removed.back().second == i
+        && (edit.addedAt.empty() || edit.addedAt.back() < edit.removed.back().first))
+        edit.removed.back().second = i + 1;
+    else
+        edit.removed.emplace_back(i, i + 1);
+}
+
+std::optional<BrowserDataSource::InputEdit> BrowserDataSource::movedEdit(const DecomposedKeyList &before,
+                                                                         const DecomposedKeyList &after,
+                                                                         const std::vector<qsizetype> &from)
+{
+    // As inputEdit() walks the two lists; the keys moved out of `before`
+    // (null there now) are told by `from`, the removed ones are still there.
+    if (from.size() != after.size())
+        return std::nullopt;
+    InputEdit edit;
+    size_t i = 0;
+    size_t j = 0;
+    while (i < before.size() || j < after.size()) {
+        if (j < after.size() && from[j] == qsizetype(i)) {
+            ++i;
+            ++j;
+        } else if (i < before.size() && before[i]
+                   && (j == after.size() || from[j] >= 0 || before[i]->storeKey() < after[j]->storeKey())) {
+            appendRemoved(edit, qsizetype(i));
+            ++i;
+        } else if (j < after.size() && from[j] < 0) {
+            edit.addedAt.push_back(qsizetype(i));
+            ++j;
+        } else {
+            return std::nullopt;
         }
     }
     return edit;
@@ -212,7 +252,23 @@ bool BrowserDataSource::followLeaf(int column, const std::shared_ptr<DecomposedK
         || !m_builtFrom[size_t(column)] || size_t(column) >= m_extents.size()
         || m_extents[size_t(column)].size() != size_t(m_tree.at(column).nodes.size()))
         return false;
-    const InputEdit edit = inputEdit(*m_builtFrom[size_t(column)], *leaf);
+    InputEdit edit;
+    m_moved.resize(m_builtFrom.size());
+    MovedLeaf &moved = m_moved[size_t(column)];
+    if (moved.moved) {
+        // The keys were moved to one leaf: only it can be followed.
+        std::optional<InputEdit> found =
+            moved.to.lock() == leaf ? movedEdit(*m_builtFrom[size_t(column)], *leaf, moved.from) : std::nullopt;
+        if (!found) {
+            ++movedLeavesLost;
+            return false;
+        }
+        ++movedLeavesFollowed;
+        edit = std::move(*found);
+        moved = {};
+    } else {
+        edit = inputEdit(*m_builtFrom[size_t(column)], *leaf);
+    }
     m_builtFrom[size_t(column)] = leaf;
     if (edit.removed.empty() && edit.addedAt.empty())
         return true;
@@ -353,6 +409,7 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         qsizetype lastEntry = -1;
         size_t oldLeafAt = 0;         // the next old leaf entry not yet met
         qsizetype removedPending = 0; // removed entries of the row not yet passed in its old leaf
+        std::vector<qsizetype> from;  // for the leaf the next column was built from: where each entry came from
     };
     std::vector<Row> rows(size_t(last - first + 1));
     // The component each row's keys share, seen in a key of the row (the
@@ -367,6 +424,32 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         names.push_back(any->componentView(column));
     }
     auto rowName = [&](qsizetype r) { return names[size_t(r - first)]; };
+    // The row whose old leaf the next column was built from, when nothing
+    // else holds that leaf: its kept keys are moved to its new leaf, and
+    // where each of the new leaf's keys came from is kept for the next
+    // column to follow.
+    qsizetype movedRow = -1;
+    m_moved.resize(m_builtFrom.size());
+    if (size_t(column) + 1 < m_builtFrom.size()) {
+        const std::shared_ptr<DecomposedKeyList> &next = m_builtFrom[size_t(column) + 1];
+        for (qsizetype r = first; next && r <= last && movedRow < 0; ++r) {
+            if (old.nodes[r].leaf == next && next.use_count() == 2)
+                movedRow = r;
+        }
+    }
+    // Should the rows be grouped afresh after all, the moved keys go back.
+    bool keptRows = false;
+    const auto moveBack = qScopeGuard([&] {
+        if (keptRows || movedRow < 0)
+            return;
+        Row &row = rows[size_t(movedRow - first)];
+        DecomposedKeyList &oldLeaf = *old.nodes[movedRow].leaf;
+        for (size_t k = 0; k < row.from.size(); ++k) {
+            if (row.from[k] >= 0)
+                oldLeaf[size_t(row.from[k])] = std::move(row.leaf[k]);
+        }
+        m_moved[size_t(column) + 1].moved = false;
+    });
     qsizetype current = first - 1; // the row the entries have reached
     auto place = [&](qsizetype r, qsizetype j) {
         Row &row = rows[size_t(r - first)];
@@ -398,9 +481,11 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                     ++current;
                 }
                 Row *row = place(current, j);
-                if (key->hasComponentsAfter(column))
+                if (key->hasComponentsAfter(column)) {
                     row->leaf.push_back(input[size_t(j)]);
-                else
+                    if (current == movedRow)
+                        row->from.push_back(-1);
+                } else
                     row->key = input[size_t(j)];
             }
             ++added;
@@ -447,10 +532,16 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                     row.oldLeafAt = at + 1;
                     // Taken from the old leaf when nothing else holds it:
                     // no count to change, nothing to look into.
-                    if (oldLeaf.use_count() == 1)
+                    if (r == movedRow) {
+                        // From here on the next column's old input lacks it.
+                        m_moved[size_t(column) + 1].moved = true;
                         row.leaf.push_back(std::move((*oldLeaf)[at]));
-                    else
+                        row.from.push_back(qsizetype(at));
+                    } else if (oldLeaf.use_count() == 1) {
+                        row.leaf.push_back(std::move((*oldLeaf)[at]));
+                    } else {
                         row.leaf.push_back(input[size_t(j)]);
+                    }
                 } else {
                     row.key = input[size_t(j)];
                 }
@@ -466,6 +557,7 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
             return false;
     }
 
+    keptRows = true;
     for (qsizetype r = first; r <= last; ++r) {
         Row &row = rows[size_t(r - first)];
         BranchNode node;
@@ -473,6 +565,10 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         node.key = std::move(row.key);
         if (!row.leaf.empty())
             node.leaf = std::make_shared<DecomposedKeyList>(std::move(row.leaf));
+        if (r == movedRow && m_moved[size_t(column) + 1].moved) {
+            m_moved[size_t(column) + 1].to = node.leaf;
+            m_moved[size_t(column) + 1].from = std::move(row.from);
+        }
         branch.names.append(node.name);
         branch.nodes.append(std::move(node));
         extents.push_back({row.firstEntry, row.lastEntry});

@@ -84,6 +84,10 @@ public:
     // taken over) and how many were grouped afresh (for tests).
     int rowRunsKept = 0;
     int rowRunsRegrouped = 0;
+    // How many times a deeper column followed a leaf its keys were moved to,
+    // and how many times it could not and was to be loaded afresh (for tests).
+    int movedLeavesFollowed = 0;
+    int movedLeavesLost = 0;
 
 private:
     // An edit of a column's input list, by index of the list before: runs
@@ -94,6 +98,12 @@ private:
         std::vector<qsizetype> addedAt;
     };
     static InputEdit inputEdit(const DecomposedKeyList &before, const DecomposedKeyList &after);
+    // The edit from `before` to `after` when the keys `after` kept were moved
+    // out of `before`: `from` tells, for each entry of `after`, its index in
+    // `before` (-1: added). None when they do not add up.
+    static std::optional<InputEdit> movedEdit(const DecomposedKeyList &before, const DecomposedKeyList &after,
+                                              const std::vector<qsizetype> &from);
+    static void appendRemoved(InputEdit &edit, qsizetype i);
 
     const DecomposedKeyList &decomposedKeys() const;
     std::optional<bool> applyKeyListEdit(const SortedListEdit &edit);
@@ -130,6 +140,17 @@ private:
     // The leaf each loaded deeper column was built from (kept alive, so
     // that its address stays its own).
     std::vector<std::shared_ptr<DecomposedKeyList>> m_builtFrom;
+    // Beside m_builtFrom, by column: when the keys a row kept were moved out
+    // of the leaf the column was built from into the row's new leaf (the
+    // two held nothing else), the new leaf and where each of its keys came
+    // from. The column then follows only that leaf.
+    struct MovedLeaf
+    {
+        bool moved = false;
+        std::weak_ptr<DecomposedKeyList> to;
+        std::vector<qsizetype> from;
+    };
+    std::vector<MovedLeaf> m_moved;
 };
 
 } // namespace kv::browser

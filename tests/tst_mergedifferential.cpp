@@ -164,6 +164,11 @@ void TestMergeDifferential::inPlaceMergeEqualsFreshLoad()
                             + QByteArray::number(columns->rowRunsRegrouped) + " regrouped";
     QVERIFY2(columns->rowRunsKept > rounds / 4, runs);
     QVERIFY2(columns->rowRunsRegrouped > rounds / 50, runs);
+    // Deeper columns mostly followed the leaves their keys were moved to.
+    const QByteArray moved = QByteArray::number(columns->movedLeavesFollowed) + " followed, "
+                             + QByteArray::number(columns->movedLeavesLost) + " lost";
+    QVERIFY2(columns->movedLeavesFollowed > rounds / 10 && columns->movedLeavesLost < columns->movedLeavesFollowed / 2,
+             moved);
     kv::console::clockOverride = {};
 }
 
