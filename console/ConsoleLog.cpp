@@ -185,9 +185,16 @@ void writeLinesFollowing(kv::ui::TextViewer *view, const std::vector<QString> &l
         }
         pending += lines[i];
     }
-    if (viewCut > 0)
-        view->replaceCharactersInRange({0, viewCut}, QString());
-    view->replaceCharactersInRange({view->stringLength(), 0}, pending.mid(pendingCut));
+    if (viewCut == viewLength) {
+        // None of the view's text stays: one replacement, so that the view
+        // is not left empty on the way (its scroll bar would go and come
+        // back, and its rows be broken at each width).
+        view->replaceCharactersInRange({0, viewLength}, pending.mid(pendingCut));
+    } else {
+        if (viewCut > 0)
+            view->replaceCharactersInRange({0, viewCut}, QString());
+        view->replaceCharactersInRange({view->stringLength(), 0}, pending.mid(pendingCut));
+    }
     scrollToEnd(view);
 }
 

@@ -40,6 +40,26 @@ QString linesOf(qsizetype total, qsizetype lineLength)
     return text;
 }
 
+// Counts the events of one type an object receives while this lives.
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QObject *watched, QEvent::Type type, int *count) : m_type(type), m_count(count)
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
+
 // The scroll bar that scrolls the console's text.
 QScrollBar *scrollBarOf(kv::ui::TextViewer *view)
 {
@@ -76,6 +96,7 @@ private Q_SLOTS:
     void batchWritesWhatSingleLinesWrite_data();
     void batchWritesWhatSingleLinesWrite();
     void nestedBatchesWriteOnce();
+    void batchReplacingTheWholeLogKeepsTheScrollBar();
     void linesWriteWhatTheTextViewCallsWrite_data();
     void linesWriteWhatTheTextViewCallsWrite();
     void currentTimestampFollowsTheClock();
@@ -526,6 +547,32 @@ void TestConsoleLog::batchWritesWhatSingleLinesWrite()
     QCOMPARE(scrollBarOf(batched)->maximum(), scrollBarOf(single)->maximum());
     QCOMPARE(scrollBarOf(batched)->value(), scrollBarOf(single)->value());
     QVERIFY(single->stringLength() < 20000 + 3000);
+}
+
+void TestConsoleLog::batchReplacingTheWholeLogKeepsTheScrollBar()
+{
+    // A batch longer than the log keeps leaves none of the text before it:
+    // the view goes from one long text to another without being empty on
+    // the way, so its scroll bar stays and its rows are not broken again at
+    // another width.
+    controller->consoleWindow->resize(500, 300);
+    controller->consoleWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(controller->consoleWindow));
+    controller->consoleView->setString(linesOf(19900, 100));
+    QScrollBar *bar = scrollBarOf(controller->consoleView);
+    bar->setValue(bar->maximum());
+    QVERIFY(bar->isVisible());
+    int hidden = 0;
+    EventCounter counter(bar, QEvent::Hide, &hidden);
+    {
+        kv::console::LogBatch batch(controller->console());
+        for (int i = 0; i < 700; ++i)
+            controller->updateLog(QString(60, u'a'), LogKeyAdded);
+    }
+    QVERIFY(controller->consoleView->string().endsWith(QString(60, u'a') + u'\n'));
+    QVERIFY(!controller->consoleView->string().contains(QStringLiteral("line ")));
+    QCOMPARE(hidden, 0);
+    QVERIFY(bar->isVisible());
 }
 
 void TestConsoleLog::linesWriteWhatTheTextViewCallsWrite_data()
