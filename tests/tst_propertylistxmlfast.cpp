@@ -467,6 +467,20 @@ void TestPropertyListXmlFast::agreesWithStrictReader_data()
         manyKeys += "<key>k" + QByteArray::number(i) + "</key><integer>" + QByteArray::number(i) + "</integer>";
     manyKeys += "</dict>";
     QTest::newRow("many nested keys, twice") << plist("<array>" + manyKeys + manyKeys + "</array>") << true;
+    // A top level of more entries than are put in the dictionary at once:
+    // keys out of order and repeated across those batches.
+    const auto topLevel = [](int extraAt, const QByteArray &extraKey) {
+        QByteArray entries = "<dict>";
+        for (int i = 0; i < 2500; ++i) {
+            const QByteArray key = i == extraAt ? extraKey : "k" + QByteArray::number(i).rightJustified(4, '0');
+            entries += "<key>" + key + "</key><array><integer>" + QByteArray::number(i) + "</integer></array>";
+        }
+        return plist(entries + "</dict>");
+    };
+    QTest::newRow("large top level") << topLevel(-1, {}) << true;
+    QTest::newRow("large top level, a key out of order") << topLevel(2100, "a") << true;
+    QTest::newRow("large top level, a key repeated") << topLevel(2100, "k0010") << false;
+    QTest::newRow("large top level, the last key repeated") << topLevel(2499, "k2498") << false;
 }
 
 void TestPropertyListXmlFast::agreesWithStrictReader()

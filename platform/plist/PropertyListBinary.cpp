@@ -259,6 +259,8 @@ private:
 
         PropertyListDictionary dictionary;
         std::vector<PropertyListValue *> places(count);
+        std::vector<QString> chunk;
+        chunk.reserve(Chunk);
         size_t madeHere = 0; // keys [0, madeHere) were made here
         while (!failed.load(std::memory_order_relaxed)) {
             {
@@ -267,13 +269,19 @@ private:
                 if (front == madeHere)
                     break;
             }
-            for (; madeHere < front; ++madeHere) {
-                QString key;
-                if (!topLevelKey(top, madeHere, &key)
-                    || !(places[madeHere] = insertTopLevel(dictionary, std::move(key), {}))) {
+            // The chunk's keys are made before they go in, so that the
+            // dictionary's nodes lie together (a walk through the keys then
+            // reads memory in order).
+            chunk.clear();
+            for (size_t i = madeHere; i < front; ++i) {
+                if (!topLevelKey(top, i, &chunk.emplace_back())) {
                     failed = true;
                     break;
                 }
+            }
+            for (size_t k = 0; k < chunk.size() && !failed; ++k, ++madeHere) {
+                if (!(places[madeHere] = insertTopLevel(dictionary, std::move(chunk[k]), {})))
+                    failed = true;
             }
         }
         helperThread.join();
