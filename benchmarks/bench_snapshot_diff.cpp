@@ -7,6 +7,7 @@
 // files) would otherwise be sorted again by the allocator inside the timing.
 //
 // Usage: bench_snapshot_diff [number of keys, default 100000] [rounds, default 3]
+//        BENCH_SNAPSHOT_DIR=DIR keeps the two files in DIR
 // Prints the best time of each over the rounds and their ratio.
 
 #include "benchmarks/ChildProcess.h"
@@ -17,6 +18,7 @@
 #include "platform/plist/PropertyListFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringList>
@@ -131,7 +133,10 @@ int main(int argc, char **argv)
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
-    QTemporaryDir dir;
+    // BENCH_SNAPSHOT_DIR keeps the files there (to profile a --diff run).
+    QTemporaryDir temporary;
+    const QString kept = qEnvironmentVariable("BENCH_SNAPSHOT_DIR");
+    const QDir dir(kept.isEmpty() ? temporary.path() : kept);
     const QString oldPath = dir.filePath(QStringLiteral("old.plist"));
     const QString newPath = dir.filePath(QStringLiteral("new.plist"));
     qsizetype fileSize = 0;
@@ -139,7 +144,7 @@ int main(int argc, char **argv)
         const QStringList keys = bench::makeKeys(count);
         const QByteArray oldBytes = snapshotBytes(keys, false);
         fileSize = oldBytes.size();
-        if (!dir.isValid() || !writeFile(oldPath, oldBytes) || !writeFile(newPath, snapshotBytes(keys, true))) {
+        if (!temporary.isValid() || !writeFile(oldPath, oldBytes) || !writeFile(newPath, snapshotBytes(keys, true))) {
             std::fprintf(stderr, "cannot write the snapshots\n");
             return 1;
         }
