@@ -36,6 +36,14 @@ private Q_SLOTS:
             QTest::addRow("%s, far over the limit", k) << kind << 100000 << qint64(1000) << 0 << 1001;
             QTest::addRow("%s, the rest after a first read", k) << kind << 3000 << none << 1000 << 2000;
         }
+        // Large enough for a regular file to be read in two halves at once.
+        const int large = 9'000'001;
+        QTest::newRow("file, large") << QStringLiteral("file") << large << none << 0 << large;
+        QTest::newRow("file, large, the rest after a first read")
+            << QStringLiteral("file") << large << none << 4097 << large - 4097;
+        QTest::newRow("file, large, over the limit")
+            << QStringLiteral("file") << large << qint64(5'000'000) << 0 << 5'000'001;
+        QTest::newRow("pipe, large") << QStringLiteral("pipe") << large << none << 0 << large;
     }
 
     void read()
