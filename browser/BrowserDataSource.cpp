@@ -485,8 +485,9 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                     row->leaf.push_back(input[size_t(j)]);
                     if (current == movedRow)
                         row->from.push_back(-1);
-                } else
+                } else {
                     row->key = input[size_t(j)];
+                }
             }
             ++added;
             ++j;
