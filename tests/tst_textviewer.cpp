@@ -74,6 +74,8 @@ private Q_SLOTS:
     void wrappedReplacementsGiveTheRowsOfAFreshText();
     void wrappedViewScrollsByPixels();
     void textFilledWhileHiddenWrapsWhenShown();
+    void wrappedViewKeepsItsPlaceWhenResized_data();
+    void wrappedViewKeepsItsPlaceWhenResized();
 };
 
 void TestTextViewer::selectAllAndCopyGiveTheWholeText_data()
@@ -501,6 +503,59 @@ void TestTextViewer::textFilledWhileHiddenWrapsWhenShown()
     QCOMPARE(hidden.viewport()->width(), shown.viewport()->width());
     QCOMPARE(rowTexts(hidden), rowTexts(shown));
     QCOMPARE(hidden.verticalScrollBar()->maximum(), shown.verticalScrollBar()->maximum());
+}
+
+void TestTextViewer::wrappedViewKeepsItsPlaceWhenResized_data()
+{
+    QTest::addColumn<bool>("hidden");    // filled and scrolled while hidden, then shown
+    QTest::addColumn<int>("scrolledTo"); // -1: the end
+    QTest::addColumn<int>("width");
+    QTest::newRow("at the top, narrower") << false << 0 << 200;
+    QTest::newRow("at the end, narrower") << false << -1 << 200;
+    QTest::newRow("at the end, wider") << false << -1 << 420;
+    QTest::newRow("in the middle, narrower") << false << 300 << 200;
+    QTest::newRow("in the middle, wider") << false << 300 << 420;
+    // A log that follows its end, filled while hidden, shows its end.
+    QTest::newRow("at the end while hidden") << true << -1 << 200;
+    QTest::newRow("at the top while hidden") << true << 0 << 200;
+}
+
+void TestTextViewer::wrappedViewKeepsItsPlaceWhenResized()
+{
+    QFETCH(bool, hidden);
+    QFETCH(int, scrolledTo);
+    QFETCH(int, width);
+    TextViewer viewer;
+    viewer.setWrapsLines(true);
+    viewer.resize(300, 200);
+    if (!hidden) {
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    }
+    QString text;
+    for (int i = 0; i < 200; ++i)
+        text += QStringLiteral("line %1: one two three four five six seven eight\n").arg(i);
+    viewer.setString(text);
+    QScrollBar *bar = viewer.verticalScrollBar();
+    QVERIFY(bar->maximum() > 300);
+    bar->setValue(scrolledTo < 0 ? bar->maximum() : scrolledTo);
+    const qsizetype topText = viewer.rowRange(viewer.firstVisibleRow()).location;
+    viewer.resize(width, 200);
+    if (hidden) {
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    }
+    QCoreApplication::processEvents();
+    if (scrolledTo < 0) {
+        QCOMPARE(bar->value(), bar->maximum());
+    } else if (scrolledTo == 0) {
+        QCOMPARE(bar->value(), 0);
+    } else {
+        // The row that was on top is on top again, whole.
+        const TextRange row = viewer.rowRange(viewer.firstVisibleRow());
+        QVERIFY2(row.location <= topText && topText < row.location + row.length,
+                 qPrintable(QStringLiteral("%1 in [%2, +%3)").arg(topText).arg(row.location).arg(row.length)));
+    }
 }
 
 QTEST_MAIN(TestTextViewer)

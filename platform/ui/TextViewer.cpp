@@ -486,24 +486,39 @@ void TextViewer::paintEvent(QPaintEvent *event)
     }
 }
 
+void TextViewer::rewrapKeepingPlace()
+{
+    // The reader's place: the end, when it was in view (a log that follows
+    // its end, filled while hidden, shows its end when it is first shown),
+    // else the text of the first row in view.
+    QScrollBar *vertical = verticalScrollBar();
+    const bool atTop = vertical->value() == 0;
+    const bool atEnd = !atTop && vertical->value() >= vertical->maximum();
+    const qsizetype top = m_index.rowRange(std::min(firstVisibleRow(), m_index.rowCount() - 1)).location;
+    buildRows();
+    updateScrollBars();
+    if (atEnd) {
+        vertical->setValue(vertical->maximum());
+    } else if (!atTop) {
+        const qsizetype row = m_index.rowOfPosition(top);
+        vertical->setValue(row == 0 ? 0 : int(std::min<qsizetype>(margin() + row * lineHeight(), INT_MAX)));
+    }
+    viewport()->update();
+}
+
 void TextViewer::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    if (m_wraps && wrappedWidthKey() != m_wrappedWidth) {
-        buildRows();
-        viewport()->update();
-    }
+    if (m_wraps && wrappedWidthKey() != m_wrappedWidth)
+        rewrapKeepingPlace();
     updateScrollBars();
 }
 
 void TextViewer::showEvent(QShowEvent *event)
 {
     QAbstractScrollArea::showEvent(event);
-    if (m_wraps && wrappedWidthKey() != m_wrappedWidth) {
-        buildRows();
-        updateScrollBars();
-        viewport()->update();
-    }
+    if (m_wraps && wrappedWidthKey() != m_wrappedWidth)
+        rewrapKeepingPlace();
 }
 
 void TextViewer::changeEvent(QEvent *event)

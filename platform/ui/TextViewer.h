@@ -117,6 +117,9 @@ private:
     void makeDeferredString() const;
     // Lays out all rows again, broken as the view is now.
     void buildRows();
+    // buildRows() for a new width, keeping the end in view when it was, else
+    // the first row's text on top.
+    void rewrapKeepingPlace();
     // Once all rows are laid out: drops the rows kept laid out for painting,
     // notes the width the rows were broken for, and takes the widest row to
     // be the longest one again.
