@@ -95,10 +95,11 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
     Entry entry;
     entry.change = {time, changeKindOf(oldValue, newValue), key, oldValue, newValue};
     const qint64 serial = m_firstSerial + count();
-    // One lookup: the slot is made when the key has no change held yet.
-    const qsizetype keysHeld = m_latest.size();
+    // One lookup: the slot is made when the key has had no change yet. A
+    // slot may name a change dropped since: then none is held.
+    const qsizetype keysKnown = m_latest.size();
     qint64 &latest = m_latest[key];
-    Entry *before = m_latest.size() == keysHeld ? &entryBySerial(latest) : nullptr;
+    Entry *before = m_latest.size() == keysKnown && latest >= m_firstSerial ? &entryBySerial(latest) : nullptr;
     // The old value is usually the key's last new value, counted already.
     const bool oldCounted = !oldValue.isNone() && before && before->change.newValue.identity() == oldValue.identity();
     entry.oldBytes = oldCounted ? 0 : estimatedValueBytes(oldValue);
@@ -111,6 +112,12 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
 
     while (count() > 1 && (count() > m_maximumEntries || m_valueBytes > m_maximumValueBytes))
         dropOldest();
+    // Slots of keys whose changes were all dropped are let go of together,
+    // once they are as many as the changes held.
+    if (m_latest.size() > 2 * std::max<qsizetype>(count(), 1024)) {
+        const qint64 first = m_firstSerial;
+        m_latest.removeIf([first](const QHash<QString, qint64>::iterator it) { return it.value() < first; });
+    }
 }
 
 void ChangeHistory::appendChangeList(const QDateTime &time, const QList<StoreChange> &changes)
@@ -136,12 +143,6 @@ void ChangeHistory::dropOldest()
             next.oldBytes = bytes;
             released -= bytes;
         }
-    }
-    // A key changed again later is still held by that change.
-    if (oldest.next < 0) {
-        const auto latest = m_latest.constFind(oldest.change.key);
-        if (latest != m_latest.cend() && latest.value() == m_firstSerial)
-            m_latest.erase(latest);
     }
     m_valueBytes -= released;
     m_entries.pop_front();

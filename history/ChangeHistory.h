@@ -79,6 +79,9 @@ public:
     // The estimated bytes of the values held.
     qint64 valueBytes() const { return m_valueBytes; }
     qsizetype maximumEntries() const { return m_maximumEntries; }
+    // How many keys the history knows the latest change of, dropped ones
+    // included until they are let go of (for tests).
+    qsizetype keysKnown() const { return m_latest.size(); }
     qint64 maximumValueBytes() const { return m_maximumValueBytes; }
 
     // Forgets every change (and the dropped count).
@@ -101,8 +104,10 @@ private:
     qsizetype m_maximumEntries;
     qint64 m_maximumValueBytes;
     std::deque<Entry> m_entries;
-    qint64 m_firstSerial = 0;        // serial of m_entries.front()
-    QHash<QString, qint64> m_latest; // key -> serial of its latest change held
+    qint64 m_firstSerial = 0; // serial of m_entries.front()
+    // key -> serial of its latest change; a serial before m_firstSerial was
+    // dropped (such slots are let go of in bulk).
+    QHash<QString, qint64> m_latest;
     qint64 m_valueBytes = 0;
     qint64 m_dropped = 0;
 };

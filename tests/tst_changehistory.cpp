@@ -108,6 +108,17 @@ private Q_SLOTS:
         QCOMPARE(history.droppedCount(), 0);
     }
 
+    // The keys of dropped changes are let go of: a stream of new keys
+    // through a small history leaves it knowing a bounded number of them.
+    void droppedKeysAreLetGo()
+    {
+        ChangeHistory history(100);
+        for (int i = 0; i < 50000; ++i)
+            history.append(someTime, QString::number(i), {}, PropertyListValue::fromInteger(i));
+        QCOMPARE(history.count(), 100);
+        QVERIFY2(history.keysKnown() <= 2 * 1024, qPrintable(QString::number(history.keysKnown())));
+    }
+
     void estimate_data()
     {
         QTest::addColumn<int>("extra"); // characters or bytes added
