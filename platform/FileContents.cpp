@@ -35,17 +35,16 @@ qint64 readAt(int fd, char *to, qint64 at, qint64 size)
     return done;
 }
 
-// Reads `wanted` bytes of a regular file from its position into `to`, two
-// halves at once; how many came in one piece from the start, or -1 when the
-// file is no regular file or a read failed (nothing is then taken as read).
-// Leaves the file positioned after what came.
-qint64 readInTwo(QFile &file, char *to, qint64 wanted)
+// Reads `wanted` bytes of a regular file from `from` (its position) into
+// `to`, two halves at once; how many came in one piece from the start, or -1
+// when the file is no regular file or a read failed (nothing is then taken
+// as read). Leaves the file positioned after what came.
+qint64 readInTwo(QFile &file, qint64 from, char *to, qint64 wanted)
 {
     const int fd = file.handle();
     struct stat status;
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
         return -1;
-    const qint64 from = file.pos();
     const qint64 half = wanted / 2;
     qint64 second = 0;
     std::thread secondHalf([&] { second = readAt(fd, to + half, from + half, wanted - half); });
@@ -68,7 +67,7 @@ bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit)
         *bytes = QByteArray(wanted, Qt::Uninitialized);
         if (wanted >= ReadInTwoBytes) {
             const qint64 start = file.pos();
-            filled = readInTwo(file, bytes->data(), wanted);
+            filled = readInTwo(file, start, bytes->data(), wanted);
             if (filled < 0) {
                 // Read it as any other file: a failure is then told by the file.
                 filled = 0;

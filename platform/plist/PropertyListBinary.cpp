@@ -865,23 +865,16 @@ private:
         return true;
     }
 
-    // Whether object `ref` is a string that decodes as a key at `depth`;
-    // its header lands in *header when asked for (and it is one).
-    bool checkKey(quint64 ref, int depth, ObjectHeader *header = nullptr)
+    // Whether object `ref` is a string that decodes as a key at `depth`.
+    bool checkKey(quint64 ref, int depth)
     {
         if (ref >= m_objectCount || depth > PropertyListMaximumDepth)
             return false;
         const CheckState state = checkState(ref);
-        if (state.mark == CheckDone && !header)
+        if (state.mark == CheckDone)
             return state.isString; // checked before, as a key or as a value
         ObjectHeader h;
-        if (!readHeader(ref, 0, &h) || !isString(h))
-            return false;
-        if (header)
-            *header = h;
-        if (state.mark == CheckDone)
-            return true;
-        if (!scalarDecodes(h))
+        if (!readHeader(ref, 0, &h) || !isString(h) || !scalarDecodes(h))
             return false;
         setCheck(ref, {1, 1, CheckDone, true});
         return true;

@@ -511,7 +511,8 @@ void TextViewer::resizeEvent(QResizeEvent *event)
     QAbstractScrollArea::resizeEvent(event);
     if (m_wraps && wrappedWidthKey() != m_wrappedWidth)
         rewrapKeepingPlace();
-    updateScrollBars();
+    else
+        updateScrollBars();
 }
 
 void TextViewer::showEvent(QShowEvent *event)
