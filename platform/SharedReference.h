@@ -80,6 +80,9 @@ public:
     }
 
     void reset() noexcept { SharedReference().swap(*this); }
+    // Gives the reference up without dropping it: the caller holds it now,
+    // until adopt() takes it back.
+    [[nodiscard]] const T *release() noexcept { return std::exchange(m_object, nullptr); }
     void swap(SharedReference &other) noexcept { std::swap(m_object, other.m_object); }
 
     // The object, or (for a tag) an address that is not one.

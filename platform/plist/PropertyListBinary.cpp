@@ -8,6 +8,7 @@
 // nibble is its type and whose low nibble is its size, or 0xF when an integer
 // object holding the size follows the marker.
 
+#include "platform/StringBlocks.h"
 #include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListReaders_p.h"
 
@@ -121,7 +122,7 @@ public:
     // reader then reads it and says what is wrong. A large dictionary's keys
     // are made on the calling thread while a second thread checks and makes
     // the values.
-    PropertyListValue readTopLevelOnUse(const std::shared_ptr<const PropertyListValue::DeferredDocument> &document)
+    PropertyListValue readTopLevelOnUse(const PropertyListValue::DocumentReference &document)
     {
         if (!readTrailer() || m_expansionLimit >= std::numeric_limits<quint32>::max())
             return {};
@@ -133,11 +134,12 @@ public:
         startValueChecks();
 
         PropertyListDictionary dictionary;
+        StringBlocks keyBlocks;
         quint64 nodes = 1; // values the dictionary expands to so far
         for (quint64 i = 0; i < top.count; ++i) {
             QString key;
             PropertyListValue value;
-            if (!topLevelKey(top, i, &key) || !topLevelValue(top, i, document, &value, &nodes)
+            if (!topLevelKey(top, i, &keyBlocks, &key) || !topLevelValue(top, i, document, &value, &nodes)
                 || !insertTopLevel(dictionary, std::move(key), std::move(value)))
                 return {};
         }
@@ -159,23 +161,22 @@ private:
         setCheck(m_topObject, {0, 0, CheckOpen});
     }
 
-    // The text of entry i's key of the top-level dictionary, checked. Not
-    // kept as checked: the top level refers to each key once.
-    bool topLevelKey(const ObjectHeader &top, quint64 i, QString *key)
+    // The text of entry i's key of the top-level dictionary, checked, made
+    // in `blocks`. Not kept as checked: the top level refers to each key once.
+    bool topLevelKey(const ObjectHeader &top, quint64 i, StringBlocks *blocks, QString *key)
     {
         const quint64 keyAt = top.payload + i * m_refWidth;
         ObjectHeader h;
         if (!readHeader(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h) || !scalarDecodes(h))
             return false;
-        *key = textOf(h);
+        *key = blocks->make(qsizetype(h.count), [&](char16_t *out) { writeText(h, out); });
         return true;
     }
 
     // Entry i's value of the top-level dictionary: a container checked in
     // full and deferred, a scalar made; *nodes adds what it expands to.
     // Needs startValueChecks().
-    bool topLevelValue(const ObjectHeader &top, quint64 i,
-                       const std::shared_ptr<const PropertyListValue::DeferredDocument> &document,
+    bool topLevelValue(const ObjectHeader &top, quint64 i, const PropertyListValue::DocumentReference &document,
                        PropertyListValue *value, quint64 *nodes)
     {
         const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
@@ -215,7 +216,7 @@ private:
     // from the first entry on and puts them in the dictionary. Its values
     // done, the second thread makes keys from the last entry back, until the
     // two meet. The first to fail stops the other.
-    PropertyListValue readTopLevelOnUseInTwo(const std::shared_ptr<const PropertyListValue::DeferredDocument> &document,
+    PropertyListValue readTopLevelOnUseInTwo(const PropertyListValue::DocumentReference &document,
                                              const ObjectHeader &top)
     {
         BinaryReader helper(document->bytes, m_source, m_cacheKind);
@@ -231,6 +232,7 @@ private:
         std::mutex claiming;
         size_t front = 0, back = count;
         std::thread helperThread([&] {
+            StringBlocks keyBlocks;
             helper.startValueChecks();
             quint64 nodes = 1;
             for (size_t i = 0; i < count && !failed.load(std::memory_order_relaxed); ++i) {
@@ -249,7 +251,7 @@ private:
                 if (begin == end)
                     return;
                 for (size_t i = end; i-- > begin;) {
-                    if (!helper.topLevelKey(top, i, &keysFromBack.emplace_back())) {
+                    if (!helper.topLevelKey(top, i, &keyBlocks, &keysFromBack.emplace_back())) {
                         failed = true;
                         return;
                     }
@@ -258,6 +260,7 @@ private:
         });
 
         PropertyListDictionary dictionary;
+        StringBlocks keyBlocks;
         std::vector<PropertyListValue *> places(count);
         std::vector<QString> chunk;
         chunk.reserve(Chunk);
@@ -274,7 +277,7 @@ private:
             // reads memory in order).
             chunk.clear();
             for (size_t i = madeHere; i < front; ++i) {
-                if (!topLevelKey(top, i, &chunk.emplace_back())) {
+                if (!topLevelKey(top, i, &keyBlocks, &chunk.emplace_back())) {
                     failed = true;
                     break;
                 }
@@ -845,6 +848,19 @@ private:
     }
 
     // The text of a string object.
+    // The h.count code units of string `h`, written to `out`.
+    void writeText(const ObjectHeader &h, char16_t *out) const
+    {
+        if (h.type == TypeAsciiString) {
+            const uchar *in = m_data + h.payload;
+            for (quint64 i = 0; i < h.count; ++i)
+                out[i] = in[i];
+        } else {
+            for (quint64 i = 0; i < h.count; ++i)
+                out[i] = charAt(h, i);
+        }
+    }
+
     QString textOf(const ObjectHeader &h) const
     {
         if (h.type == TypeAsciiString)
@@ -1062,8 +1078,8 @@ PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error
                                          PropertyListReading reading)
 {
     if (reading == PropertyListReading::TopLevelOnUse) {
-        const auto document = std::make_shared<const PropertyListValue::DeferredDocument>(
-            PropertyListValue::DeferredDocument{bytes, &readDeferredObject, false});
+        const PropertyListValue::DocumentReference document =
+            PropertyListValue::deferredDocument(bytes, &readDeferredObject, false);
         BinaryReader reader(document->bytes, source);
         PropertyListValue value = reader.readTopLevelOnUse(document);
         if (!value.isNone())

@@ -10,15 +10,47 @@
 
 namespace kv {
 
-// The content of a value made by deferred(), not read yet: as small as the
-// other contents, so that it makes no value larger.
-struct PropertyListValue::Deferred
+struct PropertyListValue::Header : SharedCount
 {
-    std::shared_ptr<const DeferredDocument> document;
+    Kind kind;
+    // What the header begins: a Data, or a Deferred not read yet or read.
+    enum class Form : quint8 { Made, Unread, Read };
+    mutable Form form = Form::Made;
+    quint16 deferredDepth = 0; // of a Deferred
+};
+
+struct PropertyListValue::Data : Header
+{
+    std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64, double, bool,
+                 QByteArray, QDateTime>
+        payload;
+
+    ~Data();
+};
+
+// The content of a value made by deferred(): 24 bytes, so that the many of
+// a large snapshot take a small allocation each. Until it is read, it holds
+// a reference to its document; once read, one to the content made (and the
+// document may go).
+struct PropertyListValue::Deferred : Header
+{
+    union
+    {
+        const DeferredDocument *document; // Form::Unread
+        const Data *content;              // Form::Read
+    };
     quint32 begin;
     quint32 length;
 
-    // The same reader on the same bytes makes the same value.
+    ~Deferred()
+    {
+        if (form == Form::Unread)
+            (void)DocumentReference::adopt(document);
+        else
+            (void)Reference::adopt(content);
+    }
+
+    // The same reader on the same bytes makes the same value. Both unread.
     bool sameSourceAs(const Deferred &other) const
     {
         if (document->read != other.document->read || length != other.length)
@@ -29,20 +61,6 @@ struct PropertyListValue::Deferred
             return true;
         return document->rangeHoldsValue && other.document->rangeHoldsValue && std::memcmp(here, there, length) == 0;
     }
-    bool operator==(const Deferred &other) const { return sameSourceAs(other); }
-};
-
-struct PropertyListValue::Data : SharedCount
-{
-    Kind kind;
-    quint16 deferredDepth = 0; // the depth of a Deferred payload
-    // Replaced by the content it stands for when a Deferred is read: the
-    // value stays the same value, so the change is no change to its users.
-    mutable std::variant<std::monostate, PropertyListDictionary, PropertyListArray, QString, qint64, quint64, double,
-                         bool, QByteArray, QDateTime, Deferred>
-        payload;
-
-    ~Data();
 };
 
 // Destroying a deeply nested value must not recurse once per level: the
@@ -254,36 +272,36 @@ void describe(QString &out, const PropertyListValue &value, int level, bool nest
 
 PropertyListValue PropertyListValue::fromDictionary(PropertyListDictionary dictionary)
 {
-    return made(new Data{{}, Kind::Dictionary, 0, std::move(dictionary)});
+    return made(new Data{{{}, Kind::Dictionary}, std::move(dictionary)});
 }
 
 PropertyListValue PropertyListValue::fromArray(PropertyListArray array)
 {
-    return made(new Data{{}, Kind::Array, 0, std::move(array)});
+    return made(new Data{{{}, Kind::Array}, std::move(array)});
 }
 
 PropertyListValue PropertyListValue::fromString(QString string)
 {
-    return made(new Data{{}, Kind::String, 0, std::move(string)});
+    return made(new Data{{{}, Kind::String}, std::move(string)});
 }
 
 PropertyListValue PropertyListValue::fromInteger(qint64 value)
 {
     if (value >= SmallestImmediate && value <= LargestImmediate)
         return immediate(Kind::Integer, value);
-    return made(new Data{{}, Kind::Integer, 0, value});
+    return made(new Data{{{}, Kind::Integer}, value});
 }
 
 PropertyListValue PropertyListValue::fromUnsignedInteger(quint64 value)
 {
     if (value <= quint64(std::numeric_limits<qint64>::max()))
         return fromInteger(qint64(value));
-    return made(new Data{{}, Kind::Integer, 0, value});
+    return made(new Data{{{}, Kind::Integer}, value});
 }
 
 PropertyListValue PropertyListValue::fromReal(double value)
 {
-    return made(new Data{{}, Kind::Real, 0, value});
+    return made(new Data{{{}, Kind::Real}, value});
 }
 
 PropertyListValue PropertyListValue::fromBoolean(bool value)
@@ -293,32 +311,48 @@ PropertyListValue PropertyListValue::fromBoolean(bool value)
 
 PropertyListValue PropertyListValue::fromData(QByteArray data)
 {
-    return made(new Data{{}, Kind::Data, 0, std::move(data)});
+    return made(new Data{{{}, Kind::Data}, std::move(data)});
 }
 
 PropertyListValue PropertyListValue::fromDate(const QDateTime &date)
 {
-    return made(new Data{{}, Kind::Date, 0, date.toUTC()});
+    return made(new Data{{{}, Kind::Date}, date.toUTC()});
 }
 
-PropertyListValue PropertyListValue::deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
-                                              qsizetype begin, qsizetype end)
+PropertyListValue::DocumentReference PropertyListValue::deferredDocument(QByteArray bytes, DeferredReader read,
+                                                                         bool rangeHoldsValue)
+{
+    auto *document = new DeferredDocument;
+    document->bytes = std::move(bytes);
+    document->read = read;
+    document->rangeHoldsValue = rangeHoldsValue;
+    return DocumentReference::adopt(document);
+}
+
+PropertyListValue PropertyListValue::deferred(Kind kind, int depth, const DocumentReference &document, qsizetype begin,
+                                              qsizetype end)
 {
     Q_ASSERT(kind == Kind::Dictionary || kind == Kind::Array);
     Q_ASSERT(document && begin >= 0 && begin <= end && end <= document->bytes.size());
     Q_ASSERT(end <= qsizetype(std::numeric_limits<quint32>::max()));
-    return made(new Data{{},
-                         kind,
-                         quint16(std::clamp(depth, 1, 0xffff)),
-                         Deferred{std::move(document), quint32(begin), quint32(end - begin)}});
+    static_assert(sizeof(Deferred) <= 24, "a deferred content takes an allocation of 32 bytes");
+    auto *deferred = new Deferred{{{}, kind, Header::Form::Unread, quint16(std::clamp(depth, 1, 0xffff))},
+                                  {DocumentReference(document).release()},
+                                  quint32(begin),
+                                  quint32(end - begin)};
+    return made(deferred);
 }
 
 void PropertyListValue::destroy(const SharedCount *data)
 {
-    delete static_cast<const Data *>(data);
+    const auto *header = static_cast<const Header *>(data);
+    if (header->form == Header::Form::Made)
+        delete static_cast<const Data *>(header);
+    else
+        delete static_cast<const Deferred *>(header);
 }
 
-PropertyListValue PropertyListValue::made(const Data *data)
+PropertyListValue PropertyListValue::made(const Header *data)
 {
     return PropertyListValue(Reference::adopt(data));
 }
@@ -328,44 +362,54 @@ PropertyListValue PropertyListValue::immediate(Kind kind, qint64 payload)
     return PropertyListValue(Reference::tag((quintptr(payload) << ImmediateShift) | (quintptr(kind) << 1) | 1));
 }
 
-const PropertyListValue::Data *PropertyListValue::stored() const
+const PropertyListValue::Header *PropertyListValue::header() const
 {
-    return static_cast<const Data *>(d.get());
+    return static_cast<const Header *>(d.get());
+}
+
+const PropertyListValue::Deferred *PropertyListValue::unread() const
+{
+    return d.refersToObject() && header()->form == Header::Form::Unread ? static_cast<const Deferred *>(header())
+                                                                        : nullptr;
 }
 
 const PropertyListValue::Data &PropertyListValue::content() const
 {
-    if (std::holds_alternative<Deferred>(stored()->payload))
-        read();
-    return *stored();
+    const Header *h = header();
+    if (h->form == Header::Form::Made)
+        return *static_cast<const Data *>(h);
+    read();
+    return *static_cast<const Deferred *>(h)->content;
 }
 
 void PropertyListValue::read() const
 {
-    const Deferred *deferred = d.refersToObject() ? std::get_if<Deferred>(&stored()->payload) : nullptr;
+    const Deferred *deferred = unread();
     if (!deferred)
         return;
-    const PropertyListValue readValue =
-        deferred->document->read(deferred->document->bytes, deferred->begin, deferred->begin + deferred->length);
+    const DeferredDocument *document = deferred->document;
+    PropertyListValue readValue = document->read(document->bytes, deferred->begin, deferred->begin + deferred->length);
     // The reader checked these bytes before deferring them; should they not
     // make a value of the kind promised after all, the value reads as empty
     // rather than as something of another kind.
-    const bool promised = readValue.d.refersToObject() && readValue.stored()->kind == stored()->kind
-                          && !std::holds_alternative<Deferred>(readValue.stored()->payload);
+    const bool promised = readValue.d.refersToObject() && readValue.header()->kind == deferred->kind;
     Q_ASSERT(promised);
-    if (promised)
-        stored()->payload = readValue.stored()->payload; // shares the container made
-    else if (stored()->kind == Kind::Dictionary)
-        stored()->payload = PropertyListDictionary();
-    else
-        stored()->payload = PropertyListArray();
+    if (!promised)
+        readValue = deferred->kind == Kind::Dictionary ? fromDictionary({}) : fromArray({});
+    // The content made is shared, not copied; the document is let go.
+    const Data &content = readValue.content();
+    content.references.fetch_add(1, std::memory_order_relaxed);
+    auto *mutableDeferred = const_cast<Deferred *>(deferred); // made non-const by deferred()
+    mutableDeferred->content = &content;
+    deferred->form = Header::Form::Read;
+    (void)DocumentReference::adopt(document);
 }
 
 PropertyListValue::Kind PropertyListValue::kind() const
 {
     if (d.isTag())
         return immediateKind(d.tagBits());
-    return d ? stored()->kind : Kind::None;
+    return d ? header()->kind : Kind::None;
 }
 
 bool PropertyListValue::isNumber() const
@@ -510,8 +554,8 @@ int PropertyListValue::depth() const
     QList<std::pair<const PropertyListValue *, int>> pending{{this, 1}};
     while (!pending.isEmpty()) {
         const auto [value, level] = pending.takeLast();
-        if (value->d.refersToObject() && std::holds_alternative<Deferred>(value->stored()->payload)) {
-            deepest = std::max(deepest, level - 1 + value->stored()->deferredDepth);
+        if (const Deferred *deferred = value->unread()) {
+            deepest = std::max(deepest, level - 1 + deferred->deferredDepth);
             continue;
         }
         deepest = std::max(deepest, level);
@@ -532,8 +576,8 @@ bool PropertyListValue::nestsDeeperThan(int limit) const
         return limit < 0;
     if (limit < 1)
         return true;
-    if (d.refersToObject() && std::holds_alternative<Deferred>(stored()->payload))
-        return stored()->deferredDepth > limit;
+    if (const Deferred *deferred = unread())
+        return deferred->deferredDepth > limit;
     // Recursion at most `limit` levels deep.
     if (isDictionary()) {
         for (const PropertyListValue &child : dictionary()) {
@@ -559,8 +603,8 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
     if (d.isTag() || other.d.isTag()) // small integers and booleans
         return k == Kind::Boolean ? boolean() == other.boolean()
                                   : !isUnsignedInteger() && !other.isUnsignedInteger() && integer() == other.integer();
-    const Deferred *deferred = std::get_if<Deferred>(&stored()->payload);
-    const Deferred *otherDeferred = std::get_if<Deferred>(&other.stored()->payload);
+    const Deferred *deferred = unread();
+    const Deferred *otherDeferred = other.unread();
     if (deferred && otherDeferred && deferred->sameSourceAs(*otherDeferred))
         return true;
     switch (k) {

@@ -110,18 +110,21 @@ public:
     // threads: call read() before such a value is shared between threads.
     // The document is shared by its values and may not pass 4 GiB.
     using DeferredReader = PropertyListValue (*)(const QByteArray &document, qsizetype begin, qsizetype end);
-    struct DeferredDocument
+    struct DeferredDocument : SharedCount
     {
         QByteArray bytes;
-        DeferredReader read;
+        DeferredReader read = nullptr;
         // Whether `begin` to `end` holds the whole text of the value, so that
         // equal bytes there make equal values. When not (the range only names
         // the value), values compare equal unread only at the same place of
         // the same bytes.
         bool rangeHoldsValue = true;
     };
-    static PropertyListValue deferred(Kind kind, int depth, std::shared_ptr<const DeferredDocument> document,
-                                      qsizetype begin, qsizetype end);
+    static void releaseDocument(const DeferredDocument *document) { delete document; }
+    using DocumentReference = SharedReference<DeferredDocument, &PropertyListValue::releaseDocument>;
+    static DocumentReference deferredDocument(QByteArray bytes, DeferredReader read, bool rangeHoldsValue = true);
+    static PropertyListValue deferred(Kind kind, int depth, const DocumentReference &document, qsizetype begin,
+                                      qsizetype end);
     // Makes the content of a value made by deferred() now (else nothing).
     void read() const;
 
@@ -136,16 +139,18 @@ public:
     const void *identity() const { return d.get(); }
 
 private:
-    struct Data;
-    struct Deferred;
+    struct Header;   // what every shared content begins with
+    struct Data;     // a made content
+    struct Deferred; // a content made on first use
     static void destroy(const SharedCount *data);
     // A reference to the value's data, or for an integer of up to 56 bits
     // or a boolean, the value itself held in the tag (no data is made).
     using Reference = SharedReference<SharedCount, &PropertyListValue::destroy, true>;
-    static PropertyListValue made(const Data *data);
+    static PropertyListValue made(const Header *data);
     static PropertyListValue immediate(Kind kind, qint64 payload);
-    const Data *stored() const;  // what d refers to; d must refer to data
-    const Data &content() const; // *stored(), read first if deferred
+    const Header *header() const;   // what d refers to; d must refer to data
+    const Data &content() const;    // the content made, read first if deferred
+    const Deferred *unread() const; // what d refers to when deferred and not read yet
     explicit PropertyListValue(Reference data) : d(std::move(data)) {}
     Reference d;
 };

@@ -2,6 +2,7 @@
 // scan of the UTF-8 bytes that gives up, returning none, on anything it does
 // not read in full, so that the strict reader can read the document instead.
 
+#include "platform/StringBlocks.h"
 #include "platform/plist/PropertyListReaders_p.h"
 
 #include <array>
@@ -273,6 +274,7 @@ protected:
         constexpr size_t GatheredEntries = 1024;
         std::vector<std::pair<QString, PropertyListValue>> gathered;
         const bool gather = openContainers == 1;
+        StringBlocks keyBlocks; // the top level's keys
         const auto add = [&entries](QString key, PropertyListValue value) {
             // Keys usually come sorted: then each goes in at the end without
             // a search, and cannot be a repeat.
@@ -305,7 +307,7 @@ protected:
             if (!emptyKey && !readText(Tag::Key))
                 return false;
             if constexpr (Build) {
-                QString key = emptyKey ? QString() : keyString(openContainers);
+                QString key = emptyKey ? QString() : gather ? keyText(&keyBlocks) : keyString(openContainers);
                 PropertyListValue value;
                 if (!skipMisc() || !readMember(&value))
                     return false;
@@ -742,6 +744,19 @@ private:
         return QString(reinterpret_cast<const QChar *>(m_text.data()), qsizetype(m_text.size()));
     }
 
+    // The text just read, made in `blocks`.
+    QString keyText(StringBlocks *blocks) const
+    {
+        if (m_plain) {
+            return blocks->make(m_plainSize, [this](char16_t *out) {
+                for (qsizetype i = 0; i < m_plainSize; ++i)
+                    out[i] = uchar(m_plainBegin[i]);
+            });
+        }
+        return blocks->make(qsizetype(m_text.size()),
+                            [this](char16_t *out) { std::copy(m_text.begin(), m_text.end(), out); });
+    }
+
     QStringView textView()
     {
         if (m_plain) {
@@ -856,13 +871,12 @@ public:
         QByteArray document = bytes;
         if (!document.data_ptr().isMutable())
             document = QByteArray(bytes.constData(), bytes.size());
-        TopLevelOnUseReader reader(std::make_shared<const PropertyListValue::DeferredDocument>(
-            PropertyListValue::DeferredDocument{std::move(document), &makeMember}));
+        TopLevelOnUseReader reader(PropertyListValue::deferredDocument(std::move(document), &makeMember));
         return reader.readDocument([&reader](PropertyListValue *root) { return reader.readRoot(root); });
     }
 
 private:
-    explicit TopLevelOnUseReader(std::shared_ptr<const PropertyListValue::DeferredDocument> document)
+    explicit TopLevelOnUseReader(PropertyListValue::DocumentReference document)
         : FastXmlReader(document->bytes.constData(), document->bytes.constData() + document->bytes.size()),
           m_document(std::move(document))
     {}
@@ -916,7 +930,7 @@ private:
         return reader.readLoneValue(1);
     }
 
-    std::shared_ptr<const PropertyListValue::DeferredDocument> m_document;
+    PropertyListValue::DocumentReference m_document;
 };
 
 } // namespace
