@@ -465,6 +465,47 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
     auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), oldBegin,
                                 [](qsizetype i, const auto &r) { return i < r.second; });
     auto added = std::lower_bound(edit.addedAt.cbegin(), edit.addedAt.cend(), oldBegin);
+    // The kept keys from old entry i (new entry j) on that are the next
+    // ones of row r's old leaf, up to the next edit and the row's end,
+    // added to the row's new leaf; how many (none for fewer than two).
+    const auto keptRun = [&](Row &row, qsizetype r, qsizetype i, qsizetype j) -> qsizetype {
+        const std::shared_ptr<DecomposedKeyList> &oldLeaf = old.nodes[r].leaf;
+        if (row.removedPending != 0 || !oldLeaf)
+            return 0;
+        qsizetype limit = std::min(oldExtents[size_t(r)].last + 1, oldEnd);
+        if (added != edit.addedAt.cend())
+            limit = std::min(limit, *added);
+        if (run != edit.removed.cend())
+            limit = std::min(limit, run->first);
+        limit = std::min(limit - i, end - j);
+        const size_t from = row.oldLeafAt;
+        if (limit < 2 || oldLeaf->size() - from < 2)
+            return 0;
+        const size_t most = std::min(size_t(limit), oldLeaf->size() - from);
+        const auto kept = oldLeaf->begin() + qsizetype(from);
+        const auto fresh = input.cbegin() + j;
+        size_t n = 0;
+        while (n < most && kept[qsizetype(n)] == fresh[qsizetype(n)])
+            ++n;
+        if (n < 2)
+            return 0;
+        // As for one key below: moved when nothing else holds the old leaf.
+        if (r == movedRow) {
+            m_moved[size_t(column) + 1].moved = true;
+            for (size_t k = 0; k < n; ++k) {
+                row.leaf.push_back(std::move(kept[qsizetype(k)]));
+                row.from.push_back(qsizetype(from + k));
+            }
+        } else if (oldLeaf.use_count() == 1) {
+            row.leaf.insert(row.leaf.end(), std::make_move_iterator(kept),
+                            std::make_move_iterator(kept + qsizetype(n)));
+        } else {
+            row.leaf.insert(row.leaf.end(), fresh, fresh + qsizetype(n));
+        }
+        row.oldLeafAt = from + n;
+        row.lastEntry = j + qsizetype(n) - 1;
+        return qsizetype(n);
+    };
     qsizetype searched = 0;
     const qsizetype searchBudget = 4 * (end - begin) + 64;
     qsizetype oldRow = first; // the first row not ended before the old entry met
@@ -505,6 +546,15 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
             if (++i == run->second)
                 ++run;
             continue;
+        }
+        // Kept keys up to the next edit, in the row reached, each the next
+        // of its old leaf: taken over together.
+        if (r >= 0 && r == current) {
+            if (const qsizetype n = keptRun(rows[size_t(r - first)], r, i, j)) {
+                i += n;
+                j += n;
+                continue;
+            }
         }
         // A kept key, old entry i: in its old row, and a leaf there if the
         // old row's leaf holds it (among the removed ones not passed yet).
