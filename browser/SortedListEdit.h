@@ -97,21 +97,31 @@ void applySortedListEdit(List &list, const SortedListEdit &edit, Make make)
         }
         return;
     }
-    List result;
-    result.reserve(count - edit.removedCount() + qsizetype(edit.added.size()));
+    // The entries between one edit and the next are moved as one run.
+    List result(count - edit.removedCount() + qsizetype(edit.added.size()));
+    auto out = result.begin();
+    const auto in = list.begin();
     auto nextRemoved = edit.removed.cbegin();
     auto nextAdded = edit.added.cbegin();
-    for (qsizetype i = 0; i <= count; ++i) {
+    qsizetype i = 0; // the next entry of the list
+    for (;;) {
         while (nextAdded != edit.added.cend() && nextAdded->first == i)
-            result.push_back(make((nextAdded++)->second));
+            *out++ = make((nextAdded++)->second);
         if (i == count)
             break;
+        // Up to the next added key's place, and within the list.
+        qsizetype to = nextAdded != edit.added.cend() ? std::min(nextAdded->first, count) : count;
         if (nextRemoved != edit.removed.cend() && i >= nextRemoved->first) {
-            if (i + 1 >= nextRemoved->second)
+            i = std::max(i + 1, std::min(to, nextRemoved->second)); // dropped
+            if (i >= nextRemoved->second)
                 ++nextRemoved;
             continue;
         }
-        result.push_back(std::move(list[i]));
+        if (nextRemoved != edit.removed.cend())
+            to = std::min(to, nextRemoved->first);
+        to = std::max(to, i + 1);
+        out = std::move(in + i, in + to, out);
+        i = to;
     }
     list = std::move(result);
 }
