@@ -303,14 +303,26 @@ void BrowserDataSource::regroupEdited(int column, const DecomposedKeyList &input
     }
     const qsizetype oldSize =
         qsizetype(input.size()) - qsizetype(edit.addedAt.size()) + (removedThrough.empty() ? 0 : removedThrough.back());
+    // Asked for old entries in ascending order (the rows'), it steps on from
+    // the runs and added entries it passed for the last one, rather than
+    // searching for them again.
+    auto nextRun = edit.removed.cbegin();   // the first run starting after the last entry asked for
+    auto nextAdded = edit.addedAt.cbegin(); // the first entry added after it
+    qsizetype lastAsked = -1;
     auto newIndex = [&](qsizetype old) {
+        if (old < lastAsked) {
+            nextRun = edit.removed.cbegin();
+            nextAdded = edit.addedAt.cbegin();
+        }
+        lastAsked = old;
         // Runs starting at or before `old` (which is not removed itself).
-        const auto run = std::upper_bound(edit.removed.cbegin(), edit.removed.cend(), old,
-                                          [](qsizetype i, const auto &r) { return i < r.first; });
-        const qsizetype runs = run - edit.removed.cbegin();
+        while (nextRun != edit.removed.cend() && nextRun->first <= old)
+            ++nextRun;
+        while (nextAdded != edit.addedAt.cend() && *nextAdded <= old)
+            ++nextAdded;
+        const qsizetype runs = nextRun - edit.removed.cbegin();
         const qsizetype removed = runs == 0 ? 0 : removedThrough[size_t(runs - 1)];
-        const auto added = std::upper_bound(edit.addedAt.cbegin(), edit.addedAt.cend(), old);
-        return old - removed + (added - edit.addedAt.cbegin());
+        return old - removed + (nextAdded - edit.addedAt.cbegin());
     };
 
     // The rows an edit of old entries [begin, end) (removed, or an entry

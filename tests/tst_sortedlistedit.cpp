@@ -86,5 +86,5 @@ void TestSortedListEdit::editsAsSpelledOut()
     }
 }
 
-QTEST_GUILESS_MAIN(TestSortedListEdit)
+QTEST_MAIN(TestSortedListEdit)
 #include "tst_sortedlistedit.moc"

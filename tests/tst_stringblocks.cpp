@@ -89,5 +89,5 @@ void TestStringBlocks::changingOneLeavesTheOthers()
     QCOMPARE(last, text(0, 10) + QStringLiteral("+tail"));
 }
 
-QTEST_GUILESS_MAIN(TestStringBlocks)
+QTEST_MAIN(TestStringBlocks)
 #include "tst_stringblocks.moc"
