@@ -7,7 +7,22 @@ namespace kv::browser {
 
 size_t RecentChanges::appendComponent(size_t name, const ComponentView &component)
 {
-    return qHashMulti(name, component.text, component.slash, component.colon);
+    // FNV-1a over the component's code units (they are few: a general
+    // string hash's setup would cost more than its work), chained to the
+    // row before, then mixed (MurmurHash3's finalizer) so that every bit of
+    // the name depends on every bit of its input.
+    quint64 h = 0xcbf29ce484222325ull ^ (component.slash ? 1 : 0) ^ (component.colon ? 2 : 0);
+    for (const QChar c : component.text) {
+        h ^= c.unicode();
+        h *= 0x100000001b3ull;
+    }
+    h ^= quint64(name) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    h ^= h >> 33;
+    return size_t(h);
 }
 
 void RecentChanges::noteChanged(const QStringList &keys, qint64 now)

@@ -35,7 +35,8 @@ public:
 private:
     // A row's name: a 64-bit hash of the components leading to it, each
     // component's hash chained to the row's before it. Two rows that hash
-    // alike (a chance of about one in 2^64 per pair) share their marks.
+    // alike (for keys not made to, a chance of about one in 2^64 per pair)
+    // share their marks.
     static size_t appendComponent(size_t name, const ComponentView &component);
 
     QHash<size_t, qint64> m_rows; // row name -> time of the latest change below it
