@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <limits>
 
 namespace kv::console {
@@ -47,17 +48,16 @@ QString currentTimestamp()
     return text;
 }
 
-void appendCurrentTimestamp(QString &text)
+namespace {
+
+// The timestamp's text up to the seconds ("ddd MMM d yy HH:mm:ss.") for the
+// second holding `msecs` since the epoch, and the milliseconds past it.
+// Local time changes its offset only at whole seconds: the text is made
+// once a second.
+const QString &secondText(qint64 msecs, int *millisecond)
 {
-    if (clockOverride) {
-        text += timestamp(clockOverride());
-        return;
-    }
-    // Local time changes its offset only at whole seconds: the text up to the
-    // seconds is made once a second, the milliseconds are added each time.
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now >= 0 ? now / 1000 : -((-now + 999) / 1000);
-    const int millisecond = int(now - second * 1000);
+    const qint64 second = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
+    *millisecond = int(msecs - second * 1000);
     static qint64 cachedSecond = std::numeric_limits<qint64>::min();
     static QString cachedText;
     if (second != cachedSecond) {
@@ -65,14 +65,76 @@ void appendCurrentTimestamp(QString &text)
                                            QStringLiteral("ddd MMM d yy HH:mm:ss."));
         cachedSecond = second;
     }
-    text += cachedText;
+    return cachedText;
+}
+
+// The milliseconds and " : " after secondText().
+constexpr qsizetype TimestampTail = 6;
+
+// Appends the timestamp of the time `msecs` since the epoch.
+void appendTimestamp(QString &text, qint64 msecs)
+{
+    int millisecond = 0;
+    text += secondText(msecs, &millisecond);
     text += QChar(u'0' + millisecond / 100);
     text += QChar(u'0' + millisecond / 10 % 10);
     text += QChar(u'0' + millisecond % 10);
     text += QLatin1StringView(" : ");
 }
 
+} // namespace
+
+void appendCurrentTimestamp(QString &text)
+{
+    if (clockOverride)
+        text += timestamp(clockOverride());
+    else
+        appendTimestamp(text, QDateTime::currentMSecsSinceEpoch());
+}
+
 namespace {
+
+using HeldLine = ConsoleLog::HeldLine;
+
+// A line logged now.
+HeldLine heldLine(const QString &message, qint32 type)
+{
+    HeldLine line;
+    if (clockOverride) {
+        line.overridden = clockOverride();
+        line.isOverridden = true;
+    } else {
+        line.msecs = QDateTime::currentMSecsSinceEpoch();
+    }
+    line.type = type;
+    line.message = message;
+    return line;
+}
+
+// The text of a line: timestamp, the type's prefix, the message, "\n".
+QString lineText(const HeldLine &line)
+{
+    const QString prefix = prefixForType(line.type);
+    QString text;
+    text.reserve(32 + prefix.size() + line.message.size());
+    if (line.isOverridden)
+        text += timestamp(line.overridden);
+    else
+        appendTimestamp(text, line.msecs);
+    text += prefix;
+    text += line.message;
+    text += u'\n';
+    return text;
+}
+
+// lineText(line).size(), without making the text.
+qsizetype lineLength(const HeldLine &line)
+{
+    int millisecond = 0;
+    const qsizetype stamp = line.isOverridden ? timestamp(line.overridden).size()
+                                              : secondText(line.msecs, &millisecond).size() + TimestampTail;
+    return stamp + prefixForType(line.type).size() + line.message.size() + 1;
+}
 
 // Ends a line of the log's string: "\n", "\r" (with a "\n" after it, the
 // two end the line together), U+0085, U+2028 and U+2029.
@@ -147,24 +209,51 @@ bool writeLine(kv::ui::TextViewer *view, const kv::ui::ScrollView *clipView, con
     return false;
 }
 
+// Whether `text` holds a line terminator.
+bool hasLineTerminator(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isLineTerminator);
+}
+
 // Writes lines[from...] to a view that follows the end of the log (the last
 // line written followed). Each later line would follow too: at the end of
 // the text, a trim only pulls the end up to the visible area, and an append
 // is scrolled to. So the result is the text after every trim and append, at
-// the end: worked out on the strings, then made with one cut at the top and
-// one append.
-void writeLinesFollowing(kv::ui::TextViewer *view, const std::vector<QString> &lines, size_t from)
+// the end: worked out on the lines' lengths, then made with one cut at the
+// top and one append of the lines that stay.
+void writeLinesFollowing(kv::ui::TextViewer *view, const std::vector<HeldLine> &lines, size_t from)
 {
     if (from >= lines.size())
         return;
-    // The log is the view's text from viewCut on, then pending from pendingCut on.
+    // The log is the view's text from viewCut on, then the pending lines
+    // (lines[from...] one after another) from pendingCut on. start[k] is
+    // where lines[from + k] begins among them.
+    std::vector<qsizetype> start{0};
+    start.reserve(lines.size() - from + 1);
+    for (size_t i = from; i < lines.size(); ++i)
+        start.push_back(start.back() + lineLength(lines[i]));
+    // Where the line holding `position` ends among the first `count` pending
+    // lines: just after its terminator, or their end (as lineEndInString).
+    // A line ends at its own end unless its message holds terminators.
+    const auto pendingLineEnd = [&](qsizetype position, size_t count) {
+        if (position >= start[count])
+            return start[count];
+        const size_t k =
+            size_t(std::upper_bound(start.cbegin(), start.cbegin() + qsizetype(count) + 1, position) - start.cbegin())
+            - 1;
+        const HeldLine &line = lines[from + k];
+        if (!hasLineTerminator(line.message))
+            return start[k + 1];
+        return start[k] + lineEndInString(lineText(line), position - start[k]);
+    };
+
     const qsizetype viewLength = view->stringLength();
     qsizetype viewCut = 0;
-    QString pending;
     qsizetype pendingCut = 0;
     for (size_t i = from; i < lines.size(); ++i) {
+        const size_t pending = i - from; // the lines before this one
         const qsizetype inView = viewLength - viewCut;
-        if (inView + (pending.size() - pendingCut) > TrimThreshold) {
+        if (inView + (start[pending] - pendingCut) > TrimThreshold) {
             if (TrimChunk - 1 < inView) {
                 const qsizetype end = lineEndInView(view, viewCut + TrimChunk - 1);
                 if (end >= 0) {
@@ -172,28 +261,32 @@ void writeLinesFollowing(kv::ui::TextViewer *view, const std::vector<QString> &l
                 } else {
                     // The view's last line has no terminator: it goes on in pending.
                     viewCut = viewLength;
-                    pendingCut = lineEndInString(pending, pendingCut);
+                    pendingCut = pendingLineEnd(pendingCut, pending);
                 }
             } else {
                 viewCut = viewLength;
-                pendingCut = lineEndInString(pending, pendingCut + (TrimChunk - 1 - inView));
+                pendingCut = pendingLineEnd(pendingCut + (TrimChunk - 1 - inView), pending);
             }
         }
-        if (pendingCut > 65536 && pendingCut > pending.size() / 2) {
-            pending.remove(0, pendingCut);
-            pendingCut = 0;
-        }
-        pending += lines[i];
+    }
+    // The pending lines from pendingCut on.
+    QString tail;
+    tail.reserve(start.back() - pendingCut);
+    for (size_t k = 0; k + 1 < start.size(); ++k) {
+        if (start[k + 1] <= pendingCut)
+            continue;
+        const QString text = lineText(lines[from + k]);
+        tail += start[k] < pendingCut ? QStringView(text).sliced(pendingCut - start[k]) : QStringView(text);
     }
     if (viewCut == viewLength) {
         // None of the view's text stays: one replacement, so that the view
         // is not left empty on the way (its scroll bar would go and come
         // back, and its rows be broken at each width).
-        view->replaceCharactersInRange({0, viewLength}, pending.mid(pendingCut));
+        view->replaceCharactersInRange({0, viewLength}, tail);
     } else {
         if (viewCut > 0)
             view->replaceCharactersInRange({0, viewCut}, QString());
-        view->replaceCharactersInRange({view->stringLength(), 0}, pending.mid(pendingCut));
+        view->replaceCharactersInRange({view->stringLength(), 0}, tail);
     }
     scrollToEnd(view);
 }
@@ -226,18 +319,10 @@ void ConsoleLog::updateLog(const QString &message, qint32 type)
     if (message.isEmpty() || !m_consoleView)
         return;
 
-    const QString prefix = prefixForType(type);
-    QString line;
-    line.reserve(32 + prefix.size() + message.size());
-    appendCurrentTimestamp(line);
-    line += prefix;
-    line += message;
-    line += u'\n';
-
     if (LogBatch *batch = LogBatch::active(this))
-        batch->add(std::move(line));
+        batch->m_lines.push_back(heldLine(message, type));
     else
-        writeLine(m_consoleView, m_consoleClipView, line);
+        writeLine(m_consoleView, m_consoleClipView, lineText(heldLine(message, type)));
 }
 
 void ConsoleLog::orderFront(QObject *sender)
@@ -246,14 +331,14 @@ void ConsoleLog::orderFront(QObject *sender)
         m_consoleWindow->orderFront(sender);
 }
 
-void ConsoleLog::write(const std::vector<QString> &lines)
+void ConsoleLog::write(const std::vector<HeldLine> &lines)
 {
     ui::TextViewer *view = m_consoleView;
     if (!view || lines.empty())
         return;
     // Line by line until one follows the end; the rest at once.
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (writeLine(view, m_consoleClipView, lines[i])) {
+        if (writeLine(view, m_consoleClipView, lineText(lines[i]))) {
             writeLinesFollowing(view, lines, i + 1);
             return;
         }
@@ -271,8 +356,8 @@ LogBatch::~LogBatch()
     if (m_lines.empty())
         return;
     if (LogBatch *outer = active(&m_log)) {
-        for (QString &line : m_lines)
-            outer->add(std::move(line));
+        for (ConsoleLog::HeldLine &line : m_lines)
+            outer->m_lines.push_back(std::move(line));
         return;
     }
     m_log.write(m_lines);

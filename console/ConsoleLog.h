@@ -76,9 +76,12 @@ public:
     // `sender` is handed to the window as the one asking.
     void orderFront(QObject *sender);
 
+    // A line held back by a LogBatch.
+    struct HeldLine;
+
 private:
     friend class LogBatch;
-    void write(const std::vector<QString> &lines);
+    void write(const std::vector<HeldLine> &lines);
 
     ui::Window *const &m_consoleWindow;
     ui::TextViewer *const &m_consoleView;
@@ -102,12 +105,24 @@ public:
 
     // The batch that holds back the lines of `log`, if any.
     static LogBatch *active(const ConsoleLog *log);
-    void add(QString line) { m_lines.push_back(std::move(line)); }
 
 private:
+    friend class ConsoleLog;
     ConsoleLog &m_log;
     LogBatch *m_previous;
-    std::vector<QString> m_lines;
+    // Each line's text is made when it is written: most of a long batch is
+    // trimmed away before anyone sees it, and needs only its length.
+    std::vector<ConsoleLog::HeldLine> m_lines;
+};
+
+// A line held back by a batch: when it was logged, its type and message.
+struct ConsoleLog::HeldLine
+{
+    qint64 msecs = 0;     // the system clock's time since the epoch
+    QDateTime overridden; // or clockOverride()'s time, when it was set
+    bool isOverridden = false;
+    qint32 type = 0;
+    QString message;
 };
 
 } // namespace kv::console
