@@ -1,9 +1,37 @@
 #include "store/KeyListEdit.h"
 
+#include <QSysInfo>
+#include <QtAlgorithms>
+
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace kv::store {
+
+namespace {
+
+// How many code units a and b have in common at the start, given that they
+// share at least `from` and that `shorter` is the shorter one's length. Four
+// code units are compared at a time while four are left.
+qsizetype commonLength(const char16_t *a, const char16_t *b, qsizetype from, qsizetype shorter)
+{
+    qsizetype at = from;
+    if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        for (; at + 4 <= shorter; at += 4) {
+            quint64 x, y;
+            std::memcpy(&x, a + at, sizeof x);
+            std::memcpy(&y, b + at, sizeof y);
+            if (x != y) // the lowest differing bits are in the first unit that differs
+                return at + qCountTrailingZeroBits(x ^ y) / 16;
+        }
+    }
+    while (at < shorter && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+} // namespace
 
 qsizetype lowerBoundSharingPrefixes(const QStringList &sorted, QStringView key)
 {
@@ -19,9 +47,7 @@ qsizetype lowerBoundSharingPrefixes(const QStringList &sorted, QStringView key)
         const QString &entry = sorted.at(middle);
         const char16_t *const e = reinterpret_cast<const char16_t *>(entry.constData());
         const qsizetype shorter = std::min(keySize, entry.size());
-        qsizetype at = std::min(sharedLow, sharedHigh);
-        while (at < shorter && e[at] == k[at])
-            ++at;
+        const qsizetype at = commonLength(e, k, std::min(sharedLow, sharedHigh), shorter);
         const bool less = at == shorter ? entry.size() < keySize : e[at] < k[at];
         if (less) {
             low = middle + 1;

@@ -614,6 +614,19 @@ void TestChangeMerging::lowerBoundSharingPrefixes_data()
                                      << QStringList{"k/b", QString::fromUtf16(u"k/\u00ff"),
                                                     QStringLiteral("k/") + QChar(0xD83D),
                                                     QString::fromUtf16(u"k/\uFFFF"), QString::fromUtf16(u"k/\uE000")};
+    // Keys that part at each place of the four code units compared at a
+    // time, by a lower and by a higher unit.
+    QStringList parting;
+    for (int at = 0; at < 9; ++at) {
+        for (const QChar c : {QChar(u'A'), QChar(0x00e9), QChar(0xFFFF)}) {
+            QString key = QStringLiteral("State:/Network/abcdefghi");
+            key[15 + at] = c;
+            parting << key << key.left(15 + at + 1);
+        }
+    }
+    parting.sort();
+    parting.removeDuplicates();
+    QTest::newRow("keys parting inside four code units") << parting.mid(0, parting.size() / 2) << parting;
 }
 
 void TestChangeMerging::lowerBoundSharingPrefixes()
