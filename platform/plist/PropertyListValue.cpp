@@ -362,12 +362,12 @@ PropertyListValue PropertyListValue::immediate(Kind kind, qint64 payload)
     return PropertyListValue(Reference::tag((quintptr(payload) << ImmediateShift) | (quintptr(kind) << 1) | 1));
 }
 
-const PropertyListValue::Header *PropertyListValue::header() const
+inline const PropertyListValue::Header *PropertyListValue::header() const
 {
     return static_cast<const Header *>(d.get());
 }
 
-const PropertyListValue::Deferred *PropertyListValue::unread() const
+inline const PropertyListValue::Deferred *PropertyListValue::unread() const
 {
     return d.refersToObject() && header()->form == Header::Form::Unread ? static_cast<const Deferred *>(header())
                                                                         : nullptr;
