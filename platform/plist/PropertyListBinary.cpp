@@ -200,15 +200,14 @@ private:
     }
 
     // Adds a top-level entry and answers where its value is kept; null for a
-    // key met before. Keys written in order go in at the end unsearched.
-    static PropertyListValue *insertTopLevel(PropertyListDictionary &dictionary, QString key, PropertyListValue value)
+    // key met before (whose value it replaces: the read then fails). Keys
+    // written in order go in at the end after one comparison, the hint's.
+    static PropertyListValue *insertTopLevel(PropertyListDictionary &dictionary, const QString &key,
+                                             const PropertyListValue &value)
     {
-        const auto end = dictionary.end();
-        if (dictionary.isEmpty() || storeKeyLessThan(std::prev(end).key(), key))
-            return &dictionary.insert(end, std::move(key), std::move(value)).value();
-        if (dictionary.contains(key))
-            return nullptr;
-        return &dictionary.insert(std::move(key), std::move(value)).value();
+        const qsizetype before = dictionary.size();
+        const auto at = dictionary.insert(dictionary.cend(), key, value);
+        return dictionary.size() != before ? &at.value() : nullptr;
     }
 
     // readTopLevelOnUse() on two threads. A second thread checks and makes

@@ -276,13 +276,12 @@ protected:
         const bool gather = openContainers == 1;
         StringBlocks keyBlocks; // the top level's keys
         const auto add = [&entries](QString key, PropertyListValue value) {
-            // Keys usually come sorted: then each goes in at the end without
-            // a search, and cannot be a repeat.
-            if (entries.empty() || entries.rbegin()->first < key) {
-                entries.emplace_hint(entries.end(), std::move(key), std::move(value));
-                return true;
-            }
-            return entries.emplace(std::move(key), std::move(value)).second; // false: a repeated key
+            // Keys usually come sorted: then each goes in at the end after
+            // one comparison (the hint's), and cannot be a repeat. A key
+            // that is one is not added (false).
+            const size_t before = entries.size();
+            entries.emplace_hint(entries.end(), std::move(key), std::move(value));
+            return entries.size() != before;
         };
         const auto addGathered = [&] {
             for (auto &[key, value] : gathered) {
