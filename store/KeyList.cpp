@@ -95,6 +95,7 @@ void KeyList::storeNotification(const QStringList &changedKeys)
         // piece each when the walk is over; nothing on the way reads them.
         console::LogBatch lines(m_console);
         KeyListEdit keys(m_fields.storeKeysList);
+        keys.searchAhead(changedKeys);
         for (const QString &key : changedKeys) {
             if (key.startsWith(storeDomainPrefs))
                 continue;

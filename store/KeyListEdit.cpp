@@ -31,44 +31,110 @@ qsizetype commonLength(const char16_t *a, const char16_t *b, qsizetype from, qsi
     return at;
 }
 
+// One search for the first entry not less than a key. Every entry in
+// [low, high) lies between sorted[low - 1] and sorted[high], so it shares
+// with the key at least the shorter of the prefixes those two share with it.
+struct LowerBound
+{
+    qsizetype low = 0, high = 0;
+    qsizetype sharedLow = 0, sharedHigh = 0;
+
+    bool searching() const { return low < high; }
+    qsizetype middle() const { return low + (high - low) / 2; }
+    // Halves the range by the entry in its middle.
+    void step(const QStringList &sorted, QStringView key)
+    {
+        const qsizetype m = middle();
+        const QString &entry = sorted.at(m);
+        const char16_t *const e = reinterpret_cast<const char16_t *>(entry.constData());
+        const char16_t *const k = key.utf16();
+        const qsizetype shorter = std::min(key.size(), entry.size());
+        const qsizetype at = commonLength(e, k, std::min(sharedLow, sharedHigh), shorter);
+        const bool less = at == shorter ? entry.size() < key.size() : e[at] < k[at];
+        if (less) {
+            low = m + 1;
+            sharedLow = at;
+        } else {
+            high = m;
+            sharedHigh = at;
+        }
+    }
+};
+
+// The entries of `sorted` equal to `key`, from its lower bound `first`.
+std::pair<qsizetype, qsizetype> equalFrom(const QStringList &sorted, const QString &key, qsizetype first)
+{
+    qsizetype last = first;
+    while (last < sorted.size() && sorted.at(last) == key)
+        ++last;
+    return {first, last};
+}
+
 } // namespace
 
 qsizetype lowerBoundSharingPrefixes(const QStringList &sorted, QStringView key)
 {
-    const char16_t *const k = key.utf16();
-    const qsizetype keySize = key.size();
-    // Every entry in [low, high) lies between sorted[low - 1] and
-    // sorted[high], so it shares with the key at least the shorter of the
-    // prefixes those two share with it.
-    qsizetype low = 0, high = sorted.size();
-    qsizetype sharedLow = 0, sharedHigh = 0;
-    while (low < high) {
-        const qsizetype middle = low + (high - low) / 2;
-        const QString &entry = sorted.at(middle);
-        const char16_t *const e = reinterpret_cast<const char16_t *>(entry.constData());
-        const qsizetype shorter = std::min(keySize, entry.size());
-        const qsizetype at = commonLength(e, k, std::min(sharedLow, sharedHigh), shorter);
-        const bool less = at == shorter ? entry.size() < keySize : e[at] < k[at];
-        if (less) {
-            low = middle + 1;
-            sharedLow = at;
-        } else {
-            high = middle;
-            sharedHigh = at;
+    LowerBound search{0, sorted.size()};
+    while (search.searching())
+        search.step(sorted, key);
+    return search.low;
+}
+
+void KeyListEdit::searchAhead(const QStringList &keys)
+{
+    // The searches go on side by side, a step each in turn. Before a step,
+    // the entry each will look at is fetched ahead for all of them, then its
+    // characters: the memory reads of many searches overlap, where one
+    // search alone waits for each of its reads in turn.
+    std::vector<LowerBound> searches(size_t(keys.size()), LowerBound{0, m_list.size()});
+    const QString *const entries = m_list.constData();
+    // A group at a time: what is fetched ahead for a group is still in the
+    // nearest cache when its steps read it.
+    constexpr size_t Group = 256;
+    for (size_t begin = 0; begin < searches.size(); begin += Group) {
+        const size_t end = std::min(searches.size(), begin + Group);
+        for (bool searching = true; searching;) {
+            searching = false;
+            for (size_t i = begin; i < end; ++i) {
+                if (searches[i].searching())
+                    __builtin_prefetch(entries + searches[i].middle());
+            }
+            for (size_t i = begin; i < end; ++i) {
+                if (searches[i].searching())
+                    __builtin_prefetch(entries[searches[i].middle()].constData());
+            }
+            for (size_t i = begin; i < end; ++i) {
+                if (searches[i].searching()) {
+                    searches[i].step(m_list, keys.at(qsizetype(i)));
+                    searching = true;
+                }
+            }
         }
     }
-    return low;
+    m_ahead.clear();
+    m_ahead.reserve(searches.size());
+    for (size_t i = 0; i < searches.size(); ++i)
+        m_ahead.push_back(equalFrom(m_list, keys.at(qsizetype(i)), searches[i].low));
+    m_aheadKeys = keys;
+    m_aheadNext = 0;
 }
 
 std::pair<qsizetype, qsizetype> KeyListEdit::equalRange(const QString &key)
 {
     if (m_lastRange.first < 0 || key != m_lastKey) {
-        const qsizetype first = lowerBoundSharingPrefixes(m_list, key);
-        qsizetype last = first;
-        while (last < m_list.size() && m_list.at(last) == key)
-            ++last;
+        // The next keys searched for ahead, the same strings, in their order
+        // (a few may be passed over).
+        qsizetype ahead = m_aheadNext;
+        const qsizetype lookAhead = std::min(m_aheadKeys.size(), m_aheadNext + 64);
+        while (ahead < lookAhead && !m_aheadKeys.at(ahead).isSharedWith(key))
+            ++ahead;
+        if (ahead < lookAhead) {
+            m_lastRange = m_ahead[size_t(ahead)];
+            m_aheadNext = ahead + 1;
+        } else {
+            m_lastRange = equalFrom(m_list, key, lowerBoundSharingPrefixes(m_list, key));
+        }
         m_lastKey = key;
-        m_lastRange = {first, last};
     }
     return m_lastRange;
 }
@@ -144,6 +210,10 @@ SortedListEdit KeyListEdit::apply()
     applySortedListEdit(m_list, edit, [](const QString &key) { return key; });
     m_held.clear();
     m_lastRange = {-1, -1};
+    // The list has changed: what was searched for ahead no longer holds.
+    m_ahead.clear();
+    m_aheadKeys.clear();
+    m_aheadNext = 0;
     return edit;
 }
 

@@ -37,6 +37,10 @@ public:
     KeyListEdit(const KeyListEdit &) = delete;
     KeyListEdit &operator=(const KeyListEdit &) = delete;
 
+    // Searches the list for each of `keys` now, all together (their memory
+    // reads overlap); the operations that follow on those keys, in their
+    // order, take what was found. Until apply(), which drops it.
+    void searchAhead(const QStringList &keys);
     // Whether the list, as edited so far, holds the key.
     bool isListed(const QString &key);
     // Removes every entry equal to the key.
@@ -65,6 +69,10 @@ private:
     // The last search, which the edit that follows it reuses.
     QString m_lastKey;
     std::pair<qsizetype, qsizetype> m_lastRange{-1, -1};
+    // What searchAhead() found for each of its keys, and the next to ask for.
+    QStringList m_aheadKeys;
+    std::vector<std::pair<qsizetype, qsizetype>> m_ahead;
+    qsizetype m_aheadNext = 0;
 };
 
 } // namespace kv::store

@@ -495,15 +495,22 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<bool>("duplicates");
-    QTest::addColumn<int>("size");       // entries at first
-    QTest::addColumn<int>("applyEvery"); // steps between applies, about
+    QTest::addColumn<int>("size");           // entries at first
+    QTest::addColumn<int>("applyEvery");     // steps between applies, about
+    QTest::addColumn<bool>("searchedAhead"); // the keys searched for together first
     for (quint32 seed = 1; seed <= 6; ++seed) {
-        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed << false << 60 << 50;
-        QTest::newRow(qPrintable(QStringLiteral("seed %1, repeated entries").arg(seed))) << seed << true << 60 << 50;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed << false << 60 << 50 << false;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, repeated entries").arg(seed)))
+            << seed << true << 60 << 50 << false;
         // A long list edited a little at a time: edited in place.
-        QTest::newRow(qPrintable(QStringLiteral("seed %1, long list").arg(seed))) << seed << false << 3000 << 4;
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, long list").arg(seed)))
+            << seed << false << 3000 << 4 << false;
         QTest::newRow(qPrintable(QStringLiteral("seed %1, long list, repeated entries").arg(seed)))
-            << seed << true << 3000 << 4;
+            << seed << true << 3000 << 4 << false;
+        // Searched ahead, some keys passed over, the search dropped by
+        // each apply.
+        QTest::newRow(qPrintable(QStringLiteral("seed %1, searched ahead").arg(seed)))
+            << seed << true << 3000 << 150 << true;
     }
 }
 
@@ -513,6 +520,7 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits()
     QFETCH(bool, duplicates);
     QFETCH(int, size);
     QFETCH(int, applyEvery);
+    QFETCH(bool, searchedAhead);
     QRandomGenerator random(seed);
     const bool longKeys = size > 100;
     auto randomKey = [&random, longKeys] {
@@ -532,9 +540,15 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits()
 
     // Each step as the merge makes it: ask, then remove a listed key or
     // insert one that is not listed.
+    QStringList steps;
+    for (int step = 0; step < 400; ++step)
+        steps << randomKey();
     kv::store::KeyListEdit edit(list);
-    for (int step = 0; step < 400; ++step) {
-        const QString key = randomKey();
+    if (searchedAhead)
+        edit.searchAhead(steps);
+    for (const QString &key : std::as_const(steps)) {
+        if (searchedAhead && random.bounded(8) == 0)
+            continue;
         const bool listed = expected.contains(key);
         QCOMPARE(edit.isListed(key), listed);
         if (listed && random.bounded(2) == 0) {
