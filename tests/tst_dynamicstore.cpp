@@ -326,11 +326,22 @@ private Q_SLOTS:
         };
         Recorder recorder;
         int readInCallout = 0;
+        // The values of the list delivered, asked for with that list itself.
+        const auto heldOfDelivered = [&] {
+            PropertyListDictionary values;
+            for (const QString &key : recorder.lists.last()) {
+                if (engine->contains(key))
+                    values.insert(key, engine->value(key));
+            }
+            return values;
+        };
         recorder.onDelivery = [&](StoreConnection *store) {
             QCOMPARE(storeCopyMultiple(store, &keys, nullptr), std::optional(held()));
+            QCOMPARE(storeCopyMultiple(store, &recorder.lists.last(), nullptr), std::optional(heldOfDelivered()));
             for (const QString &key : recorder.lists.last())
                 engine->setValue(key, str(QStringLiteral("from the callout")));
             QCOMPARE(storeCopyMultiple(store, &keys, nullptr), std::optional(held()));
+            QCOMPARE(storeCopyMultiple(store, &recorder.lists.last(), nullptr), std::optional(heldOfDelivered()));
             ++readInCallout;
         };
         auto store = open(&recorder);

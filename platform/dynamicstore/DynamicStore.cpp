@@ -699,10 +699,15 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
     if (keys) {
         const auto &c = StoreConnectionAccess::of(store);
         const bool delivered = c.deliveredCurrent;
-        for (const QString &key : *keys) {
-            const auto known = delivered ? c.deliveredAt.constFind(key) : c.deliveredAt.cend();
-            const PropertyListValue value =
-                known != c.deliveredAt.cend() ? c.delivered.at(*known).current : engine->value(key);
+        for (qsizetype i = 0; i < keys->size(); ++i) {
+            const QString &key = keys->at(i);
+            PropertyListValue value;
+            if (delivered && i < c.delivered.size() && c.delivered.at(i).key.isSharedWith(key)) {
+                value = c.delivered.at(i).current; // the list delivered, asked for in its order: no lookup
+            } else {
+                const auto known = delivered ? c.deliveredAt.constFind(key) : c.deliveredAt.cend();
+                value = known != c.deliveredAt.cend() ? c.delivered.at(*known).current : engine->value(key);
+            }
             if (!value.isNone())
                 result.insert(key, value);
         }
