@@ -82,18 +82,6 @@ void appendTimestamp(QString &text, qint64 msecs)
     text += QLatin1StringView(" : ");
 }
 
-} // namespace
-
-void appendCurrentTimestamp(QString &text)
-{
-    if (clockOverride)
-        text += timestamp(clockOverride());
-    else
-        appendTimestamp(text, QDateTime::currentMSecsSinceEpoch());
-}
-
-namespace {
-
 using HeldLine = ConsoleLog::HeldLine;
 
 // A line logged now.
@@ -111,16 +99,31 @@ HeldLine heldLine(const QString &message, qint32 type)
     return line;
 }
 
+// Appends the timestamp of the time a line was logged.
+void appendTimestamp(QString &text, const HeldLine &line)
+{
+    if (line.isOverridden)
+        text += timestamp(line.overridden);
+    else
+        appendTimestamp(text, line.msecs);
+}
+
+} // namespace
+
+void appendCurrentTimestamp(QString &text)
+{
+    appendTimestamp(text, heldLine(QString(), 0));
+}
+
+namespace {
+
 // The text of a line: timestamp, the type's prefix, the message, "\n".
 QString lineText(const HeldLine &line)
 {
     const QString prefix = prefixForType(line.type);
     QString text;
     text.reserve(32 + prefix.size() + line.message.size());
-    if (line.isOverridden)
-        text += timestamp(line.overridden);
-    else
-        appendTimestamp(text, line.msecs);
+    appendTimestamp(text, line);
     text += prefix;
     text += line.message;
     text += u'\n';

@@ -140,7 +140,7 @@ public:
             QString key;
             PropertyListValue value;
             if (!topLevelKey(top, i, &keyBlocks, &key) || !topLevelValue(top, i, document, &value, &nodes)
-                || !insertTopLevel(dictionary, std::move(key), std::move(value)))
+                || !insertTopLevel(dictionary, key, value))
                 return {};
         }
         if (m_failed)
@@ -282,7 +282,7 @@ private:
                 }
             }
             for (size_t k = 0; k < chunk.size() && !failed; ++k, ++madeHere) {
-                if (!(places[madeHere] = insertTopLevel(dictionary, std::move(chunk[k]), {})))
+                if (!(places[madeHere] = insertTopLevel(dictionary, chunk[k], {})))
                     failed = true;
             }
         }
@@ -292,7 +292,7 @@ private:
         for (size_t i = 0; i < madeHere; ++i)
             *places[i] = std::move(values[i]);
         for (size_t i = madeHere; i < count; ++i) {
-            if (!insertTopLevel(dictionary, std::move(keysFromBack[count - 1 - i]), std::move(values[i])))
+            if (!insertTopLevel(dictionary, keysFromBack[count - 1 - i], values[i]))
                 return {};
         }
         return PropertyListValue::fromDictionary(std::move(dictionary));
@@ -846,7 +846,6 @@ private:
         return true;
     }
 
-    // The text of a string object.
     // The h.count code units of string `h`, written to `out`.
     void writeText(const ObjectHeader &h, char16_t *out) const
     {
@@ -860,14 +859,13 @@ private:
         }
     }
 
+    // The text of a string object.
     QString textOf(const ObjectHeader &h) const
     {
         if (h.type == TypeAsciiString)
             return QString::fromLatin1(reinterpret_cast<const char *>(m_data + h.payload), qsizetype(h.count));
         QString s(qsizetype(h.count), Qt::Uninitialized);
-        char16_t *d = reinterpret_cast<char16_t *>(s.data());
-        for (quint64 i = 0; i < h.count; ++i)
-            d[i] = charAt(h, i);
+        writeText(h, reinterpret_cast<char16_t *>(s.data()));
         return s;
     }
 
