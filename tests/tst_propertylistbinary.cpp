@@ -4,6 +4,7 @@
 // and expansion bombs).
 
 #include "platform/plist/PropertyListFile.h"
+#include "tests/BinaryPlistBuilder.h"
 #include "tests/PlistTestSupport.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <limits>
 #include <optional>
 
+using namespace bplisttest;
 using kv::PropertyListArray;
 using kv::PropertyListDictionary;
 using kv::PropertyListValue;
@@ -32,127 +34,6 @@ PropertyListValue num(qint64 v)
 {
     return PropertyListValue::fromInteger(v);
 }
-
-QByteArray bigEndian(quint64 v, int width)
-{
-    QByteArray out(width, '\0');
-    for (int i = width - 1; i >= 0; --i, v >>= 8)
-        out[i] = char(v & 0xff);
-    return out;
-}
-
-// Object encodings.
-QByteArray marker(int type, quint64 count)
-{
-    if (count < 15)
-        return QByteArray(1, char((type << 4) | int(count)));
-    int sizeLog = count <= 0xff ? 0 : count <= 0xffff ? 1 : count <= 0xffffffffu ? 2 : 3;
-    return QByteArray(1, char((type << 4) | 0xf)) + char(0x10 | sizeLog) + bigEndian(count, 1 << sizeLog);
-}
-QByteArray intObject(qint64 v)
-{
-    if (v >= 0 && v <= 0xff)
-        return "\x10" + bigEndian(quint64(v), 1);
-    if (v >= 0 && v <= 0xffff)
-        return "\x11" + bigEndian(quint64(v), 2);
-    if (v >= 0 && v <= 0xffffffffLL)
-        return "\x12" + bigEndian(quint64(v), 4);
-    return "\x13" + bigEndian(quint64(v), 8);
-}
-QByteArray int16Object(quint64 high, quint64 low)
-{
-    return "\x14" + bigEndian(high, 8) + bigEndian(low, 8);
-}
-QByteArray doubleObject(double d)
-{
-    quint64 bits;
-    std::memcpy(&bits, &d, 8);
-    return "\x23" + bigEndian(bits, 8);
-}
-QByteArray floatObject(float f)
-{
-    quint32 bits;
-    std::memcpy(&bits, &f, 4);
-    return "\x22" + bigEndian(bits, 4);
-}
-QByteArray dateObject(double seconds)
-{
-    QByteArray o = doubleObject(seconds);
-    o[0] = char(0x33);
-    return o;
-}
-QByteArray asciiObject(const QByteArray &s)
-{
-    return marker(0x5, quint64(s.size())) + s;
-}
-QByteArray utf16Object(const QString &s)
-{
-    QByteArray o = marker(0x6, quint64(s.size()));
-    for (QChar c : s)
-        o += bigEndian(c.unicode(), 2);
-    return o;
-}
-QByteArray dataObject(const QByteArray &d)
-{
-    return marker(0x4, quint64(d.size())) + d;
-}
-QByteArray arrayObject(const QList<quint64> &refs, int refSize = 1)
-{
-    QByteArray o = marker(0xA, quint64(refs.size()));
-    for (quint64 r : refs)
-        o += bigEndian(r, refSize);
-    return o;
-}
-QByteArray dictObject(const QList<quint64> &keys, const QList<quint64> &values, int refSize = 1)
-{
-    QByteArray o = marker(0xD, quint64(keys.size()));
-    for (quint64 r : keys)
-        o += bigEndian(r, refSize);
-    for (quint64 r : values)
-        o += bigEndian(r, refSize);
-    return o;
-}
-
-// Assembles a file from objects (object n is objects[n]); trailer fields can
-// be overridden to make broken files.
-struct Bplist
-{
-    QList<QByteArray> objects;
-    quint64 top = 0;
-    int refSize = 1;
-    int offsetSize = 2;
-    std::optional<quint64> objectCount, tableOffset;
-    std::optional<int> trailerOffsetSize, trailerRefSize;
-    QList<std::pair<int, quint64>> offsetOverrides; // object number, offset
-
-    quint64 add(const QByteArray &object)
-    {
-        objects.append(object);
-        return quint64(objects.size() - 1);
-    }
-
-    QByteArray build() const
-    {
-        QByteArray out = "bplist00";
-        QList<quint64> offsets;
-        for (const QByteArray &o : objects) {
-            offsets.append(quint64(out.size()));
-            out += o;
-        }
-        for (const auto &[n, offset] : offsetOverrides)
-            offsets[n] = offset;
-        const quint64 table = quint64(out.size());
-        for (quint64 o : offsets)
-            out += bigEndian(o, offsetSize);
-        out += QByteArray(6, '\0');
-        out += char(trailerOffsetSize.value_or(offsetSize));
-        out += char(trailerRefSize.value_or(refSize));
-        out += bigEndian(objectCount.value_or(quint64(objects.size())), 8);
-        out += bigEndian(top, 8);
-        out += bigEndian(tableOffset.value_or(table), 8);
-        return out;
-    }
-};
 
 QByteArray single(const QByteArray &object)
 {
@@ -216,6 +97,8 @@ private Q_SLOTS:
     void largeTopLevelReadsAlike_data();
     void largeTopLevelReadsAlike();
     void membersAreMadeWhenFirstUsed();
+    void unneededPagesAreGivenBack_data();
+    void unneededPagesAreGivenBack();
 };
 
 void TestPropertyListBinary::plistlibFixtures_data()
@@ -954,6 +837,43 @@ void TestPropertyListBinary::largeTopLevelReadsAlike()
     checkReadAlike(bytes, QTest::currentDataTag());
     if (reads)
         QCOMPARE(whole.count(), 6000);
+}
+
+// Once a large top-level dictionary is read with its values made on use, the
+// pages that hold only its keys go back to the system (they read as zeros
+// then); every value still reads as the whole reader reads it.
+void TestPropertyListBinary::unneededPagesAreGivenBack_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("givenBack");
+    const int middle = TopLevelLayout().entries / 2;
+    QTest::newRow("keys, then values") << topLevelFile({}) << true;
+    QTest::newRow("a value holding a key") << topLevelFile({.holdingKeyAt = middle + 10}) << true;
+    QTest::newRow("pages of data among the keys") << topLevelFile({.holdingDataAt = middle + 10}) << true;
+    QTest::newRow("a top-level string among the keys") << topLevelFile({.scalarAt = middle + 10}) << true;
+    QTest::newRow("keys and values interleaved") << topLevelFile({.interleaved = true}) << false;
+    QTest::newRow("a small file") << topLevelFile({.entries = 3}) << false;
+}
+
+void TestPropertyListBinary::unneededPagesAreGivenBack()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, givenBack);
+    QString error;
+    const PropertyListValue whole =
+        kv::readPropertyList(QByteArray(bytes.constData(), bytes.size()), &error, "bin"); // bytes of its own
+    QVERIFY2(whole.isDictionary(), qPrintable(error));
+    const PropertyListValue lazy = kv::readPropertyList(bytes, &error, "bin", kv::PropertyListReading::TopLevelOnUse);
+    QVERIFY2(lazy.isDictionary(), qPrintable(error));
+    bytes = QByteArray(); // the document holds the bytes alone
+    const kv::ByteRanges released = kv::releaseUnneededBytes(lazy.dictionary());
+    QCOMPARE(!released.empty(), givenBack);
+    QCOMPARE(lazy.count(), whole.count());
+    for (auto i = lazy.dictionary().cbegin(), j = whole.dictionary().cbegin(); j != whole.dictionary().cend();
+         ++i, ++j) {
+        QCOMPARE(i.key(), j.key());
+        QVERIFY2(plisttest::canonical(i.value()) == plisttest::canonical(j.value()), qPrintable(j.key()));
+    }
 }
 
 QTEST_MAIN(TestPropertyListBinary)

@@ -8,6 +8,7 @@
 #include "platform/dynamicstore/DynamicStore.h"
 #include "platform/dynamicstore/SnapshotSource.h"
 #include "platform/plist/PropertyListFile.h"
+#include "tests/BinaryPlistBuilder.h"
 #include "tests/StoreTestSupport.h"
 
 #include <QDir>
@@ -443,6 +444,68 @@ private Q_SLOTS:
         settle();
         QCOMPARE(recorder.lists, QList<QStringList>{QStringList{key}});
         QCOMPARE(storeCopyValue(store.get(), key), str(value));
+    }
+
+    // After a binary file's first load has given back the pages holding
+    // only its keys, a rewrite is still told apart from the last read: by
+    // the bytes kept, and by the keys and objects named in what was given
+    // back.
+    void rewriteAfterKeysGivenBack_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QStringList>("changed");
+        const int middle = bplisttest::TopLevelLayout().entries / 2;
+        const auto key = [](int i) { return QString::fromLatin1(bplisttest::topLevelKeyText(i)); };
+        QTest::newRow("the same bytes") << QByteArray() << QByteArray() << QStringList();
+        QTest::newRow("a key renamed") << bplisttest::topLevelKeyText(middle - 20)
+                                       << bplisttest::topLevelKeyText(middle - 20).replace("IPv4", "IPv6")
+                                       << QStringList{key(middle - 20), key(middle - 20).replace("IPv4", "IPv6")};
+        QTest::newRow("a top-level string among the keys")
+            << QByteArray("a string among the keys") << QByteArray("a string among the kEys")
+            << QStringList{key(middle + 10)};
+        QTest::newRow("an array's string")
+            << QByteArray(1, '\x58') + "10.0.0.1" << QByteArray(1, '\x58') + "10.0.0.9" << QStringList{key(1)};
+    }
+
+    void rewriteAfterKeysGivenBack()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QStringList, changed);
+        const QByteArray before = bplisttest::topLevelFile({.scalarAt = bplisttest::TopLevelLayout().entries / 2 + 10});
+        {
+            // This layout gives pages back.
+            const PropertyListValue read = readPropertyList(QByteArray(before.constData(), before.size()), nullptr, {},
+                                                            PropertyListReading::TopLevelOnUse);
+            QVERIFY(!releaseUnneededBytes(read.dictionary()).empty());
+        }
+        QVERIFY(writeBytes(path, before));
+        QVERIFY(serve(path));
+        QByteArray after = before;
+        if (!from.isEmpty()) {
+            QCOMPARE(after.count(from), 1);
+            after.replace(from, to);
+        }
+        SystemLogCapture log;
+        QVERIFY(rewrite(path, after, Rewrite::Rename));
+        if (changed.isEmpty())
+            settle();
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        settle();
+        QCOMPARE(recorder.lists.size(), changed.isEmpty() ? 0 : 1);
+        if (!changed.isEmpty()) {
+            QStringList listed = recorder.lists.first();
+            listed.sort();
+            changed.sort();
+            QCOMPARE(listed, changed);
+        }
+        QVERIFY(log.lines().isEmpty());
+        const PropertyListValue expected = readPropertyList(after, nullptr);
+        QCOMPARE(engine->keys(), expected.dictionary().keys());
+        for (auto it = expected.dictionary().cbegin(); it != expected.dictionary().cend(); ++it)
+            QCOMPARE(engine->value(it.key()), it.value());
     }
 
     // A bad file rewritten with the same bytes is the same event (one log

@@ -30,7 +30,11 @@ SnapshotSource::~SnapshotSource() = default;
 bool SnapshotSource::readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error,
                                   PropertyListReading reading)
 {
-    return contentsOf(path, readFile(path), contents, error, reading);
+    if (!contentsOf(path, readFile(path), contents, error, reading))
+        return false;
+    // The bytes read are the values' alone now.
+    releaseUnneededBytes(*contents);
+    return true;
 }
 
 SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
@@ -137,6 +141,9 @@ bool SnapshotSource::start(StoreEngine &engine, QString *error)
     m_engine = &engine;
     m_lastRead = std::move(state);
     publish(contents);
+    // What only the read needed is given back; the last read, which shares
+    // the bytes, knows where.
+    m_lastRead.released = releaseUnneededBytes(contents);
     watch();
     return true;
 }
@@ -162,7 +169,7 @@ void SnapshotSource::reload()
         return;
     watch();
     FileState state = readFile(m_path);
-    if (state == m_lastRead) {
+    if (state == m_lastRead || (state.readable && holdsPublished(state.bytes))) {
         Q_EMIT reloaded();
         return; // the file is as it was when last read: nothing new to say
     }
@@ -174,6 +181,37 @@ void SnapshotSource::reload()
     else
         systemLog(QStringLiteral("Snapshot %1; keeping the last good contents").arg(reason));
     Q_EMIT reloaded();
+}
+
+bool SnapshotSource::holdsPublished(const QByteArray &bytes) const
+{
+    const FileState &last = m_lastRead;
+    if (!last.readable || last.released.empty() || bytes.size() != last.bytes.size())
+        return false;
+    qsizetype at = 0;
+    for (const auto &[begin, end] : last.released) {
+        if (std::memcmp(bytes.constData() + at, last.bytes.constData() + at, size_t(begin - at)) != 0)
+            return false;
+        at = end;
+    }
+    if (std::memcmp(bytes.constData() + at, last.bytes.constData() + at, size_t(bytes.size() - at)) != 0)
+        return false;
+    // Everything a published value reads was kept, and is the same: a
+    // container that is the same object of the file is the same value.
+    // What was given back held the keys and the top dictionary: the file read
+    // afresh must name the same keys and objects.
+    const PropertyListValue root = readPropertyList(bytes, nullptr, m_path, PropertyListReading::TopLevelOnUse);
+    if (!root.isDictionary() || root.count() != m_contents.size())
+        return false;
+    const PropertyListDictionary &fresh = root.dictionary();
+    for (auto i = fresh.cbegin(), j = m_contents.cbegin(); i != fresh.cend(); ++i, ++j) {
+        if (i.key() != j.key())
+            return false;
+        const qsizetype object = i.value().deferredBegin();
+        if (object >= 0 ? object != j.value().deferredBegin() : i.value() != j.value())
+            return false;
+    }
+    return true;
 }
 
 void SnapshotSource::publish(const PropertyListDictionary &contents)

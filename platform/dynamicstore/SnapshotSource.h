@@ -64,15 +64,20 @@ private:
     // not be read. Two reads are the same exactly when they failed for the
     // same reason or read the same bytes; the bytes are compared in full, so
     // no change to the file can go unnoticed, and keeping them costs nothing
-    // more than the buffer that was read anyway.
+    // more than the buffer that was read anyway. A read whose unneeded pages
+    // were given back (`released`, zeros now) equals no other here:
+    // holdsPublished() tells.
     struct FileState
     {
         bool readable = false;
         QString failure;  // when not readable: the one-line reason
         QByteArray bytes; // when readable: the file's contents
+        ByteRanges released;
         bool operator==(const FileState &other) const
         {
-            return readable == other.readable && (readable ? bytes == other.bytes : failure == other.failure);
+            return readable == other.readable
+                   && (readable ? released.empty() && other.released.empty() && bytes == other.bytes
+                                : failure == other.failure);
         }
     };
 
@@ -86,6 +91,10 @@ private:
                            QString *error, PropertyListReading reading = PropertyListReading::Whole);
     void watch();
     void publish(const PropertyListDictionary &contents);
+    // Whether `bytes` hold what was published from the last read, whose
+    // unneeded pages were given back: the same bytes everywhere else, and
+    // read afresh, the same top-level keys naming the same objects.
+    bool holdsPublished(const QByteArray &bytes) const;
 
     QString m_path;
     StoreEngine *m_engine = nullptr;

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace kv::plistdetail {
 
 namespace {
@@ -145,6 +147,7 @@ public:
         }
         if (m_failed)
             return {};
+        noteUnneededPages(*this, document);
         return PropertyListValue::fromDictionary(std::move(dictionary));
     }
 
@@ -159,6 +162,82 @@ private:
         if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
             m_checks.resize(m_objectCount);
         setCheck(m_topObject, {0, 0, CheckOpen});
+        startMarkingPages();
+    }
+
+    // --- The pages the values will read -----------------------------------
+    // While the top-level values are checked, every object they reach has
+    // the pages of memory it lies on marked (a bit a page). The pages no mark
+    // and nothing else a later read looks at (the header, the offset table
+    // and the trailer) falls on hold only what the read has made already:
+    // the top dictionary's object and its keys, made into strings. The
+    // document names them (PropertyListValue::DeferredDocument::unneeded),
+    // for its holder to give back to the system.
+
+    void startMarkingPages()
+    {
+        static const quint64 pageSize = quint64(std::max(1L, ::sysconf(_SC_PAGESIZE)));
+        if (m_size == 0 || (pageSize & (pageSize - 1)) != 0)
+            return; // not a power of two: nothing is marked, nothing given back
+        m_pageSize = pageSize;
+        m_firstPage = quintptr(m_data) / pageSize;
+        const quint64 pages = (quintptr(m_data) + m_size - 1) / pageSize - m_firstPage + 1;
+        m_neededPages.assign(size_t((pages + 63) / 64), 0);
+    }
+
+    void markNeeded(quint64 begin, quint64 end)
+    {
+        if (m_neededPages.empty() || begin >= end)
+            return;
+        const quint64 first = (quintptr(m_data) + begin) / m_pageSize - m_firstPage;
+        const quint64 last = (quintptr(m_data) + std::min(end, m_size) - 1) / m_pageSize - m_firstPage;
+        for (quint64 page = first; page <= last; ++page)
+            m_neededPages[size_t(page / 64)] |= quint64(1) << (page % 64);
+    }
+
+    // Marks the bytes of object `h` (checked: its size is known to fit).
+    void markNeeded(const ObjectHeader &h)
+    {
+        quint64 end = h.payload;
+        switch (h.type) {
+        case TypeData:
+        case TypeAsciiString: end += h.count; break;
+        case TypeUtf16String: end += 2 * h.count; break;
+        case TypeArray: end += h.count * quint64(m_refWidth); break;
+        case TypeDictionary: end += 2 * h.count * quint64(m_refWidth); break;
+        case TypeInteger:
+        case TypeReal: end += quint64(1) << std::min<uchar>(h.info, 4); break;
+        case TypeDate: end += 8; break;
+        default: break; // a simple value: the marker alone
+        }
+        markNeeded(h.offset, end);
+    }
+
+    // Names in the document the whole pages of its bytes that `checker` (the
+    // reader that checked the top-level values) left unmarked.
+    void noteUnneededPages(BinaryReader &checker, const PropertyListValue::DocumentReference &document)
+    {
+        if (checker.m_neededPages.empty() || checker.m_data != m_data)
+            return;
+        checker.markNeeded(0, headerSize);
+        checker.markNeeded(m_tableOffset, m_size);
+        const quint64 pageSize = checker.m_pageSize;
+        const quintptr begin = quintptr(m_data);
+        const quintptr end = begin + m_size;
+        std::vector<std::pair<qsizetype, qsizetype>> &unneeded = document->unneeded;
+        unneeded.clear();
+        const quint64 pages = quint64(checker.m_neededPages.size()) * 64;
+        for (quint64 page = 0; page < pages; ++page) {
+            const quintptr start = quintptr((checker.m_firstPage + page) * pageSize);
+            if (start < begin || start + pageSize > end
+                || (checker.m_neededPages[size_t(page / 64)] >> (page % 64)) & 1)
+                continue;
+            const qsizetype from = qsizetype(start - begin);
+            if (!unneeded.empty() && unneeded.back().second == from)
+                unneeded.back().second += qsizetype(pageSize);
+            else
+                unneeded.emplace_back(from, from + qsizetype(pageSize));
+        }
     }
 
     // The text of entry i's key of the top-level dictionary, checked, made
@@ -289,6 +368,7 @@ private:
         helperThread.join();
         if (failed || m_failed || helper.m_failed)
             return {};
+        noteUnneededPages(helper, document);
         for (size_t i = 0; i < madeHere; ++i)
             *places[i] = std::move(values[i]);
         for (size_t i = madeHere; i < count; ++i) {
@@ -890,6 +970,7 @@ private:
         if (!readHeader(ref, 0, &h) || !isString(h) || !scalarDecodes(h))
             return false;
         setCheck(ref, {1, 1, CheckDone, true});
+        markNeeded(h);
         return true;
     }
 
@@ -973,6 +1054,7 @@ private:
                 if (!scalarDecodes(h))
                     return false;
                 setCheck(r, {1, 1, CheckDone, isString(h)});
+                markNeeded(h);
                 *n = 1;
                 *hgt = 1;
                 return true;
@@ -986,6 +1068,7 @@ private:
                     return false;
             }
             setCheck(r, {0, 0, CheckOpen});
+            markNeeded(h);
             stack.push_back(CheckFrame{r, h, d});
             *opened = true;
             return true;
@@ -1055,6 +1138,9 @@ private:
     QHash<quint64, Decoded> m_cache; // the same, for files with very many objects
     ObjectCache m_cacheKind;
     std::vector<CheckFrame> m_checkStack;
+    std::vector<quint64> m_neededPages; // one bit a page of memory, from m_firstPage
+    quint64 m_pageSize = 0;
+    quintptr m_firstPage = 0;
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
     quint64 m_lastDistinctKeys = 0;

@@ -8,6 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
+#include <sys/mman.h>
+
 namespace kv {
 
 namespace {
@@ -62,6 +66,26 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
     if (value.isNone())
         setError(error, message);
     return value;
+}
+
+ByteRanges releaseUnneededBytes(const PropertyListDictionary &contents)
+{
+    // The values of one read share one document: the first one unread names it.
+    for (const PropertyListValue &value : contents) {
+        const PropertyListValue::DeferredDocument *document = value.unreadDocument();
+        if (!document)
+            continue;
+        ByteRanges released;
+        // The ranges are whole pages inside the document's bytes, which have
+        // not moved since it was read (nothing changes them).
+        char *bytes = const_cast<char *>(document->bytes.constData());
+        for (const auto &[begin, end] : std::exchange(document->unneeded, {})) {
+            if (::madvise(bytes + begin, size_t(end - begin), MADV_DONTNEED) == 0)
+                released.emplace_back(begin, end);
+        }
+        return released;
+    }
+    return {};
 }
 
 PropertyListValue readPropertyListFile(const QString &path, QString *error)

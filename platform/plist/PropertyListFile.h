@@ -43,6 +43,16 @@ enum class PropertyListReading { Whole, TopLevelOnUse };
 PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName = QString(),
                                    PropertyListReading reading = PropertyListReading::Whole);
 
+// Gives back to the system the memory of a document read with
+// TopLevelOnUse that none of `contents`'s values will read again: the whole
+// pages of a binary file that hold only its top dictionary and top-level
+// keys, which the read made into the dictionary's own strings. Anyone else
+// holding the document's bytes reads zeros there afterwards, so call it only
+// when nothing will. Answers the byte ranges given back (none for a document
+// whose every page is still read, such as an XML one).
+using ByteRanges = std::vector<std::pair<qsizetype, qsizetype>>;
+ByteRanges releaseUnneededBytes(const PropertyListDictionary &contents);
+
 // Reads a file with readPropertyList; a file that cannot be read gives an
 // error naming the file and the reason.
 PropertyListValue readPropertyListFile(const QString &path, QString *error);

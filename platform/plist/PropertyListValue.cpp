@@ -405,6 +405,19 @@ void PropertyListValue::read() const
     (void)DocumentReference::adopt(document);
 }
 
+const PropertyListValue::DeferredDocument *PropertyListValue::unreadDocument() const
+{
+    const Deferred *deferred = unread();
+    return deferred ? deferred->document : nullptr;
+}
+
+qsizetype PropertyListValue::deferredBegin() const
+{
+    if (!d.refersToObject() || header()->form == Header::Form::Made)
+        return -1;
+    return static_cast<const Deferred *>(header())->begin;
+}
+
 PropertyListValue::Kind PropertyListValue::kind() const
 {
     if (d.isTag())

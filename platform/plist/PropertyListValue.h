@@ -10,6 +10,8 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace kv {
 
@@ -119,6 +121,10 @@ public:
         // the value), values compare equal unread only at the same place of
         // the same bytes.
         bool rangeHoldsValue = true;
+        // Byte ranges of `bytes`, whole pages of memory, that no value made
+        // from the document will read: set by the reader, once, before the
+        // values are handed out (see releaseUnneededBytes()).
+        mutable std::vector<std::pair<qsizetype, qsizetype>> unneeded;
     };
     static void releaseDocument(const DeferredDocument *document) { delete document; }
     using DocumentReference = SharedReference<DeferredDocument, &PropertyListValue::releaseDocument>;
@@ -127,6 +133,10 @@ public:
                                       qsizetype end);
     // Makes the content of a value made by deferred() now (else nothing).
     void read() const;
+    // The document of a value made by deferred() and not read yet, else null.
+    const DeferredDocument *unreadDocument() const;
+    // The `begin` a value made by deferred() was given, read or not; else -1.
+    qsizetype deferredBegin() const;
 
     // Values of equal kind and content are equal. An integer and a real with
     // the same numeric value are not equal (the kind differs).
