@@ -20,6 +20,7 @@
 #include <QtEndian>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -179,9 +180,9 @@ private:
         static const quint64 pageSize = quint64(std::max(1L, ::sysconf(_SC_PAGESIZE)));
         if (m_size == 0 || (pageSize & (pageSize - 1)) != 0)
             return; // not a power of two: nothing is marked, nothing given back
-        m_pageSize = pageSize;
-        m_firstPage = quintptr(m_data) / pageSize;
-        const quint64 pages = (quintptr(m_data) + m_size - 1) / pageSize - m_firstPage + 1;
+        m_pageShift = std::countr_zero(pageSize);
+        m_firstPage = quintptr(m_data) >> m_pageShift;
+        const quint64 pages = ((quintptr(m_data) + m_size - 1) >> m_pageShift) - m_firstPage + 1;
         m_neededPages.assign(size_t((pages + 63) / 64), 0);
     }
 
@@ -189,9 +190,10 @@ private:
     {
         if (m_neededPages.empty() || begin >= end)
             return;
-        const quint64 first = (quintptr(m_data) + begin) / m_pageSize - m_firstPage;
-        const quint64 last = (quintptr(m_data) + std::min(end, m_size) - 1) / m_pageSize - m_firstPage;
-        for (quint64 page = first; page <= last; ++page)
+        const quint64 first = ((quintptr(m_data) + begin) >> m_pageShift) - m_firstPage;
+        const quint64 last = ((quintptr(m_data) + std::min(end, m_size) - 1) >> m_pageShift) - m_firstPage;
+        m_neededPages[size_t(first / 64)] |= quint64(1) << (first % 64);
+        for (quint64 page = first + 1; page <= last; ++page) // an object across pages
             m_neededPages[size_t(page / 64)] |= quint64(1) << (page % 64);
     }
 
@@ -221,7 +223,7 @@ private:
             return;
         checker.markNeeded(0, headerSize);
         checker.markNeeded(m_tableOffset, m_size);
-        const quint64 pageSize = checker.m_pageSize;
+        const quint64 pageSize = quint64(1) << checker.m_pageShift;
         const quintptr begin = quintptr(m_data);
         const quintptr end = begin + m_size;
         std::vector<std::pair<qsizetype, qsizetype>> &unneeded = document->unneeded;
@@ -1139,7 +1141,7 @@ private:
     ObjectCache m_cacheKind;
     std::vector<CheckFrame> m_checkStack;
     std::vector<quint64> m_neededPages; // one bit a page of memory, from m_firstPage
-    quint64 m_pageSize = 0;
+    int m_pageShift = 0;
     quintptr m_firstPage = 0;
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
