@@ -853,6 +853,9 @@ void TestPropertyListBinary::unneededPagesAreGivenBack_data()
     QTest::newRow("a top-level string among the keys") << topLevelFile({.scalarAt = middle + 10}) << true;
     QTest::newRow("keys and values interleaved") << topLevelFile({.interleaved = true}) << false;
     QTest::newRow("a small file") << topLevelFile({.entries = 3}) << false;
+    // Raw data: bytes the reader does not own are left alone.
+    static const QByteArray held = topLevelFile({});
+    QTest::newRow("bytes not owned") << QByteArray::fromRawData(held.constData(), held.size()) << false;
 }
 
 void TestPropertyListBinary::unneededPagesAreGivenBack()

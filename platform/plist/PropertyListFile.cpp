@@ -75,6 +75,9 @@ ByteRanges releaseUnneededBytes(const PropertyListDictionary &contents)
         const PropertyListValue::DeferredDocument *document = value.unreadDocument();
         if (!document)
             continue;
+        // Bytes the document does not own (raw data) are not its to give back.
+        if (!const_cast<QByteArray &>(document->bytes).data_ptr().d_ptr())
+            return {};
         ByteRanges released;
         // The ranges are whole pages inside the document's bytes, which have
         // not moved since it was read (nothing changes them).
