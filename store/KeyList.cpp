@@ -77,16 +77,6 @@ void KeyList::storeNotification(const QStringList &changedKeys)
     if (m_fields.browserUpdatePolicy != 1)
         return;
 
-    // The current values of exactly the changed keys; those that no longer
-    // exist are absent. No answer at all counts every key as gone.
-    const std::optional<PropertyListDictionary> values = storeCopyMultiple(m_fields.store.get(), &changedKeys, nullptr);
-    QSet<QString> valued;
-    if (values) {
-        valued.reserve(values->size());
-        for (auto it = values->keyBegin(); it != values->keyEnd(); ++it)
-            valued.insert(*it);
-    }
-
     ui::ColumnBrowser *const &browser = m_fields.kvnBrowser;
     bool keySetChanged = false;
     std::vector<SortedListEdit> edits;
@@ -96,11 +86,15 @@ void KeyList::storeNotification(const QStringList &changedKeys)
         console::LogBatch lines(m_console);
         KeyListEdit keys(m_fields.storeKeysList);
         keys.searchAhead(changedKeys);
-        for (const QString &key : changedKeys) {
+        // The current values of exactly the changed keys; those that no
+        // longer exist are absent. No answer at all counts every key as gone.
+        const std::vector<bool> valued = valuedKeys(changedKeys, keys.aheadInListOrder());
+        for (qsizetype i = 0; i < changedKeys.size(); ++i) {
+            const QString &key = changedKeys.at(i);
             if (key.startsWith(storeDomainPrefs))
                 continue;
             const bool listed = keys.isListed(key);
-            const bool isValued = valued.contains(key);
+            const bool isValued = valued[size_t(i)];
             if (listed && isValued) {
                 m_console.updateLog(key, LogKeyUpdated);
                 if (m_fields.kvnKey && key == m_fields.kvnKey->stringValue()) {
@@ -143,6 +137,29 @@ void KeyList::storeNotification(const QStringList &changedKeys)
         }
         m_inspector.browserSingleClick(browser);
     }
+}
+
+std::vector<bool> KeyList::valuedKeys(const QStringList &changedKeys, const std::vector<qsizetype> &inListOrder)
+{
+    // Asked for in the key list's order, the values' dictionary is made
+    // entry after entry at its end; its keys then come in the same order.
+    QStringList ordered;
+    ordered.reserve(changedKeys.size());
+    for (const qsizetype i : inListOrder)
+        ordered.append(changedKeys.at(i));
+    std::vector<bool> valued(size_t(changedKeys.size()), false);
+    const std::optional<PropertyListDictionary> values = storeCopyMultiple(m_fields.store.get(), &ordered, nullptr);
+    if (!values)
+        return valued;
+    auto it = values->keyBegin();
+    for (qsizetype j = 0; j < ordered.size() && it != values->keyEnd(); ++j) {
+        if (*it != ordered.at(j))
+            continue; // no value
+        valued[size_t(inListOrder[size_t(j)])] = true;
+        if (j + 1 == ordered.size() || ordered.at(j + 1) != *it)
+            ++it; // (a key changed twice is asked for twice)
+    }
+    return valued;
 }
 
 void KeyList::restorePath(const QStringList &titles)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace kv::ui {
 class ColumnBrowser;
@@ -83,6 +84,9 @@ public:
 private:
     // Puts the browser's columns, edited in place, back on the path of
     // `titles`, as selecting them anew in freshly loaded columns would.
+    // For each changed key (by index), whether the store holds a value for
+    // it now; the values are asked for in the list's order `inListOrder`.
+    std::vector<bool> valuedKeys(const QStringList &changedKeys, const std::vector<qsizetype> &inListOrder);
     void restorePath(const QStringList &titles);
 
     Fields m_fields;

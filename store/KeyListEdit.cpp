@@ -119,6 +119,21 @@ void KeyListEdit::searchAhead(const QStringList &keys)
     m_aheadNext = 0;
 }
 
+std::vector<qsizetype> KeyListEdit::aheadInListOrder() const
+{
+    std::vector<qsizetype> order(m_ahead.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = qsizetype(i);
+    // Where a key was found orders it against any key found elsewhere; only
+    // keys found at the same place (the same key, or keys not listed that
+    // would go in there) have their texts compared.
+    std::sort(order.begin(), order.end(), [this](qsizetype a, qsizetype b) {
+        const qsizetype at = m_ahead[size_t(a)].first, bt = m_ahead[size_t(b)].first;
+        return at != bt ? at < bt : m_aheadKeys.at(a) < m_aheadKeys.at(b);
+    });
+    return order;
+}
+
 std::pair<qsizetype, qsizetype> KeyListEdit::equalRange(const QString &key)
 {
     if (m_lastRange.first < 0 || key != m_lastKey) {

@@ -41,6 +41,10 @@ public:
     // reads overlap); the operations that follow on those keys, in their
     // order, take what was found. Until apply(), which drops it.
     void searchAhead(const QStringList &keys);
+    // The keys last searched for ahead, in the list's order: their indices
+    // in `keys`, by where each was found (and by text where two were found
+    // at the same place). Sorts only what the search found.
+    std::vector<qsizetype> aheadInListOrder() const;
     // Whether the list, as edited so far, holds the key.
     bool isListed(const QString &key);
     // Removes every entry equal to the key.

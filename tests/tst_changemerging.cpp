@@ -544,8 +544,16 @@ void TestChangeMerging::keyListEditMatchesImmediateEdits()
     for (int step = 0; step < 400; ++step)
         steps << randomKey();
     kv::store::KeyListEdit edit(list);
-    if (searchedAhead)
+    if (searchedAhead) {
         edit.searchAhead(steps);
+        // In the list's order: every key searched for, sorted.
+        QStringList inListOrder;
+        for (const qsizetype i : edit.aheadInListOrder())
+            inListOrder << steps.at(i);
+        QStringList sorted = steps;
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(inListOrder, sorted);
+    }
     for (const QString &key : std::as_const(steps)) {
         if (searchedAhead && random.bounded(8) == 0)
             continue;

@@ -708,8 +708,9 @@ std::optional<PropertyListDictionary> storeCopyMultiple(StoreConnection *store, 
                 const auto known = delivered ? c.deliveredAt.constFind(key) : c.deliveredAt.cend();
                 value = known != c.deliveredAt.cend() ? c.delivered.at(*known).current : engine->value(key);
             }
+            // Keys asked for in order go in at the end after one comparison.
             if (!value.isNone())
-                result.insert(key, value);
+                result.insert(result.cend(), key, value);
         }
     }
     if (!compiled.isEmpty()) {
