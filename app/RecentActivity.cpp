@@ -27,7 +27,8 @@ void RecentActivity::changesMerged(const QStringList &keys)
 {
     if (keys.isEmpty())
         return;
-    m_changes.noteChanged(keys, now());
+    // In the key list's order, rows shared by neighbours are noted once.
+    m_changes.noteChanged(keys, now(), m_controller->keyList().lastChangesInListOrder());
     m_browser->refreshRowActivity();
     if (!m_redraw.isActive())
         m_redraw.start();

@@ -25,14 +25,15 @@ size_t RecentChanges::appendComponent(size_t name, const ComponentView &componen
     return size_t(h);
 }
 
-void RecentChanges::noteChanged(const QStringList &keys, qint64 now)
+void RecentChanges::noteChanged(const QStringList &keys, qint64 now, const std::vector<qsizetype> &order)
 {
     // Keys changed one after another often begin alike: the rows their first
     // components lead through are marked once, for the first of them.
+    const bool ordered = order.size() == size_t(keys.size());
     std::vector<ComponentView> views, before;
     std::vector<size_t> names; // the rows of `before`, by component
-    for (const QString &key : keys) {
-        componentViews(key, views);
+    for (qsizetype k = 0; k < keys.size(); ++k) {
+        componentViews(keys.at(ordered ? order[size_t(k)] : k), views);
         size_t same = 0;
         while (same < views.size() && same < before.size() && views[same].slash == before[same].slash
                && views[same].colon == before[same].colon && views[same].text == before[same].text)

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace kv::browser {
 
 class RecentChanges
@@ -19,8 +21,10 @@ public:
     // How long a change counts as recent, in milliseconds.
     static constexpr qint64 Span = 10000;
 
-    // Notes that `keys` changed at `now` (milliseconds on any steady clock).
-    void noteChanged(const QStringList &keys, qint64 now);
+    // Notes that `keys` changed at `now` (milliseconds on any steady clock),
+    // taken in `order` when it names each of them once by index (keys in
+    // sorted order share the most leading components, noted once).
+    void noteChanged(const QStringList &keys, qint64 now, const std::vector<qsizetype> &order = {});
     // How recent the latest change under the row at `column` that `node`
     // stands for is: 1 for a change at `now`, falling evenly to 0 at Span
     // and after (or when nothing below it changed).

@@ -74,6 +74,7 @@ void KeyList::reloadKeys()
 
 void KeyList::storeNotification(const QStringList &changedKeys)
 {
+    m_lastInListOrder.clear();
     if (m_fields.browserUpdatePolicy != 1)
         return;
 
@@ -88,7 +89,8 @@ void KeyList::storeNotification(const QStringList &changedKeys)
         keys.searchAhead(changedKeys);
         // The current values of exactly the changed keys; those that no
         // longer exist are absent. No answer at all counts every key as gone.
-        const std::vector<bool> valued = valuedKeys(changedKeys, keys.aheadInListOrder());
+        m_lastInListOrder = keys.aheadInListOrder();
+        const std::vector<bool> valued = valuedKeys(changedKeys, m_lastInListOrder);
         for (qsizetype i = 0; i < changedKeys.size(); ++i) {
             const QString &key = changedKeys.at(i);
             if (key.startsWith(storeDomainPrefs))

@@ -71,6 +71,9 @@ public:
     // the rows around the changed keys are grouped again, and a column whose
     // rows did not change keeps its rows.
     void storeNotification(const QStringList &changedKeys);
+    // The last change list merged, in the key list's order: indices into
+    // it (empty when it was not merged).
+    const std::vector<qsizetype> &lastChangesInListOrder() const { return m_lastInListOrder; }
 
     // Whether merges edit the columns in place (the default, with a data
     // source) or load them afresh and select the path again (tests compare
@@ -82,17 +85,18 @@ public:
     const browser::BrowserDataSource *columns() const { return m_columns; }
 
 private:
-    // Puts the browser's columns, edited in place, back on the path of
-    // `titles`, as selecting them anew in freshly loaded columns would.
     // For each changed key (by index), whether the store holds a value for
     // it now; the values are asked for in the list's order `inListOrder`.
     std::vector<bool> valuedKeys(const QStringList &changedKeys, const std::vector<qsizetype> &inListOrder);
+    // Puts the browser's columns, edited in place, back on the path of
+    // `titles`, as selecting them anew in freshly loaded columns would.
     void restorePath(const QStringList &titles);
 
     Fields m_fields;
     console::ConsoleLog &m_console;
     inspector::ValueInspector &m_inspector;
     browser::BrowserDataSource *m_columns;
+    std::vector<qsizetype> m_lastInListOrder; // see lastChangesInListOrder()
 };
 
 } // namespace kv::store

@@ -145,17 +145,23 @@ void TestRecentChanges::oneListMarksEveryRow()
     keys.sort();
     keys.removeDuplicates();
     const kv::DecomposedKeyList list = kv::decomposedStrings(keys);
-    RecentChanges recent;
-    recent.noteChanged(changed, 1000);
-    for (const bool marks : {true, false}) {
-        for (const QString &row : marks ? marked : unmarked) {
-            QStringList path = row.split(u'|');
-            const QString title = path.takeLast();
-            std::vector<kv::TreeBranch> kept;
-            kept.reserve(8);
-            const kv::BranchNode *node = rowOf(list, path, title, &kept);
-            QVERIFY2(node, qPrintable(row));
-            QVERIFY2(recent.activity(*node, int(path.size()), 1000) == (marks ? 1 : 0), qPrintable(row));
+    // In the list's order or taken from the last back: the same rows.
+    std::vector<qsizetype> backwards;
+    for (qsizetype i = changed.size(); i-- > 0;)
+        backwards.push_back(i);
+    for (const std::vector<qsizetype> &order : {std::vector<qsizetype>(), backwards}) {
+        RecentChanges recent;
+        recent.noteChanged(changed, 1000, order);
+        for (const bool marks : {true, false}) {
+            for (const QString &row : marks ? marked : unmarked) {
+                QStringList path = row.split(u'|');
+                const QString title = path.takeLast();
+                std::vector<kv::TreeBranch> kept;
+                kept.reserve(8);
+                const kv::BranchNode *node = rowOf(list, path, title, &kept);
+                QVERIFY2(node, qPrintable(row));
+                QVERIFY2(recent.activity(*node, int(path.size()), 1000) == (marks ? 1 : 0), qPrintable(row));
+            }
         }
     }
 }
