@@ -508,6 +508,43 @@ private Q_SLOTS:
             QCOMPARE(engine->value(it.key()), it.value());
     }
 
+    // A rewrite leaves the keys it does not change with the very values they
+    // had, still unread; only the changed key gets a new one.
+    void rewriteKeepsUnchangedValues_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        PropertyListDictionary contents;
+        for (int i = 0; i < 20; ++i)
+            contents.insert(QString::fromLatin1(bplisttest::topLevelKeyText(i)),
+                            PropertyListValue::fromArray({str("10.0.0." + QString::number(i))}));
+        PropertyListDictionary changed = contents;
+        changed.insert(QString::fromLatin1(bplisttest::topLevelKeyText(1)), PropertyListValue::fromArray({str("x")}));
+        QTest::newRow("xml") << xmlOf(contents) << xmlOf(changed);
+        const QByteArray binary = bplisttest::topLevelFile({.entries = 20});
+        QTest::newRow("binary") << binary
+                                << QByteArray(binary).replace(QByteArray(1, '\x58') + "10.0.0.1",
+                                                              QByteArray(1, '\x58') + "10.0.0.9");
+    }
+
+    void rewriteKeepsUnchangedValues()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QVERIFY(writeBytes(path, before));
+        QVERIFY(serve(path));
+        const QString changed = QString::fromLatin1(bplisttest::topLevelKeyText(1));
+        const QString unchanged = QString::fromLatin1(bplisttest::topLevelKeyText(2));
+        const void *kept = engine->value(unchanged).identity();
+        QVERIFY(engine->value(unchanged).unreadDocument());
+        QVERIFY(rewrite(path, after, Rewrite::Rename));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), 1, 5000);
+        QCOMPARE(recorder.lists.first(), QStringList{changed});
+        QCOMPARE(engine->value(unchanged).identity(), kept);
+        QVERIFY(engine->value(unchanged).unreadDocument());
+        QCOMPARE(engine->value(changed), readPropertyList(after, nullptr).value(changed));
+    }
+
     // A bad file rewritten with the same bytes is the same event (one log
     // line); a bad file rewritten with other bytes of the same size is a new
     // one; the last good bytes coming back publish nothing (nothing changed

@@ -128,8 +128,8 @@ bool SnapshotSource::start(StoreEngine &engine, QString *error)
     } else {
         // The first load makes each key's value only when it is first looked
         // at: the store's keys are there at once, and a large snapshot serves
-        // sooner. (A later rewrite compares every value with the one before,
-        // so it reads values whole.)
+        // sooner. (A later rewrite is read the same way; the keys it does not
+        // change keep their values.)
         state = readFile(m_path);
         QString reason;
         if (!contentsOf(m_path, state, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
@@ -176,11 +176,33 @@ void SnapshotSource::reload()
     m_lastRead = std::move(state);
     PropertyListDictionary contents;
     QString reason;
-    if (contentsOf(m_path, m_lastRead, &contents, &reason))
-        publish(contents);
+    if (contentsOf(m_path, m_lastRead, &contents, &reason, PropertyListReading::TopLevelOnUse))
+        publish(keepingUnchanged(contents));
     else
         systemLog(QStringLiteral("Snapshot %1; keeping the last good contents").arg(reason));
     Q_EMIT reloaded();
+}
+
+PropertyListDictionary SnapshotSource::keepingUnchanged(const PropertyListDictionary &fresh) const
+{
+    // Both in key order: one walk. Each pair is compared without keeping
+    // what a comparison makes, so a rewrite of a large file does not leave
+    // every value made twice over.
+    PropertyListDictionary kept;
+    auto old = m_contents.cbegin();
+    for (auto it = fresh.cbegin(); it != fresh.cend(); ++it) {
+        while (old != m_contents.cend() && old.key() < it.key())
+            ++old;
+        if (old != m_contents.cend() && old.key() == it.key() && old.value().equalsWithoutKeeping(it.value())) {
+            kept.insert(kept.cend(), old.key(), old.value());
+            continue;
+        }
+        // Changed or new: made now, its key a string of its own, so that
+        // nothing holds on to what was read.
+        it.value().read();
+        kept.insert(kept.cend(), QString(it.key().constData(), it.key().size()), it.value());
+    }
+    return kept;
 }
 
 bool SnapshotSource::holdsPublished(const QByteArray &bytes) const

@@ -95,6 +95,10 @@ private:
     // unneeded pages were given back: the same bytes everywhere else, and
     // read afresh, the same top-level keys naming the same objects.
     bool holdsPublished(const QByteArray &bytes) const;
+    // A file read again, its values made on use: each key whose value did
+    // not change keeps the value published before (and stays unread); the
+    // others are made now.
+    PropertyListDictionary keepingUnchanged(const PropertyListDictionary &fresh) const;
 
     QString m_path;
     StoreEngine *m_engine = nullptr;

@@ -382,11 +382,8 @@ const PropertyListValue::Data &PropertyListValue::content() const
     return *static_cast<const Deferred *>(h)->content;
 }
 
-void PropertyListValue::read() const
+PropertyListValue PropertyListValue::madeNow(const Deferred *deferred)
 {
-    const Deferred *deferred = unread();
-    if (!deferred)
-        return;
     const DeferredDocument *document = deferred->document;
     PropertyListValue readValue = document->read(document->bytes, deferred->begin, deferred->begin + deferred->length);
     // The reader checked these bytes before deferring them; should they not
@@ -396,6 +393,16 @@ void PropertyListValue::read() const
     Q_ASSERT(promised);
     if (!promised)
         readValue = deferred->kind == Kind::Dictionary ? fromDictionary({}) : fromArray({});
+    return readValue;
+}
+
+void PropertyListValue::read() const
+{
+    const Deferred *deferred = unread();
+    if (!deferred)
+        return;
+    const DeferredDocument *document = deferred->document;
+    const PropertyListValue readValue = madeNow(deferred);
     // The content made is shared, not copied; the document is let go.
     const Data &content = readValue.content();
     content.references.fetch_add(1, std::memory_order_relaxed);
@@ -630,6 +637,19 @@ bool PropertyListValue::operator==(const PropertyListValue &other) const
     case Kind::Date: return date() == other.date();
     default: return content().payload == other.content().payload;
     }
+}
+
+bool PropertyListValue::equalsWithoutKeeping(const PropertyListValue &other) const
+{
+    const Deferred *deferred = unread();
+    const Deferred *otherDeferred = other.unread();
+    if (!deferred && !otherDeferred)
+        return *this == other;
+    if (deferred && otherDeferred && deferred->sameSourceAs(*otherDeferred))
+        return true;
+    if (kind() != other.kind())
+        return false;
+    return (deferred ? madeNow(deferred) : *this) == (otherDeferred ? madeNow(otherDeferred) : other);
 }
 
 PropertyListValue stringArray(const QStringList &strings)

@@ -142,6 +142,10 @@ public:
     // the same numeric value are not equal (the kind differs).
     bool operator==(const PropertyListValue &other) const;
     bool operator!=(const PropertyListValue &other) const { return !(*this == other); }
+    // The same answer, but a value made on first use and not read yet is
+    // made for the comparison alone and stays unread: for comparing many
+    // values once (a whole file read again) without keeping them all made.
+    bool equalsWithoutKeeping(const PropertyListValue &other) const;
 
     // Identity of the shared data (for borrowing checks); null for none. A
     // small integer or a boolean, held in the value itself, has its bits
@@ -157,6 +161,7 @@ private:
     // or a boolean, the value itself held in the tag (no data is made).
     using Reference = SharedReference<SharedCount, &PropertyListValue::destroy, true>;
     static PropertyListValue made(const Header *data);
+    static PropertyListValue madeNow(const Deferred *deferred); // its content, made now (not kept)
     static PropertyListValue immediate(Kind kind, qint64 payload);
     const Header *header() const;   // what d refers to; d must refer to data
     const Data &content() const;    // the content made, read first if deferred
