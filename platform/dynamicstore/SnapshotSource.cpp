@@ -12,6 +12,7 @@
 #include <memory>
 #include <utility>
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 namespace kv {
@@ -176,9 +177,13 @@ void SnapshotSource::reload()
     m_lastRead = std::move(state);
     PropertyListDictionary contents;
     QString reason;
-    if (contentsOf(m_path, m_lastRead, &contents, &reason, PropertyListReading::TopLevelOnUse))
+    if (contentsOf(m_path, m_lastRead, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
         publish(keepingUnchanged(contents));
-    else
+        // What the read made to compare with (the whole file, read afresh)
+        // is let go of now: its memory goes back to the system.
+        contents = {};
+        ::malloc_trim(0);
+    } else
         systemLog(QStringLiteral("Snapshot %1; keeping the last good contents").arg(reason));
     Q_EMIT reloaded();
 }
