@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 namespace kv::store {
@@ -122,8 +123,7 @@ void KeyListEdit::searchAhead(const QStringList &keys)
 std::vector<qsizetype> KeyListEdit::aheadInListOrder() const
 {
     std::vector<qsizetype> order(m_ahead.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = qsizetype(i);
+    std::iota(order.begin(), order.end(), qsizetype(0));
     // Where a key was found orders it against any key found elsewhere; only
     // keys found at the same place (the same key, or keys not listed that
     // would go in there) have their texts compared.

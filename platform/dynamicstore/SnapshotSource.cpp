@@ -170,21 +170,27 @@ void SnapshotSource::reload()
         return;
     watch();
     FileState state = readFile(m_path);
-    if (state == m_lastRead || (state.readable && holdsPublished(state.bytes))) {
+    if (state == m_lastRead) {
         Q_EMIT reloaded();
         return; // the file is as it was when last read: nothing new to say
     }
-    m_lastRead = std::move(state);
     PropertyListDictionary contents;
     QString reason;
-    if (contentsOf(m_path, m_lastRead, &contents, &reason, PropertyListReading::TopLevelOnUse)) {
+    const bool good = contentsOf(m_path, state, &contents, &reason, PropertyListReading::TopLevelOnUse);
+    if (good && holdsPublished(state.bytes, contents)) {
+        Q_EMIT reloaded();
+        return; // the same, where the last read gave pages back
+    }
+    m_lastRead = std::move(state);
+    if (good) {
         publish(keepingUnchanged(contents));
         // What the read made to compare with (the whole file, read afresh)
         // is let go of now: its memory goes back to the system.
         contents = {};
         ::malloc_trim(0);
-    } else
+    } else {
         systemLog(QStringLiteral("Snapshot %1; keeping the last good contents").arg(reason));
+    }
     Q_EMIT reloaded();
 }
 
@@ -210,7 +216,7 @@ PropertyListDictionary SnapshotSource::keepingUnchanged(const PropertyListDictio
     return kept;
 }
 
-bool SnapshotSource::holdsPublished(const QByteArray &bytes) const
+bool SnapshotSource::holdsPublished(const QByteArray &bytes, const PropertyListDictionary &fresh) const
 {
     const FileState &last = m_lastRead;
     if (!last.readable || last.released.empty() || bytes.size() != last.bytes.size())
@@ -227,10 +233,8 @@ bool SnapshotSource::holdsPublished(const QByteArray &bytes) const
     // container that is the same object of the file is the same value.
     // What was given back held the keys and the top dictionary: the file read
     // afresh must name the same keys and objects.
-    const PropertyListValue root = readPropertyList(bytes, nullptr, m_path, PropertyListReading::TopLevelOnUse);
-    if (!root.isDictionary() || root.count() != m_contents.size())
+    if (fresh.size() != m_contents.size())
         return false;
-    const PropertyListDictionary &fresh = root.dictionary();
     for (auto i = fresh.cbegin(), j = m_contents.cbegin(); i != fresh.cend(); ++i, ++j) {
         if (i.key() != j.key())
             return false;

@@ -91,10 +91,11 @@ private:
                            QString *error, PropertyListReading reading = PropertyListReading::Whole);
     void watch();
     void publish(const PropertyListDictionary &contents);
-    // Whether `bytes` hold what was published from the last read, whose
-    // unneeded pages were given back: the same bytes everywhere else, and
-    // read afresh, the same top-level keys naming the same objects.
-    bool holdsPublished(const QByteArray &bytes) const;
+    // Whether `bytes`, read afresh into `fresh` (values made on use), hold
+    // what was published from the last read, whose unneeded pages were
+    // given back: the same bytes everywhere else, and the same top-level
+    // keys naming the same objects.
+    bool holdsPublished(const QByteArray &bytes, const PropertyListDictionary &fresh) const;
     // A file read again, its values made on use: each key whose value did
     // not change keeps the value published before (and stays unread); the
     // others are made now.
