@@ -226,7 +226,7 @@ private:
         const quint64 pageSize = quint64(1) << checker.m_pageShift;
         const quintptr begin = quintptr(m_data);
         const quintptr end = begin + m_size;
-        std::vector<std::pair<qsizetype, qsizetype>> &unneeded = document->unneeded;
+        ByteRanges &unneeded = document->unneeded;
         unneeded.clear();
         const quint64 pages = quint64(checker.m_neededPages.size()) * 64;
         for (quint64 page = 0; page < pages; ++page) {

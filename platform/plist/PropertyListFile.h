@@ -50,7 +50,6 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
 // holding the document's bytes reads zeros there afterwards, so call it only
 // when nothing will. Answers the byte ranges given back (none for a document
 // whose every page is still read, such as an XML one).
-using ByteRanges = std::vector<std::pair<qsizetype, qsizetype>>;
 ByteRanges releaseUnneededBytes(const PropertyListDictionary &contents);
 
 // Reads a file with readPropertyList; a file that cannot be read gives an

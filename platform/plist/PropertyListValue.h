@@ -22,6 +22,8 @@ class PropertyListValue;
 // ordering that sorts store keys everywhere in the program.
 using PropertyListDictionary = QMap<QString, PropertyListValue>;
 using PropertyListArray = QList<PropertyListValue>;
+// Byte ranges [begin, end) of a document's bytes.
+using ByteRanges = std::vector<std::pair<qsizetype, qsizetype>>;
 
 // Orders store keys: case-sensitive, UTF-16 code unit by code unit.
 inline bool storeKeyLessThan(const QString &a, const QString &b)
@@ -124,7 +126,7 @@ public:
         // Byte ranges of `bytes`, whole pages of memory, that no value made
         // from the document will read: set by the reader, once, before the
         // values are handed out (see releaseUnneededBytes()).
-        mutable std::vector<std::pair<qsizetype, qsizetype>> unneeded;
+        mutable ByteRanges unneeded;
     };
     static void releaseDocument(const DeferredDocument *document) { delete document; }
     using DocumentReference = SharedReference<DeferredDocument, &PropertyListValue::releaseDocument>;
