@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
+#include <vector>
 
 using kv::PropertyListArray;
 using kv::PropertyListDictionary;
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void depth();
     void deepValueDepthIsIterative();
     void veryDeepValuesAreDestroyedWithoutRecursion();
+    void deferredValuesKeptInBlocks();
 };
 
 void TestPropertyListValue::kinds_data()
@@ -366,6 +369,48 @@ void TestPropertyListValue::veryDeepValuesAreDestroyedWithoutRecursion()
     QCOMPARE(shared.depth(), 200001);
     shared = PropertyListValue();
     QVERIFY(shared.isNone());
+}
+
+void TestPropertyListValue::deferredValuesKeptInBlocks()
+{
+    // Values deferred by the thousand share blocks of memory: each is made
+    // from its own place when used, holds its document until then, and goes
+    // on its own, in any order and on any thread, with the blocks outliving
+    // the maker while a value is left in them (the sanitizers see the rest).
+    const auto read = [](const QByteArray &, qsizetype begin, qsizetype end) {
+        return PropertyListValue::fromArray(
+            {PropertyListValue::fromInteger(begin), PropertyListValue::fromInteger(end)});
+    };
+    const PropertyListValue::DocumentReference document = PropertyListValue::deferredDocument(QByteArray(1, 'x'), read);
+    constexpr int count = 10000; // several blocks
+    std::vector<PropertyListValue> values;
+    {
+        PropertyListValue::DeferredBlocks blocks;
+        for (int i = 0; i < count; ++i) {
+            PropertyListValue value = PropertyListValue::deferred(Kind::Array, 2, document, i % 2, 1, &blocks);
+            if (i % 7 != 0) // every seventh goes at once, while its block is still taken from
+                values.push_back(std::move(value));
+        }
+    }
+    QCOMPARE(document->references.load(), 1 + int(values.size()));
+    int read_ = 0;
+    for (size_t i = 0; i < values.size(); i += 3, ++read_) {
+        QCOMPARE(values[i].depth(), 2);
+        QCOMPARE(values[i].at(0).integer(), values[i].deferredBegin());
+        QCOMPARE(values[i].at(1), num(1));
+    }
+    QCOMPARE(document->references.load(), 1 + int(values.size()) - read_);
+    QCOMPARE(values[1], values[3]); // unread, the same place: equal
+    QVERIFY(values[0] != values[1]);
+
+    std::vector<PropertyListValue> elsewhere;
+    for (size_t i = 0; i < values.size(); i += 2)
+        elsewhere.push_back(std::exchange(values[i], PropertyListValue()));
+    std::thread other([&elsewhere] { elsewhere.clear(); });
+    while (!values.empty())
+        values.pop_back();
+    other.join();
+    QCOMPARE(document->references.load(), 1);
 }
 
 QTEST_MAIN(TestPropertyListValue)

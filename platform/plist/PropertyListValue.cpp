@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <variant>
 
 namespace kv {
@@ -16,7 +18,8 @@ struct PropertyListValue::Header : SharedCount
     // What the header begins: a Data, or a Deferred not read yet or read.
     enum class Form : quint8 { Made, Unread, Read };
     mutable Form form = Form::Made;
-    quint16 deferredDepth = 0; // of a Deferred
+    quint16 deferredDepth : 15 = 0; // of a Deferred
+    quint16 inBlock : 1 = 0;        // a Deferred kept in DeferredBlocks
 };
 
 struct PropertyListValue::Data : Header
@@ -29,7 +32,8 @@ struct PropertyListValue::Data : Header
 };
 
 // The content of a value made by deferred(): 24 bytes, so that the many of
-// a large snapshot take a small allocation each. Until it is read, it holds
+// a large snapshot take a small allocation each, or a place in a block of
+// DeferredBlocks. Until it is read, it holds
 // a reference to its document; once read, one to the content made (and the
 // document may go).
 struct PropertyListValue::Deferred : Header
@@ -330,26 +334,81 @@ PropertyListValue::DocumentReference PropertyListValue::deferredDocument(QByteAr
 }
 
 PropertyListValue PropertyListValue::deferred(Kind kind, int depth, const DocumentReference &document, qsizetype begin,
-                                              qsizetype end)
+                                              qsizetype end, DeferredBlocks *blocks)
 {
     Q_ASSERT(kind == Kind::Dictionary || kind == Kind::Array);
     Q_ASSERT(document && begin >= 0 && begin <= end && end <= document->bytes.size());
     Q_ASSERT(end <= qsizetype(std::numeric_limits<quint32>::max()));
     static_assert(sizeof(Deferred) <= 24, "a deferred content takes an allocation of 32 bytes");
-    auto *deferred = new Deferred{{{}, kind, Header::Form::Unread, quint16(std::clamp(depth, 1, 0xffff))},
-                                  {DocumentReference(document).release()},
-                                  quint32(begin),
-                                  quint32(end - begin)};
-    return made(deferred);
+    void *place = blocks ? blocks->take() : ::operator new(sizeof(Deferred));
+    return made(new (place) Deferred{
+        {{}, kind, Header::Form::Unread, quint16(std::clamp(depth, 1, 0x7fff)), quint16(blocks != nullptr)},
+        {DocumentReference(document).release()},
+        quint32(begin),
+        quint32(end - begin)});
+}
+
+// A block of DeferredBlocks: a count, then places for contents. Blocks are
+// aligned to their size, so a content finds its block from its address.
+struct PropertyListValue::DeferredBlocks::Block
+{
+    static constexpr size_t Bytes = 64 * 1024;
+    static constexpr size_t FirstPlace = 8;
+    static constexpr quint32 Places = quint32((Bytes - FirstPlace) / sizeof(Deferred));
+
+    // Contents alive in the block, plus its places not taken yet and one
+    // while DeferredBlocks takes from it: a count that reaches zero only
+    // once all three have gone, without counting each place taken.
+    std::atomic<quint32> count{Places + 1};
+
+    static Block *of(const Deferred *content)
+    {
+        return reinterpret_cast<Block *>(quintptr(content) & ~quintptr(Bytes - 1));
+    }
+    void *place(quint32 i) { return reinterpret_cast<char *>(this) + FirstPlace + i * sizeof(Deferred); }
+    void release(quint32 n)
+    {
+        if (count.fetch_sub(n, std::memory_order_acq_rel) == n) {
+            this->~Block();
+            std::free(this);
+        }
+    }
+};
+
+PropertyListValue::DeferredBlocks::~DeferredBlocks()
+{
+    if (m_block)
+        m_block->release(Block::Places - m_used + 1);
+}
+
+void *PropertyListValue::DeferredBlocks::take()
+{
+    static_assert(Block::FirstPlace >= sizeof(Block) && Block::FirstPlace % alignof(Deferred) == 0);
+    if (!m_block || m_used == Block::Places) {
+        if (m_block)
+            m_block->release(1);
+        void *memory = std::aligned_alloc(Block::Bytes, Block::Bytes);
+        if (!memory)
+            throw std::bad_alloc();
+        m_block = new (memory) Block;
+        m_used = 0;
+    }
+    return m_block->place(m_used++);
 }
 
 void PropertyListValue::destroy(const SharedCount *data)
 {
     const auto *header = static_cast<const Header *>(data);
-    if (header->form == Header::Form::Made)
+    if (header->form == Header::Form::Made) {
         delete static_cast<const Data *>(header);
-    else
+    } else if (header->inBlock) {
+        const auto *deferred = static_cast<const Deferred *>(header);
+        DeferredBlocks::Block *block = DeferredBlocks::Block::of(deferred);
+        deferred->~Deferred();
+        block->release(1);
+    } else {
         delete static_cast<const Deferred *>(header);
+    }
 }
 
 PropertyListValue PropertyListValue::made(const Header *data)

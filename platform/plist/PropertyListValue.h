@@ -131,8 +131,27 @@ public:
     static void releaseDocument(const DeferredDocument *document) { delete document; }
     using DocumentReference = SharedReference<DeferredDocument, &PropertyListValue::releaseDocument>;
     static DocumentReference deferredDocument(QByteArray bytes, DeferredReader read, bool rangeHoldsValue = true);
+    // Keeps the contents deferred() makes for a reader that defers many
+    // values in blocks of memory shared by the values, each block freed when
+    // the last value kept in it goes, instead of an allocation a value. One
+    // thread at a time makes values with it; the values go anywhere.
+    class DeferredBlocks
+    {
+    public:
+        DeferredBlocks() = default;
+        DeferredBlocks(const DeferredBlocks &) = delete;
+        DeferredBlocks &operator=(const DeferredBlocks &) = delete;
+        ~DeferredBlocks();
+
+    private:
+        friend class PropertyListValue;
+        struct Block;
+        void *take(); // room for one content
+        Block *m_block = nullptr;
+        quint32 m_used = 0; // of the block's places
+    };
     static PropertyListValue deferred(Kind kind, int depth, const DocumentReference &document, qsizetype begin,
-                                      qsizetype end);
+                                      qsizetype end, DeferredBlocks *blocks = nullptr);
     // Makes the content of a value made by deferred() now (else nothing).
     void read() const;
     // The document of a value made by deferred() and not read yet, else null.

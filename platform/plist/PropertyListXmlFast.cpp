@@ -913,7 +913,7 @@ private:
             const char *base = m_document->bytes.constData();
             *out = PropertyListValue::deferred(tag == Tag::Dict ? PropertyListValue::Kind::Dictionary
                                                                 : PropertyListValue::Kind::Array,
-                                               depth, m_document, start - base, m_p - base);
+                                               depth, m_document, start - base, m_p - base, &m_blocks);
             return true;
         }
         if (!needsBuild)
@@ -930,6 +930,7 @@ private:
     }
 
     PropertyListValue::DocumentReference m_document;
+    PropertyListValue::DeferredBlocks m_blocks;
 };
 
 } // namespace
