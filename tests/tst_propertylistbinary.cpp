@@ -688,6 +688,27 @@ void TestPropertyListBinary::membersMadeOnFirstUse_data()
         chain.append(asciiObject("leaf"));
         QTest::newRow("expansion bomb") << underTopDictionary(arrayObject({5}), chain) << false;
     }
+    for (const int tall : {14, 15, 40}) {
+        // Arrays nested `tall` deep around a boolean, met first near the
+        // top, then again at the end of a chain of arrays long enough to put
+        // the boolean at the depth limit, or one past it.
+        for (const int past : {0, 1}) {
+            const int chain = 509 - tall + past;
+            Bplist b;
+            b.refSize = 2;
+            b.add(dictObject({1}, {2}, 2));
+            b.add(asciiObject("m"));
+            const quint64 shared = 4, chainStart = shared + quint64(tall);
+            b.add(arrayObject({shared, chainStart}, 2));
+            b.add("\x09");
+            for (int i = 0; i < tall; ++i)
+                b.add(i + 1 < tall ? arrayObject({shared + quint64(i) + 1}, 2) : arrayObject({3}, 2));
+            for (int i = 0; i < chain; ++i)
+                b.add(arrayObject({i + 1 < chain ? chainStart + quint64(i) + 1 : shared}, 2));
+            QTest::addRow("a shared member %d tall met again %s the depth limit", tall, past ? "past" : "at")
+                << b.build() << !past;
+        }
+    }
     {
         // Members nested exactly as deep as allowed, and one level deeper.
         for (const int levels : {510, 511}) {

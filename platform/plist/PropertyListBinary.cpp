@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -136,20 +137,21 @@ public:
             return readTopLevelOnUseInTwo(document, top);
         startValueChecks();
 
-        PropertyListDictionary dictionary;
+        TopLevelEntries dictionary;
         StringBlocks keyBlocks;
+        PropertyListValue::DeferredBlocks valueBlocks;
         quint64 nodes = 1; // values the dictionary expands to so far
         for (quint64 i = 0; i < top.count; ++i) {
             QString key;
             PropertyListValue value;
-            if (!topLevelKey(top, i, &keyBlocks, &key) || !topLevelValue(top, i, document, &value, &nodes)
-                || !insertTopLevel(dictionary, key, value))
+            if (!topLevelKey(top, i, &keyBlocks, &key) || !topLevelValue(top, i, document, &value, &nodes, &valueBlocks)
+                || !insertTopLevel(dictionary, std::move(key), std::move(value)))
                 return {};
         }
         if (m_failed)
             return {};
         noteUnneededPages(*this, document);
-        return PropertyListValue::fromDictionary(std::move(dictionary));
+        return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
 private:
@@ -258,7 +260,7 @@ private:
     // full and deferred, a scalar made; *nodes adds what it expands to.
     // Needs startValueChecks().
     bool topLevelValue(const ObjectHeader &top, quint64 i, const PropertyListValue::DocumentReference &document,
-                       PropertyListValue *value, quint64 *nodes)
+                       PropertyListValue *value, quint64 *nodes, PropertyListValue::DeferredBlocks *blocks)
     {
         const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
         const quint64 valueRef = bigEndian(valueAt, m_refWidth);
@@ -270,9 +272,9 @@ private:
             int valueHeight = 1;
             if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, &h))
                 return false;
-            *value = PropertyListValue::deferred(h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary
-                                                                          : PropertyListValue::Kind::Array,
-                                                 valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1);
+            *value = PropertyListValue::deferred(
+                h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
+                valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1, blocks);
         } else if (!decodeScalar(h, value)) {
             return false;
         }
@@ -280,15 +282,18 @@ private:
         return *nodes <= m_expansionLimit;
     }
 
+    // The top-level dictionary while it is read: the map a dictionary keeps
+    // (taken over whole at the end), into which keys and values move.
+    using TopLevelEntries = std::map<QString, PropertyListValue>;
+
     // Adds a top-level entry and answers where its value is kept; null for a
-    // key met before (whose value it replaces: the read then fails). Keys
+    // key met before (the read then fails). Keys
     // written in order go in at the end after one comparison, the hint's.
-    static PropertyListValue *insertTopLevel(PropertyListDictionary &dictionary, const QString &key,
-                                             const PropertyListValue &value)
+    static PropertyListValue *insertTopLevel(TopLevelEntries &dictionary, QString &&key, PropertyListValue &&value)
     {
-        const qsizetype before = dictionary.size();
-        const auto at = dictionary.insert(dictionary.cend(), key, value);
-        return dictionary.size() != before ? &at.value() : nullptr;
+        const size_t before = dictionary.size();
+        const auto at = dictionary.emplace_hint(dictionary.cend(), std::move(key), std::move(value));
+        return dictionary.size() != before ? &at->second : nullptr;
     }
 
     // readTopLevelOnUse() on two threads. A second thread checks and makes
@@ -314,9 +319,10 @@ private:
         std::thread helperThread([&] {
             StringBlocks keyBlocks;
             helper.startValueChecks();
+            PropertyListValue::DeferredBlocks valueBlocks;
             quint64 nodes = 1;
             for (size_t i = 0; i < count && !failed.load(std::memory_order_relaxed); ++i) {
-                if (!helper.topLevelValue(top, i, document, &values[i], &nodes)) {
+                if (!helper.topLevelValue(top, i, document, &values[i], &nodes, &valueBlocks)) {
                     failed = true;
                     return;
                 }
@@ -339,7 +345,7 @@ private:
             }
         });
 
-        PropertyListDictionary dictionary;
+        TopLevelEntries dictionary;
         StringBlocks keyBlocks;
         std::vector<PropertyListValue *> places(count);
         std::vector<QString> chunk;
@@ -363,7 +369,7 @@ private:
                 }
             }
             for (size_t k = 0; k < chunk.size() && !failed; ++k, ++madeHere) {
-                if (!(places[madeHere] = insertTopLevel(dictionary, chunk[k], {})))
+                if (!(places[madeHere] = insertTopLevel(dictionary, std::move(chunk[k]), {})))
                     failed = true;
             }
         }
@@ -374,10 +380,10 @@ private:
         for (size_t i = 0; i < madeHere; ++i)
             *places[i] = std::move(values[i]);
         for (size_t i = madeHere; i < count; ++i) {
-            if (!insertTopLevel(dictionary, keysFromBack[count - 1 - i], values[i]))
+            if (!insertTopLevel(dictionary, std::move(keysFromBack[count - 1 - i]), std::move(values[i])))
                 return {};
         }
-        return PropertyListValue::fromDictionary(std::move(dictionary));
+        return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
     struct Frame
@@ -835,8 +841,8 @@ private:
     // document to the whole reader, which finds the same fault and names it.
 
     enum CheckMark : uchar { CheckUnseen, CheckOpen, CheckDone };
-    // Eight bytes an object: a file of 512 MiB holds under 2^29 objects, so
-    // the expansion limit and any count capped at it fit in 32 bits.
+    // A file of 512 MiB holds under 2^29 objects, so the expansion limit and
+    // any count capped at it fit in 32 bits.
     struct CheckState
     {
         quint32 nodes = 0;
@@ -844,6 +850,20 @@ private:
         CheckMark mark = CheckUnseen;
         bool isString = false; // a string, checked (CheckDone)
     };
+
+    // A CheckState in the two bytes an object of m_checks: the mark (bits 0
+    // and 1), isString (bit 2), the height (bits 3 to 6) and the nodes (bits
+    // 7 to 15). A done object whose figures do not fit (a height of 0, which
+    // no done object has) keeps them in m_largeFigures.
+    static constexpr quint32 PackedHeights = 16, PackedNodes = 512;
+    static bool fitsPacked(const CheckState &state)
+    {
+        return state.mark != CheckDone || (state.height < PackedHeights && state.nodes < PackedNodes);
+    }
+    static quint16 packed(const CheckState &state, bool fits)
+    {
+        return quint16(state.mark | (state.isString << 2) | (fits ? (state.height << 3) | (state.nodes << 7) : 0));
+    }
 
     // A container being checked by checkObject().
     struct CheckFrame
@@ -858,16 +878,27 @@ private:
 
     CheckState checkState(quint64 ref) const
     {
-        if (!m_checks.empty())
-            return m_checks[ref];
-        return m_checkHash.value(ref);
+        if (m_checks.empty())
+            return m_checkHash.value(ref);
+        const quint16 bits = m_checks[ref];
+        CheckState state{quint32(bits >> 7), quint16((bits >> 3) & 15), CheckMark(bits & 3), bool(bits & 4)};
+        if (state.mark == CheckDone && state.height == 0) {
+            const std::pair<quint32, quint16> figures = m_largeFigures.value(ref);
+            state.nodes = figures.first;
+            state.height = figures.second;
+        }
+        return state;
     }
     void setCheck(quint64 ref, CheckState state)
     {
-        if (!m_checks.empty())
-            m_checks[ref] = state;
-        else
+        if (m_checks.empty()) {
             m_checkHash.insert(ref, state);
+            return;
+        }
+        const bool fits = fitsPacked(state);
+        m_checks[ref] = packed(state, fits);
+        if (!fits)
+            m_largeFigures.insert(ref, {state.nodes, state.height});
     }
 
     // Whether a scalar object decodes (as decodeScalar would).
@@ -976,17 +1007,39 @@ private:
         return true;
     }
 
+    // Whether a scalar is checked without keeping its state: one whose check
+    // costs little and the same each time (a date is made to be checked, and
+    // a long ASCII string read through).
+    static bool checkedInPlace(const ObjectHeader &h)
+    {
+        switch (h.type) {
+        case TypeSimple:
+        case TypeInteger:
+        case TypeReal:
+        case TypeData:
+        case TypeUtf16String: return true;
+        case TypeAsciiString: return h.count <= 64;
+        default: return false;
+        }
+    }
+
+    // Whether the dictionary refers to the very key objects of the last
+    // dictionary whose keys were checked and found distinct (dictionaries of
+    // one shape often do): its keys are then strings and distinct too.
+    bool sameKeysAsLastDistinct(const ObjectHeader &dictionary) const
+    {
+        return dictionary.count > 1 && dictionary.count == m_lastDistinctCount
+               && std::memcmp(m_data + dictionary.payload, m_data + m_lastDistinctKeys,
+                              dictionary.count * quint64(m_refWidth))
+                      == 0;
+    }
+
     // Whether the dictionary's keys (checked already) hold no two equal ones.
     bool keysDistinct(const ObjectHeader &dictionary)
     {
         const quint64 count = dictionary.count;
         const auto keyRef = [&](quint64 i) { return bigEndian(dictionary.payload + i * m_refWidth, m_refWidth); };
-        // Dictionaries of one shape often refer to the very same key
-        // objects: the same references as the last dictionary found
-        // distinct are distinct.
-        const quint64 refBytes = count * quint64(m_refWidth);
-        if (count > 1 && count == m_lastDistinctCount
-            && std::memcmp(m_data + dictionary.payload, m_data + m_lastDistinctKeys, refBytes) == 0)
+        if (sameKeysAsLastDistinct(dictionary))
             return true;
         const auto remember = [&] {
             m_lastDistinctCount = count;
@@ -1037,6 +1090,21 @@ private:
             *opened = false;
             if (r >= m_objectCount)
                 return false;
+            ObjectHeader h;
+            if (header && r == ref)
+                h = *header;
+            else if (!readHeader(r, 0, &h))
+                return false;
+            if (checkedInPlace(h)) {
+                // Checked again each time it is met: cheaper than keeping
+                // its state, at a cost that does not grow with the file.
+                if (d > PropertyListMaximumDepth || !scalarDecodes(h))
+                    return false;
+                markNeeded(h);
+                *n = 1;
+                *hgt = 1;
+                return true;
+            }
             const CheckState state = checkState(r);
             if (state.mark == CheckOpen)
                 return false; // it contains itself
@@ -1045,12 +1113,7 @@ private:
                 *hgt = state.height;
                 return d - 1 + *hgt <= PropertyListMaximumDepth;
             }
-            ObjectHeader h;
             if (d > PropertyListMaximumDepth)
-                return false;
-            if (header && r == ref)
-                h = *header;
-            else if (!readHeader(r, 0, &h))
                 return false;
             if (!isContainer(h)) {
                 if (!scalarDecodes(h))
@@ -1061,7 +1124,7 @@ private:
                 *hgt = 1;
                 return true;
             }
-            if (h.type == TypeDictionary) {
+            if (h.type == TypeDictionary && !(d < PropertyListMaximumDepth && sameKeysAsLastDistinct(h))) {
                 for (quint64 i = 0; i < h.count; ++i) {
                     if (!checkKey(bigEndian(h.payload + i * m_refWidth, m_refWidth), d + 1))
                         return false;
@@ -1146,8 +1209,9 @@ private:
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
     quint64 m_lastDistinctKeys = 0;
-    std::vector<CheckState> m_checks;       // objects checked so far, by number
-    QHash<quint64, CheckState> m_checkHash; // the same, for files with very many objects
+    std::vector<quint16> m_checks;                              // objects checked so far, by number, packed()
+    QHash<quint64, std::pair<quint32, quint16>> m_largeFigures; // nodes and height too large to pack
+    QHash<quint64, CheckState> m_checkHash;                     // the objects checked, for files with very many objects
 };
 
 // Makes a value deferred by readTopLevelOnUse: object `begin` of the document.
