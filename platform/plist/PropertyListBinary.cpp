@@ -287,8 +287,8 @@ private:
     using TopLevelEntries = std::map<QString, PropertyListValue>;
 
     // Adds a top-level entry and answers where its value is kept; null for a
-    // key met before (the read then fails). Keys
-    // written in order go in at the end after one comparison, the hint's.
+    // key met before (the read then fails). Keys written in order go in at
+    // the end after one comparison, the hint's.
     static PropertyListValue *insertTopLevel(TopLevelEntries &dictionary, QString &&key, PropertyListValue &&value)
     {
         const size_t before = dictionary.size();
@@ -1039,8 +1039,6 @@ private:
     {
         const quint64 count = dictionary.count;
         const auto keyRef = [&](quint64 i) { return bigEndian(dictionary.payload + i * m_refWidth, m_refWidth); };
-        if (sameKeysAsLastDistinct(dictionary))
-            return true;
         const auto remember = [&] {
             m_lastDistinctCount = count;
             m_lastDistinctKeys = dictionary.payload;
@@ -1095,17 +1093,10 @@ private:
                 h = *header;
             else if (!readHeader(r, 0, &h))
                 return false;
-            if (checkedInPlace(h)) {
-                // Checked again each time it is met: cheaper than keeping
-                // its state, at a cost that does not grow with the file.
-                if (d > PropertyListMaximumDepth || !scalarDecodes(h))
-                    return false;
-                markNeeded(h);
-                *n = 1;
-                *hgt = 1;
-                return true;
-            }
-            const CheckState state = checkState(r);
+            // A scalar checked in place is checked again each time it is
+            // met, as if unseen: cheaper than keeping its state.
+            const bool kept = !checkedInPlace(h);
+            const CheckState state = kept ? checkState(r) : CheckState{};
             if (state.mark == CheckOpen)
                 return false; // it contains itself
             if (state.mark == CheckDone) {
@@ -1118,12 +1109,15 @@ private:
             if (!isContainer(h)) {
                 if (!scalarDecodes(h))
                     return false;
-                setCheck(r, {1, 1, CheckDone, isString(h)});
+                if (kept)
+                    setCheck(r, {1, 1, CheckDone, isString(h)});
                 markNeeded(h);
                 *n = 1;
                 *hgt = 1;
                 return true;
             }
+            // Keys shared with the last dictionary found distinct are
+            // strings and distinct already, where a level below is allowed.
             if (h.type == TypeDictionary && !(d < PropertyListMaximumDepth && sameKeysAsLastDistinct(h))) {
                 for (quint64 i = 0; i < h.count; ++i) {
                     if (!checkKey(bigEndian(h.payload + i * m_refWidth, m_refWidth), d + 1))
