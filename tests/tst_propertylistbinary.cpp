@@ -399,6 +399,16 @@ void TestPropertyListBinary::rejects_data()
         << single(QByteArray("\xa5\x00", 2))
         << "byte offset 8: an object of 5 elements does not fit before the offset table at byte 10";
     {
+        // 2^62 + 1 entries of 4 bytes: a size past 2^64, which must not wrap
+        // round to the 4 bytes there are.
+        Bplist b;
+        b.refSize = 2;
+        b.add(QByteArray("\xdf\x13\x40\0\0\0\0\0\0\x01\0\0\0\0", 14));
+        QTest::newRow("dictionary count overflow") << b.build()
+                                                   << "byte offset 8: an object of 4611686018427387905 entries does "
+                                                      "not fit before the offset table at byte 22";
+    }
+    {
         Bplist b;
         b.add(arrayObject({0}));
         QTest::newRow("array contains itself") << b.build() << "byte offset 8: object 0 contains itself";
@@ -779,7 +789,17 @@ void TestPropertyListBinary::corruptedMembersReadAlike()
 namespace {
 
 // What entry `at` of a large top-level dictionary is made into.
-enum class Fault { None, KeyTwice, KeyOutOfOrder, KeyNotString, ValueHoldingTop, ValueHoldingItself, BadScalar };
+enum class Fault {
+    None,
+    KeyTwice,
+    KeyOutOfOrder,
+    KeyNotString,
+    KeyNotAscii,
+    KeyInUtf16,
+    ValueHoldingTop,
+    ValueHoldingItself,
+    BadScalar
+};
 
 // A top-level dictionary of `entries` entries (keys "k00000" on, values by
 // turns a dictionary, an array and an integer, sharing their keys and
@@ -799,6 +819,10 @@ QByteArray largeTopLevel(int entries, int at, Fault fault)
             keys.append(keys.last());
         else if (faulty && fault == Fault::KeyNotString)
             keys.append(element);
+        else if (faulty && fault == Fault::KeyNotAscii)
+            keys.append(b.add(asciiObject(QByteArray("k\xe9") + QByteArray::number(i))));
+        else if (faulty && fault == Fault::KeyInUtf16)
+            keys.append(b.add(utf16Object(QStringLiteral("k%1\u00e9").arg(i, 5, 10, QLatin1Char('0')))));
         else if (faulty && fault == Fault::KeyOutOfOrder)
             keys.append(b.add(asciiObject("a" + QByteArray::number(i))));
         else
@@ -833,17 +857,21 @@ void TestPropertyListBinary::largeTopLevelReadsAlike_data()
     constexpr int entries = 6000;
     QTest::newRow("no fault") << largeTopLevel(entries, -1, Fault::None) << true;
     QTest::newRow("a key out of order") << largeTopLevel(entries, entries / 2, Fault::KeyOutOfOrder) << true;
+    // Keys are made in chunks of 1024, by either thread.
+    for (const int at : {1023, 1024, entries - 1})
+        QTest::addRow("a key in UTF-16, entry %d", at) << largeTopLevel(entries, at, Fault::KeyInUtf16) << true;
     const struct
     {
         const char *name;
         Fault fault;
     } faults[] = {{"a key twice", Fault::KeyTwice},
+                  {"a key with a byte above 0x7f", Fault::KeyNotAscii},
                   {"a key not a string", Fault::KeyNotString},
                   {"a value holding the top dictionary", Fault::ValueHoldingTop},
                   {"a value holding itself", Fault::ValueHoldingItself},
                   {"a bad scalar value", Fault::BadScalar}};
     for (const auto &f : faults) {
-        for (const int at : {f.fault == Fault::KeyTwice ? 1 : 0, entries / 2, entries - 1})
+        for (const int at : {f.fault == Fault::KeyTwice ? 1 : 0, 1024, entries / 2, entries - 1})
             QTest::addRow("%s, entry %d", f.name, at) << largeTopLevel(entries, at, f.fault) << false;
     }
 }

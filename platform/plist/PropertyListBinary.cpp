@@ -25,7 +25,6 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -250,10 +249,20 @@ private:
     {
         const quint64 keyAt = top.payload + i * m_refWidth;
         ObjectHeader h;
-        if (!readHeader(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h) || !scalarDecodes(h))
+        if (!readHeader(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h))
             return false;
-        *key = blocks->make(qsizetype(h.count), [&](char16_t *out) { writeText(h, out); });
-        return true;
+        // An ASCII key is checked as it is written (one pass over it).
+        uchar bits = 0;
+        *key = blocks->make(qsizetype(h.count), [&](char16_t *out) {
+            if (h.type != TypeAsciiString)
+                return writeText(h, out);
+            const uchar *in = m_data + h.payload;
+            for (quint64 i = 0; i < h.count; ++i) {
+                out[i] = in[i];
+                bits |= in[i];
+            }
+        });
+        return bits < 0x80;
     }
 
     // Entry i's value of the top-level dictionary: a container checked in
@@ -270,7 +279,7 @@ private:
         quint64 valueNodes = 1;
         if (isContainer(h)) {
             int valueHeight = 1;
-            if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, &h))
+            if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, h))
                 return false;
             *value = PropertyListValue::deferred(
                 h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
@@ -297,10 +306,13 @@ private:
     }
 
     // readTopLevelOnUse() on two threads. A second thread checks and makes
-    // the values, with a reader of its own, while this one makes the keys
-    // from the first entry on and puts them in the dictionary. Its values
-    // done, the second thread makes keys from the last entry back, until the
-    // two meet. The first to fail stops the other.
+    // the values, with a reader of its own, while this one makes keys and
+    // puts them in the dictionary in order. Keys are made a chunk at a time
+    // by whichever thread claims the chunk first: this one claims the next
+    // chunk whenever the one it is to put in next is not made yet, the
+    // second thread from when its values are done. A value made before its
+    // key goes in moves in with it; the rest are put in place at the end.
+    // The first to fail stops the other.
     PropertyListValue readTopLevelOnUseInTwo(const PropertyListValue::DocumentReference &document,
                                              const ObjectHeader &top)
     {
@@ -309,80 +321,91 @@ private:
             return {};
         const size_t count = size_t(top.count);
         std::vector<PropertyListValue> values(count);
-        std::vector<QString> keysFromBack; // the keys the second thread made, the last first
+        std::atomic<size_t> valuesMade = 0; // values [0, valuesMade) are made
         std::atomic<bool> failed = false;
-        // Entries whose keys are still to make: [front, back), taken a chunk
-        // at a time from either end.
         constexpr size_t Chunk = 1024;
-        std::mutex claiming;
-        size_t front = 0, back = count;
+        struct KeyChunk
+        {
+            std::vector<QString> keys;
+            std::atomic<bool> made = false;
+        };
+        std::vector<KeyChunk> chunks((count + Chunk - 1) / Chunk);
+        std::atomic<size_t> unclaimed = 0; // the first chunk nobody has claimed
+        // Makes chunk c's keys with `reader`; false when one would not read.
+        const auto makeChunk = [&](BinaryReader &reader, size_t c, StringBlocks *blocks) {
+            std::vector<QString> &keys = chunks[c].keys;
+            const size_t end = std::min(count, (c + 1) * Chunk);
+            keys.reserve(end - c * Chunk);
+            for (size_t i = c * Chunk; i < end; ++i) {
+                if (!reader.topLevelKey(top, i, blocks, &keys.emplace_back()))
+                    return false;
+            }
+            chunks[c].made.store(true, std::memory_order_release);
+            return true;
+        };
         std::thread helperThread([&] {
-            StringBlocks keyBlocks;
             helper.startValueChecks();
             PropertyListValue::DeferredBlocks valueBlocks;
             quint64 nodes = 1;
-            for (size_t i = 0; i < count && !failed.load(std::memory_order_relaxed); ++i) {
-                if (!helper.topLevelValue(top, i, document, &values[i], &nodes, &valueBlocks)) {
+            for (size_t i = 0; i < count; ++i) {
+                if (failed.load(std::memory_order_relaxed)
+                    || !helper.topLevelValue(top, i, document, &values[i], &nodes, &valueBlocks)) {
                     failed = true;
                     return;
                 }
+                if (i % 256 == 255)
+                    valuesMade.store(i + 1, std::memory_order_release);
             }
-            while (!failed.load(std::memory_order_relaxed)) {
-                size_t begin, end;
-                {
-                    const std::lock_guard lock(claiming);
-                    end = back;
-                    begin = back = std::max(front, back - std::min(back, Chunk));
-                }
-                if (begin == end)
-                    return;
-                for (size_t i = end; i-- > begin;) {
-                    if (!helper.topLevelKey(top, i, &keyBlocks, &keysFromBack.emplace_back())) {
-                        failed = true;
-                        return;
-                    }
-                }
+            valuesMade.store(count, std::memory_order_release);
+            StringBlocks keyBlocks;
+            for (size_t c; !failed.load(std::memory_order_relaxed)
+                           && (c = unclaimed.fetch_add(1, std::memory_order_relaxed)) < chunks.size();) {
+                if (!makeChunk(helper, c, &keyBlocks))
+                    failed = true;
             }
         });
 
         TopLevelEntries dictionary;
         StringBlocks keyBlocks;
-        std::vector<PropertyListValue *> places(count);
-        std::vector<QString> chunk;
-        chunk.reserve(Chunk);
-        size_t madeHere = 0; // keys [0, madeHere) were made here
-        while (!failed.load(std::memory_order_relaxed)) {
-            {
-                const std::lock_guard lock(claiming);
-                front = std::min(back, front + Chunk);
-                if (front == madeHere)
-                    break;
+        std::vector<std::pair<size_t, PropertyListValue *>> late; // entries in before their values were made
+        size_t made = 0;                                          // values known to be made
+        for (size_t c = 0; c < chunks.size() && !failed.load(std::memory_order_relaxed);) {
+            if (!chunks[c].made.load(std::memory_order_acquire)) {
+                const size_t claimed = unclaimed.fetch_add(1, std::memory_order_relaxed);
+                if (claimed < chunks.size()) {
+                    if (!makeChunk(*this, claimed, &keyBlocks))
+                        failed = true;
+                } else {
+                    std::this_thread::yield(); // the second thread is making chunk c
+                }
+                continue;
             }
-            // The chunk's keys are made before they go in, so that the
+            // The chunk's keys were made before they go in, so that the
             // dictionary's nodes lie together (a walk through the keys then
             // reads memory in order).
-            chunk.clear();
-            for (size_t i = madeHere; i < front; ++i) {
-                if (!topLevelKey(top, i, &keyBlocks, &chunk.emplace_back())) {
+            std::vector<QString> keys = std::move(chunks[c].keys);
+            const size_t first = c * Chunk;
+            if (made < first + keys.size())
+                made = valuesMade.load(std::memory_order_acquire);
+            for (size_t k = 0; k < keys.size(); ++k) {
+                const size_t i = first + k;
+                PropertyListValue *const place = insertTopLevel(dictionary, std::move(keys[k]),
+                                                                i < made ? std::move(values[i]) : PropertyListValue());
+                if (!place) {
                     failed = true;
                     break;
                 }
+                if (i >= made)
+                    late.emplace_back(i, place);
             }
-            for (size_t k = 0; k < chunk.size() && !failed; ++k, ++madeHere) {
-                if (!(places[madeHere] = insertTopLevel(dictionary, std::move(chunk[k]), {})))
-                    failed = true;
-            }
+            ++c;
         }
         helperThread.join();
         if (failed || m_failed || helper.m_failed)
             return {};
         noteUnneededPages(helper, document);
-        for (size_t i = 0; i < madeHere; ++i)
-            *places[i] = std::move(values[i]);
-        for (size_t i = madeHere; i < count; ++i) {
-            if (!insertTopLevel(dictionary, std::move(keysFromBack[count - 1 - i]), std::move(values[i])))
-                return {};
-        }
+        for (const auto &[i, place] : late)
+            *place = std::move(values[i]);
         return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
@@ -400,6 +423,14 @@ private:
         quint64 nodes = 1;
         int height = 1;
     };
+
+    // fail() with a message made only when it is needed, out of the way of
+    // the checks that pass (a hot path then stays small).
+    template<typename Message>
+    [[gnu::cold, gnu::noinline]] bool failWith(quint64 offset, Message &&message)
+    {
+        return fail(offset, message());
+    }
 
     bool fail(quint64 offset, const QString &what)
     {
@@ -482,17 +513,21 @@ private:
     bool readHeader(quint64 ref, quint64 from, ObjectHeader *h)
     {
         if (ref >= m_objectCount)
-            return fail(
-                from,
-                QStringLiteral("reference to object %1, but there are only %2 objects").arg(ref).arg(m_objectCount));
+            return failWith(from, [&] {
+                return QStringLiteral("reference to object %1, but there are only %2 objects")
+                    .arg(ref)
+                    .arg(m_objectCount);
+            });
         const quint64 entry = m_tableOffset + ref * m_offsetWidth; // fits: checked in readTrailer
         const quint64 offset = bigEndian(entry, m_offsetWidth);
         if (offset < headerSize || offset >= m_tableOffset)
-            return fail(entry, QStringLiteral("object %1 is said to start at byte %2, outside the object area "
-                                              "(bytes 8 to %3)")
-                                   .arg(ref)
-                                   .arg(offset)
-                                   .arg(m_tableOffset - 1));
+            return failWith(entry, [&] {
+                return QStringLiteral("object %1 is said to start at byte %2, outside the object area "
+                                      "(bytes 8 to %3)")
+                    .arg(ref)
+                    .arg(offset)
+                    .arg(m_tableOffset - 1);
+            });
         h->offset = offset;
         const uchar marker = m_data[offset];
         h->type = marker >> 4;
@@ -512,37 +547,46 @@ private:
         if (h->info == 0xf) {
             // The count is an integer object right after the marker.
             if (offset + 2 > m_tableOffset)
-                return fail(offset + 1, QStringLiteral("the object's size is cut off"));
+                return failWith(offset + 1, [&] { return QStringLiteral("the object's size is cut off"); });
             const uchar countMarker = m_data[offset + 1];
             if ((countMarker >> 4) != TypeInteger || (countMarker & 0xf) > 3)
-                return fail(offset + 1, QStringLiteral("expected an integer giving the object's size, found marker "
-                                                       "0x%1")
-                                            .arg(countMarker, 2, 16, QLatin1Char('0')));
+                return failWith(offset + 1, [&] {
+                    return QStringLiteral("expected an integer giving the object's size, found marker "
+                                          "0x%1")
+                        .arg(countMarker, 2, 16, QLatin1Char('0'));
+                });
             const int width = 1 << (countMarker & 0xf);
             if (offset + 2 + quint64(width) > m_tableOffset)
-                return fail(offset + 1, QStringLiteral("the object's size is cut off"));
+                return failWith(offset + 1, [&] { return QStringLiteral("the object's size is cut off"); });
             h->count = bigEndian(offset + 2, width);
             if (width == 8 && h->count > quint64(std::numeric_limits<qint64>::max()))
-                return fail(offset + 2, QStringLiteral("the object's size is negative"));
+                return failWith(offset + 2, [&] { return QStringLiteral("the object's size is negative"); });
             h->payload = offset + 2 + quint64(width);
         }
-        if (h->count > (m_tableOffset - h->payload) / unit)
-            return fail(offset, QStringLiteral("an object of %1 %2 does not fit before the offset table at byte %3")
-                                    .arg(h->count)
-                                    .arg(h->type == TypeArray         ? QStringLiteral("elements")
-                                         : h->type == TypeDictionary  ? QStringLiteral("entries")
-                                         : h->type == TypeUtf16String ? QStringLiteral("characters")
-                                                                      : QStringLiteral("bytes"))
-                                    .arg(m_tableOffset));
+        // count * unit beyond the bytes left (a product: cheaper than a
+        // division, for a check made for nearly every object).
+        quint64 bytes;
+        if (__builtin_mul_overflow(h->count, unit, &bytes) || bytes > m_tableOffset - h->payload)
+            return failWith(offset, [&] {
+                return QStringLiteral("an object of %1 %2 does not fit before the offset table at byte %3")
+                    .arg(h->count)
+                    .arg(h->type == TypeArray         ? QStringLiteral("elements")
+                         : h->type == TypeDictionary  ? QStringLiteral("entries")
+                         : h->type == TypeUtf16String ? QStringLiteral("characters")
+                                                      : QStringLiteral("bytes"))
+                    .arg(m_tableOffset);
+            });
         return true;
     }
 
     bool needBytes(const ObjectHeader &h, quint64 bytes)
     {
         if (bytes > m_tableOffset - h.payload)
-            return fail(h.offset, QStringLiteral("the object's %1 bytes run past the offset table at byte %2")
-                                      .arg(bytes)
-                                      .arg(m_tableOffset));
+            return failWith(h.offset, [&] {
+                return QStringLiteral("the object's %1 bytes run past the offset table at byte %2")
+                    .arg(bytes)
+                    .arg(m_tableOffset);
+            });
         return true;
     }
 
@@ -1074,25 +1118,19 @@ private:
 
     // Whether object `ref`, at `depth`, decodes with all it holds; how many
     // values it expands to and its depth() land in *nodes and *height.
-    // `header` is ref's header when the caller has read it already.
-    bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height, const ObjectHeader *header = nullptr)
+    // `header` is ref's header, which the caller has read.
+    bool checkObject(quint64 ref, int depth, quint64 *nodes, int *height, const ObjectHeader &header)
     {
         // The containers being checked, innermost last: kept from call to
         // call (a check of each member of a large file would otherwise
         // allocate a stack of its own).
         std::vector<CheckFrame> &stack = m_checkStack;
         stack.clear();
-        // Visits object `r` at depth `d`: done at once (scalars, objects
-        // checked before) with its figures in *n and *hgt, or opened.
-        const auto visit = [&](quint64 r, int d, quint64 *n, int *hgt, bool *opened) {
+        // Visits object `r`, whose header is `h`, at depth `d`: done at once
+        // (scalars, objects checked before) with its figures in *n and
+        // *hgt, or opened.
+        const auto visit = [&](quint64 r, const ObjectHeader &h, int d, quint64 *n, int *hgt, bool *opened) {
             *opened = false;
-            if (r >= m_objectCount)
-                return false;
-            ObjectHeader h;
-            if (header && r == ref)
-                h = *header;
-            else if (!readHeader(r, 0, &h))
-                return false;
             // A scalar checked in place is checked again each time it is
             // met, as if unseen: cheaper than keeping its state.
             const bool kept = !checkedInPlace(h);
@@ -1134,7 +1172,7 @@ private:
         };
 
         bool opened = false;
-        if (!visit(ref, depth, nodes, height, &opened))
+        if (!visit(ref, header, depth, nodes, height, &opened))
             return false;
         while (opened && !stack.empty()) {
             CheckFrame &frame = stack.back();
@@ -1160,14 +1198,25 @@ private:
             const quint64 valueAt =
                 frame.h.payload
                 + (frame.h.type == TypeDictionary ? frame.h.count + frame.next : frame.next) * m_refWidth;
-            quint64 childNodes = 0;
-            int childHeight = 0;
-            bool childOpened = false;
+            const quint64 childRef = bigEndian(valueAt, m_refWidth);
             const int childDepth = frame.depth + 1;
-            if (!visit(bigEndian(valueAt, m_refWidth), childDepth, &childNodes, &childHeight, &childOpened))
+            ObjectHeader child;
+            if (childRef >= m_objectCount || !readHeader(childRef, 0, &child))
                 return false;
-            if (childOpened)
-                continue;
+            quint64 childNodes = 1;
+            int childHeight = 1;
+            if (checkedInPlace(child)) {
+                // Most members are such scalars: checked here, without a visit.
+                if (childDepth > PropertyListMaximumDepth || !scalarDecodes(child))
+                    return false;
+                markNeeded(child);
+            } else {
+                bool childOpened = false;
+                if (!visit(childRef, child, childDepth, &childNodes, &childHeight, &childOpened))
+                    return false;
+                if (childOpened)
+                    continue;
+            }
             CheckFrame &top = stack.back();
             top.nodes = childNodes > m_expansionLimit - top.nodes ? m_expansionLimit + 1 : top.nodes + childNodes;
             if (top.nodes > m_expansionLimit)
