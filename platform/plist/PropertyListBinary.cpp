@@ -187,7 +187,7 @@ private:
         m_neededPages.assign(size_t((pages + 63) / 64), 0);
     }
 
-    void markNeeded(quint64 begin, quint64 end)
+    [[gnu::always_inline]] void markNeeded(quint64 begin, quint64 end)
     {
         if (m_neededPages.empty() || begin >= end)
             return;
@@ -199,7 +199,7 @@ private:
     }
 
     // Marks the bytes of object `h` (checked: its size is known to fit).
-    void markNeeded(const ObjectHeader &h)
+    [[gnu::always_inline]] void markNeeded(const ObjectHeader &h)
     {
         quint64 end = h.payload;
         switch (h.type) {
@@ -249,7 +249,7 @@ private:
     {
         const quint64 keyAt = top.payload + i * m_refWidth;
         ObjectHeader h;
-        if (!readHeader(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h))
+        if (!readHeaderInline(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h))
             return false;
         // An ASCII key is checked as it is written (one pass over it).
         uchar bits = 0;
@@ -274,7 +274,7 @@ private:
         const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
         const quint64 valueRef = bigEndian(valueAt, m_refWidth);
         ObjectHeader h;
-        if (valueRef >= m_objectCount || !readHeader(valueRef, valueAt, &h))
+        if (valueRef >= m_objectCount || !readHeaderInline(valueRef, valueAt, &h))
             return false;
         quint64 valueNodes = 1;
         if (isContainer(h)) {
@@ -443,7 +443,7 @@ private:
 
     // Big-endian unsigned integer of 1 to 8 bytes; the caller has checked
     // that the bytes lie inside the input.
-    quint64 bigEndian(quint64 at, int width) const
+    [[gnu::always_inline]] quint64 bigEndian(quint64 at, int width) const
     {
         if (at + 8 <= m_size) {
             // One load of eight bytes (those past the number are inside the
@@ -510,7 +510,10 @@ private:
 
     // The header of object `ref`, read from the offset table; `from` is where
     // the reference was found (for messages).
-    bool readHeader(quint64 ref, quint64 from, ObjectHeader *h)
+    bool readHeader(quint64 ref, quint64 from, ObjectHeader *h) { return readHeaderInline(ref, from, h); }
+
+    // readHeader(), made inline where objects are read one after another.
+    [[gnu::always_inline]] bool readHeaderInline(quint64 ref, quint64 from, ObjectHeader *h)
     {
         if (ref >= m_objectCount)
             return failWith(from, [&] {
@@ -920,29 +923,41 @@ private:
         int height = 1;
     };
 
+    // The state of object `ref`: from the table when it is packed there (the
+    // usual case, inline), else from the hashes (out of line).
     CheckState checkState(quint64 ref) const
+    {
+        if (!m_checks.empty()) {
+            const quint16 bits = m_checks[ref];
+            const CheckState state{quint32(bits >> 7), quint16((bits >> 3) & 15), CheckMark(bits & 3), bool(bits & 4)};
+            if (state.mark != CheckDone || state.height != 0)
+                return state;
+        }
+        return checkStateKeptApart(ref);
+    }
+    [[gnu::noinline]] CheckState checkStateKeptApart(quint64 ref) const
     {
         if (m_checks.empty())
             return m_checkHash.value(ref);
         const quint16 bits = m_checks[ref];
-        CheckState state{quint32(bits >> 7), quint16((bits >> 3) & 15), CheckMark(bits & 3), bool(bits & 4)};
-        if (state.mark == CheckDone && state.height == 0) {
-            const std::pair<quint32, quint16> figures = m_largeFigures.value(ref);
-            state.nodes = figures.first;
-            state.height = figures.second;
-        }
-        return state;
+        const std::pair<quint32, quint16> figures = m_largeFigures.value(ref);
+        return {figures.first, figures.second, CheckMark(bits & 3), bool(bits & 4)};
     }
     void setCheck(quint64 ref, CheckState state)
+    {
+        if (!m_checks.empty() && fitsPacked(state))
+            m_checks[ref] = packed(state, true);
+        else
+            setCheckApart(ref, state);
+    }
+    [[gnu::noinline]] void setCheckApart(quint64 ref, CheckState state)
     {
         if (m_checks.empty()) {
             m_checkHash.insert(ref, state);
             return;
         }
-        const bool fits = fitsPacked(state);
-        m_checks[ref] = packed(state, fits);
-        if (!fits)
-            m_largeFigures.insert(ref, {state.nodes, state.height});
+        m_checks[ref] = packed(state, false);
+        m_largeFigures.insert(ref, {state.nodes, state.height});
     }
 
     // Whether a scalar object decodes (as decodeScalar would).
@@ -1201,7 +1216,7 @@ private:
             const quint64 childRef = bigEndian(valueAt, m_refWidth);
             const int childDepth = frame.depth + 1;
             ObjectHeader child;
-            if (childRef >= m_objectCount || !readHeader(childRef, 0, &child))
+            if (childRef >= m_objectCount || !readHeaderInline(childRef, 0, &child))
                 return false;
             quint64 childNodes = 1;
             int childHeight = 1;
