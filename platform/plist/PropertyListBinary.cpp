@@ -25,6 +25,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -320,7 +321,24 @@ private:
         if (!helper.readTrailer())
             return {};
         const size_t count = size_t(top.count);
-        std::vector<PropertyListValue> values(count);
+        // The values, each made in place by the second thread: their memory
+        // is first written there, while this thread makes keys, not here
+        // before either thread has started (about 1 ms for 200,000 values).
+        struct Values
+        {
+            explicit Values(size_t count)
+                : at(static_cast<PropertyListValue *>(::operator new(count * sizeof(PropertyListValue))))
+            {}
+            ~Values()
+            {
+                std::destroy_n(at, made);
+                ::operator delete(at);
+            }
+            Values(const Values &) = delete;
+            Values &operator=(const Values &) = delete;
+            PropertyListValue *const at;
+            size_t made = 0; // constructed: [0, made), by the second thread
+        } values(count);
         std::atomic<size_t> valuesMade = 0; // values [0, valuesMade) are made
         std::atomic<bool> failed = false;
         constexpr size_t Chunk = 1024;
@@ -348,8 +366,11 @@ private:
             PropertyListValue::DeferredBlocks valueBlocks;
             quint64 nodes = 1;
             for (size_t i = 0; i < count; ++i) {
-                if (failed.load(std::memory_order_relaxed)
-                    || !helper.topLevelValue(top, i, document, &values[i], &nodes, &valueBlocks)) {
+                if (failed.load(std::memory_order_relaxed))
+                    return;
+                new (values.at + i) PropertyListValue();
+                values.made = i + 1;
+                if (!helper.topLevelValue(top, i, document, &values.at[i], &nodes, &valueBlocks)) {
                     failed = true;
                     return;
                 }
@@ -389,8 +410,8 @@ private:
                 made = valuesMade.load(std::memory_order_acquire);
             for (size_t k = 0; k < keys.size(); ++k) {
                 const size_t i = first + k;
-                PropertyListValue *const place = insertTopLevel(dictionary, std::move(keys[k]),
-                                                                i < made ? std::move(values[i]) : PropertyListValue());
+                PropertyListValue *const place = insertTopLevel(
+                    dictionary, std::move(keys[k]), i < made ? std::move(values.at[i]) : PropertyListValue());
                 if (!place) {
                     failed = true;
                     break;
@@ -405,7 +426,7 @@ private:
             return {};
         noteUnneededPages(helper, document);
         for (const auto &[i, place] : late)
-            *place = std::move(values[i]);
+            *place = std::move(values.at[i]);
         return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
