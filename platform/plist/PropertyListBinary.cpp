@@ -312,7 +312,8 @@ private:
     // by whichever thread claims the chunk first: this one claims the next
     // chunk whenever the one it is to put in next is not made yet, the
     // second thread from when its values are done. A value made before its
-    // key goes in moves in with it; the rest are put in place at the end.
+    // key goes in moves in with it; the rest are put in place as they are
+    // made, the last of them at the end.
     // The first to fail stops the other.
     PropertyListValue readTopLevelOnUseInTwo(const PropertyListValue::DocumentReference &document,
                                              const ObjectHeader &top)
@@ -390,6 +391,7 @@ private:
         StringBlocks keyBlocks;
         std::vector<std::pair<size_t, PropertyListValue *>> late; // entries in before their values were made
         size_t made = 0;                                          // values known to be made
+        size_t placed = 0;                                        // late values put in place
         for (size_t c = 0; c < chunks.size() && !failed.load(std::memory_order_relaxed);) {
             if (!chunks[c].made.load(std::memory_order_acquire)) {
                 const size_t claimed = unclaimed.fetch_add(1, std::memory_order_relaxed);
@@ -419,14 +421,18 @@ private:
                 if (i >= made)
                     late.emplace_back(i, place);
             }
+            // The late values made since are put in place now, not after.
+            made = valuesMade.load(std::memory_order_acquire);
+            for (; placed < late.size() && late[placed].first < made; ++placed)
+                *late[placed].second = std::move(values.at[late[placed].first]);
             ++c;
         }
         helperThread.join();
         if (failed || m_failed || helper.m_failed)
             return {};
         noteUnneededPages(helper, document);
-        for (const auto &[i, place] : late)
-            *place = std::move(values.at[i]);
+        for (; placed < late.size(); ++placed)
+            *late[placed].second = std::move(values.at[late[placed].first]);
         return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
