@@ -846,6 +846,26 @@ QByteArray largeTopLevel(int entries, int at, Fault fault)
     return b.build();
 }
 
+// `entries` top-level entries, each value an array holding one shared
+// array of `shared` integers: each value expands to shared + 2 values.
+QByteArray expandingTopLevel(int entries, int shared)
+{
+    Bplist b;
+    b.refSize = 2;
+    b.offsetSize = 4;
+    b.add(QByteArray()); // 0: the top dictionary, made last
+    QList<quint64> elements, keys, values;
+    for (int i = 0; i < shared; ++i)
+        elements.append(b.add(intObject(i)));
+    const quint64 sharedArray = b.add(arrayObject(elements, 2));
+    for (int i = 0; i < entries; ++i) {
+        keys.append(b.add(asciiObject(QByteArray("k") + QByteArray::number(i).rightJustified(5, '0'))));
+        values.append(b.add(arrayObject({sharedArray}, 2)));
+    }
+    b.objects[0] = dictObject(keys, values, 2);
+    return b.build();
+}
+
 } // namespace
 
 void TestPropertyListBinary::largeTopLevelReadsAlike_data()
@@ -857,6 +877,9 @@ void TestPropertyListBinary::largeTopLevelReadsAlike_data()
     constexpr int entries = 6000;
     QTest::newRow("no fault") << largeTopLevel(entries, -1, Fault::None) << true;
     QTest::newRow("a key out of order") << largeTopLevel(entries, entries / 2, Fault::KeyOutOfOrder) << true;
+    // 6000 values of 3002 each pass 2^24 together, and neither half alone:
+    // the values may be checked by both threads.
+    QTest::newRow("values expanding past the limit together") << expandingTopLevel(entries, 3000) << false;
     // Keys are made in chunks of 1024, by either thread.
     for (const int at : {1023, 1024, entries - 1})
         QTest::addRow("a key in UTF-16, entry %d", at) << largeTopLevel(entries, at, Fault::KeyInUtf16) << true;
@@ -901,6 +924,10 @@ void TestPropertyListBinary::unneededPagesAreGivenBack_data()
     QTest::newRow("pages of data among the keys") << topLevelFile({.holdingDataAt = middle + 10}) << true;
     QTest::newRow("a top-level string among the keys") << topLevelFile({.scalarAt = middle + 10}) << true;
     QTest::newRow("keys and values interleaved") << topLevelFile({.interleaved = true}) << false;
+    // Large enough for two threads to check the values, each marking the
+    // pages its values need.
+    QTest::newRow("keys, then values, 6000") << topLevelFile({.entries = 6000}) << true;
+    QTest::newRow("a value holding a key, 6000") << topLevelFile({.entries = 6000, .holdingKeyAt = 5000}) << true;
     QTest::newRow("a small file") << topLevelFile({.entries = 3}) << false;
     // Raw data: bytes the reader does not own are left alone.
     static const QByteArray held = topLevelFile({});

@@ -306,15 +306,16 @@ private:
         return dictionary.size() != before ? &at->second : nullptr;
     }
 
-    // readTopLevelOnUse() on two threads. A second thread checks and makes
-    // the values, with a reader of its own, while this one makes keys and
-    // puts them in the dictionary in order. Keys are made a chunk at a time
-    // by whichever thread claims the chunk first: this one claims the next
-    // chunk whenever the one it is to put in next is not made yet, the
-    // second thread from when its values are done. A value made before its
-    // key goes in moves in with it; the rest are put in place as they are
-    // made, the last of them at the end.
-    // The first to fail stops the other.
+    // readTopLevelOnUse() on two threads. The entries are taken in chunks:
+    // the second thread checks and makes values, a chunk at a time, while
+    // this one makes keys and puts them in the dictionary in order. A chunk
+    // of keys is made by whichever thread claims it first: this one claims
+    // the next whenever the one it is to put in next is not made yet, the
+    // second thread once no values are left to claim. This thread checks
+    // values too when no keys are left to make (each thread with a reader of
+    // its own). A value made before its key goes in moves in with it; the
+    // rest are put in place as they are made. The first to fail stops the
+    // other.
     PropertyListValue readTopLevelOnUseInTwo(const PropertyListValue::DocumentReference &document,
                                              const ObjectHeader &top)
     {
@@ -322,36 +323,40 @@ private:
         if (!helper.readTrailer())
             return {};
         const size_t count = size_t(top.count);
-        // The values, each made in place by the second thread: their memory
-        // is first written there, while this thread makes keys, not here
-        // before either thread has started (about 1 ms for 200,000 values).
+        constexpr size_t Chunk = 1024;
+        const size_t chunkCount = (count + Chunk - 1) / Chunk;
+        // The values, each made in place by the thread that checks it: their
+        // memory is first written there, not here before either thread has
+        // started (about 1 ms for 200,000 values).
         struct Values
         {
-            explicit Values(size_t count)
-                : at(static_cast<PropertyListValue *>(::operator new(count * sizeof(PropertyListValue))))
+            Values(size_t count, size_t chunks)
+                : at(static_cast<PropertyListValue *>(::operator new(count * sizeof(PropertyListValue)))),
+                  made(chunks, 0)
             {}
             ~Values()
             {
-                std::destroy_n(at, made);
+                for (size_t c = 0; c < made.size(); ++c)
+                    std::destroy_n(at + c * Chunk, made[c]);
                 ::operator delete(at);
             }
             Values(const Values &) = delete;
             Values &operator=(const Values &) = delete;
             PropertyListValue *const at;
-            size_t made = 0; // constructed: [0, made), by the second thread
-        } values(count);
-        std::atomic<size_t> valuesMade = 0; // values [0, valuesMade) are made
+            std::vector<size_t> made; // of chunk c, values [0, made[c]) are constructed
+        } values(count, chunkCount);
         std::atomic<bool> failed = false;
-        constexpr size_t Chunk = 1024;
-        struct KeyChunk
+        struct EntryChunk
         {
             std::vector<QString> keys;
-            std::atomic<bool> made = false;
+            std::atomic<bool> keysMade = false;
+            std::atomic<bool> valuesMade = false;
         };
-        std::vector<KeyChunk> chunks((count + Chunk - 1) / Chunk);
-        std::atomic<size_t> unclaimed = 0; // the first chunk nobody has claimed
+        std::vector<EntryChunk> chunks(chunkCount);
+        std::atomic<size_t> keysUnclaimed = 0;   // the first chunk whose keys nobody has claimed
+        std::atomic<size_t> valuesUnclaimed = 0; // the same for values
         // Makes chunk c's keys with `reader`; false when one would not read.
-        const auto makeChunk = [&](BinaryReader &reader, size_t c, StringBlocks *blocks) {
+        const auto makeKeys = [&](BinaryReader &reader, size_t c, StringBlocks *blocks) {
             std::vector<QString> &keys = chunks[c].keys;
             const size_t end = std::min(count, (c + 1) * Chunk);
             keys.reserve(end - c * Chunk);
@@ -359,47 +364,66 @@ private:
                 if (!reader.topLevelKey(top, i, blocks, &keys.emplace_back()))
                     return false;
             }
-            chunks[c].made.store(true, std::memory_order_release);
+            chunks[c].keysMade.store(true, std::memory_order_release);
             return true;
         };
-        std::thread helperThread([&] {
-            helper.startValueChecks();
-            PropertyListValue::DeferredBlocks valueBlocks;
+        // What a thread checking values keeps: its reader, started on first
+        // use, the values it has counted and where it makes them.
+        struct ValueMaker
+        {
+            explicit ValueMaker(BinaryReader &reader) : reader(reader) {}
+            BinaryReader &reader;
+            bool started = false;
             quint64 nodes = 1;
-            for (size_t i = 0; i < count; ++i) {
-                if (failed.load(std::memory_order_relaxed))
-                    return;
-                new (values.at + i) PropertyListValue();
-                values.made = i + 1;
-                if (!helper.topLevelValue(top, i, document, &values.at[i], &nodes, &valueBlocks)) {
-                    failed = true;
-                    return;
-                }
-                if (i % 256 == 255)
-                    valuesMade.store(i + 1, std::memory_order_release);
+            PropertyListValue::DeferredBlocks blocks;
+        };
+        // Claims a chunk of values and makes them; false when none was left
+        // or one would not read (`failed` then says so).
+        const auto makeValues = [&](ValueMaker &maker) {
+            const size_t c = valuesUnclaimed.fetch_add(1, std::memory_order_relaxed);
+            if (c >= chunkCount || failed.load(std::memory_order_relaxed))
+                return false;
+            if (!maker.started) {
+                maker.reader.startValueChecks();
+                maker.started = true;
             }
-            valuesMade.store(count, std::memory_order_release);
+            const size_t end = std::min(count, (c + 1) * Chunk);
+            for (size_t i = c * Chunk; i < end; ++i) {
+                new (values.at + i) PropertyListValue();
+                values.made[c] = i + 1 - c * Chunk;
+                if (!maker.reader.topLevelValue(top, i, document, &values.at[i], &maker.nodes, &maker.blocks)) {
+                    failed = true;
+                    return false;
+                }
+            }
+            chunks[c].valuesMade.store(true, std::memory_order_release);
+            return true;
+        };
+        ValueMaker helperValues(helper);
+        std::thread helperThread([&] {
+            while (makeValues(helperValues)) {
+            }
             StringBlocks keyBlocks;
             for (size_t c; !failed.load(std::memory_order_relaxed)
-                           && (c = unclaimed.fetch_add(1, std::memory_order_relaxed)) < chunks.size();) {
-                if (!makeChunk(helper, c, &keyBlocks))
+                           && (c = keysUnclaimed.fetch_add(1, std::memory_order_relaxed)) < chunkCount;) {
+                if (!makeKeys(helper, c, &keyBlocks))
                     failed = true;
             }
         });
 
+        ValueMaker ownValues(*this);
         TopLevelEntries dictionary;
         StringBlocks keyBlocks;
         std::vector<std::pair<size_t, PropertyListValue *>> late; // entries in before their values were made
-        size_t made = 0;                                          // values known to be made
         size_t placed = 0;                                        // late values put in place
-        for (size_t c = 0; c < chunks.size() && !failed.load(std::memory_order_relaxed);) {
-            if (!chunks[c].made.load(std::memory_order_acquire)) {
-                const size_t claimed = unclaimed.fetch_add(1, std::memory_order_relaxed);
-                if (claimed < chunks.size()) {
-                    if (!makeChunk(*this, claimed, &keyBlocks))
+        for (size_t c = 0; c < chunkCount && !failed.load(std::memory_order_relaxed);) {
+            if (!chunks[c].keysMade.load(std::memory_order_acquire)) {
+                const size_t claimed = keysUnclaimed.fetch_add(1, std::memory_order_relaxed);
+                if (claimed < chunkCount) {
+                    if (!makeKeys(*this, claimed, &keyBlocks))
                         failed = true;
-                } else {
-                    std::this_thread::yield(); // the second thread is making chunk c
+                } else if (!makeValues(ownValues)) {
+                    std::this_thread::yield(); // the second thread is making chunk c's keys
                 }
                 continue;
             }
@@ -408,29 +432,41 @@ private:
             // reads memory in order).
             std::vector<QString> keys = std::move(chunks[c].keys);
             const size_t first = c * Chunk;
-            if (made < first + keys.size())
-                made = valuesMade.load(std::memory_order_acquire);
+            const bool valuesMade = chunks[c].valuesMade.load(std::memory_order_acquire);
             for (size_t k = 0; k < keys.size(); ++k) {
                 const size_t i = first + k;
                 PropertyListValue *const place = insertTopLevel(
-                    dictionary, std::move(keys[k]), i < made ? std::move(values.at[i]) : PropertyListValue());
+                    dictionary, std::move(keys[k]), valuesMade ? std::move(values.at[i]) : PropertyListValue());
                 if (!place) {
                     failed = true;
                     break;
                 }
-                if (i >= made)
+                if (!valuesMade)
                     late.emplace_back(i, place);
             }
             // The late values made since are put in place now, not after.
-            made = valuesMade.load(std::memory_order_acquire);
-            for (; placed < late.size() && late[placed].first < made; ++placed)
+            for (;
+                 placed < late.size() && chunks[late[placed].first / Chunk].valuesMade.load(std::memory_order_acquire);
+                 ++placed)
                 *late[placed].second = std::move(values.at[late[placed].first]);
             ++c;
+        }
+        // The keys are in: the values left to check are shared out.
+        while (makeValues(ownValues)) {
         }
         helperThread.join();
         if (failed || m_failed || helper.m_failed)
             return {};
-        noteUnneededPages(helper, document);
+        // Both threads' counts together (the top dictionary counted once)
+        // keep to the limit a single reader keeps to.
+        if (helperValues.nodes + ownValues.nodes - 1 > m_expansionLimit)
+            return {};
+        // The pages either thread's values need are kept.
+        if (helperValues.started && ownValues.started) {
+            for (size_t w = 0; w < helper.m_neededPages.size() && w < m_neededPages.size(); ++w)
+                helper.m_neededPages[w] |= m_neededPages[w];
+        }
+        noteUnneededPages(helperValues.started ? helper : *this, document);
         for (; placed < late.size(); ++placed)
             *late[placed].second = std::move(values.at[late[placed].first]);
         return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
