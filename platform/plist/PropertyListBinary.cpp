@@ -416,6 +416,14 @@ private:
         StringBlocks keyBlocks;
         std::vector<std::pair<size_t, PropertyListValue *>> late; // entries in before their values were made
         size_t placed = 0;                                        // late values put in place
+        // Puts in place the late values made since, in order, up to the first
+        // not made yet (after the join, all of them).
+        const auto placeLateValues = [&] {
+            for (;
+                 placed < late.size() && chunks[late[placed].first / Chunk].valuesMade.load(std::memory_order_acquire);
+                 ++placed)
+                *late[placed].second = std::move(values.at[late[placed].first]);
+        };
         for (size_t c = 0; c < chunkCount && !failed.load(std::memory_order_relaxed);) {
             if (!chunks[c].keysMade.load(std::memory_order_acquire)) {
                 const size_t claimed = keysUnclaimed.fetch_add(1, std::memory_order_relaxed);
@@ -444,11 +452,7 @@ private:
                 if (!valuesMade)
                     late.emplace_back(i, place);
             }
-            // The late values made since are put in place now, not after.
-            for (;
-                 placed < late.size() && chunks[late[placed].first / Chunk].valuesMade.load(std::memory_order_acquire);
-                 ++placed)
-                *late[placed].second = std::move(values.at[late[placed].first]);
+            placeLateValues();
             ++c;
         }
         // The keys are in: the values left to check are shared out.
@@ -467,8 +471,7 @@ private:
                 helper.m_neededPages[w] |= m_neededPages[w];
         }
         noteUnneededPages(helperValues.started ? helper : *this, document);
-        for (; placed < late.size(); ++placed)
-            *late[placed].second = std::move(values.at[late[placed].first]);
+        placeLateValues();
         return PropertyListValue::fromDictionary(PropertyListDictionary(std::move(dictionary)));
     }
 
