@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +35,46 @@ qint64 readAt(int fd, char *to, qint64 at, qint64 size)
         done += read;
     }
     return done;
+}
+
+// Reads file ranges [begin, end) into `to` at the same offsets, two threads
+// sharing the bytes when there are many; false when a read failed or came
+// short (the end came sooner).
+bool readRanges(int fd, char *to, const std::vector<std::pair<qint64, qint64>> &ranges)
+{
+    qint64 total = 0;
+    for (const auto &[begin, end] : ranges)
+        total += end - begin;
+    // The second thread takes the last half of the bytes, in file order.
+    std::vector<std::pair<qint64, qint64>> first, second;
+    qint64 seen = 0;
+    for (const auto &[begin, end] : ranges) {
+        const qint64 split = std::clamp(begin + (total / 2 - seen), begin, end);
+        if (total < ReadInTwoBytes)
+            first.emplace_back(begin, end);
+        else {
+            if (split > begin)
+                first.emplace_back(begin, split);
+            if (end > split)
+                second.emplace_back(split, end);
+        }
+        seen += end - begin;
+    }
+    const auto readAll = [fd, to](const std::vector<std::pair<qint64, qint64>> &part) {
+        for (const auto &[begin, end] : part) {
+            if (readAt(fd, to + begin, begin, end - begin) != end - begin)
+                return false;
+        }
+        return true;
+    };
+    bool secondRead = true;
+    std::thread secondThread;
+    if (!second.empty())
+        secondThread = std::thread([&] { secondRead = readAll(second); });
+    const bool firstRead = readAll(first);
+    if (secondThread.joinable())
+        secondThread.join();
+    return firstRead && secondRead;
 }
 
 // Reads `wanted` bytes of a regular file from `from` (its position) into
@@ -109,6 +151,23 @@ bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit)
         filled += read;
     }
     return true;
+}
+
+bool readFileLeavingOut(QFile &file, char *to, qint64 size, qint64 leaveBegin, qint64 leaveEnd)
+{
+    const int fd = file.handle();
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size || size <= 0
+        || leaveBegin < 0 || leaveBegin > leaveEnd || leaveEnd > size)
+        return false;
+    std::vector<std::pair<qint64, qint64>> ranges;
+    if (leaveBegin > 0)
+        ranges.emplace_back(0, leaveBegin);
+    if (leaveEnd < size)
+        ranges.emplace_back(leaveEnd, size);
+    char past;
+    // The file must end where it was said to: not sooner, not later.
+    return readRanges(fd, to, ranges) && readAt(fd, &past, size, 1) == 0;
 }
 
 } // namespace kv

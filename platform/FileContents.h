@@ -16,4 +16,12 @@ namespace kv {
 // fails: *bytes is then empty and the file's errorString() says why.
 bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit = std::numeric_limits<qint64>::max() - 1);
 
+// Reads the whole of an open regular file of `size` bytes into `to` (at the
+// same offsets) except bytes [leaveBegin, leaveEnd), which are not written:
+// fresh memory of whole pages there is then not made until someone writes
+// it. Large reads are shared by two threads. False when the file is not a
+// regular file of exactly `size` bytes or a read fails. The file's position
+// is left alone.
+bool readFileLeavingOut(QFile &file, char *to, qint64 size, qint64 leaveBegin, qint64 leaveEnd);
+
 } // namespace kv

@@ -99,6 +99,8 @@ private Q_SLOTS:
     void membersAreMadeWhenFirstUsed();
     void unneededPagesAreGivenBack_data();
     void unneededPagesAreGivenBack();
+    void keysReadFromTheFile_data();
+    void keysReadFromTheFile();
 };
 
 void TestPropertyListBinary::plistlibFixtures_data()
@@ -952,6 +954,123 @@ void TestPropertyListBinary::unneededPagesAreGivenBack()
          ++i, ++j) {
         QCOMPARE(i.key(), j.key());
         QVERIFY2(plisttest::canonical(i.value()) == plisttest::canonical(j.value()), qPrintable(j.key()));
+    }
+}
+
+namespace {
+
+// Where keysThenValues() puts a data object of three pages: nowhere, or
+// right after the first key (starting before the keys' first whole page),
+// held by the last entry's array or as the last entry's value itself.
+enum class DataAfterFirstKey { None, InArray, AtTop };
+
+// `entries` top-level keys in the file's order (or, but for the first and
+// the last, scattered), then their values (arrays of a string); key `at`
+// made of `keyAt`'s object instead.
+QByteArray keysThenValues(int entries, bool scattered = false, int at = -1, const QByteArray &keyAt = {},
+                          DataAfterFirstKey data = DataAfterFirstKey::None)
+{
+    Bplist b;
+    b.refSize = 4;
+    b.offsetSize = 4;
+    b.add(QByteArray()); // 0: the top dictionary, made last
+    QList<quint64> keys(entries), values(entries);
+    quint64 pages = 0;
+    for (int n = 0; n < entries; ++n) {
+        const int i = scattered && n > 0 && n < entries - 1 ? int(qint64(n) * 7919 % (entries - 2)) + 1 : n;
+        keys[i] = b.add(i == at ? keyAt : asciiObject(topLevelKeyText(i)));
+        if (n == 0 && data != DataAfterFirstKey::None)
+            pages = b.add(dataObject(QByteArray(3 * 4096, 'd')));
+    }
+    for (int i = 0; i < entries; ++i) {
+        const quint64 address = b.add(asciiObject("10.0.0." + QByteArray::number(i)));
+        const bool last = i == entries - 1;
+        values[i] = last && data == DataAfterFirstKey::AtTop     ? pages
+                    : last && data == DataAfterFirstKey::InArray ? b.add(arrayObject({address, pages}, 4))
+                                                                 : b.add(arrayObject({address}, 4));
+    }
+    b.objects[0] = dictObject(keys, values, 4);
+    return b.build();
+}
+
+} // namespace
+
+// A large file is read leaving its keys' pages out, and the keys read from
+// the file as they are made; anything else found there, or a fault, has the
+// pages read in and the file read again. Either way, the same value or the
+// same error as the bytes read whole.
+void TestPropertyListBinary::keysReadFromTheFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("leftOut"); // the keys' pages stay unread
+    QTest::addColumn<int>("cutTo");    // bytes the file is cut to once read (-1: kept)
+    constexpr int entries = 6000;
+    QTest::newRow("keys, then values") << topLevelFile({.entries = entries}) << true << -1;
+    QTest::newRow("keys scattered") << keysThenValues(entries, true) << false << -1;
+    QTest::newRow("a value holding a key") << topLevelFile({.entries = entries, .holdingKeyAt = 5000}) << false << -1;
+    QTest::newRow("pages of data among the keys")
+        << topLevelFile({.entries = entries, .holdingDataAt = 5000}) << false << -1;
+    QTest::newRow("a top-level string among the keys")
+        << topLevelFile({.entries = entries, .scalarAt = 3010}) << false << -1;
+    // Its marker before the keys' pages, its bytes in them.
+    QTest::newRow("data running into the keys' pages, in an array")
+        << keysThenValues(entries, false, -1, {}, DataAfterFirstKey::InArray) << false << -1;
+    QTest::newRow("data running into the keys' pages, at the top")
+        << keysThenValues(entries, false, -1, {}, DataAfterFirstKey::AtTop) << false << -1;
+    QTest::newRow("keys and values interleaved")
+        << topLevelFile({.entries = entries, .interleaved = true}) << false << -1;
+    QTest::newRow("a key in UTF-16") << keysThenValues(entries, false, 3000,
+                                                       utf16Object(QStringLiteral("State:/\u00e9t\u00e9")))
+                                     << true << -1;
+    // Longer than a chunk's window reads on past its last key; the first
+    // key runs from before the first whole page of keys into it.
+    for (const int at : {0, 1023, 3000})
+        QTest::addRow("a key of 5000 characters, entry %d", at)
+            << keysThenValues(entries, false, at, asciiObject("State:/" + QByteArray(5000, 'x'))) << true << -1;
+    QTest::newRow("a key with a byte above 0x7f")
+        << keysThenValues(entries, false, 3000, asciiObject("State:/\xe9")) << false << -1;
+    QTest::newRow("a key not a string") << keysThenValues(entries, false, 3000, intObject(7)) << false << -1;
+    QTest::newRow("a key twice") << keysThenValues(entries, false, 3000, asciiObject(topLevelKeyText(2999))) << false
+                                 << -1;
+    QTest::newRow("a key cut off") << keysThenValues(entries, false, 3000, QByteArray(1, '\x5f')) << false << -1;
+    QTest::newRow("the file cut short once read") << topLevelFile({.entries = entries}) << false << 40000;
+}
+
+void TestPropertyListBinary::keysReadFromTheFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, leftOut);
+    QFETCH(int, cutTo);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("large.bplist");
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray read;
+    kv::UnreadBytes unread;
+    QVERIFY(kv::readPropertyListFileContents(file, &read, kv::PropertyListMaximumInputSize, &unread));
+    QVERIFY2(!unread.empty(), "the keys' pages were read"); // every file here has its keys together
+    QCOMPARE(read.size(), bytes.size());
+    if (cutTo >= 0)
+        QVERIFY(QFile::resize(path, cutTo));
+    QString error, wholeError;
+    const PropertyListValue value =
+        kv::readPropertyList(read, &error, "bin", kv::PropertyListReading::TopLevelOnUse, &unread);
+    QCOMPARE(!unread.empty(), leftOut);
+    if (cutTo >= 0) {
+        QVERIFY(value.isNone());
+        QCOMPARE(error, QStringLiteral("bin: the file was cut short while it was read"));
+        return;
+    }
+    const PropertyListValue whole = kv::readPropertyList(bytes, &wholeError, "bin");
+    QCOMPARE(error, wholeError);
+    QCOMPARE(value.isNone(), whole.isNone());
+    if (!whole.isNone()) {
+        QCOMPARE(value, whole);
+        QCOMPARE(plisttest::canonical(value), plisttest::canonical(whole));
     }
 }
 

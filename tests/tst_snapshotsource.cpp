@@ -508,6 +508,41 @@ private Q_SLOTS:
             QCOMPARE(engine->value(it.key()), it.value());
     }
 
+    // A large binary file is read leaving its keys' pages out (the keys read
+    // from the file as they are made). Each rewrite after it, and after the
+    // rewrites read since, is still told apart by its keys: a key renamed in
+    // place, the file's size kept, is a change.
+    void rewritesAfterKeysLeftUnread()
+    {
+        const int entries = 6000;
+        const auto key = [](int i) { return QString::fromLatin1(bplisttest::topLevelKeyText(i)); };
+        const QByteArray first = bplisttest::topLevelFile({.entries = entries});
+        QByteArray second = first;
+        second.replace(QByteArray(1, '\x58') + "10.0.0.1", QByteArray(1, '\x58') + "10.0.0.9");
+        QByteArray third = second;
+        third.replace(bplisttest::topLevelKeyText(4000), bplisttest::topLevelKeyText(4000).replace("IPv4", "IPv6"));
+        QCOMPARE(third.size(), first.size());
+        QVERIFY(writeBytes(path, first));
+        QVERIFY(serve(path));
+        const QList<QStringList> expected{{key(1)}, {key(4000), key(4000).replace("IPv4", "IPv6")}};
+        int rewrites = 0;
+        for (const QByteArray &next : {second, third}) {
+            QVERIFY(rewrite(path, next, Rewrite::InPlace));
+            ++rewrites;
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.lists.size(), rewrites, 5000);
+        }
+        settle();
+        QCOMPARE(recorder.lists.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QStringList listed = recorder.lists[i], wanted = expected[i];
+            listed.sort();
+            wanted.sort();
+            QCOMPARE(listed, wanted);
+        }
+        const PropertyListValue expectedContents = readPropertyList(third, nullptr);
+        QCOMPARE(engine->keys(), expectedContents.dictionary().keys());
+    }
+
     // A rewrite leaves the keys it does not change with the very values they
     // had, still unread; only the changed key gets a new one.
     void rewriteKeepsUnchangedValues_data()

@@ -31,14 +31,15 @@ SnapshotSource::~SnapshotSource() = default;
 bool SnapshotSource::readSnapshot(const QString &path, PropertyListDictionary *contents, QString *error,
                                   PropertyListReading reading)
 {
-    if (!contentsOf(path, readFile(path), contents, error, reading))
+    FileState state = readFile(path);
+    if (!contentsOf(path, state, contents, error, reading))
         return false;
     // The bytes read are the values' alone now.
     releaseUnneededBytes(*contents);
     return true;
 }
 
-SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
+SnapshotSource::FileState SnapshotSource::readFile(const QString &path, bool whole)
 {
     FileState state;
     if (path.isEmpty()) {
@@ -59,7 +60,8 @@ SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
         state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
         return state;
     }
-    if (!readFileContents(file, &state.bytes, PropertyListMaximumInputSize)) {
+    if (!(whole ? readFileContents(file, &state.bytes, PropertyListMaximumInputSize)
+                : readPropertyListFileContents(file, &state.bytes, PropertyListMaximumInputSize, &state.unread))) {
         state.failure = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
         state.bytes.clear();
         return state;
@@ -68,15 +70,19 @@ SnapshotSource::FileState SnapshotSource::readFile(const QString &path)
     return state;
 }
 
-bool SnapshotSource::contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
-                                QString *error, PropertyListReading reading)
+bool SnapshotSource::contentsOf(const QString &path, FileState &state, PropertyListDictionary *contents, QString *error,
+                                PropertyListReading reading)
 {
     if (!state.readable) {
         *error = state.failure;
         return false;
     }
     QString parseError;
-    const PropertyListValue root = readPropertyList(state.bytes, &parseError, path, reading);
+    const PropertyListValue root = readPropertyList(state.bytes, &parseError, path, reading, &state.unread);
+    // Pages the keys were read from the file for hold none of its bytes.
+    if (!state.unread.empty())
+        state.released = {{state.unread.begin, state.unread.end}};
+    state.unread = {};
     if (root.isNone()) {
         *error = parseError.isEmpty() ? QStringLiteral("%1: not a property list").arg(path) : parseError;
         return false;
@@ -266,7 +272,9 @@ SnapshotReadAhead::SnapshotReadAhead(QString path) : m_path(std::move(path))
         struct stat status;
         if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
             return;
-        SnapshotSource::FileState state = SnapshotSource::readFile(path);
+        // Read whole: the source serves it only when the file holds the very
+        // bytes read, which it compares.
+        SnapshotSource::FileState state = SnapshotSource::readFile(path, true);
         PropertyListDictionary contents;
         QString error;
         // Read as the source's first load reads.

@@ -73,6 +73,7 @@ private:
         QString failure;  // when not readable: the one-line reason
         QByteArray bytes; // when readable: the file's contents
         ByteRanges released;
+        UnreadBytes unread; // of bytes, until contentsOf() reads them
         bool operator==(const FileState &other) const
         {
             return readable == other.readable
@@ -81,14 +82,17 @@ private:
         }
     };
 
-    static FileState readFile(const QString &path);
+    // Reads the file. Unless `whole`, the pages of a large binary file that
+    // hold only its top-level keys are left for contentsOf() to read from the
+    // file as it makes the keys; they count as given back (`released`) then.
+    static FileState readFile(const QString &path, bool whole = false);
     // Whether the file at `path` is a regular file holding exactly `bytes` now
     // (false when it cannot be read).
     static bool fileHolds(const QString &path, const QByteArray &bytes);
     // The top-level dictionary of what was read; false with *error when the
     // file cannot serve.
-    static bool contentsOf(const QString &path, const FileState &state, PropertyListDictionary *contents,
-                           QString *error, PropertyListReading reading = PropertyListReading::Whole);
+    static bool contentsOf(const QString &path, FileState &state, PropertyListDictionary *contents, QString *error,
+                           PropertyListReading reading = PropertyListReading::Whole);
     void watch();
     void publish(const PropertyListDictionary &contents);
     // Whether `bytes`, read afresh into `fresh` (values made on use), hold

@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include <cerrno>
+
 #include <unistd.h>
 
 namespace kv::plistdetail {
@@ -88,6 +90,31 @@ struct Decoded
 // hash of the objects reached (for a reader that reaches few of them).
 enum class ObjectCache { ByFile, ByReach };
 
+// Reads file bytes [at, at + size) with pread; false when they did not all
+// come.
+bool readFully(int fd, uchar *to, quint64 size, quint64 at)
+{
+    quint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, to + done, size - done, off_t(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += quint64(got);
+    }
+    return true;
+}
+
+// Top-level dictionaries of at least this many entries are read by two
+// threads (below it, starting a thread costs more than it saves).
+constexpr quint64 TopLevelEntriesForTwoThreads = 4096;
+
+bool readsTopLevelInTwo(quint64 entries)
+{
+    return entries >= TopLevelEntriesForTwoThreads && std::thread::hardware_concurrency() > 1;
+}
+
 class BinaryReader
 {
 public:
@@ -133,7 +160,15 @@ public:
         ObjectHeader top;
         if (!readHeader(m_topObject, 0, &top) || top.type != TypeDictionary)
             return {};
-        if (top.count >= TopLevelEntriesForTwoThreads && std::thread::hardware_concurrency() > 1)
+        if (leftOut()) {
+            // Only the keys may lie in the unread pages (and only a read on
+            // two threads reads them from the file).
+            const quint64 topEnd = top.payload + 2 * top.count * quint64(m_refWidth);
+            if (!readsTopLevelInTwo(top.count) || touchesUnread(0, headerSize) || touchesUnread(top.offset, topEnd)
+                || touchesUnread(m_tableOffset, m_size))
+                return {};
+        }
+        if (readsTopLevelInTwo(top.count))
             return readTopLevelOnUseInTwo(document, top);
         startValueChecks();
 
@@ -155,10 +190,6 @@ public:
     }
 
 private:
-    // Top-level dictionaries of at least this many entries are read by two
-    // threads (below it, starting a thread costs more than it saves).
-    static constexpr quint64 TopLevelEntriesForTwoThreads = 4096;
-
     // Prepares checking the top-level dictionary's values.
     void startValueChecks()
     {
@@ -190,6 +221,8 @@ private:
 
     [[gnu::always_inline]] void markNeeded(quint64 begin, quint64 end)
     {
+        if (touchesUnread(begin, end))
+            m_touchedUnread = true;
         if (m_neededPages.empty() || begin >= end)
             return;
         const quint64 first = ((quintptr(m_data) + begin) >> m_pageShift) - m_firstPage;
@@ -200,7 +233,10 @@ private:
     }
 
     // Marks the bytes of object `h` (checked: its size is known to fit).
-    [[gnu::always_inline]] void markNeeded(const ObjectHeader &h)
+    [[gnu::always_inline]] void markNeeded(const ObjectHeader &h) { markNeeded(h.offset, objectEnd(h)); }
+
+    // Where the bytes of object `h` end (checked: its size is known to fit).
+    [[gnu::always_inline]] quint64 objectEnd(const ObjectHeader &h) const
     {
         quint64 end = h.payload;
         switch (h.type) {
@@ -214,7 +250,7 @@ private:
         case TypeDate: end += 8; break;
         default: break; // a simple value: the marker alone
         }
-        markNeeded(h.offset, end);
+        return end;
     }
 
     // Names in the document the whole pages of its bytes that `checker` (the
@@ -249,21 +285,145 @@ private:
     bool topLevelKey(const ObjectHeader &top, quint64 i, StringBlocks *blocks, QString *key)
     {
         const quint64 keyAt = top.payload + i * m_refWidth;
+        const quint64 ref = bigEndian(keyAt, m_refWidth);
         ObjectHeader h;
-        if (!readHeaderInline(bigEndian(keyAt, m_refWidth), keyAt, &h) || !isString(h))
-            return false;
+        const uchar *text; // h's payload
+        if (leftOut()) {
+            if (!unreadKeyHeader(ref, keyAt, &h, &text))
+                return false;
+        } else {
+            if (!readHeaderInline(ref, keyAt, &h) || !isString(h))
+                return false;
+            text = m_data + h.payload;
+        }
         // An ASCII key is checked as it is written (one pass over it).
         uchar bits = 0;
         *key = blocks->make(qsizetype(h.count), [&](char16_t *out) {
-            if (h.type != TypeAsciiString)
-                return writeText(h, out);
-            const uchar *in = m_data + h.payload;
-            for (quint64 i = 0; i < h.count; ++i) {
-                out[i] = in[i];
-                bits |= in[i];
+            if (h.type == TypeAsciiString) {
+                for (quint64 i = 0; i < h.count; ++i) {
+                    out[i] = text[i];
+                    bits |= text[i];
+                }
+            } else {
+                for (quint64 i = 0; i < h.count; ++i)
+                    out[i] = char16_t((text[2 * i] << 8) | text[2 * i + 1]);
             }
         });
         return bits < 0x80;
+    }
+
+    // --- Keys left unread ---------------------------------------------------
+    // A file may be read leaving out the pages that hold its top-level keys
+    // (UnreadBytes). The keys are then read from the file, a window of its
+    // bytes at a time, as they are made; nothing else may lie in those
+    // pages. A value that reaches into them (markNeeded() notes it, and so
+    // does a top-level scalar) fails the read, as does anything unexpected:
+    // it is then done again with the pages read.
+public:
+    void setUnread(const UnreadBytes &unread)
+    {
+        m_unreadBegin = quint64(unread.begin);
+        m_unreadEnd = quint64(unread.end);
+        m_unreadFile = unread.file ? unread.file->get() : -1;
+        // Room to read each key about twice over: keys far apart, read a
+        // window each, give up sooner than they would cost.
+        m_window.budget = 2 * (m_unreadEnd - m_unreadBegin) + (quint64(1) << 20);
+    }
+
+private:
+    bool leftOut() const { return m_unreadBegin < m_unreadEnd; }
+    [[gnu::always_inline]] bool touchesUnread(quint64 begin, quint64 end) const
+    {
+        return begin < m_unreadEnd && end > m_unreadBegin;
+    }
+
+    // Bytes a window reads at least (less at the last key of a chunk).
+    static constexpr quint64 WindowBytes = 64 * 1024;
+    // The most bytes a string's header takes: marker, count marker, count.
+    static constexpr quint64 MaxStringHeader = 10;
+
+    // The header of key object `ref` (found at `from`) and where its text
+    // is: in the buffer when all of it lies outside the unread pages, else
+    // in a window of the file's bytes.
+    bool unreadKeyHeader(quint64 ref, quint64 from, ObjectHeader *h, const uchar **text)
+    {
+        if (ref >= m_objectCount)
+            return false;
+        const quint64 offset = bigEndian(m_tableOffset + ref * m_offsetWidth, m_offsetWidth);
+        if (offset >= m_unreadEnd || offset + MaxStringHeader <= m_unreadBegin) {
+            if (!readHeaderInline(ref, from, h) || !isString(*h))
+                return false;
+            if (!touchesUnread(h->offset, objectEnd(*h))) {
+                *text = m_data + h->payload;
+                return true;
+            }
+        }
+        if (offset < headerSize || offset >= m_tableOffset || !windowHolds(offset, 1))
+            return false;
+        // The header, as readHeader() reads it.
+        const auto at = [&](quint64 byte) { return m_window.bytes[byte - m_window.begin]; };
+        h->offset = offset;
+        h->type = at(offset) >> 4;
+        h->info = at(offset) & 0xf;
+        h->count = h->info;
+        h->payload = offset + 1;
+        if (!isString(*h))
+            return false;
+        if (h->info == 0xf) {
+            if (!windowHolds(offset, 2) || (at(offset + 1) >> 4) != TypeInteger || (at(offset + 1) & 0xf) > 3)
+                return false;
+            const int width = 1 << (at(offset + 1) & 0xf);
+            if (!windowHolds(offset, 2 + quint64(width)))
+                return false;
+            h->count = 0;
+            for (int i = 0; i < width; ++i)
+                h->count = (h->count << 8) | at(offset + 2 + quint64(i));
+            h->payload = offset + 2 + quint64(width);
+        }
+        const quint64 unit = h->type == TypeAsciiString ? 1 : 2;
+        if (h->count > (m_tableOffset - h->payload) / unit
+            || !windowHolds(offset, h->payload - offset + h->count * unit))
+            return false;
+        *text = m_window.bytes.get() + (h->payload - m_window.begin);
+        return true;
+    }
+
+    // Whether the window holds file bytes [at, at + size), read into it when
+    // not (within the object area, reading on to the chunk's last key).
+    bool windowHolds(quint64 at, quint64 size)
+    {
+        if (at >= m_window.begin && size <= m_window.size && at - m_window.begin <= m_window.size - size)
+            return true;
+        if (size > m_tableOffset - at)
+            return false;
+        const quint64 ahead = m_window.readsTo > at ? std::min(WindowBytes, m_window.readsTo - at) : 0;
+        const quint64 length = std::min(std::max(size, ahead), m_tableOffset - at);
+        if (length > m_window.budget)
+            return false;
+        m_window.budget -= length;
+        if (length > m_window.capacity) {
+            m_window.bytes = std::make_unique_for_overwrite<uchar[]>(length);
+            m_window.capacity = length;
+        }
+        m_window.size = 0;
+        if (!readFully(m_unreadFile, m_window.bytes.get(), length, at))
+            return false;
+        m_window.begin = at;
+        m_window.size = length;
+        return size <= length;
+    }
+
+    // Before chunk [first, end) of the top-level keys is made: how far its
+    // windows read ahead (to its last key's object, and a little on).
+    void windowReadsToChunk(const ObjectHeader &top, quint64 first, quint64 end)
+    {
+        quint64 last = 0;
+        for (quint64 i = first; i < end; ++i) {
+            const quint64 ref = bigEndian(top.payload + i * m_refWidth, m_refWidth);
+            if (ref < m_objectCount)
+                last = std::max(last, bigEndian(m_tableOffset + ref * m_offsetWidth, m_offsetWidth));
+        }
+        m_window.readsTo = last + 1024;
     }
 
     // Entry i's value of the top-level dictionary: a container checked in
@@ -285,8 +445,11 @@ private:
             *value = PropertyListValue::deferred(
                 h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
                 valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1, blocks);
-        } else if (!decodeScalar(h, value)) {
-            return false;
+        } else {
+            if (touchesUnread(h.offset, objectEnd(h)))
+                m_touchedUnread = true;
+            if (!decodeScalar(h, value))
+                return false;
         }
         *nodes = valueNodes > m_expansionLimit - *nodes ? m_expansionLimit + 1 : *nodes + valueNodes;
         return *nodes <= m_expansionLimit;
@@ -322,6 +485,10 @@ private:
         BinaryReader helper(document->bytes, m_source, m_cacheKind);
         if (!helper.readTrailer())
             return {};
+        helper.m_unreadBegin = m_unreadBegin;
+        helper.m_unreadEnd = m_unreadEnd;
+        helper.m_unreadFile = m_unreadFile;
+        helper.m_window.budget = m_window.budget;
         const size_t count = size_t(top.count);
         constexpr size_t Chunk = 1024;
         const size_t chunkCount = (count + Chunk - 1) / Chunk;
@@ -360,6 +527,8 @@ private:
             std::vector<QString> &keys = chunks[c].keys;
             const size_t end = std::min(count, (c + 1) * Chunk);
             keys.reserve(end - c * Chunk);
+            if (reader.leftOut())
+                reader.windowReadsToChunk(top, c * Chunk, end);
             for (size_t i = c * Chunk; i < end; ++i) {
                 if (!reader.topLevelKey(top, i, blocks, &keys.emplace_back()))
                     return false;
@@ -459,7 +628,7 @@ private:
         while (makeValues(ownValues)) {
         }
         helperThread.join();
-        if (failed || m_failed || helper.m_failed)
+        if (failed || m_failed || helper.m_failed || m_touchedUnread || helper.m_touchedUnread)
             return {};
         // Both threads' counts together (the top dictionary counted once)
         // keep to the limit a single reader keeps to.
@@ -1330,6 +1499,22 @@ private:
     std::vector<quint64> m_neededPages; // one bit a page of memory, from m_firstPage
     int m_pageShift = 0;
     quintptr m_firstPage = 0;
+    // The pages left unread ([m_unreadBegin, m_unreadEnd) of the buffer),
+    // the file to read them from, whether a value reached into them, and
+    // the window of the file's bytes read last.
+    quint64 m_unreadBegin = 0;
+    quint64 m_unreadEnd = 0;
+    int m_unreadFile = -1;
+    bool m_touchedUnread = false;
+    struct
+    {
+        std::unique_ptr<uchar[]> bytes;
+        quint64 capacity = 0;
+        quint64 begin = 0; // file bytes [begin, begin + size)
+        quint64 size = 0;
+        quint64 readsTo = 0; // a read reads ahead to here at most
+        quint64 budget = 0;  // bytes left to read
+    } m_window;
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
     quint64 m_lastDistinctKeys = 0;
@@ -1347,16 +1532,99 @@ PropertyListValue readDeferredObject(const QByteArray &document, qsizetype begin
 
 } // namespace
 
+bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread)
+{
+    // The buffer was made for the file's bytes and left unwritten here: its
+    // holder hands it over to be written.
+    uchar *to = reinterpret_cast<uchar *>(const_cast<char *>(bytes.constData()));
+    const bool read = unread->file && unread->end <= bytes.size()
+                      && readFully(unread->file->get(), to + unread->begin, quint64(unread->end - unread->begin),
+                                   quint64(unread->begin));
+    *unread = {};
+    return read;
+}
+
+std::pair<qint64, qint64> binaryTopLevelKeyBytes(int fd, qint64 size)
+{
+    // The trailer, the top dictionary and its first and last keys, a few
+    // bytes each: enough to say where the keys lie if they lie together.
+    const auto number = [fd](quint64 at, int width, quint64 *value) {
+        uchar bytes[8];
+        if (width < 1 || width > 8 || !readFully(fd, bytes, quint64(width), at))
+            return false;
+        *value = 0;
+        for (int i = 0; i < width; ++i)
+            *value = (*value << 8) | bytes[i];
+        return true;
+    };
+    uchar head[8], trailer[trailerSize];
+    if (size < qint64(headerSize + trailerSize) || !readFully(fd, head, headerSize, 0)
+        || std::memcmp(head, "bplist00", headerSize) != 0
+        || !readFully(fd, trailer, trailerSize, quint64(size) - trailerSize))
+        return {};
+    const int offsetWidth = trailer[6], refWidth = trailer[7];
+    quint64 objects = 0, topRef = 0, table = 0;
+    for (int i = 0; i < 8; ++i) {
+        objects = (objects << 8) | trailer[8 + i];
+        topRef = (topRef << 8) | trailer[16 + i];
+        table = (table << 8) | trailer[24 + i];
+    }
+    const quint64 tableEnd = quint64(size) - trailerSize;
+    if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8 || table < headerSize || table > tableEnd
+        || topRef >= objects || objects > (tableEnd - table) / quint64(offsetWidth))
+        return {};
+    const auto offsetOf = [&](quint64 ref, quint64 *offset) {
+        return number(table + ref * quint64(offsetWidth), offsetWidth, offset) && *offset >= headerSize
+               && *offset < table;
+    };
+    quint64 top = 0, marker = 0, count = 0;
+    if (!offsetOf(topRef, &top) || !number(top, 1, &marker) || (marker >> 4) != TypeDictionary)
+        return {};
+    quint64 payload = top + 1;
+    count = marker & 0xf;
+    if (count == 0xf) {
+        quint64 countMarker = 0;
+        if (!number(top + 1, 1, &countMarker) || (countMarker >> 4) != TypeInteger || (countMarker & 0xf) > 3
+            || !number(top + 2, 1 << (countMarker & 0xf), &count))
+            return {};
+        payload = top + 2 + (quint64(1) << (countMarker & 0xf));
+    }
+    if (!readsTopLevelInTwo(count) || payload > table || count > (table - payload) / (2 * quint64(refWidth)))
+        return {};
+    quint64 firstKey = 0, lastKey = 0, begin = 0, end = table;
+    if (!number(payload, refWidth, &firstKey) || !number(payload + (count - 1) * quint64(refWidth), refWidth, &lastKey)
+        || lastKey < firstKey || lastKey >= objects || !offsetOf(firstKey, &begin)
+        || (lastKey + 1 < objects && !offsetOf(lastKey + 1, &end)))
+        return {};
+    const quint64 topEnd = payload + 2 * count * quint64(refWidth);
+    if (begin >= end || (begin < topEnd && end > top))
+        return {};
+    return {qint64(begin), qint64(end)};
+}
+
 PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
-                                         PropertyListReading reading)
+                                         PropertyListReading reading, UnreadBytes *unread)
 {
     if (reading == PropertyListReading::TopLevelOnUse) {
-        const PropertyListValue::DocumentReference document =
-            PropertyListValue::deferredDocument(bytes, &readDeferredObject, false);
-        BinaryReader reader(document->bytes, source);
-        PropertyListValue value = reader.readTopLevelOnUse(document);
-        if (!value.isNone())
-            return value;
+        {
+            const PropertyListValue::DocumentReference document =
+                PropertyListValue::deferredDocument(bytes, &readDeferredObject, false);
+            BinaryReader reader(document->bytes, source);
+            if (unread && !unread->empty())
+                reader.setUnread(*unread);
+            PropertyListValue value = reader.readTopLevelOnUse(document);
+            if (!value.isNone())
+                return value;
+        }
+        if (unread && !unread->empty()) {
+            // Something but keys lay there, or the read failed: read again
+            // with every byte.
+            if (!readUnreadBytes(bytes, unread)) {
+                *error = QStringLiteral("%1: the file was cut short while it was read").arg(source);
+                return {};
+            }
+            return readBinaryPropertyList(bytes, error, source, reading);
+        }
     }
     BinaryReader reader(bytes, source);
     return reader.read(error);

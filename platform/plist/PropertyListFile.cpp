@@ -10,7 +10,10 @@
 
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kv {
 
@@ -48,6 +51,12 @@ PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, c
 PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName,
                                    PropertyListReading reading)
 {
+    return readPropertyList(bytes, error, sourceName, reading, nullptr);
+}
+
+PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName,
+                                   PropertyListReading reading, UnreadBytes *unread)
+{
     const QString source = sourceName.isEmpty() ? QStringLiteral("property list") : sourceName;
     if (bytes.isEmpty()) {
         setError(error, source + QLatin1String(": the input is empty, not a property list"));
@@ -60,9 +69,14 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
         return {};
     }
     QString message;
-    PropertyListValue value = bytes.startsWith("bplist")
-                                  ? plistdetail::readBinaryPropertyList(bytes, &message, source, reading)
-                                  : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
+    const bool binary = bytes.startsWith("bplist");
+    if (unread && !unread->empty() && !(binary && reading == PropertyListReading::TopLevelOnUse)
+        && !plistdetail::readUnreadBytes(bytes, unread)) {
+        setError(error, source + QLatin1String(": the file was cut short while it was read"));
+        return {};
+    }
+    PropertyListValue value = binary ? plistdetail::readBinaryPropertyList(bytes, &message, source, reading, unread)
+                                     : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
     if (value.isNone())
         setError(error, message);
     return value;
@@ -118,6 +132,37 @@ PropertyListValue readPropertyListFile(const QString &path, QString *error)
         return {};
     }
     return readPropertyList(bytes, error, path);
+}
+
+bool readPropertyListFileContents(QFile &file, QByteArray *bytes, qint64 limit, UnreadBytes *unread)
+{
+    *unread = {};
+    const int fd = file.handle();
+    struct stat status;
+    if (file.pos() == 0 && fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= limit) {
+        const qint64 size = status.st_size;
+        const auto [keysBegin, keysEnd] = plistdetail::binaryTopLevelKeyBytes(fd, size);
+        if (keysBegin < keysEnd) {
+            QByteArray read(size, Qt::Uninitialized);
+            // The whole pages of memory the keys' bytes would fill.
+            static const quintptr pageSize = quintptr(::sysconf(_SC_PAGESIZE));
+            const quintptr data = quintptr(read.constData());
+            const qint64 begin = qint64((data + quintptr(keysBegin) + pageSize - 1) / pageSize * pageSize - data);
+            const qint64 end = qint64((data + quintptr(keysEnd)) / pageSize * pageSize - data);
+            constexpr qint64 LeastPages = 16; // fewer are read with the rest
+            UniqueFd reopened(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+            if (end - begin >= LeastPages * qint64(pageSize) && reopened.isValid()) {
+                if (readFileLeavingOut(file, read.data(), size, begin, end) && file.seek(size)) {
+                    *bytes = std::move(read);
+                    *unread = {qsizetype(begin), qsizetype(end), std::make_shared<const UniqueFd>(std::move(reopened))};
+                    return true;
+                }
+                if (!file.seek(0))
+                    return false;
+            }
+        }
+    }
+    return readFileContents(file, bytes, limit);
 }
 
 QByteArray writePropertyListXml(const PropertyListValue &value, QString *error)

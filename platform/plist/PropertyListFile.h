@@ -5,8 +5,13 @@
 
 #include "platform/plist/PropertyListValue.h"
 
+#include "platform/UniqueFd.h"
+
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+
+#include <memory>
 
 namespace kv {
 
@@ -42,6 +47,33 @@ inline constexpr qint64 PropertyListMaximumInputSize = qint64(512) * 1024 * 1024
 enum class PropertyListReading { Whole, TopLevelOnUse };
 PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName = QString(),
                                    PropertyListReading reading = PropertyListReading::Whole);
+
+// Bytes of a file left out of the buffer it was read into: the whole pages
+// [begin, end) of the buffer, whose memory is not made until written. The
+// file stays open to read them from.
+struct UnreadBytes
+{
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    std::shared_ptr<const UniqueFd> file;
+    bool empty() const { return begin >= end; }
+};
+
+// Reads an open file (at its start) to be read with TopLevelOnUse, as
+// readFileContents() does, except that from a large binary list whose
+// top-level keys lie together it leaves out the pages that hold them
+// (*unread; empty when nothing was left out). The reader then reads each key
+// from the file as it makes it: the keys' bytes never take memory of their
+// own, which a snapshot of many keys would otherwise fill and give back.
+bool readPropertyListFileContents(QFile &file, QByteArray *bytes, qint64 limit, UnreadBytes *unread);
+
+// readPropertyList() of bytes read by readPropertyListFileContents(). When
+// anything but a top-level key turns out to lie in the unread range (or the
+// read fails), the range is read into `bytes` first (in place, its buffer
+// written) and the bytes read as usual; *unread is then left empty. Else
+// the range stays unread, and the document names its pages as unneeded.
+PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, const QString &sourceName,
+                                   PropertyListReading reading, UnreadBytes *unread);
 
 // Gives back to the system the memory of a document read with
 // TopLevelOnUse that none of `contents`'s values will read again: the whole

@@ -23,6 +23,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <utility>
+
 namespace kv::plistdetail {
 
 // The XML reader: the fast reader for the documents it reads in full, the
@@ -31,8 +33,21 @@ PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, c
                                       PropertyListReading reading = PropertyListReading::Whole);
 // With TopLevelOnUse, the dictionaries and arrays of a top-level dictionary
 // are checked in full and made on first use, as the XML reader does.
+// With bytes left unread (readPropertyListFileContents), TopLevelOnUse reads
+// the keys there from the file; *unread is emptied when the read needed the
+// range read in after all.
 PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
-                                         PropertyListReading reading = PropertyListReading::Whole);
+                                         PropertyListReading reading = PropertyListReading::Whole,
+                                         UnreadBytes *unread = nullptr);
+// Reads the unread range of `bytes` (a buffer left to be written) from the
+// file; *unread is empty afterwards. False when the file no longer holds it.
+bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread);
+// The file bytes [begin, end) that hold, by the trailer and top dictionary of
+// the binary list in file `fd` of `size` bytes, its top-level keys alone if
+// the keys lie together ({0, 0} when there are not so many keys, or no such
+// range): the part of the file a read may leave to the reader. A guess the
+// reader checks.
+std::pair<qint64, qint64> binaryTopLevelKeyBytes(int fd, qint64 size);
 
 // The strict reader: every well-formed XML property list, every error with
 // its line and column.
