@@ -414,16 +414,13 @@ private:
     }
 
     // Before chunk [first, end) of the top-level keys is made: how far its
-    // windows read ahead (to its last key's object, and a little on).
-    void windowReadsToChunk(const ObjectHeader &top, quint64 first, quint64 end)
+    // windows read ahead: to its last key's object, and a little on (keys
+    // in the file's order end there; others cost more windows).
+    void windowReadsToChunk(const ObjectHeader &top, quint64 end)
     {
-        quint64 last = 0;
-        for (quint64 i = first; i < end; ++i) {
-            const quint64 ref = bigEndian(top.payload + i * m_refWidth, m_refWidth);
-            if (ref < m_objectCount)
-                last = std::max(last, bigEndian(m_tableOffset + ref * m_offsetWidth, m_offsetWidth));
-        }
-        m_window.readsTo = last + 1024;
+        const quint64 ref = bigEndian(top.payload + (end - 1) * m_refWidth, m_refWidth);
+        m_window.readsTo =
+            ref < m_objectCount ? bigEndian(m_tableOffset + ref * m_offsetWidth, m_offsetWidth) + 1024 : 0;
     }
 
     // Entry i's value of the top-level dictionary: a container checked in
@@ -528,7 +525,7 @@ private:
             const size_t end = std::min(count, (c + 1) * Chunk);
             keys.reserve(end - c * Chunk);
             if (reader.leftOut())
-                reader.windowReadsToChunk(top, c * Chunk, end);
+                reader.windowReadsToChunk(top, end);
             for (size_t i = c * Chunk; i < end; ++i) {
                 if (!reader.topLevelKey(top, i, blocks, &keys.emplace_back()))
                     return false;
