@@ -65,8 +65,8 @@ private:
     // same reason or read the same bytes; the bytes are compared in full, so
     // no change to the file can go unnoticed, and keeping them costs nothing
     // more than the buffer that was read anyway. A read whose unneeded pages
-    // were given back (`released`, zeros now) equals no other here:
-    // holdsPublished() tells.
+    // were given back (`released`, zeros now), or left unread for now
+    // (`unread`), equals no other here: holdsPublished() tells.
     struct FileState
     {
         bool readable = false;
@@ -77,7 +77,8 @@ private:
         bool operator==(const FileState &other) const
         {
             return readable == other.readable
-                   && (readable ? released.empty() && other.released.empty() && bytes == other.bytes
+                   && (readable ? released.empty() && other.released.empty() && unread.empty() && other.unread.empty()
+                                      && bytes == other.bytes
                                 : failure == other.failure);
         }
     };
