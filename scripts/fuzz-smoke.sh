@@ -16,7 +16,7 @@ jobs="${FUZZ_BUILD_JOBS:-2}"
 started=$(date +%s)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKEYVANE_FUZZ=ON -DKEYVANE_BENCHMARKS=OFF >/dev/null
-harnesses=(plist_xml plist_binary snapshot_diff keys_columns merge_columns)
+harnesses=(plist_xml plist_binary plist_leftout snapshot_diff keys_columns merge_columns)
 ninja -C "$build" -j"$jobs" "${harnesses[@]/#/fuzz_}"
 built=$(date +%s)
 
