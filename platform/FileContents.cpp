@@ -18,25 +18,6 @@ namespace {
 // parallel then.
 constexpr qint64 ReadInTwoBytes = qint64(4) << 20;
 
-// Reads file bytes [at, at + size) into `to` with pread (the file's offset
-// is not used); how many came before the end or a failure, -1 when none
-// came and reading failed.
-qint64 readAt(int fd, char *to, qint64 at, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t read = ::pread(fd, to + done, size_t(size - done), off_t(at + done));
-        if (read < 0 && errno == EINTR)
-            continue;
-        if (read < 0)
-            return done > 0 ? done : -1;
-        if (read == 0)
-            break;
-        done += read;
-    }
-    return done;
-}
-
 // Reads file ranges [begin, end) into `to` at the same offsets, two threads
 // sharing the bytes when there are many; false when a read failed or came
 // short (the end came sooner).
@@ -62,7 +43,7 @@ bool readRanges(int fd, char *to, const std::vector<std::pair<qint64, qint64>> &
     }
     const auto readAll = [fd, to](const std::vector<std::pair<qint64, qint64>> &part) {
         for (const auto &[begin, end] : part) {
-            if (readAt(fd, to + begin, begin, end - begin) != end - begin)
+            if (readFileAt(fd, to + begin, begin, end - begin) != end - begin)
                 return false;
         }
         return true;
@@ -89,8 +70,8 @@ qint64 readInTwo(QFile &file, qint64 from, char *to, qint64 wanted)
         return -1;
     const qint64 half = wanted / 2;
     qint64 second = 0;
-    std::thread secondHalf([&] { second = readAt(fd, to + half, from + half, wanted - half); });
-    const qint64 first = readAt(fd, to, from, half);
+    std::thread secondHalf([&] { second = readFileAt(fd, to + half, from + half, wanted - half); });
+    const qint64 first = readFileAt(fd, to, from, half);
     secondHalf.join();
     if (first < 0 || second < 0)
         return -1;
@@ -100,6 +81,22 @@ qint64 readInTwo(QFile &file, qint64 from, char *to, qint64 wanted)
 }
 
 } // namespace
+
+qint64 readFileAt(int fd, char *to, qint64 at, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t read = ::pread(fd, to + done, size_t(size - done), off_t(at + done));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            return done > 0 ? done : -1;
+        if (read == 0)
+            break;
+        done += read;
+    }
+    return done;
+}
 
 bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit)
 {
@@ -167,7 +164,7 @@ bool readFileLeavingOut(QFile &file, char *to, qint64 size, qint64 leaveBegin, q
         ranges.emplace_back(leaveEnd, size);
     char past;
     // The file must end where it was said to: not sooner, not later.
-    return readRanges(fd, to, ranges) && readAt(fd, &past, size, 1) == 0;
+    return readRanges(fd, to, ranges) && readFileAt(fd, &past, size, 1) == 0;
 }
 
 } // namespace kv

@@ -16,6 +16,12 @@ namespace kv {
 // fails: *bytes is then empty and the file's errorString() says why.
 bool readFileContents(QFile &file, QByteArray *bytes, qint64 limit = std::numeric_limits<qint64>::max() - 1);
 
+// Reads file bytes [at, at + size) of file descriptor `fd` into `to` with
+// pread (the file's offset is not used, so threads may share the file): how
+// many came before the end or a failure, -1 when none came and reading
+// failed.
+qint64 readFileAt(int fd, char *to, qint64 at, qint64 size);
+
 // Reads the whole of an open regular file of `size` bytes into `to` (at the
 // same offsets) except bytes [leaveBegin, leaveEnd), which are not written:
 // fresh memory of whole pages there is then not made until someone writes

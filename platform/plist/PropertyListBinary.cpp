@@ -8,6 +8,7 @@
 // nibble is its type and whose low nibble is its size, or 0xF when an integer
 // object holding the size follows the marker.
 
+#include "platform/FileContents.h"
 #include "platform/StringBlocks.h"
 #include "platform/plist/PropertyListFile.h"
 #include "platform/plist/PropertyListReaders_p.h"
@@ -28,8 +29,6 @@
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <cerrno>
 
 #include <unistd.h>
 
@@ -90,20 +89,10 @@ struct Decoded
 // hash of the objects reached (for a reader that reaches few of them).
 enum class ObjectCache { ByFile, ByReach };
 
-// Reads file bytes [at, at + size) with pread; false when they did not all
-// come.
+// Reads file bytes [at, at + size); false when they did not all come.
 bool readFully(int fd, uchar *to, quint64 size, quint64 at)
 {
-    quint64 done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, to + done, size - done, off_t(at + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += quint64(got);
-    }
-    return true;
+    return readFileAt(fd, reinterpret_cast<char *>(to), qint64(at), qint64(size)) == qint64(size);
 }
 
 // Top-level dictionaries of at least this many entries are read by two
@@ -322,19 +311,14 @@ private:
 public:
     void setUnread(const UnreadBytes &unread)
     {
-        m_unreadBegin = quint64(unread.begin);
-        m_unreadEnd = quint64(unread.end);
-        m_unreadFile = unread.file ? unread.file->get() : -1;
-        // Room to read each key about twice over: keys far apart, read a
-        // window each, give up sooner than they would cost.
-        m_window.budget = 2 * (m_unreadEnd - m_unreadBegin) + (quint64(1) << 20);
+        m_unread = {quint64(unread.begin), quint64(unread.end), unread.file ? unread.file->get() : -1};
     }
 
 private:
-    bool leftOut() const { return m_unreadBegin < m_unreadEnd; }
+    bool leftOut() const { return m_unread.begin < m_unread.end; }
     [[gnu::always_inline]] bool touchesUnread(quint64 begin, quint64 end) const
     {
-        return begin < m_unreadEnd && end > m_unreadBegin;
+        return begin < m_unread.end && end > m_unread.begin;
     }
 
     // Bytes a window reads at least (less at the last key of a chunk).
@@ -350,7 +334,7 @@ private:
         if (ref >= m_objectCount)
             return false;
         const quint64 offset = bigEndian(m_tableOffset + ref * m_offsetWidth, m_offsetWidth);
-        if (offset >= m_unreadEnd || offset + MaxStringHeader <= m_unreadBegin) {
+        if (offset >= m_unread.end || offset + MaxStringHeader <= m_unread.begin) {
             if (!readHeaderInline(ref, from, h) || !isString(*h))
                 return false;
             if (!touchesUnread(h->offset, objectEnd(*h))) {
@@ -398,15 +382,18 @@ private:
             return false;
         const quint64 ahead = m_window.readsTo > at ? std::min(WindowBytes, m_window.readsTo - at) : 0;
         const quint64 length = std::min(std::max(size, ahead), m_tableOffset - at);
-        if (length > m_window.budget)
+        // Room to read each key about twice over: keys far apart, read a
+        // window each, give up sooner than they would cost.
+        const quint64 budget = 2 * (m_unread.end - m_unread.begin) + (quint64(1) << 20);
+        if (length > budget - m_window.read)
             return false;
-        m_window.budget -= length;
+        m_window.read += length;
         if (length > m_window.capacity) {
             m_window.bytes = std::make_unique_for_overwrite<uchar[]>(length);
             m_window.capacity = length;
         }
         m_window.size = 0;
-        if (!readFully(m_unreadFile, m_window.bytes.get(), length, at))
+        if (!readFully(m_unread.file, m_window.bytes.get(), length, at))
             return false;
         m_window.begin = at;
         m_window.size = length;
@@ -482,10 +469,7 @@ private:
         BinaryReader helper(document->bytes, m_source, m_cacheKind);
         if (!helper.readTrailer())
             return {};
-        helper.m_unreadBegin = m_unreadBegin;
-        helper.m_unreadEnd = m_unreadEnd;
-        helper.m_unreadFile = m_unreadFile;
-        helper.m_window.budget = m_window.budget;
+        helper.m_unread = m_unread;
         const size_t count = size_t(top.count);
         constexpr size_t Chunk = 1024;
         const size_t chunkCount = (count + Chunk - 1) / Chunk;
@@ -1496,12 +1480,15 @@ private:
     std::vector<quint64> m_neededPages; // one bit a page of memory, from m_firstPage
     int m_pageShift = 0;
     quintptr m_firstPage = 0;
-    // The pages left unread ([m_unreadBegin, m_unreadEnd) of the buffer),
-    // the file to read them from, whether a value reached into them, and
-    // the window of the file's bytes read last.
-    quint64 m_unreadBegin = 0;
-    quint64 m_unreadEnd = 0;
-    int m_unreadFile = -1;
+    // The pages left unread ([begin, end) of the buffer) and the file to
+    // read them from, whether a value reached into them, and the window of
+    // the file's bytes read last.
+    struct
+    {
+        quint64 begin = 0;
+        quint64 end = 0;
+        int file = -1;
+    } m_unread;
     bool m_touchedUnread = false;
     struct
     {
@@ -1510,7 +1497,7 @@ private:
         quint64 begin = 0; // file bytes [begin, begin + size)
         quint64 size = 0;
         quint64 readsTo = 0; // a read reads ahead to here at most
-        quint64 budget = 0;  // bytes left to read
+        quint64 read = 0;    // bytes read into windows so far
     } m_window;
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
@@ -1529,7 +1516,7 @@ PropertyListValue readDeferredObject(const QByteArray &document, qsizetype begin
 
 } // namespace
 
-bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread)
+bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread, const QString &source, QString *error)
 {
     // The buffer was made for the file's bytes and left unwritten here: its
     // holder hands it over to be written.
@@ -1538,6 +1525,8 @@ bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread)
                       && readFully(unread->file->get(), to + unread->begin, quint64(unread->end - unread->begin),
                                    quint64(unread->begin));
     *unread = {};
+    if (!read && error)
+        *error = source + QLatin1String(": the file was cut short while it was read");
     return read;
 }
 
@@ -1602,26 +1591,30 @@ std::pair<qint64, qint64> binaryTopLevelKeyBytes(int fd, qint64 size)
 PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
                                          PropertyListReading reading, UnreadBytes *unread)
 {
+    // The top level with its values made on use; none when anything would
+    // not read so (the whole reader then says what).
+    const auto readTopLevelOnUse = [&](bool keysFromFile) {
+        const PropertyListValue::DocumentReference document =
+            PropertyListValue::deferredDocument(bytes, &readDeferredObject, false);
+        BinaryReader reader(document->bytes, source);
+        if (keysFromFile)
+            reader.setUnread(*unread);
+        return reader.readTopLevelOnUse(document);
+    };
+    const bool leftOut = unread && !unread->empty();
+    if (leftOut && reading == PropertyListReading::TopLevelOnUse) {
+        PropertyListValue value = readTopLevelOnUse(true);
+        if (!value.isNone())
+            return value;
+    }
+    // Anything else reads every byte: something but keys lay in the pages
+    // left unread, the read failed, or it is read otherwise.
+    if (leftOut && !readUnreadBytes(bytes, unread, source, error))
+        return {};
     if (reading == PropertyListReading::TopLevelOnUse) {
-        {
-            const PropertyListValue::DocumentReference document =
-                PropertyListValue::deferredDocument(bytes, &readDeferredObject, false);
-            BinaryReader reader(document->bytes, source);
-            if (unread && !unread->empty())
-                reader.setUnread(*unread);
-            PropertyListValue value = reader.readTopLevelOnUse(document);
-            if (!value.isNone())
-                return value;
-        }
-        if (unread && !unread->empty()) {
-            // Something but keys lay there, or the read failed: read again
-            // with every byte.
-            if (!readUnreadBytes(bytes, unread)) {
-                *error = QStringLiteral("%1: the file was cut short while it was read").arg(source);
-                return {};
-            }
-            return readBinaryPropertyList(bytes, error, source, reading);
-        }
+        PropertyListValue value = readTopLevelOnUse(false);
+        if (!value.isNone())
+            return value;
     }
     BinaryReader reader(bytes, source);
     return reader.read(error);

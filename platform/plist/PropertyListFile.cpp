@@ -69,14 +69,11 @@ PropertyListValue readPropertyList(const QByteArray &bytes, QString *error, cons
         return {};
     }
     QString message;
-    const bool binary = bytes.startsWith("bplist");
-    if (unread && !unread->empty() && !(binary && reading == PropertyListReading::TopLevelOnUse)
-        && !plistdetail::readUnreadBytes(bytes, unread)) {
-        setError(error, source + QLatin1String(": the file was cut short while it was read"));
-        return {};
-    }
-    PropertyListValue value = binary ? plistdetail::readBinaryPropertyList(bytes, &message, source, reading, unread)
-                                     : plistdetail::readXmlPropertyList(bytes, &message, source, reading);
+    PropertyListValue value;
+    if (bytes.startsWith("bplist"))
+        value = plistdetail::readBinaryPropertyList(bytes, &message, source, reading, unread);
+    else if (!unread || unread->empty() || plistdetail::readUnreadBytes(bytes, unread, source, &message))
+        value = plistdetail::readXmlPropertyList(bytes, &message, source, reading);
     if (value.isNone())
         setError(error, message);
     return value;
@@ -150,9 +147,9 @@ bool readPropertyListFileContents(QFile &file, QByteArray *bytes, qint64 limit, 
             const qint64 begin = qint64((data + quintptr(keysBegin) + pageSize - 1) / pageSize * pageSize - data);
             const qint64 end = qint64((data + quintptr(keysEnd)) / pageSize * pageSize - data);
             constexpr qint64 LeastPages = 16; // fewer are read with the rest
-            UniqueFd reopened(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-            if (end - begin >= LeastPages * qint64(pageSize) && reopened.isValid()) {
-                if (readFileLeavingOut(file, read.data(), size, begin, end) && file.seek(size)) {
+            if (end - begin >= LeastPages * qint64(pageSize)) {
+                UniqueFd reopened(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+                if (reopened.isValid() && readFileLeavingOut(file, read.data(), size, begin, end) && file.seek(size)) {
                     *bytes = std::move(read);
                     *unread = {qsizetype(begin), qsizetype(end), std::make_shared<const UniqueFd>(std::move(reopened))};
                     return true;

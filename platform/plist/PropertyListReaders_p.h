@@ -34,14 +34,15 @@ PropertyListValue readXmlPropertyList(const QByteArray &bytes, QString *error, c
 // With TopLevelOnUse, the dictionaries and arrays of a top-level dictionary
 // are checked in full and made on first use, as the XML reader does.
 // With bytes left unread (readPropertyListFileContents), TopLevelOnUse reads
-// the keys there from the file; *unread is emptied when the read needed the
-// range read in after all.
+// the keys there from the file; any other read, or one that needs the range
+// after all, reads it in first, and *unread is emptied.
 PropertyListValue readBinaryPropertyList(const QByteArray &bytes, QString *error, const QString &source,
                                          PropertyListReading reading = PropertyListReading::Whole,
                                          UnreadBytes *unread = nullptr);
 // Reads the unread range of `bytes` (a buffer left to be written) from the
-// file; *unread is empty afterwards. False when the file no longer holds it.
-bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread);
+// file; *unread is empty afterwards. False, with *error saying so for
+// `source`, when the file no longer holds it.
+bool readUnreadBytes(const QByteArray &bytes, UnreadBytes *unread, const QString &source, QString *error);
 // The file bytes [begin, end) that hold, by the trailer and top dictionary of
 // the binary list in file `fd` of `size` bytes, its top-level keys alone if
 // the keys lie together ({0, 0} when there are not so many keys, or no such
