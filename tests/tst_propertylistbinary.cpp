@@ -868,6 +868,68 @@ QByteArray expandingTopLevel(int entries, int shared)
     return b.build();
 }
 
+// How valuesInOrder() departs from a writer's layout.
+struct InOrderLayout
+{
+    int containerSharedAt = -1; // this value holds value 10's array
+    int longStringAt = -1;      // this value and value 0 hold one long string
+    int valueSharedAt = -1;     // this entry's value is value 100's
+    int chainLevels = 0;        // each chunk of 1024 values holds a chain this deep
+};
+
+// 6000 top-level entries laid out as writers lay them out: the keys, then
+// each value (an array of a string and an integer) followed by what it
+// holds; with `chainLevels`, each value also holds the head of a chain of
+// arrays (each holding the next twice) laid after its chunk's values.
+QByteArray valuesInOrder(const InOrderLayout &layout)
+{
+    constexpr int entries = 6000, chunk = 1024;
+    Bplist b;
+    b.refSize = 4;
+    b.offsetSize = 4;
+    b.add(QByteArray()); // 0: the top dictionary, made last
+    QList<quint64> keys, values;
+    for (int i = 0; i < entries; ++i)
+        keys.append(b.add(asciiObject(QByteArray("k") + QByteArray::number(i).rightJustified(5, '0'))));
+    quint64 longString = 0;
+    for (int first = 0; first < entries; first += chunk) {
+        const int end = std::min(entries, first + chunk);
+        // A chain's head comes after the chunk's values: each value takes
+        // three objects, or four with the long string.
+        const quint64 chainHead = quint64(b.objects.size()) + 3 * quint64(end - first) + (first == 0 ? 1 : 0);
+        for (int i = first; i < end; ++i) {
+            const quint64 value = quint64(b.objects.size());
+            values.append(value);
+            QList<quint64> held{value + 1, value + 2};
+            if (i == layout.containerSharedAt)
+                held.append(values[10]);
+            if (i == layout.longStringAt)
+                held.append(longString);
+            if (layout.chainLevels > 0)
+                held.append(chainHead);
+            b.add(arrayObject(held, 4));
+            b.add(asciiObject("10.0." + QByteArray::number(i)));
+            b.add(intObject(i));
+            if (i == 0) {
+                longString = b.add(asciiObject(QByteArray(100, 'x')));
+                b.objects[int(value)] = arrayObject({value + 1, value + 2, longString}, 4);
+            }
+        }
+        if (layout.chainLevels > 0) {
+            Q_ASSERT(quint64(b.objects.size()) == chainHead);
+            for (int level = 0; level < layout.chainLevels; ++level) {
+                const quint64 next = quint64(b.objects.size()) + 1;
+                b.add(arrayObject({next, next}, 4));
+            }
+            b.add(intObject(0));
+        }
+    }
+    if (layout.valueSharedAt >= 0)
+        values[layout.valueSharedAt] = values[100];
+    b.objects[0] = dictObject(keys, values, 4);
+    return b.build();
+}
+
 } // namespace
 
 void TestPropertyListBinary::largeTopLevelReadsAlike_data()
@@ -899,6 +961,16 @@ void TestPropertyListBinary::largeTopLevelReadsAlike_data()
         for (const int at : {f.fault == Fault::KeyTwice ? 1 : 0, 1024, entries / 2, entries - 1})
             QTest::addRow("%s, entry %d", f.name, at) << largeTopLevel(entries, at, f.fault) << false;
     }
+    // Values laid out in order are checked a chunk at a time; what the order
+    // does not prove sound is checked value by value.
+    QTest::newRow("values in order") << valuesInOrder({}) << true;
+    QTest::newRow("a value holding an earlier value's array") << valuesInOrder({.containerSharedAt = 500}) << true;
+    QTest::newRow("a value holding an earlier chunk's array") << valuesInOrder({.containerSharedAt = 2000}) << true;
+    QTest::newRow("a long string held in two chunks") << valuesInOrder({.longStringAt = 3000}) << true;
+    QTest::newRow("an entry holding an earlier entry's value") << valuesInOrder({.valueSharedAt = 1500}) << true;
+    // Each value expands to about 2^13 values: 6000 of them pass 2^24.
+    QTest::newRow("values in order expanding past the limit together") << valuesInOrder({.chainLevels = 11}) << false;
+    QTest::newRow("values in order expanding within the limit") << valuesInOrder({.chainLevels = 10}) << true;
 }
 
 void TestPropertyListBinary::largeTopLevelReadsAlike()

@@ -166,6 +166,8 @@ public:
         PropertyListValue::DeferredBlocks valueBlocks;
         quint64 nodes = 1; // values the dictionary expands to so far
         for (quint64 i = 0; i < top.count; ++i) {
+            if (i % TopLevelChunk == 0)
+                checkValuesInOrder(top, i, std::min(top.count, i + TopLevelChunk));
             QString key;
             PropertyListValue value;
             if (!topLevelKey(top, i, &keyBlocks, &key) || !topLevelValue(top, i, document, &value, &nodes, &valueBlocks)
@@ -179,13 +181,22 @@ public:
     }
 
 private:
+    // The top-level entries are read in chunks of this many: a thread's
+    // share of the work, and the values checked in order at once.
+    static constexpr quint64 TopLevelChunk = 1024;
+
     // Prepares checking the top-level dictionary's values.
-    void startValueChecks()
+    void startValueChecks() { startMarkingPages(); }
+
+    // Prepares checking values one by one (checkObject()), on first use.
+    void startCheckTable()
     {
+        if (m_checkTableStarted)
+            return;
+        m_checkTableStarted = true;
         if (m_cacheKind == ObjectCache::ByFile && m_objectCount <= denseCacheLimit)
             m_checks.resize(m_objectCount);
         setCheck(m_topObject, {0, 0, CheckOpen});
-        startMarkingPages();
     }
 
     // --- The pages the values will read -----------------------------------
@@ -411,8 +422,9 @@ private:
     }
 
     // Entry i's value of the top-level dictionary: a container checked in
-    // full and deferred, a scalar made; *nodes adds what it expands to.
-    // Needs startValueChecks().
+    // full (by checkValuesInOrder() when its chunk was, else here) and
+    // deferred, a scalar made; *nodes adds what it expands to. Needs
+    // startValueChecks().
     bool topLevelValue(const ObjectHeader &top, quint64 i, const PropertyListValue::DocumentReference &document,
                        PropertyListValue *value, quint64 *nodes, PropertyListValue::DeferredBlocks *blocks)
     {
@@ -424,8 +436,18 @@ private:
         quint64 valueNodes = 1;
         if (isContainer(h)) {
             int valueHeight = 1;
-            if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, h))
-                return false;
+            if (valueRef >= m_inOrder.from && valueRef < m_inOrder.to) {
+                const InOrderFigures &figures = m_inOrder.figures[valueRef - m_inOrder.from];
+                // At depth 2, its deepest value lies at 1 + its height.
+                if (figures.height >= quint32(PropertyListMaximumDepth))
+                    return false;
+                valueNodes = figures.nodes;
+                valueHeight = int(figures.height);
+            } else {
+                startCheckTable();
+                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, h))
+                    return false;
+            }
             *value = PropertyListValue::deferred(
                 h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
                 valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1, blocks);
@@ -471,7 +493,7 @@ private:
             return {};
         helper.m_unread = m_unread;
         const size_t count = size_t(top.count);
-        constexpr size_t Chunk = 1024;
+        constexpr size_t Chunk = TopLevelChunk;
         const size_t chunkCount = (count + Chunk - 1) / Chunk;
         // The values, each made in place by the thread that checks it: their
         // memory is first written there, not here before either thread has
@@ -538,6 +560,7 @@ private:
                 maker.started = true;
             }
             const size_t end = std::min(count, (c + 1) * Chunk);
+            maker.reader.checkValuesInOrder(top, c * Chunk, end);
             for (size_t i = c * Chunk; i < end; ++i) {
                 new (values.at + i) PropertyListValue();
                 values.made[c] = i + 1 - c * Chunk;
@@ -1347,6 +1370,123 @@ private:
         return remember();
     }
 
+    // --- Checking a chunk's values in the order they lie -----------------
+    // Writers lay a value's objects out after it, each container before
+    // what it holds, and the values one after another: the values of
+    // entries [first, end) then hold objects [their first value, the next
+    // chunk's first value), with objects met before (shared keys and
+    // strings) further up. Those objects are checked from the last to the
+    // first, each once, a container from the figures of what it holds: no
+    // walk, no table of the whole file. It takes only what this order
+    // proves sound: a container may hold containers after it in the chunk
+    // (so none holds itself), and scalars (one elsewhere only when it costs
+    // little to check each time it is met). Anything else, or any fault,
+    // leaves the chunk to checkObject(), value by value, which then finds
+    // the fault or passes what this does not take.
+
+    // What an object checked in order expands to and its depth().
+    struct InOrderFigures
+    {
+        quint32 nodes;
+        quint32 height;
+        bool isString;
+    };
+
+    // Objects a chunk of values may span, at most, beyond this many for each
+    // entry: a chunk of few, large values costs a table no larger than that.
+    static constexpr quint64 InOrderObjectsPerEntry = 64;
+    static constexpr quint64 InOrderObjectsAtLeast = 1 << 16;
+
+    // Checks the objects the values of entries [first, end) lie among in
+    // order, when they lie as above; m_inOrder then holds their figures
+    // (else it is empty). A value elsewhere is checked on its own.
+    void checkValuesInOrder(const ObjectHeader &top, quint64 first, quint64 end)
+    {
+        m_inOrder.from = m_inOrder.to = 0;
+        const auto valueRef = [&](quint64 i) {
+            return bigEndian(top.payload + (top.count + i) * m_refWidth, m_refWidth);
+        };
+        const quint64 from = valueRef(first);
+        const quint64 to = end < top.count ? valueRef(end) : m_objectCount;
+        if (from >= to || to > m_objectCount || (m_topObject >= from && m_topObject < to)
+            || to - from > InOrderObjectsPerEntry * (end - first) + InOrderObjectsAtLeast)
+            return;
+        if (m_inOrder.capacity < to - from) {
+            m_inOrder.figures = std::make_unique_for_overwrite<InOrderFigures[]>(to - from);
+            m_inOrder.capacity = to - from;
+        }
+        const bool failedBefore = m_failed;
+        if (!checkInOrder(from, to)) {
+            // Not a fault of the document (yet): checkObject() says.
+            if (!failedBefore) {
+                m_failed = false;
+                m_error.clear();
+            }
+            return;
+        }
+        m_inOrder.from = from;
+        m_inOrder.to = to;
+    }
+
+    // Checks objects [from, to) from the last to the first (see above).
+    bool checkInOrder(quint64 from, quint64 to)
+    {
+        InOrderFigures *const table = m_inOrder.figures.get();
+        const auto figures = [&](quint64 ref) -> InOrderFigures & { return table[ref - from]; };
+        // A scalar outside the chunk or before its holder, checked where it
+        // is met: one whose check costs little (checkedInPlace(), which
+        // takes no container).
+        const auto scalarApart = [&](quint64 ref, bool asKey) {
+            ObjectHeader h;
+            if (!readHeaderInline(ref, 0, &h) || !checkedInPlace(h) || (asKey && !isString(h)) || !scalarDecodes(h))
+                return false;
+            markNeeded(h);
+            return true;
+        };
+        for (quint64 r = to; r-- > from;) {
+            ObjectHeader h;
+            if (!readHeaderInline(r, 0, &h))
+                return false;
+            markNeeded(h);
+            if (!isContainer(h)) {
+                if (!scalarDecodes(h))
+                    return false;
+                figures(r) = {1, 1, isString(h)};
+                continue;
+            }
+            const quint64 refs = h.payload;
+            if (h.type == TypeDictionary && !sameKeysAsLastDistinct(h)) {
+                for (quint64 i = 0; i < h.count; ++i) {
+                    const quint64 key = bigEndian(refs + i * m_refWidth, m_refWidth);
+                    if (key > r && key < to ? !figures(key).isString : !scalarApart(key, true))
+                        return false;
+                }
+                if (!keysDistinct(h))
+                    return false;
+            }
+            const quint64 values = refs + (h.type == TypeDictionary ? h.count * quint64(m_refWidth) : 0);
+            quint64 nodes = 1;
+            quint32 height = 1;
+            for (quint64 i = 0; i < h.count; ++i) {
+                const quint64 child = bigEndian(values + i * m_refWidth, m_refWidth);
+                if (child > r && child < to) {
+                    // Both at most the expansion limit: the sum fits.
+                    nodes += figures(child).nodes;
+                    height = std::max(height, figures(child).height + 1);
+                } else {
+                    if (!scalarApart(child, false))
+                        return false;
+                    ++nodes;
+                    height = std::max(height, quint32(2));
+                }
+                if (nodes > m_expansionLimit)
+                    return false;
+            }
+            figures(r) = {quint32(nodes), height, false};
+        }
+        return true;
+    }
+
     // Whether object `ref`, at `depth`, decodes with all it holds; how many
     // values it expands to and its depth() land in *nodes and *height.
     // `header` is ref's header, which the caller has read.
@@ -1502,9 +1642,18 @@ private:
     // The key references of the last dictionary whose keys were found distinct.
     quint64 m_lastDistinctCount = 0;
     quint64 m_lastDistinctKeys = 0;
+    bool m_checkTableStarted = false;
     std::vector<quint16> m_checks;                              // objects checked so far, by number, packed()
     QHash<quint64, std::pair<quint32, quint16>> m_largeFigures; // nodes and height too large to pack
     QHash<quint64, CheckState> m_checkHash;                     // the objects checked, for files with very many objects
+    // The figures of the chunk's objects [from, to) checked in order.
+    struct
+    {
+        std::unique_ptr<InOrderFigures[]> figures;
+        quint64 capacity = 0;
+        quint64 from = 0;
+        quint64 to = 0;
+    } m_inOrder;
 };
 
 // Makes a value deferred by readTopLevelOnUse: object `begin` of the document.
