@@ -430,27 +430,29 @@ private:
     {
         const quint64 valueAt = top.payload + (top.count + i) * m_refWidth;
         const quint64 valueRef = bigEndian(valueAt, m_refWidth);
-        ObjectHeader h;
-        if (valueRef >= m_objectCount || !readHeaderInline(valueRef, valueAt, &h))
-            return false;
-        quint64 valueNodes = 1;
-        if (isContainer(h)) {
-            int valueHeight = 1;
-            if (valueRef >= m_inOrder.from && valueRef < m_inOrder.to) {
-                const InOrderFigures &figures = m_inOrder.figures[valueRef - m_inOrder.from];
-                // At depth 2, its deepest value lies at 1 + its height.
-                if (figures.height >= quint32(PropertyListMaximumDepth))
-                    return false;
-                valueNodes = figures.nodes;
-                valueHeight = int(figures.height);
-            } else {
-                startCheckTable();
-                if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, h))
-                    return false;
-            }
+        const auto deferred = [&](uchar type, int height) {
             *value = PropertyListValue::deferred(
-                h.type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array,
-                valueHeight, document, qsizetype(valueRef), qsizetype(valueRef) + 1, blocks);
+                type == TypeDictionary ? PropertyListValue::Kind::Dictionary : PropertyListValue::Kind::Array, height,
+                document, qsizetype(valueRef), qsizetype(valueRef) + 1, blocks);
+        };
+        quint64 valueNodes = 1;
+        ObjectHeader h;
+        if (valueRef >= m_inOrder.from && valueRef < m_inOrder.to
+            && isContainer(m_inOrder.figures[valueRef - m_inOrder.from].type)) {
+            const InOrderFigures &figures = m_inOrder.figures[valueRef - m_inOrder.from];
+            // At depth 2, its deepest value lies at 1 + its height.
+            if (figures.height >= quint32(PropertyListMaximumDepth))
+                return false;
+            valueNodes = figures.nodes;
+            deferred(figures.type, int(figures.height));
+        } else if (valueRef >= m_objectCount || !readHeaderInline(valueRef, valueAt, &h)) {
+            return false;
+        } else if (isContainer(h)) {
+            int valueHeight = 1;
+            startCheckTable();
+            if (!checkObject(valueRef, 2, &valueNodes, &valueHeight, h))
+                return false;
+            deferred(h.type, valueHeight);
         } else {
             if (touchesUnread(h.offset, objectEnd(h)))
                 m_touchedUnread = true;
@@ -832,7 +834,8 @@ private:
         return true;
     }
 
-    static bool isContainer(const ObjectHeader &h) { return h.type == TypeArray || h.type == TypeDictionary; }
+    static bool isContainer(uchar type) { return type == TypeArray || type == TypeDictionary; }
+    static bool isContainer(const ObjectHeader &h) { return isContainer(h.type); }
 
     // Decodes an object that is not an array or dictionary.
     bool decodeScalar(const ObjectHeader &h, PropertyListValue *out)
@@ -1232,7 +1235,8 @@ private:
         }
     }
 
-    static bool isString(const ObjectHeader &h) { return h.type == TypeAsciiString || h.type == TypeUtf16String; }
+    static bool isString(uchar type) { return type == TypeAsciiString || type == TypeUtf16String; }
+    static bool isString(const ObjectHeader &h) { return isString(h.type); }
 
     // Character i of a string object.
     char16_t charAt(const ObjectHeader &h, quint64 i) const
@@ -1389,7 +1393,7 @@ private:
     {
         quint32 nodes;
         quint32 height;
-        bool isString;
+        uchar type; // ObjectType
     };
 
     // Objects a chunk of values may span, at most, beyond this many for each
@@ -1436,11 +1440,16 @@ private:
         // A scalar outside the chunk or before its holder, checked where it
         // is met: one whose check costs little (checkedInPlace(), which
         // takes no container).
+        // The last few passed are remembered (a value's few shared names).
         const auto scalarApart = [&](quint64 ref, bool asKey) {
+            quint64 &passed = m_inOrder.scalarsApart[ref % std::size(m_inOrder.scalarsApart)];
+            if (passed == ref + 1 && !asKey)
+                return true;
             ObjectHeader h;
             if (!readHeaderInline(ref, 0, &h) || !checkedInPlace(h) || (asKey && !isString(h)) || !scalarDecodes(h))
                 return false;
             markNeeded(h);
+            passed = ref + 1;
             return true;
         };
         for (quint64 r = to; r-- > from;) {
@@ -1451,14 +1460,14 @@ private:
             if (!isContainer(h)) {
                 if (!scalarDecodes(h))
                     return false;
-                figures(r) = {1, 1, isString(h)};
+                figures(r) = {1, 1, h.type};
                 continue;
             }
             const quint64 refs = h.payload;
             if (h.type == TypeDictionary && !sameKeysAsLastDistinct(h)) {
                 for (quint64 i = 0; i < h.count; ++i) {
                     const quint64 key = bigEndian(refs + i * m_refWidth, m_refWidth);
-                    if (key > r && key < to ? !figures(key).isString : !scalarApart(key, true))
+                    if (key > r && key < to ? !isString(figures(key).type) : !scalarApart(key, true))
                         return false;
                 }
                 if (!keysDistinct(h))
@@ -1482,7 +1491,7 @@ private:
                 if (nodes > m_expansionLimit)
                     return false;
             }
-            figures(r) = {quint32(nodes), height, false};
+            figures(r) = {quint32(nodes), height, h.type};
         }
         return true;
     }
@@ -1653,6 +1662,7 @@ private:
         quint64 capacity = 0;
         quint64 from = 0;
         quint64 to = 0;
+        quint64 scalarsApart[16] = {}; // by ref % 16: ref + 1 of one checked
     } m_inOrder;
 };
 
