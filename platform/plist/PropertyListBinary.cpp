@@ -521,6 +521,7 @@ private:
         struct EntryChunk
         {
             std::vector<QString> keys;
+            bool keysByHelper = false; // made on the second thread (and in its memory)
             std::atomic<bool> keysMade = false;
             std::atomic<bool> valuesMade = false;
         };
@@ -538,6 +539,7 @@ private:
                 if (!reader.topLevelKey(top, i, blocks, &keys.emplace_back()))
                     return false;
             }
+            chunks[c].keysByHelper = &reader != this;
             chunks[c].keysMade.store(true, std::memory_order_release);
             return true;
         };
@@ -612,7 +614,9 @@ private:
             }
             // The chunk's keys were made before they go in, so that the
             // dictionary's nodes lie together (a walk through the keys then
-            // reads memory in order).
+            // reads memory in order). A list the second thread made is freed
+            // once it has stopped: freeing it now would take the lock on its
+            // memory while it allocates, and each thread would wait in turn.
             std::vector<QString> keys = std::move(chunks[c].keys);
             const size_t first = c * Chunk;
             const bool valuesMade = chunks[c].valuesMade.load(std::memory_order_acquire);
@@ -627,6 +631,8 @@ private:
                 if (!valuesMade)
                     late.emplace_back(i, place);
             }
+            if (chunks[c].keysByHelper)
+                chunks[c].keys = std::move(keys);
             placeLateValues();
             ++c;
         }
