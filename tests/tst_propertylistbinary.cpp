@@ -691,6 +691,11 @@ void TestPropertyListBinary::membersMadeOnFirstUse_data()
         << underTopDictionary(arrayObject({5}), {int16Object(~quint64(0), ~quint64(0))}) << true;
     QTest::newRow("date out of range") << underTopDictionary(arrayObject({5}), {dateObject(1e12)}) << false;
     QTest::newRow("null object") << underTopDictionary(arrayObject({5}), {QByteArray(1, '\0')}) << false;
+    // The last objects, whose bytes would run into the offset table.
+    QTest::newRow("integer cut off") << underTopDictionary(arrayObject({5}), {QByteArray("\x13\0\0", 3)}) << false;
+    QTest::newRow("string cut off") << underTopDictionary(arrayObject({5}), {QByteArray("\x55"
+                                                                                        "ab")})
+                                    << false;
     QTest::newRow("reference past the objects") << underTopDictionary(arrayObject({9})) << false;
     {
         // A member that expands to 2^40 values through shared objects.

@@ -1459,6 +1459,28 @@ private:
             return true;
         };
         for (quint64 r = to; r-- > from;) {
+            // Integers of up to eight bytes and short ASCII strings, most of
+            // the scalars, are checked here at once, as readHeaderInline()
+            // and scalarDecodes() check them.
+            const quint64 offset = bigEndian(m_tableOffset + r * m_offsetWidth, m_offsetWidth);
+            if (offset >= headerSize && offset < m_tableOffset) {
+                const uchar type = m_data[offset] >> 4, info = m_data[offset] & 0xf;
+                if ((type == TypeInteger && info <= 3) || (type == TypeAsciiString && info != 0xf)) {
+                    const quint64 size = type == TypeInteger ? quint64(1) << info : info;
+                    if (size > m_tableOffset - offset - 1)
+                        return false;
+                    if (type == TypeAsciiString) {
+                        uchar bits = 0;
+                        for (quint64 i = 1; i <= size; ++i)
+                            bits |= m_data[offset + i];
+                        if (bits >= 0x80)
+                            return false;
+                    }
+                    markNeeded(offset, offset + 1 + size);
+                    figures(r) = {1, 1, type};
+                    continue;
+                }
+            }
             ObjectHeader h;
             if (!readHeaderInline(r, 0, &h))
                 return false;
