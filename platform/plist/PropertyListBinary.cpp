@@ -1445,8 +1445,8 @@ private:
         const auto figures = [&](quint64 ref) -> InOrderFigures & { return table[ref - from]; };
         // A scalar outside the chunk or before its holder, checked where it
         // is met: one whose check costs little (checkedInPlace(), which
-        // takes no container).
-        // The last few passed are remembered (a value's few shared names).
+        // takes no container). The last few that passed are remembered (the
+        // few shared names values of one shape hold).
         const auto scalarApart = [&](quint64 ref, bool asKey) {
             quint64 &passed = m_inOrder.scalarsApart[ref % std::size(m_inOrder.scalarsApart)];
             if (passed == ref + 1 && !asKey)
