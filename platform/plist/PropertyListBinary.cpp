@@ -437,14 +437,15 @@ private:
         };
         quint64 valueNodes = 1;
         ObjectHeader h;
-        if (valueRef >= m_inOrder.from && valueRef < m_inOrder.to
-            && isContainer(m_inOrder.figures[valueRef - m_inOrder.from].type)) {
-            const InOrderFigures &figures = m_inOrder.figures[valueRef - m_inOrder.from];
+        const InOrderFigures *figures = valueRef >= m_inOrder.from && valueRef < m_inOrder.to
+                                            ? &m_inOrder.figures[valueRef - m_inOrder.from]
+                                            : nullptr;
+        if (figures && isContainer(figures->type)) {
             // At depth 2, its deepest value lies at 1 + its height.
-            if (figures.height >= quint32(PropertyListMaximumDepth))
+            if (figures->height >= quint32(PropertyListMaximumDepth))
                 return false;
-            valueNodes = figures.nodes;
-            deferred(figures.type, int(figures.height));
+            valueNodes = figures->nodes;
+            deferred(figures->type, int(figures->height));
         } else if (valueRef >= m_objectCount || !readHeaderInline(valueRef, valueAt, &h)) {
             return false;
         } else if (isContainer(h)) {
@@ -1224,21 +1225,23 @@ private:
         case TypeReal: return (h.info == 2 || h.info == 3) && needBytes(h, quint64(1) << h.info);
         case TypeData:
         case TypeUtf16String: return true;
-        case TypeAsciiString: {
-            // All bytes below 0x80: their bits or'ed together (a loop the
-            // compiler makes wide) have the high bit clear.
-            const uchar *p = m_data + h.payload;
-            uchar bits = 0;
-            for (quint64 i = 0; i < h.count; ++i)
-                bits |= p[i];
-            return bits < 0x80;
-        }
+        case TypeAsciiString: return isAscii(m_data + h.payload, h.count);
         default: {
             // Dates are rare: decode them.
             PropertyListValue value;
             return h.type == TypeDate && decodeScalar(h, &value);
         }
         }
+    }
+
+    // Whether all `count` bytes at `p` are below 0x80: their bits or'ed
+    // together (a loop the compiler makes wide) have the high bit clear.
+    static bool isAscii(const uchar *p, quint64 count)
+    {
+        uchar bits = 0;
+        for (quint64 i = 0; i < count; ++i)
+            bits |= p[i];
+        return bits < 0x80;
     }
 
     static bool isString(uchar type) { return type == TypeAsciiString || type == TypeUtf16String; }
@@ -1467,15 +1470,9 @@ private:
                 const uchar type = m_data[offset] >> 4, info = m_data[offset] & 0xf;
                 if ((type == TypeInteger && info <= 3) || (type == TypeAsciiString && info != 0xf)) {
                     const quint64 size = type == TypeInteger ? quint64(1) << info : info;
-                    if (size > m_tableOffset - offset - 1)
+                    if (size > m_tableOffset - offset - 1
+                        || (type == TypeAsciiString && !isAscii(m_data + offset + 1, size)))
                         return false;
-                    if (type == TypeAsciiString) {
-                        uchar bits = 0;
-                        for (quint64 i = 1; i <= size; ++i)
-                            bits |= m_data[offset + i];
-                        if (bits >= 0x80)
-                            return false;
-                    }
                     markNeeded(offset, offset + 1 + size);
                     figures(r) = {1, 1, type};
                     continue;
