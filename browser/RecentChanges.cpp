@@ -32,7 +32,13 @@ void RecentChanges::noteChanged(const QStringList &keys, qint64 now, const std::
     const bool ordered = order.size() == size_t(keys.size());
     std::vector<ComponentView> views, before;
     std::vector<size_t> names; // the rows of `before`, by component
+    constexpr qsizetype Ahead = 8;
     for (qsizetype k = 0; k < keys.size(); ++k) {
+        if (k + Ahead < keys.size()) {
+            const QString &next = keys.at(ordered ? order[size_t(k + Ahead)] : k + Ahead);
+            __builtin_prefetch(next.constData());
+            __builtin_prefetch(next.constData() + 32);
+        }
         componentViews(keys.at(ordered ? order[size_t(k)] : k), views);
         size_t same = 0;
         while (same < views.size() && same < before.size() && views[same].slash == before[same].slash

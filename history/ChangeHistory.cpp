@@ -96,10 +96,13 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
     entry.change = {time, changeKindOf(oldValue, newValue), key, oldValue, newValue};
     const qint64 serial = m_firstSerial + count();
     // One lookup: the slot is made when the key has had no change yet. A
-    // slot may name a change dropped since: then none is held.
+    // slot may name a change dropped since, or (its hash alike) another
+    // key's: then none is held for this key.
     const qsizetype keysKnown = m_latest.size();
-    qint64 &latest = m_latest[key];
+    qint64 &latest = m_latest[qHash(key, QHashSeed::globalSeed())];
     Entry *before = m_latest.size() == keysKnown && latest >= m_firstSerial ? &entryBySerial(latest) : nullptr;
+    if (before && before->change.key != key)
+        before = nullptr;
     // The old value is usually the key's last new value, counted already.
     const bool oldCounted = !oldValue.isNone() && before && before->change.newValue.identity() == oldValue.identity();
     entry.oldBytes = oldCounted ? 0 : estimatedValueBytes(oldValue);
@@ -116,7 +119,7 @@ void ChangeHistory::appendUtc(const QDateTime &time, const QString &key, const P
     // once they are as many as the changes held.
     if (m_latest.size() > 2 * std::max<qsizetype>(count(), 1024)) {
         const qint64 first = m_firstSerial;
-        m_latest.removeIf([first](const QHash<QString, qint64>::iterator it) { return it.value() < first; });
+        m_latest.removeIf([first](const QHash<size_t, qint64>::iterator it) { return it.value() < first; });
     }
 }
 
@@ -125,8 +128,27 @@ void ChangeHistory::appendChangeList(const QDateTime &time, const QList<StoreCha
     // One conversion for the list: a local time's conversion reads the
     // system's time zone each time.
     const QDateTime utc = time.toUTC();
-    for (const StoreChange &change : changes)
+    // A long list is memory-bound: what a change a few places on reads (its
+    // key's text, and the oldest entry, which it will drop, with the blocks
+    // that entry lets go of) is asked for ahead.
+    constexpr qsizetype Ahead = 8;
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        if (i + Ahead < changes.size()) {
+            const QString &next = changes.at(i + Ahead).key;
+            __builtin_prefetch(next.constData());
+            __builtin_prefetch(next.constData() + 32);
+        }
+        if (count() > Ahead && count() + Ahead >= m_maximumEntries) {
+            const Entry &dropped = m_entries[size_t(Ahead)];
+            __builtin_prefetch(dropped.change.key.constData());
+            __builtin_prefetch(dropped.change.oldValue.identity());
+            __builtin_prefetch(dropped.change.newValue.identity());
+            if (dropped.next >= 0)
+                __builtin_prefetch(&entryBySerial(dropped.next));
+        }
+        const StoreChange &change = changes.at(i);
         appendUtc(utc, change.key, change.previous, change.current);
+    }
 }
 
 void ChangeHistory::dropOldest()

@@ -105,9 +105,11 @@ private:
     qint64 m_maximumValueBytes;
     std::deque<Entry> m_entries;
     qint64 m_firstSerial = 0; // serial of m_entries.front()
-    // key -> serial of its latest change; a serial before m_firstSerial was
-    // dropped (such slots are let go of in bulk).
-    QHash<QString, qint64> m_latest;
+    // A key's hash -> serial of its latest change; a serial before
+    // m_firstSerial was dropped (such slots are let go of in bulk). Keys that
+    // hash alike share a slot: a change then misses the one before it, and
+    // its old value is counted again (the estimate errs high).
+    QHash<size_t, qint64> m_latest;
     qint64 m_valueBytes = 0;
     qint64 m_dropped = 0;
 };
