@@ -462,13 +462,26 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         }
         m_moved[size_t(column) + 1].moved = false;
     });
-    qsizetype current = first - 1; // the row the entries have reached
-    auto place = [&](qsizetype r, qsizetype j) {
-        Row &row = rows[size_t(r - first)];
+    // The rows made, in order: an old row r (r >= first) keeping its node's
+    // name, or a row of added keys only (-1 - its index in `newRows`).
+    // Old rows left with no keys are not made; an old row cannot be made
+    // twice (split by a row between), nor two old rows into one.
+    std::vector<qsizetype> made;
+    std::vector<Row> newRows;
+    std::vector<ComponentView> newNames;
+    qsizetype lastOld = first - 1; // the last old row made (those before it can take no keys)
+    const auto madeName = [&](qsizetype m) { return m >= 0 ? rowName(m) : newNames[size_t(-1 - m)]; };
+    const auto madeRow = [&](qsizetype m) -> Row & {
+        return m >= 0 ? rows[size_t(m - first)] : newRows[size_t(-1 - m)];
+    };
+    auto place = [&](qsizetype m, qsizetype j) {
+        Row &row = madeRow(m);
         if (row.firstEntry < 0) {
             row.firstEntry = j;
-            if (const auto &oldLeaf = old.nodes[r].leaf)
-                row.leaf.reserve(oldLeaf->size());
+            if (m >= 0) {
+                if (const auto &oldLeaf = old.nodes[m].leaf)
+                    row.leaf.reserve(oldLeaf->size());
+            }
         }
         row.lastEntry = j;
         return &row;
@@ -524,19 +537,25 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
     qsizetype i = oldBegin;
     for (qsizetype j = begin; j < end;) {
         if (added != edit.addedAt.cend() && *added == i) {
-            // An added key: in the row reached, or the next one, by its name.
+            // An added key: in the row made last, the next old row, or a new
+            // row, by its name.
             const DecomposedKey *key = input[size_t(j)].get();
             if (key && key->hasComponent(column)) {
                 const ComponentView name = key->componentView(column);
-                if (current < first || !(name == rowName(current))) {
-                    if (current >= last || !(name == rowName(current + 1)))
-                        return false; // a row of its own
-                    ++current;
+                if (made.empty() || !(name == madeName(made.back()))) {
+                    if (lastOld < last && name == rowName(lastOld + 1)) {
+                        made.push_back(++lastOld);
+                    } else {
+                        made.push_back(-1 - qsizetype(newRows.size()));
+                        newRows.emplace_back();
+                        newNames.push_back(name);
+                    }
                 }
-                Row *row = place(current, j);
+                const qsizetype m = made.back();
+                Row *row = place(m, j);
                 if (key->hasComponentsAfter(column)) {
                     row->leaf.push_back(input[size_t(j)]);
-                    if (current == movedRow)
+                    if (m >= 0 && m == movedRow)
                         row->from.push_back(-1);
                 } else {
                     row->key = input[size_t(j)];
@@ -561,7 +580,7 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         }
         // Kept keys up to the next edit, in the row reached, each the next
         // of its old leaf: taken over together.
-        if (r >= 0 && r == current) {
+        if (r >= 0 && !made.empty() && r == made.back()) {
             if (const qsizetype n = keptRun(rows[size_t(r - first)], r, i, j)) {
                 i += n;
                 j += n;
@@ -586,9 +605,14 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                 return false;
             const bool isLeaf = at < window;
             if (isLeaf || input[size_t(j)]->hasComponent(column)) {
-                if (r < current || (r > current + 1 && current >= first) || (current < first && r != first))
-                    return false; // its row has been passed, or a row was left empty
-                current = r;
+                if (made.empty() || r != made.back()) {
+                    if (r <= lastOld)
+                        return false; // its row was made, and another after it
+                    if (!made.empty() && rowName(r) == madeName(made.back()))
+                        return false; // two rows become one
+                    made.push_back(r);
+                    lastOld = r;
+                }
                 place(r, j);
                 if (isLeaf) {
                     row.removedPending -= qsizetype(at - row.oldLeafAt);
@@ -613,22 +637,18 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         ++i;
         ++j;
     }
-    if (current != last)
-        return false;
-    for (const Row &row : rows) {
-        if (row.firstEntry < 0)
-            return false;
-    }
 
     keptRows = true;
-    for (qsizetype r = first; r <= last; ++r) {
-        Row &row = rows[size_t(r - first)];
+    keptRunRowsAdded += int(newRows.size());
+    keptRunRowsDropped += int(last - first + 1 - (qsizetype(made.size()) - qsizetype(newRows.size())));
+    for (const qsizetype m : made) {
+        Row &row = madeRow(m);
         BranchNode node;
-        node.name = old.nodes[r].name;
+        node.name = m >= 0 ? old.nodes[m].name : madeName(m).toString();
         node.key = std::move(row.key);
         if (!row.leaf.empty())
             node.leaf = std::make_shared<DecomposedKeyList>(std::move(row.leaf));
-        if (r == movedRow && m_moved[size_t(column) + 1].moved) {
+        if (m >= 0 && m == movedRow && m_moved[size_t(column) + 1].moved) {
             m_moved[size_t(column) + 1].to = node.leaf;
             m_moved[size_t(column) + 1].from = std::move(row.from);
         }

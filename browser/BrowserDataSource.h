@@ -81,9 +81,13 @@ public:
     void keyListReplaced() { m_decomposedValid = false; }
 
     // How many runs of rows around edited keys kept their rows (the keys
-    // taken over) and how many were grouped afresh (for tests).
+    // taken over) and how many were grouped afresh; how many rows the kept
+    // runs made of added keys alone, and how many rows they left out for
+    // having lost all their keys (for tests).
     int rowRunsKept = 0;
     int rowRunsRegrouped = 0;
+    int keptRunRowsAdded = 0;
+    int keptRunRowsDropped = 0;
     // How many times a deeper column followed a leaf its keys were moved to,
     // and how many times it could not and was to be loaded afresh (for tests).
     int movedLeavesFollowed = 0;
@@ -120,13 +124,14 @@ private:
         qsizetype oldBegin, oldEnd;
         qsizetype begin, end;
     };
-    // The touched rows of `old` (the column before the edit) again, when the
-    // edit removed none of them and added no row: each keeps its name, takes
-    // the added keys that fall in it and loses the removed ones. Appends them
-    // to `branch` (and their extents in `input` to `extents`) and answers
-    // true; false, with nothing appended, when the rows are to be grouped
-    // afresh. The kept keys are taken from the old rows without looking into
-    // them.
+    // The touched rows of `old` (the column before the edit) again, when no
+    // two of them become one and none is split: each row that keeps a key
+    // keeps its name, takes the added keys that fall in it and loses the
+    // removed ones; a row that keeps none is left out, and added keys that
+    // fall in no row make rows of their own. Appends the rows to `branch`
+    // (and their extents in `input` to `extents`) and answers true; false,
+    // with nothing appended, when the rows are to be grouped afresh. The
+    // kept keys are taken from the old rows without looking into them.
     bool keepRows(int column, const DecomposedKeyList &input, const InputEdit &edit, TreeBranch &old,
                   const TouchedRows &touched, TreeBranch &branch, std::vector<RowExtent> &extents);
 

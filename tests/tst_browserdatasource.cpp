@@ -2,7 +2,9 @@
 // titles, and storeTree kept at one branch per loaded column.
 
 #include "app/KVNController.h"
+#include "browser/BrowserDataSource.h"
 #include "platform/ui/ColumnBrowser.h"
+#include "store/KeyListEdit.h"
 
 #include <QTest>
 
@@ -74,6 +76,8 @@ private Q_SLOTS:
     void selectedRowCarriesStoreKey();
     void pathOfKeyLeadsToItsRow_data();
     void pathOfKeyLeadsToItsRow();
+    void rowsEditedInPlace_data();
+    void rowsEditedInPlace();
 };
 
 void TestBrowserDataSource::formatString_data()
@@ -431,7 +435,6 @@ void TestBrowserDataSource::selectedRowCarriesStoreKey()
     QCOMPARE(column1.nodes.at(1).key->joined(), QStringLiteral("Domain:/A"));
 }
 
-QTEST_MAIN(TestBrowserDataSource)
 void TestBrowserDataSource::pathOfKeyLeadsToItsRow_data()
 {
     QTest::addColumn<QString>("key");
@@ -478,4 +481,92 @@ void TestBrowserDataSource::pathOfKeyLeadsToItsRow()
     QCOMPARE(node.key->storeKey(), key);
 }
 
+void TestBrowserDataSource::rowsEditedInPlace_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("titles");
+    // rows kept in place: added, left out; or grouped afresh
+    QTest::addColumn<int>("rowsAdded");
+    QTest::addColumn<int>("rowsDropped");
+    QTest::addColumn<bool>("afresh");
+    // "A" is named "A:" too, and sorts before "A-1:/x", which sorts before "A:/x".
+    QTest::newRow("row keeps fewer keys") << QStringList{"A:/x", "B:/x", "B:/y", "C:/x"} << QStringList{"B:/x"}
+                                          << QStringList{} << QStringList{"A", "B", "C"} << 0 << 0 << false;
+    QTest::newRow("row left out") << QStringList{"A:/x", "B:/x", "C:/x"} << QStringList{"B:/x"} << QStringList{}
+                                  << QStringList{"A", "C"} << 0 << 1 << false;
+    QTest::newRow("rows left out together")
+        << QStringList{"A:/x", "B:/x", "C:/x", "D:/x"} << QStringList{"B:/x", "C:/x"} << QStringList{}
+        << QStringList{"A", "D"} << 0 << 2 << false;
+    QTest::newRow("row of added keys") << QStringList{"A:/x", "C:/x"} << QStringList{} << QStringList{"B:/x", "B:/y"}
+                                       << QStringList{"A", "B", "C"} << 1 << 0 << false;
+    QTest::newRow("row replaced") << QStringList{"A:/x", "B:/x", "D:/x"} << QStringList{"B:/x"} << QStringList{"C:/x"}
+                                  << QStringList{"A", "C", "D"} << 1 << 1 << false;
+    QTest::newRow("added key joins the next row") << QStringList{"A:/x", "B:/y"} << QStringList{} << QStringList{"B:/x"}
+                                                  << QStringList{"A", "B"} << 0 << 0 << false;
+    QTest::newRow("two rows become one") << QStringList{"A", "A-1:/x", "A:/x"} << QStringList{"A-1:/x"} << QStringList{}
+                                         << QStringList{"A"} << 0 << 0 << true;
+    QTest::newRow("row split") << QStringList{"A", "A:/x"} << QStringList{} << QStringList{"A-1:/x"}
+                               << QStringList{"A", "A-1", "A"} << 0 << 0 << true;
+    QTest::newRow("added row beside a like-named one")
+        << QStringList{"A", "B:/x"} << QStringList{"B:/x"} << QStringList{"A-1:/x"} << QStringList{"A", "A-1"} << 1 << 1
+        << false;
+}
+
+void TestBrowserDataSource::rowsEditedInPlace()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QStringList, removed);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, titles);
+    QFETCH(int, rowsAdded);
+    QFETCH(int, rowsDropped);
+    QFETCH(bool, afresh);
+
+    QList<TreeBranch> tree;
+    kv::browser::BrowserDataSource columns(keys, tree);
+    columns.numberOfRowsInColumn(0, -1);
+    std::vector<kv::SortedListEdit> edits;
+    {
+        kv::store::KeyListEdit edit(keys);
+        for (const QString &key : removed)
+            edit.remove(key);
+        for (const QString &key : added)
+            edit.insert(key);
+        edits.push_back(edit.apply());
+    }
+    QCOMPARE(columns.applyKeyListEdits(edits), std::optional<bool>(true));
+
+    // As a fresh load of the edited keys groups them.
+    QList<TreeBranch> freshTree;
+    kv::browser::BrowserDataSource fresh(keys, freshTree);
+    fresh.numberOfRowsInColumn(0, -1);
+    QStringList shown, freshShown;
+    QString title;
+    bool leaf = false;
+    for (int row = 0; columns.cell(row, 0, &title, &leaf); ++row)
+        shown << title;
+    for (int row = 0; fresh.cell(row, 0, &title, &leaf); ++row)
+        freshShown << title;
+    QCOMPARE(shown, freshShown);
+    QCOMPARE(shown, titles);
+    QCOMPARE(tree.at(0).names, freshTree.at(0).names);
+    for (int row = 0; row < tree.at(0).nodes.size(); ++row) {
+        const kv::BranchNode &node = tree.at(0).nodes.at(row);
+        const kv::BranchNode &expected = freshTree.at(0).nodes.at(row);
+        QCOMPARE(node.key ? node.key->storeKey() : QString(), expected.key ? expected.key->storeKey() : QString());
+        QStringList below, expectedBelow;
+        for (const auto &key : node.leaf ? *node.leaf : kv::DecomposedKeyList())
+            below << key->storeKey();
+        for (const auto &key : expected.leaf ? *expected.leaf : kv::DecomposedKeyList())
+            expectedBelow << key->storeKey();
+        QCOMPARE(below, expectedBelow);
+    }
+    QCOMPARE(columns.rowRunsRegrouped > 0, afresh);
+    QCOMPARE(columns.keptRunRowsAdded, rowsAdded);
+    QCOMPARE(columns.keptRunRowsDropped, rowsDropped);
+}
+
+QTEST_MAIN(TestBrowserDataSource)
 #include "tst_browserdatasource.moc"
