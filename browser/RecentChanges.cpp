@@ -28,10 +28,13 @@ size_t RecentChanges::appendComponent(size_t name, const ComponentView &componen
 void RecentChanges::noteChanged(const QStringList &keys, qint64 now, const std::vector<qsizetype> &order)
 {
     // Keys changed one after another often begin alike: the rows their first
-    // components lead through are marked once, for the first of them.
+    // components lead through are named once, for the first of them. The
+    // names are found first, then marked: a long list is memory-bound, and
+    // the next texts and slots are asked for a few places ahead.
     const bool ordered = order.size() == size_t(keys.size());
     std::vector<ComponentView> views, before;
     std::vector<size_t> names; // the rows of `before`, by component
+    std::vector<size_t> rows;  // every row to mark, in order
     constexpr qsizetype Ahead = 8;
     for (qsizetype k = 0; k < keys.size(); ++k) {
         if (k + Ahead < keys.size()) {
@@ -47,10 +50,15 @@ void RecentChanges::noteChanged(const QStringList &keys, qint64 now, const std::
         names.resize(views.size());
         for (size_t i = same; i < views.size(); ++i) {
             names[i] = appendComponent(i == 0 ? 0 : names[i - 1], views[i]);
-            qint64 &latest = m_rows[names[i]];
-            latest = std::max(latest, now);
+            rows.push_back(names[i]);
         }
         std::swap(views, before);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i + Ahead < rows.size())
+            m_rows.prefetch(rows[i + Ahead]);
+        qint64 &latest = m_rows.findOrInsert(rows[i]).first;
+        latest = std::max(latest, now);
     }
     if (!keys.isEmpty())
         m_latest = std::max(m_latest, now);
@@ -69,16 +77,16 @@ qreal RecentChanges::activity(const BranchNode &node, int column, qint64 now) co
     size_t name = 0;
     for (int i = 0; i <= column; ++i)
         name = appendComponent(name, key->componentView(i));
-    const auto it = m_rows.constFind(name);
-    if (it == m_rows.constEnd())
+    const qint64 *latest = m_rows.find(name);
+    if (!latest)
         return 0;
-    const qint64 age = now - *it;
+    const qint64 age = now - *latest;
     return age < 0 ? 1 : age >= Span ? 0 : 1 - qreal(age) / qreal(Span);
 }
 
 void RecentChanges::forgetOlderThanSpan(qint64 now)
 {
-    m_rows.removeIf([now](const QHash<size_t, qint64>::iterator it) { return now - it.value() >= Span; });
+    m_rows.removeIf([now](quint64, qint64 latest) { return now - latest >= Span; });
     if (m_rows.isEmpty())
         m_latest = -1;
 }

@@ -6,8 +6,8 @@
 // of its key, and a row asks in one lookup, whatever the size of its subtree.
 
 #include "browser/ColumnTree.h"
+#include "platform/HashSlots.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -43,7 +43,7 @@ private:
     // share their marks.
     static size_t appendComponent(size_t name, const ComponentView &component);
 
-    QHash<size_t, qint64> m_rows; // row name -> time of the latest change below it
+    HashSlots<qint64> m_rows; // row name -> time of the latest change below it
     qint64 m_latest = -1;
 };
 
