@@ -1,5 +1,7 @@
 #include "browser/RecentChanges.h"
 
+#include "platform/Utf16Scan.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -38,9 +40,7 @@ void RecentChanges::noteChanged(const QStringList &keys, qint64 now, const std::
     constexpr qsizetype Ahead = 8;
     for (qsizetype k = 0; k < keys.size(); ++k) {
         if (k + Ahead < keys.size()) {
-            const QString &next = keys.at(ordered ? order[size_t(k + Ahead)] : k + Ahead);
-            __builtin_prefetch(next.constData());
-            __builtin_prefetch(next.constData() + 32);
+            prefetchText(keys.at(ordered ? order[size_t(k + Ahead)] : k + Ahead).constData());
         }
         componentViews(keys.at(ordered ? order[size_t(k)] : k), views);
         size_t same = 0;

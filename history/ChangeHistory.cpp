@@ -1,6 +1,7 @@
 #include "history/ChangeHistory.h"
 
 #include "platform/SaveFile.h"
+#include "platform/Utf16Scan.h"
 
 #include "history/JsonValue.h"
 
@@ -134,9 +135,7 @@ void ChangeHistory::appendChangeList(const QDateTime &time, const QList<StoreCha
     constexpr qsizetype Ahead = 8;
     for (qsizetype i = 0; i < changes.size(); ++i) {
         if (i + Ahead < changes.size()) {
-            const QString &next = changes.at(i + Ahead).key;
-            __builtin_prefetch(next.constData());
-            __builtin_prefetch(next.constData() + 32);
+            prefetchText(changes.at(i + Ahead).key.constData());
         }
         if (count() > Ahead && count() + Ahead >= m_maximumEntries) {
             const Entry &dropped = m_entries[size_t(Ahead)];

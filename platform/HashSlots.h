@@ -5,8 +5,8 @@
 // slot, usually, where a node-based hash reads a bucket and then a node; a
 // slot can be asked for ahead with prefetch(), so that a long run of
 // lookups overlaps its memory reads. Keys are hashes already: any 64-bit
-// value, 0 included. Entries go only through removeIf(), which makes the
-// table again.
+// value, 0 included. Entries are removed only by removeIf(), which makes
+// the table again.
 
 #include <QtGlobal>
 
