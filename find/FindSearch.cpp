@@ -1,6 +1,7 @@
 #include "find/FindSearch.h"
 
 #include "find/FindQuery_p.h"
+#include "platform/Utf16Scan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,17 +22,6 @@ constexpr int ClockInterval = 64;
 // Hit's `match`.
 constexpr qsizetype NoMatch = std::numeric_limits<qsizetype>::min();
 constexpr qsizetype OutOfTime = NoMatch + 1;
-
-inline void prefetch(const QString &text)
-{
-#if defined(__GNUC__)
-    // A key of the store takes about two cache lines.
-    __builtin_prefetch(text.constData());
-    __builtin_prefetch(reinterpret_cast<const char *>(text.constData()) + 64);
-#else
-    Q_UNUSED(text);
-#endif
-}
 
 // Where the keys that stay in a changed list move to. `dropped` holds the old
 // indexes of the keys that went or changed, `fresh` the new indexes of the
@@ -438,7 +428,7 @@ bool FindSearch::searchSome(const QElapsedTimer &clock, bool *found)
             match = m_index->matchOf(key, query);
         } else {
             if (m_next + PrefetchDistance < total)
-                prefetch(keys[keyAt(m_next + PrefetchDistance)]);
+                prefetchText(keys[keyAt(m_next + PrefetchDistance)].constData());
             if (query.matches(keys[key])) {
                 match = KeyMatch;
             } else if (values) {
