@@ -18,6 +18,8 @@ BusAgent::BusAgent(const QDBusConnection &bus, const QString &service, const Des
     connect(m_settle, &QTimer::timeout, this, &BusAgent::refresh);
     m_slow = new QTimer(this);
     m_slow->setSingleShot(true);
+    // Taken at most this often: a coarse timer may fire up to 5 % early.
+    m_slow->setTimerType(Qt::PreciseTimer);
     m_slow->setInterval(m_options.signalStrengthMilliseconds);
     connect(m_slow, &QTimer::timeout, this, &BusAgent::refresh);
 }
