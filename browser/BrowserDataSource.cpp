@@ -462,23 +462,24 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
         }
         m_moved[size_t(column) + 1].moved = false;
     });
-    // The rows made, in order: an old row r (r >= first) keeping its node's
-    // name, or a row of added keys only (-1 - its index in `newRows`).
+    // The rows made, in order: an old row r (first <= r <= last) keeping its
+    // node's name, or a row of added keys only (last + 1 + its index in
+    // `newRows`).
     // Old rows left with no keys are not made; an old row cannot be made
     // twice (split by a row between), nor two old rows into one.
     std::vector<qsizetype> made;
     std::vector<Row> newRows;
     std::vector<ComponentView> newNames;
     qsizetype lastOld = first - 1; // the last old row made (those before it can take no keys)
-    const auto madeName = [&](qsizetype m) { return m >= 0 ? rowName(m) : newNames[size_t(-1 - m)]; };
+    const auto madeName = [&](qsizetype m) { return m <= last ? rowName(m) : newNames[size_t(m - last - 1)]; };
     const auto madeRow = [&](qsizetype m) -> Row & {
-        return m >= 0 ? rows[size_t(m - first)] : newRows[size_t(-1 - m)];
+        return m <= last ? rows[size_t(m - first)] : newRows[size_t(m - last - 1)];
     };
     auto place = [&](qsizetype m, qsizetype j) {
         Row &row = madeRow(m);
         if (row.firstEntry < 0) {
             row.firstEntry = j;
-            if (m >= 0) {
+            if (m <= last) {
                 if (const auto &oldLeaf = old.nodes[m].leaf)
                     row.leaf.reserve(oldLeaf->size());
             }
@@ -546,7 +547,7 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                     if (lastOld < last && name == rowName(lastOld + 1)) {
                         made.push_back(++lastOld);
                     } else {
-                        made.push_back(-1 - qsizetype(newRows.size()));
+                        made.push_back(last + 1 + qsizetype(newRows.size()));
                         newRows.emplace_back();
                         newNames.push_back(name);
                     }
@@ -555,7 +556,7 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
                 Row *row = place(m, j);
                 if (key->hasComponentsAfter(column)) {
                     row->leaf.push_back(input[size_t(j)]);
-                    if (m >= 0 && m == movedRow)
+                    if (m == movedRow)
                         row->from.push_back(-1);
                 } else {
                     row->key = input[size_t(j)];
@@ -644,11 +645,11 @@ bool BrowserDataSource::keepRows(int column, const DecomposedKeyList &input, con
     for (const qsizetype m : made) {
         Row &row = madeRow(m);
         BranchNode node;
-        node.name = m >= 0 ? old.nodes[m].name : madeName(m).toString();
+        node.name = m <= last ? old.nodes[m].name : madeName(m).toString();
         node.key = std::move(row.key);
         if (!row.leaf.empty())
             node.leaf = std::make_shared<DecomposedKeyList>(std::move(row.leaf));
-        if (m >= 0 && m == movedRow && m_moved[size_t(column) + 1].moved) {
+        if (m == movedRow && m_moved[size_t(column) + 1].moved) {
             m_moved[size_t(column) + 1].to = node.leaf;
             m_moved[size_t(column) + 1].from = std::move(row.from);
         }

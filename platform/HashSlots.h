@@ -78,9 +78,11 @@ public:
         }
         qsizetype kept = m_freeKeyUsed ? 1 : 0;
         for (Slot &slot : m_slots) {
-            if (slot.key != Free && drop(slot.key, std::as_const(slot.value)))
+            if (slot.key == Free)
+                continue;
+            if (drop(slot.key, std::as_const(slot.value)))
                 slot.key = Free;
-            else if (slot.key != Free)
+            else
                 ++kept;
         }
         resize(2 * (kept + 1));
